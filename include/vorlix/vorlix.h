@@ -1,0 +1,7 @@
+/* libvorlix: everything a compiler writer includes. */
+#ifndef VORLIX_VORLIX_H
+#define VORLIX_VORLIX_H
+#include <vorlix/abi.h>
+#include <vorlix/io.h>
+#include <vorlix/runtime.h>
+#endif

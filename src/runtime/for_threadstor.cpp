@@ -1,0 +1,31 @@
+#include "runtime/for_threadstor.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+For_Static_Storage for__static_threadstor_private = {0, {2147483562u, 2147483398u}, {}};
+
+namespace {
+// initial-exec: these are read on every statement; the library is loaded
+// with the program, so the static TLS model is available and avoids a call.
+thread_local For_Thread_Storage tls_storage __attribute__((tls_model("initial-exec"))) = {};
+thread_local uint32_t tls_tid __attribute__((tls_model("initial-exec"))) = 0;
+}  // namespace
+
+For_Thread_Storage &for__thread_storage() { return tls_storage; }
+
+namespace {
+// A forked child is a new thread of its own: forget the parent's id.
+void forget_tid_in_child() { tls_tid = 0; }
+[[maybe_unused]] const int atfork_registered = pthread_atfork(nullptr, nullptr, forget_tid_in_child);
+}  // namespace
+
+uint32_t for__thread_id() {
+    uint32_t t = tls_tid;
+    if (t == 0) {
+        t = static_cast<uint32_t>(syscall(SYS_gettid));
+        tls_tid = t;
+    }
+    return t;
+}

@@ -1,0 +1,158 @@
+// The unit block: one per Fortran unit in use (external unit, NEWUNIT
+// number, preconnected console unit, or an internal file for the length of
+// one statement).
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include <vorlix/abi.h>
+
+struct For_Aio_Hold;   // asynchronous-transfer block of a unit
+struct For_Tty_Pair;   // terminal pairing of an input unit with its output unit
+struct For_Lub;
+
+// Connection flags (lub_flags). Bits not named here belong to the
+// facilities that set them.
+namespace lubf {
+constexpr uint64_t bit(int n) { return uint64_t{1} << n; }
+constexpr uint64_t options = 0x7ff;             // unit option bits 0 to 10
+constexpr uint64_t opt_compat = bit(2);         // compatibility option
+constexpr uint64_t preconnected = bit(11);      // preconnected, not yet opened
+constexpr uint64_t preconnected_env = bit(12);  // preconnected, FORTn names its file
+constexpr uint64_t opened = bit(13);
+constexpr uint64_t readonly = bit(14);
+constexpr uint64_t formatted = bit(22);
+constexpr uint64_t unformatted = bit(23);
+constexpr uint64_t access_seq = bit(25);
+constexpr uint64_t access_stream = bit(26);
+constexpr uint64_t access_direct = bit(27);
+constexpr uint64_t access_keyed = bit(28);
+constexpr uint64_t blank_null = bit(29);
+constexpr uint64_t blank_null_saved = bit(30);
+constexpr uint64_t stmt_err = bit(32);          // ERR= in the active statement
+constexpr uint64_t stmt_end = bit(33);          // END=
+constexpr uint64_t stmt_eor = bit(34);          // EOR=
+constexpr uint64_t eof_tracking = bit(36);      // the position is at the end of file
+constexpr uint64_t eof = bit(37);               // end-of-file condition reached
+constexpr uint64_t eor_tracking = bit(38);      // the position is at an end of record
+constexpr uint64_t pad = bit(49);
+constexpr uint64_t pad_saved = bit(50);
+constexpr uint64_t cvterr_quiet = bit(59);      // output conversion errors not reported
+}  // namespace lubf
+
+// Statement and hold flags (lub_stmt_flags).
+namespace lubs {
+constexpr uint64_t bit(int n) { return uint64_t{1} << n; }
+constexpr uint64_t name_from_cmdline = bit(10);  // FILE= blank: name from the command line
+constexpr uint64_t compat = bit(11);
+constexpr uint64_t buffered_default = bit(13);
+constexpr uint64_t reset_by_close = bit(18);     // a preconnected block reset by CLOSE
+constexpr uint64_t rewind_note = bit(19);        // the statement is a REWIND
+constexpr uint64_t ovr_blank = bit(24);
+constexpr uint64_t ovr_decimal = bit(25);
+constexpr uint64_t ovr_delim = bit(26);
+constexpr uint64_t ovr_pad = bit(27);
+constexpr uint64_t ovr_round = bit(28);
+constexpr uint64_t ovr_sign = bit(29);
+constexpr uint64_t overrides = 0x3full << 24;
+constexpr uint64_t strict_ldin = bit(30);
+constexpr uint64_t compact_int = bit(31);
+constexpr uint64_t hi_41 = bit(35);
+constexpr uint64_t no_wrap_margin = bit(36);
+constexpr uint64_t held = bit(41);
+constexpr uint64_t deallocating = bit(42);
+constexpr uint64_t hi_45 = bit(46);
+constexpr uint64_t hi_46 = bit(47);
+constexpr uint64_t iostat = bit(52);
+constexpr uint64_t hi_48_51 = 0xfull << 53;
+constexpr uint64_t nested = bit(57);
+constexpr uint64_t iomsg_quiet = bit(58);        // handled conditions leave IOMSG= alone
+// Cleared when a statement ends: they describe only the statement.
+constexpr uint64_t statement_only = iostat | hi_45 | hi_46 | hi_48_51 | strict_ldin | rewind_note;
+}  // namespace lubs
+
+// The library-side fields of the unit block. The layout is private to the
+// library; the block is 856 bytes so that the facilities still to come keep
+// their state inside it (lub_reserved) instead of in side tables.
+struct For_Lub_Fields {
+    // -- Header: survives the reset of a unit whose implicit connection failed.
+    std::atomic<uint32_t> lub_owner_thread;  // lock word: holder's thread id, bit 31 = waiters
+    std::atomic<uint32_t> lub_refs;          // references that keep a hashed block alive
+    uint32_t lub_nested;                     // inspections nested inside the holder's statement
+    uint32_t lub_header_pad;
+
+    // -- Everything from here on is cleared when a unit is reset.
+    For_Aio_Hold *lub_aio;        // asynchronous-transfer block, null when none
+    For_Lub *lub_aio_next;
+    int64_t lub_unit_copy;
+    uint8_t lub_busy;             // bit 0: a statement is active on this unit
+    uint8_t lub_pad0[7];
+    For_Lub *lub_thread_next;     // next internal-file unit of this thread
+    For_Lub *lub_hash_next;       // next unit of the same hash bucket (ascending)
+    char *lub_buf;                // record buffer
+    char *lub_buf_ptr;            // current position in the record
+    char *lub_user_buf;           // internal file: the program's variable
+    char *lub_buf_limit;          // last usable position of the record area
+    char *lub_rec_start;          // start of the current record's data
+    void *lub_assoc_var;          // ASSOCIATEVARIABLE=
+    void *lub_a_fmt_isb;          // formatted-transfer state
+    void *lub_a_ldir_isb;         // list-directed state
+    void *lub_a_nml_isb;          // namelist state
+    void *lub_udio;               // state of a running user-defined I/O child
+    char *lub_file_name;          // NUL-terminated, owned by the block
+    For_Context *lub_ctx;         // context of the active statement
+    const char *lub_bad_spec;     // offending specifier of messages 103 and 104
+    For_Tty_Pair *lub_tty_pair;
+    char *lub_iomsg_addr;         // IOMSG= variable of the active statement
+    void *lub_size_addr;          // SIZE= variable of the active statement
+    uint64_t lub_record_number;
+    uint64_t lub_file_pos;
+    uint64_t lub_saved_pos;       // record position when the statement began
+    uint64_t lub_append_size;
+    uint64_t lub_maxrec;
+    uint64_t lub_errno;           // errno of the last failing system call
+    uint64_t lub_buf_size;
+    uint64_t lub_iomsg_len;
+    uint64_t lub_size_len;        // byte size of the SIZE= variable
+    uint64_t lub_rec_len;
+    uint64_t lub_recl;
+    uint64_t lub_recl_bytes;
+    uint64_t lub_ldir_count;
+    uint64_t lub_block_size;
+    uint64_t lub_buf_threshold;
+    uint64_t lub_ldir_line_len;
+    uint64_t lub_flags;
+    uint64_t lub_stmt_flags;
+    int32_t lub_fd;
+    int32_t lub_unit;
+    int32_t lub_msg_line;         // >0: report "line, position" with the next message
+    int16_t lub_file_name_len;
+    uint16_t lub_udio_depth;      // child statements of defined I/O running on the unit
+    uint8_t lub_xfer_kind;
+    uint8_t lub_record_type;
+    uint8_t lub_organization;
+    uint8_t lub_carriage_control;
+    uint8_t lub_assoc_kind;
+    uint8_t lub_convert;
+    uint8_t lub_delim;
+    uint8_t lub_delim_saved;
+    uint8_t lub_op;
+    uint8_t lub_round;
+    uint8_t lub_round_saved;
+    uint8_t lub_decimal;
+    uint8_t lub_decimal_saved;
+    uint8_t lub_sign;
+    uint8_t lub_sign_saved;
+    uint8_t lub_encoding;
+    uint8_t lub_rec_overhead;
+    uint8_t lub_advance;          // 1 advancing, 0 ADVANCE='NO'
+};
+
+struct For_Lub : For_Lub_Fields {
+    unsigned char lub_reserved[856 - sizeof(For_Lub_Fields)];
+};
+static_assert(sizeof(For_Lub) == 856);
+
+// Offset of the first field that a reset clears.
+constexpr size_t lub_reset_from = offsetof(For_Lub_Fields, lub_aio);
