@@ -12,3 +12,8 @@ const char *for__get_msg(int number, int nargs, ...);
 
 // 0 when found (severity and text stored), 1 when the number is no message.
 int get_message(int number, int *severity, const char **text);
+
+// The IOMSG= variable of the statement whose failure is being diagnosed
+// (per thread): the diagnostic's text is copied into it, blank-padded.
+void for__set_iomsg_target(char *buf, uint64_t len);
+void for__clear_iomsg_target();

@@ -1,0 +1,100 @@
+// Reading the items of a statement out of its descriptor and value lists.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include <vorlix/abi.h>
+
+constexpr int for_max_rank = 31;
+
+// One list item as the transfer routines see it.
+struct For_Item {
+    void *addr;          // first byte of the item (base of a section)
+    int64_t length;      // total bytes the item covers (0 for an empty array)
+    int type;            // type code
+    int form;
+    int64_t elem_size;   // element size; for complex, the size of one part
+    int64_t elem_len;    // bytes of one whole element (a complex element is two parts)
+    uint64_t value;      // the 64-bit value of forms 11 and 12
+    void *obj_desc;      // object descriptor of form 12
+};
+
+struct For_Dim {
+    int64_t upper;
+    int64_t lower;
+    int64_t stride;      // bytes between consecutive subscripts
+};
+
+struct For_Shape {
+    int form;
+    int rank;
+    char *base;
+    For_Dim dim[for_max_rank];
+};
+
+// Sizes of the type codes: element bytes (-1 variable, -2 special) and the
+// number of value slots an inline (form 1) value takes; -3 marks a code that
+// is no type at all.
+struct For_Dsc_Itm {
+    int8_t size;
+    int8_t slots;
+};
+extern const For_Dsc_Itm for__dsc_itm_table[71];
+
+bool for__type_is_complex(int type);
+
+// Reads one item and advances both cursors past it. 0, or 48 for a list
+// that cannot be read (null cursor, bad type or form), or 8 for a code
+// that no compiler produces (forms 2 and 9, unassigned type codes).
+int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
+                       For_Shape *shape);
+
+// Reads one control-list keyword item: the item, its keyword code, a pad.
+int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
+                           For_Shape *shape, int *keyword);
+
+// Looks ahead without consuming: 0 when data follows, 2 when the end of the
+// group comes first, and at the end of the statement 1 if pending < 2.
+// Empty arrays do not count as data.
+int for__desc_test_item(const For_Dsc_Lst *dsc, const For_Value_List *val, int pending);
+
+// As the test, but consumes the empty arrays it steps over; returns the
+// same answer and leaves the cursors at the first item that counts.
+int for__desc_zero_length_item(const For_Dsc_Lst **dsc, const For_Value_List **val,
+                               For_Item *item, For_Shape *shape, int pending);
+
+// The value of an integer item of any kind; false for another type.
+bool for__item_int(const For_Item &item, int64_t *value);
+
+// Number of elements of an item (1 for a scalar).
+int64_t for__item_count(const For_Item &item, const For_Shape &shape);
+
+// Visits the elements of an item in array element order, first subscript
+// fastest; stops at the first non-zero status of `fn(char *element)`.
+template <class Fn>
+int for__each_element(const For_Item &item, const For_Shape &shape, Fn &&fn) {
+    char *p = static_cast<char *>(item.addr);
+    if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
+        if (item.length == 0) return 0;
+        int64_t sub[for_max_rank];
+        for (int k = 0; k < shape.rank; ++k) sub[k] = shape.dim[k].lower;
+        for (;;) {
+            if (int s = fn(p)) return s;
+            int k = 0;
+            for (; k < shape.rank; ++k) {
+                if (sub[k] < shape.dim[k].upper) {
+                    ++sub[k];
+                    p += shape.dim[k].stride;
+                    break;
+                }
+                p -= (sub[k] - shape.dim[k].lower) * shape.dim[k].stride;
+                sub[k] = shape.dim[k].lower;
+            }
+            if (k == shape.rank) return 0;
+        }
+    }
+    int64_t n = for__item_count(item, shape);
+    for (int64_t i = 0; i < n; ++i, p += item.elem_len)
+        if (int s = fn(p)) return s;
+    return 0;
+}

@@ -1,0 +1,216 @@
+// Statement completion: the single place that decides whether a condition
+// goes back to the program (IOSTAT=, ERR=, END=, EOR=) or becomes a
+// diagnostic, records the thread's last error, and fills IOMSG=.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include "diag/for_diag.h"
+#include "diag/for_msgtab.h"
+#include "io/for_stmt.h"
+#include "runtime/for_threadstor.h"
+#include "units/for_lub_mgt.h"
+
+namespace {
+
+constexpr size_t max_file_text = 4145;
+
+bool is_eof(int c, const For_Lub *lub) {
+    if (c == -1 || c == 24 || c == 613) return true;
+    if (c != 27) return false;
+    switch (lub->lub_op) {
+    case 1: case 2: case 3: case 24: case 25: case 32: case 33: case 34: return true;
+    default: return false;
+    }
+}
+
+bool is_eor(int c) { return c == -2 || c == 268 || c == 758; }
+
+// The file part of a unit's messages: its name, or "Unknown" quoted, and
+// the input position when the unit asked for it.
+std::string file_text(For_Lub *lub) {
+    std::string t;
+    if (lub->lub_file_name) {
+        size_t n = std::strlen(lub->lub_file_name);
+        size_t stored = lub->lub_file_name_len > 0 ? static_cast<size_t>(lub->lub_file_name_len) : 0;
+        if (stored > n) n = stored;
+        t.assign(lub->lub_file_name, n < max_file_text ? n : max_file_text);
+    } else {
+        t = '"';
+        t += for__get_msg(513, 0);
+        t += '"';
+    }
+    if (lub->lub_msg_line > 0) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%llu",
+                      static_cast<unsigned long long>(lub->lub_record_number - 1));
+        long column = lub->lub_buf_ptr && lub->lub_rec_start ? lub->lub_buf_ptr - lub->lub_rec_start : 0;
+        t += for__get_msg(514, 2, line, static_cast<int>(column));
+        lub->lub_msg_line = 0;
+    }
+    return t;
+}
+
+// Which arguments a message's own conversions take. Unit messages end in
+// ", unit %d, file %s" and 103/104 lead with the specifier; a text of any
+// other shape is used as it stands rather than fed arguments it does not
+// expect.
+enum class Args { none, unit, unit_file, spec_unit_file };
+
+Args args_for(int number) {
+    const For_Msg_Row *row = for__msg_row(number);
+    if (!row) return Args::none;
+    std::string_view sig = row->signature;
+    if (sig == "d") return Args::unit;
+    if (sig == "d,s") return Args::unit_file;
+    if (sig == "s,d,s") return Args::spec_unit_file;
+    return Args::none;
+}
+
+std::string format_message(int number, const char *spec, int unit, const std::string &file) {
+    switch (args_for(number)) {
+    case Args::unit: return for__get_msg(number, 1, unit);
+    case Args::unit_file: return for__get_msg(number, 2, unit, file.c_str());
+    case Args::spec_unit_file: return for__get_msg(number, 3, spec ? spec : "", unit, file.c_str());
+    default: return for__get_msg(number, 0);
+    }
+}
+
+void issue(int number, const char *spec, int unit, const std::string &file) {
+    switch (args_for(number)) {
+    case Args::unit: for__issue_diagnostic(number, 1, unit); break;
+    case Args::unit_file: for__issue_diagnostic(number, 2, unit, file.c_str()); break;
+    case Args::spec_unit_file:
+        for__issue_diagnostic(number, 3, spec ? spec : "", unit, file.c_str());
+        break;
+    default: for__issue_diagnostic(number, 0); break;
+    }
+}
+
+void copy_blank_padded(char *dst, uint64_t len, std::string_view text) {
+    size_t n = text.size() < len ? text.size() : static_cast<size_t>(len);
+    std::memcpy(dst, text.data(), n);
+    if (n < len) std::memset(dst + n, ' ', static_cast<size_t>(len - n));
+}
+
+void record_last_error(For_Lub *lub, int iostat, const char *spec) {
+    For_Last_Error &e = for__thread_storage().last_error;
+    e.err_number = static_cast<uint32_t>(iostat);
+    e.err_errno = static_cast<int32_t>(lub->lub_errno);
+    e.err_status = 0;
+    e.err_unit = lub->lub_unit;
+    e.err_condition = 0;
+    // The keyword field is fixed-width: a 64-character name fills it with
+    // no terminator, which every reader of the record allows for.
+    std::memset(e.err_keyword, 0, sizeof e.err_keyword);
+    if (spec) std::memcpy(e.err_keyword, spec, strnlen(spec, sizeof e.err_keyword));
+}
+
+// Discards what a failed implicit connection left in the block, so that
+// the next statement finds the unit as it was before.
+void discard_connection(For_Lub *lub) {
+    if (lub->lub_fd > 0) ::close(lub->lub_fd);
+    for__lub_free_owned(lub);
+    int unit = lub->lub_unit;
+    For_Context *ctx = lub->lub_ctx;
+    For_Lub *hash_next = lub->lub_hash_next;
+    For_Lub *thread_next = lub->lub_thread_next;
+    bool pre = (lub->lub_flags & (lubf::preconnected | lubf::preconnected_env)) != 0;
+    uint64_t keep_flags = lub->lub_flags & (lubf::preconnected | lubf::preconnected_env);
+    uint64_t keep_stmt = lub->lub_stmt_flags & lubs::held;
+    void *isb = lub->lub_a_fmt_isb;
+    uint8_t busy = lub->lub_busy;
+    For_Aio_Hold *aio = lub->lub_aio;
+    std::memset(reinterpret_cast<char *>(lub) + lub_reset_from, 0, sizeof(For_Lub) - lub_reset_from);
+    lub->lub_aio = aio;
+    lub->lub_unit = unit;
+    lub->lub_unit_copy = unit;
+    lub->lub_ctx = ctx;
+    lub->lub_hash_next = hash_next;
+    lub->lub_thread_next = thread_next;
+    lub->lub_fd = -1;
+    lub->lub_advance = 1;
+    lub->lub_busy = busy;
+    lub->lub_stmt_flags = keep_stmt;
+    if (unit == FOR_UNIT_INTERNAL) lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = isb;
+    if (pre) lub->lub_flags = keep_flags & lubf::preconnected_env ? lubf::preconnected_env
+                                                                   : lubf::preconnected;
+}
+
+int apply_disposition(int d, For_Lub *lub) {
+    switch (d) {
+    case 0: return 0;
+    case 1: return for__release_lub(lub);
+    case 2:
+        discard_connection(lub);
+        return for__release_lub(lub);
+    case 3:
+        if (lub->lub_fd > 2) ::close(lub->lub_fd);
+        discard_connection(lub);
+        return for__release_lub(lub);
+    default:
+        for__issue_diagnostic(8, 2, "for_io_return", __LINE__);
+        return 8;
+    }
+}
+
+}  // namespace
+
+int for__io_return(int d, int s, int v, For_Lub *lub) {
+    int c = s == 127 ? v : s;
+    std::string file = file_text(lub);
+    const char *spec = (c == 103 || c == 104) ? lub->lub_bad_spec : nullptr;
+    int unit = lub->lub_unit;
+    record_last_error(lub, v, spec);
+
+    const bool eof = is_eof(c, lub);
+    const bool eor = is_eor(c);
+    const uint64_t fl = lub->lub_flags;
+    const bool iostat = (lub->lub_stmt_flags & lubs::iostat) != 0;
+    bool handled = true;
+    int result = v;
+    if (((fl & lubf::stmt_err) && !eof && !eor) || ((fl & lubf::cvterr_quiet) && c == 63)) {
+        lub->lub_errno = 0;
+    } else if ((fl & lubf::stmt_end) && eof) {
+        lub->lub_flags |= lubf::eof;
+        result = -1;
+    } else if ((fl & lubf::stmt_eor) && eor) {
+        result = -2;
+    } else if (iostat) {
+        if (eof) lub->lub_flags |= lubf::eof;
+        result = eof ? -1 : eor ? -2 : v;
+    } else {
+        handled = false;
+    }
+
+    if (handled) {
+        if (lub->lub_iomsg_addr && lub->lub_iomsg_len > 0 && c != 127 && s != 127 &&
+            !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
+            int number = v < 0 ? (v == -1 ? 24 : 268) : v;
+            copy_blank_padded(lub->lub_iomsg_addr, lub->lub_iomsg_len,
+                              format_message(number, spec, unit, file));
+        }
+        apply_disposition(d, lub);
+        return result;
+    }
+
+    // Unhandled: the condition becomes a diagnostic, after the system's own
+    // reason for it.
+    if (lub->lub_errno != 0) {
+        errno = static_cast<int>(lub->lub_errno);
+        std::perror("forrtl");
+        lub->lub_errno = 0;
+    }
+    char *iomsg = lub->lub_iomsg_addr;
+    uint64_t iomsg_len = lub->lub_iomsg_len;
+    std::string spec_copy = spec ? spec : "";
+    apply_disposition(d, lub);
+    for__set_iomsg_target(iomsg, iomsg_len);
+    issue(c, spec ? spec_copy.c_str() : nullptr, unit, file);
+    for__clear_iomsg_target();
+    return c;
+}

@@ -1,0 +1,347 @@
+#include "io/for_stmt.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "diag/for_diag.h"
+#include "units/for_lub_mgt.h"
+#include "units/for_open_key.h"
+
+namespace {
+
+bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
+
+// The high half of the flag word counts only when iof_ext says so.
+For_IO_Flags effective(For_IO_Flags f) { return has(f, iof_ext) ? f : (f & 0xffffffffull); }
+
+bool has_control_lists(For_IO_Flags f) {
+    return has(f, iof_keys) || has(f, iof_advance) || has(f, iof_size);
+}
+
+// A failed acquisition still owes an IOMSG= text when the statement gave
+// one: completion runs on a scratch block that carries the statement's
+// conditions and the variable, and is freed again.
+int acquisition_failed(const For_Stmt &st, int status) {
+    For_IO_Flags f = effective(st.flags);
+    int unit = st.unit == FOR_UNIT_INTERNAL_TOP ? FOR_UNIT_INTERNAL : st.unit;
+    if (!has(f, iof_err) && !has(f, iof_iostat)) {
+        for__issue_diagnostic(status, 2, unit, "unknown");
+        return status;
+    }
+    if (has(f, iof_keys) && st.cdsc && st.cval && st.cdsc[0] == FOR_TYPE_CHARACTER &&
+        st.cdsc[2] == FOR_KEY_IOMSG) {
+        For_Lub *scratch = nullptr;
+        if (for__create_lub(unit, &scratch) != 0) return status;
+        const For_Dsc_Lst *d = st.cdsc;
+        const For_Value_List *v = st.cval;
+        For_Item item;
+        For_Shape shape;
+        int code;
+        if (for__key_desc_ret_item(&d, &v, &item, &shape, &code) == 0) {
+            scratch->lub_iomsg_addr = static_cast<char *>(item.addr);
+            scratch->lub_iomsg_len = static_cast<uint64_t>(item.length);
+        }
+        if (has(f, iof_err)) scratch->lub_flags |= lubf::stmt_err;
+        if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
+        int r = for__io_return(0, status, status, scratch);
+        for__lub_free_owned(scratch);
+        std::free(scratch);
+        return r;
+    }
+    return status;
+}
+
+// Applies one of BLANK=, DECIMAL=, DELIM=, PAD=, ROUND=, SIGN= for the
+// length of the statement; the release of the unit undoes it.
+int apply_mode(For_Lub *lub, int code, std::string_view text, For_IO_Flags f) {
+    uint64_t value = 0;
+    if (int s = for__open_key(text, code, &value, For_Key_Stmt::other)) return s;
+    switch (code) {
+    case FOR_KEY_BLANK:
+        lub->lub_flags = (lub->lub_flags & ~lubf::blank_null_saved) |
+                         ((lub->lub_flags & lubf::blank_null) ? lubf::blank_null_saved : 0);
+        lub->lub_stmt_flags |= lubs::ovr_blank;
+        lub->lub_flags = (lub->lub_flags & ~lubf::blank_null) |
+                         (value == FOR_BLANK_NULL ? lubf::blank_null : 0);
+        break;
+    case FOR_KEY_DECIMAL:
+        lub->lub_decimal_saved = lub->lub_decimal;
+        lub->lub_stmt_flags |= lubs::ovr_decimal;
+        lub->lub_decimal = static_cast<uint8_t>(value);
+        break;
+    case FOR_KEY_DELIM:
+        lub->lub_delim_saved = lub->lub_delim;
+        lub->lub_stmt_flags |= lubs::ovr_delim;
+        lub->lub_delim = value == FOR_DELIM_APOSTROPHE ? '\'' : value == FOR_DELIM_QUOTE ? '"' : 0;
+        break;
+    case FOR_KEY_PAD: {
+        // PAD= belongs to Fortran-90 semantics; the older run-time mode
+        // warns but applies it all the same.
+        bool f77_warns = has(f, VORLIX_IOF(51)) ? has(f, VORLIX_IOF(49)) : !has(f, iof_f90);
+        if (f77_warns) for__issue_diagnostic(764, 0);
+        lub->lub_flags = (lub->lub_flags & ~lubf::pad_saved) |
+                         ((lub->lub_flags & lubf::pad) ? lubf::pad_saved : 0);
+        lub->lub_stmt_flags |= lubs::ovr_pad;
+        lub->lub_flags = (lub->lub_flags & ~lubf::pad) | (value == FOR_YES ? lubf::pad : 0);
+        break;
+    }
+    case FOR_KEY_ROUND:
+        lub->lub_round_saved = lub->lub_round;
+        lub->lub_stmt_flags |= lubs::ovr_round;
+        lub->lub_round = static_cast<uint8_t>(value);
+        break;
+    case FOR_KEY_SIGN:
+        lub->lub_sign_saved = lub->lub_sign;
+        lub->lub_stmt_flags |= lubs::ovr_sign;
+        lub->lub_sign = static_cast<uint8_t>(value);
+        break;
+    }
+    return 0;
+}
+
+// Position of a keyword in the fixed order of the control list; 0 when it
+// does not belong there.
+int keyword_rank(int code) {
+    switch (code) {
+    case FOR_KEY_IOMSG: return 1;
+    case FOR_KEY_POS: return 2;
+    case FOR_KEY_BLANK: return 3;
+    case FOR_KEY_DECIMAL: return 4;
+    case FOR_KEY_DELIM: return 5;
+    case FOR_KEY_PAD: return 6;
+    case FOR_KEY_ROUND: return 7;
+    case FOR_KEY_SIGN: return 8;
+    default: return 0;
+    }
+}
+
+// Walks the keyword items up to their end marker, leaving the cursors
+// after it for ADVANCE= and SIZE=.
+int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **dsc,
+                   const For_Value_List **val, For_IO_Flags f) {
+    int last_rank = 0;
+    for (;;) {
+        For_Item item;
+        For_Shape shape;
+        int code = 0;
+        if (int s = for__key_desc_ret_item(dsc, val, &item, &shape, &code)) return s;
+        if (item.type == FOR_TYPE_END_STMT) return 0;
+        int rank = keyword_rank(code);
+        if (rank == 0 || rank <= last_rank || item.type == FOR_TYPE_END_GROUP) {
+            // Only a compiler fault puts anything else here.
+            for__issue_diagnostic(8, 2, kind.module, __LINE__);
+            return 8;
+        }
+        last_rank = rank;
+        if (code == FOR_KEY_IOMSG) {
+            lub->lub_iomsg_addr = static_cast<char *>(item.addr);
+            lub->lub_iomsg_len = static_cast<uint64_t>(item.length);
+            continue;
+        }
+        if (code == FOR_KEY_POS) {
+            int64_t pos = 0;
+            if (!for__item_int(item, &pos)) return 48;
+            if (lub->lub_udio_depth != 0) return 271;
+            if (!(lub->lub_flags & lubf::access_stream))
+                return (lub->lub_flags & lubf::opened) ? 110 : 109;
+            if (pos < 1) return 111;
+            lub->lub_file_pos = static_cast<uint64_t>(pos - 1);
+            continue;
+        }
+        std::string_view text(static_cast<const char *>(item.addr),
+                              static_cast<size_t>(item.length));
+        if (int s = apply_mode(lub, code, text, f)) return s;
+    }
+}
+
+// Copies the statement options of the flag word into a unit that the
+// statement is about to connect implicitly.
+void take_unit_options(For_Lub *lub, For_IO_Flags f) {
+    uint64_t opt = 0;
+    if (has(f, iof_opt_a)) opt |= 1u << 0;
+    if (has(f, iof_f90)) opt |= 1u << 1;
+    if (has(f, iof_opt_c)) opt |= (1u << 2) | (1u << 5);
+    if (has(f, iof_opt_d)) opt |= 1u << 3;
+    if (has(f, iof_opt_e)) opt |= 1u << 4;
+    if (has(f, iof_ldio_ms)) opt |= (1u << 6) | (1u << 7);
+    if (has(f, iof_hi_opt_a)) opt |= 1u << 8;
+    if (has(f, VORLIX_IOF(34))) opt |= 1u << 9;
+    if (has(f, VORLIX_IOF(35))) opt |= 1u << 10;
+    lub->lub_flags = (lub->lub_flags & ~lubf::options) | opt;
+    uint64_t st = 0;
+    if (has(f, iof_opt_c)) st |= lubs::compat;
+    if (has(f, iof_name_cmdline)) st |= lubs::name_from_cmdline;
+    if (has(f, iof_hi_buffered)) st |= lubs::buffered_default;
+    if (has(f, iof_compact_int)) st |= lubs::compact_int;
+    if (has(f, iof_hi_41)) st |= lubs::hi_41;
+    if (has(f, iof_no_wrap_margin)) st |= lubs::no_wrap_margin;
+    lub->lub_stmt_flags |= st;
+}
+
+int check_connection(const For_Stmt_Kind &kind, For_Lub *lub, int *iostat) {
+    uint64_t fl = lub->lub_flags;
+    *iostat = 0;
+    if (kind.output && (fl & lubf::readonly)) return 47;
+    if (fl & lubf::access_keyed) return 31;
+    bool internal = lub->lub_unit == FOR_UNIT_INTERNAL;
+    if (kind.formatted && (fl & lubf::unformatted) && lub->lub_udio_depth == 0 && !internal) {
+        *iostat = 31;
+        return 257;
+    }
+    if (kind.formatted && (fl & lubf::access_direct) && !(fl & lubf::opt_compat)) {
+        *iostat = 31;
+        return 259;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int for__iostat_of(int status) {
+    switch (status) {
+    case 110:
+    case 257:
+    case 259: return 31;
+    default: return status;
+    }
+}
+
+int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out) {
+    *out = nullptr;
+    For_IO_Flags f = effective(st.flags);
+    // An external entry naming unit -5 continues the thread's innermost
+    // internal file (a child statement, or namelist on an internal file).
+    int unit = kind.internal ? FOR_UNIT_INTERNAL
+               : st.unit == FOR_UNIT_INTERNAL ? FOR_UNIT_INTERNAL_TOP : st.unit;
+    For_Lub *lub = nullptr;
+    if (int s = for__acquire_lun(unit, &lub, st.ctx, kind.op)) return acquisition_failed(st, s);
+
+    // Conditions of this statement only; the next entry rewrites them.
+    uint64_t fl = lub->lub_flags & ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor |
+                                     lubf::cvterr_quiet);
+    if (has(f, iof_err)) fl |= lubf::stmt_err;
+    if (has(f, iof_end)) fl |= lubf::stmt_end;
+    if (has(f, iof_eor)) fl |= lubf::stmt_eor;
+    if (kind.output && has(f, iof_cvterr)) fl |= lubf::cvterr_quiet;
+    lub->lub_flags = fl;
+    lub->lub_iomsg_addr = nullptr;
+    lub->lub_iomsg_len = 0;
+    lub->lub_saved_pos = static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start);
+
+    uint64_t sf = lub->lub_stmt_flags & ~lubs::statement_only;
+    if (has(f, iof_iostat)) sf |= lubs::iostat;
+    if (has(f, iof_strict_ldin)) sf |= lubs::strict_ldin;
+    if (has(f, VORLIX_IOF(45))) sf |= lubs::hi_45;
+    if (has(f, VORLIX_IOF(46))) sf |= lubs::hi_46;
+    sf |= ((f >> 48) & 0xf) << 53;
+    lub->lub_stmt_flags = sf;
+
+    const For_Dsc_Lst *cd = st.cdsc;
+    const For_Value_List *cv = st.cval;
+    bool lists = has_control_lists(f) && cd && cv;
+    if (lists) {
+        if (int s = apply_keywords(kind, lub, &cd, &cv, f)) return for__stmt_fail(lub, s);
+    }
+
+    lub->lub_ldir_count = 0;
+    if (!(lub->lub_flags & lubf::opened) && lub->lub_unit != FOR_UNIT_INTERNAL) {
+        take_unit_options(lub, f);
+        int s = kind.connect ? kind.connect(lub, kind.access, kind.status, kind.form) : 8;
+        if (s != 0) return for__io_return(2, s, for__iostat_of(s), lub);
+    }
+
+    int iostat = 0;
+    if (int s = check_connection(kind, lub, &iostat))
+        return for__io_return(1, s, iostat ? iostat : s, lub);
+
+    if (lists && (has(f, iof_advance) || has(f, iof_size))) {
+        int s;
+        if (kind.output) {
+            int adv = 1;
+            s = for__write_args(&cd, &cv, f, &adv);
+            lub->lub_advance = static_cast<uint8_t>(adv);
+        } else {
+            For_Advance_Args a{};
+            s = for__read_args(&cd, &cv, f, &a);
+            lub->lub_advance = static_cast<uint8_t>(a.advance);
+            lub->lub_size_addr = a.size_addr;
+            lub->lub_size_len = static_cast<uint64_t>(a.size_len);
+        }
+        if (s != 0) return for__stmt_fail(lub, s);
+    } else {
+        lub->lub_advance = 1;
+        lub->lub_size_addr = nullptr;
+        lub->lub_size_len = 0;
+    }
+    *out = lub;
+    return 0;
+}
+
+int for__stmt_fail(For_Lub *lub, int status) {
+    return for__io_return(1, status, for__iostat_of(status), lub);
+}
+
+int for__stmt_end(For_Lub *lub, int status) {
+    if (status != 0) return for__stmt_fail(lub, status);
+    lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor | lubf::cvterr_quiet);
+    lub->lub_stmt_flags &= ~lubs::statement_only;
+    lub->lub_size_addr = nullptr;
+    for__release_lub(lub);
+    return 0;
+}
+
+namespace {
+// ADVANCE= compares its value in upper case without trailing blanks.
+int advance_value(const For_Item &item, int *advance) {
+    if (item.type != FOR_TYPE_CHARACTER) return 48;
+    std::string_view t(static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
+    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    auto eq = [&](std::string_view word) {
+        if (t.size() != word.size()) return false;
+        for (size_t i = 0; i < t.size(); ++i) {
+            char c = t[i];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            if (c != word[i]) return false;
+        }
+        return true;
+    };
+    if (eq("YES")) *advance = 1;
+    else if (eq("NO")) *advance = 0;
+    else return 48;
+    return 0;
+}
+}  // namespace
+
+int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
+                    int *advance) {
+    *advance = 1;
+    if (!has(flags, iof_advance)) return 0;
+    For_Item item;
+    For_Shape shape;
+    if (int s = for__desc_ret_item(dsc, val, &item, &shape)) return s;
+    return advance_value(item, advance);
+}
+
+int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
+                   For_Advance_Args *out) {
+    out->advance = 1;
+    out->size_addr = nullptr;
+    out->size_len = 0;
+    For_Item item;
+    For_Shape shape;
+    if (has(flags, iof_advance)) {
+        if (int s = for__desc_ret_item(dsc, val, &item, &shape)) return s;
+        if (int s = advance_value(item, &out->advance)) return s;
+    }
+    if (has(flags, iof_size)) {
+        if (int s = for__desc_ret_item(dsc, val, &item, &shape)) return s;
+        switch (item.type) {
+        case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
+        default: return 48;
+        }
+        out->size_addr = item.addr;
+        out->size_len = item.length;
+    }
+    return 0;
+}

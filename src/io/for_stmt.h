@@ -1,0 +1,89 @@
+// The frame of a data transfer statement: the entry call that acquires the
+// unit and applies the control list, the transfer calls that move the
+// items, and statement completion, which turns a failure into what the
+// program asked for (IOSTAT=, ERR=, END=, EOR=) or into a diagnostic.
+#pragma once
+#include <cstdint>
+
+#include <vorlix/abi.h>
+
+#include "io/for_desc_item.h"
+#include "units/for_lub.h"
+
+struct For_Lub;
+
+// What distinguishes one kind of statement to the frame.
+struct For_Stmt_Kind {
+    int op;              // operation code given to unit acquisition
+    bool output;
+    bool formatted;      // needs a formatted connection
+    bool internal;       // the statement's unit is an internal file of its own
+    const char *module;  // source module named by consistency failures
+    // The implicit OPEN of an unconnected unit (SEQUENTIAL/DIRECT, status,
+    // FORMATTED/UNFORMATTED in the keyword value encoding).
+    int8_t access, status, form;
+    int (*connect)(For_Lub *lub, int access, int status, int form);
+};
+
+// The arguments every entry receives.
+struct For_Stmt {
+    For_Context *ctx;
+    int unit;
+    For_IO_Flags flags;
+    const For_Dsc_Lst *cdsc;     // control lists, null when absent
+    const For_Value_List *cval;
+};
+
+// Entry steps: acquire the unit, record the statement's conditions, apply
+// the control list, connect the unit when needed and check that the
+// connection admits the statement. Returns 0 with *out held, or (with *out
+// null) the value the entry returns because the statement is already over.
+int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub **out);
+
+// The statement failed with `status` after its unit was acquired: complete
+// it, releasing the unit.
+int for__stmt_fail(For_Lub *lub, int status);
+
+// The end-of-statement marker was reached and the last record completed
+// with `status`: clear the statement's conditions and release the unit.
+int for__stmt_end(For_Lub *lub, int status);
+
+// The IOSTAT value paired with a status: specific messages that report a
+// more general number to the program.
+int for__iostat_of(int status);
+
+// Statement completion. `disposition`: 0 leave the unit, 1 release it,
+// 2 discard the block a failed implicit connection made, 3 close the
+// unit's default connection. Returns what the entry must return.
+int for__io_return(int disposition, int status, int iostat, For_Lub *lub);
+
+// ADVANCE= and SIZE=, read from the control lists after the keyword items.
+struct For_Advance_Args {
+    int advance;          // 1 YES (also when absent), 0 NO
+    void *size_addr;
+    int64_t size_len;
+};
+int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
+                   For_Advance_Args *out);
+int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
+                    int *advance);
+
+// Walks items until an end marker, handing each to `xfer.item(lub, item,
+// shape)`; at the end of the statement calls `xfer.finish(lub)`. Used by
+// every transfer call, so a group boundary is invisible to the transfer.
+template <class Xfer>
+int for__stmt_transfer(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val,
+                       Xfer &&xfer) {
+    For_Lub *lub = ctx ? static_cast<For_Lub *>(ctx->lub) : nullptr;
+    if (!lub) return 0;  // an earlier call of this statement already ended it
+    for (;;) {
+        For_Item item;
+        For_Shape shape;
+        int s = for__desc_ret_item(&dsc, &val, &item, &shape);
+        if (s != 0) return for__stmt_fail(lub, s);
+        if (item.type == FOR_TYPE_END_GROUP) return 0;
+        if (item.type == FOR_TYPE_END_STMT) return for__stmt_end(lub, xfer.finish(lub));
+        s = xfer.item(lub, item, shape);
+        if (s != 0) return for__stmt_fail(lub, s);
+    }
+}
