@@ -133,10 +133,12 @@ int finish_acquire(For_Lub *b, For_Lub **out, For_Context *ctx, int op, Hold how
         if (ctx) ctx->lub = b;
         return 0;
     }
-    if (how == Hold::taken) {
-        b->lub_busy |= 1;
-        b->lub_stmt_flags |= lubs::held;
+    if (how == Hold::child) {
+        if (ctx) ctx->lub = b;
+        return 0;
     }
+    b->lub_busy |= 1;
+    b->lub_stmt_flags |= lubs::held;
     attach(b, ctx);
     if (op == FOR_OP_REWIND)
         b->lub_stmt_flags |= lubs::rewind_note;
@@ -368,7 +370,9 @@ int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
         For_Lub *top = for__thread_storage().ifile_top;
         if (!top) return 32;
         if (top->lub_udio_depth != 0) {
-            attach(top, ctx);
+            // A child statement works inside its parent's: the unit keeps
+            // the parent's context, which the parent's release clears.
+            if (ctx) ctx->lub = top;
             *out = top;
             return 0;
         }
@@ -392,9 +396,9 @@ int for__release_lub(For_Lub *b) {
         if (--b->lub_nested == 0) b->lub_stmt_flags &= ~lubs::nested;
         return 0;
     }
+    if (b->lub_udio_depth != 0) return 0;  // a child ends; the parent keeps the unit
     detach(b);
     undo_overrides(b);
-    if (b->lub_udio_depth != 0) return 0;  // the parent statement keeps the unit
     b->lub_busy &= ~1;
     b->lub_stmt_flags &= ~lubs::held;
     lub_lock::give(b->lub_owner_thread);
@@ -480,10 +484,10 @@ int for__get_next_lub(For_Lub **lub, int *index, int op) {
     ensure_preconnected();
     int start = *index;
     *lub = nullptr;
-    // Direct slots first, by slot number.
-    if (start < lub_direct_slots) {
-        for (int s = start < 0 ? 0 : start + 1; start == -1 || s < lub_direct_slots; ++s) {
-            if (s >= lub_direct_slots) break;
+    // Direct slots first, by slot number. A hashed position is an encoded
+    // unit number, negative for NEWUNIT numbers, so compare unsigned.
+    if (start == -1 || static_cast<uint32_t>(start) < lub_direct_slots) {
+        for (int s = start + 1; s < lub_direct_slots; ++s) {
             For_Lub *b = for__lub_table[s].slot_lub.load(std::memory_order_acquire);
             if (!b) continue;
             bool wait;
