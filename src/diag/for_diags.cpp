@@ -319,11 +319,9 @@ void for__dump_msg_buff(const char *text)
     }
 }
 
-void for__redirect_stderr()
+namespace {
+void apply_fort0()
 {
-    static std::atomic<bool> done{false};
-    if (done.exchange(true))
-        return;
     char name[env_path_max + 1];
     if (!env_path("FORT0", name))
         return;
@@ -335,6 +333,15 @@ void for__redirect_stderr()
     std::fflush(stderr);
     dup2(fd, STDERR_FILENO);
     close(fd);
+}
+}  // namespace
+
+void for__redirect_stderr()
+{
+    // Threads that report at the same time all wait for the redirection,
+    // so that none of them writes to the old standard error.
+    static pthread_once_t fort0_once = PTHREAD_ONCE_INIT;
+    pthread_once(&fort0_once, apply_fort0);
 }
 
 int for__severe_exit_status(int number)

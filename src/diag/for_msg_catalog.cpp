@@ -193,7 +193,13 @@ const char *catalog_text(const For_Msg_Row &row)
     const char *t = catgets(message_catalog, catalog_set, static_cast<int>(row.number), row.text);
     if (t == nullptr || t == row.text)
         return row.text;
-    return for__printf_signature(t) == row.signature ? t : row.text;
+    // Computing a signature allocates; without memory the built-in text
+    // is the safe answer, and nothing may be thrown out of the library.
+    try {
+        return for__printf_signature(t) == row.signature ? t : row.text;
+    } catch (...) {
+        return row.text;
+    }
 }
 
 void open_catalog()
