@@ -15,9 +15,9 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -133,8 +133,23 @@ struct Case {
     int signal = 0;
 };
 
+// diag_child cannot make allocations fail under the address sanitizer.
+bool needs_failing_malloc(const std::vector<std::string> &env)
+{
+#ifdef __SANITIZE_ADDRESS__
+    for (const std::string &e : env)
+        if (e.starts_with("DIAG_CHILD_FAIL_ALLOC="))
+            return true;
+#else
+    (void)env;
+#endif
+    return false;
+}
+
 void check(const Case &c)
 {
+    if (needs_failing_malloc(c.env))
+        return;
     SCOPED_TRACE(c.what);
     Outcome o = child(c.args, c.env);
     EXPECT_EQ(o.err, c.err);
@@ -357,6 +372,44 @@ TEST(DiagnosticOutput, Perror)
     EXPECT_EQ(read_file(f0), " p: file not found, unit 12, file data.txt\n");
 }
 
+bool is_hex(std::string_view s)
+{
+    return !s.empty() && s.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// A frame line "#<n> 0x<16 hex digits> <symbol>+0x<hex> in <module>", or
+// "... ?? (+0x<hex>) in <module>" without a symbol. Returns false when the
+// line has another shape; *symbol is "??" for the second form.
+bool parse_frame(std::string_view line, int index, std::string *symbol)
+{
+    const std::string head = "#" + std::to_string(index);
+    if (!line.starts_with(head))
+        return false;
+    line.remove_prefix(head.size());
+    const std::size_t sp = line.find_first_not_of(' ');
+    if (sp == 0 || sp == std::string_view::npos)
+        return false;
+    line.remove_prefix(sp);
+    if (!line.starts_with("0x") || line.size() < 19 || !is_hex(line.substr(2, 16)) || line[18] != ' ')
+        return false;
+    line.remove_prefix(19);
+    const std::size_t in = line.rfind(" in ");
+    if (in == std::string_view::npos || in + 4 >= line.size() ||
+        line.substr(in + 4).find(' ') != std::string_view::npos)
+        return false;
+    std::string_view where = line.substr(0, in);
+    if (where.starts_with("?? (+0x") && where.ends_with(")")) {
+        *symbol = "??";
+        return is_hex(where.substr(7, where.size() - 8));
+    }
+    const std::size_t plus = where.rfind("+0x");
+    if (plus == 0 || plus == std::string_view::npos || !is_hex(where.substr(plus + 3)) ||
+        where.substr(0, plus).find(' ') != std::string_view::npos)
+        return false;
+    *symbol = std::string(where.substr(0, plus));
+    return true;
+}
+
 // A trace: an optional heading, then frame lines, the first in
 // `first_frame`, down to the C library's start of the program.
 void check_trace(const std::string &trace, bool heading, const std::string &first_frame)
@@ -367,22 +420,20 @@ void check_trace(const std::string &trace, bool heading, const std::string &firs
         ASSERT_TRUE(std::getline(lines, line));
         EXPECT_EQ(line, "Stack trace, innermost call first:");
     }
-    const std::regex frame(R"(#\d+ +0x[0-9a-f]{16} (\S+)\+0x[0-9a-f]+ in \S+|#\d+ +0x[0-9a-f]{16} \?\? \(\+0x[0-9a-f]+\) in \S+)");
     int n = 0;
-    bool saw_main = false;
+    bool saw_start = false;
     while (std::getline(lines, line)) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, frame)) << line;
-        EXPECT_EQ(line.substr(0, 1 + std::to_string(n).size()), "#" + std::to_string(n));
+        std::string symbol;
+        ASSERT_TRUE(parse_frame(line, n, &symbol)) << line;
         if (n == 0) {
-            EXPECT_EQ(m[1].str(), first_frame) << line;
+            EXPECT_EQ(symbol, first_frame) << line;
         }
-        if (m[1].str() == "__libc_start_main")
-            saw_main = true;
+        if (symbol == "__libc_start_main")
+            saw_start = true;
         ++n;
     }
     EXPECT_GT(n, 0);
-    EXPECT_TRUE(saw_main);
+    EXPECT_TRUE(saw_start);
     EXPECT_EQ(trace.back(), '\n');
 }
 
