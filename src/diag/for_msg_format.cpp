@@ -176,12 +176,12 @@ private:
 
 // snprintf of one conversion with its star values and its argument.
 template <typename T>
-int print_one(char *out, std::size_t room, const char *spec, int nstars, const int *star, T value)
+int print_one(char *out, std::size_t room, const char *piece, int nstars, const int *star, T value)
 {
     switch (nstars) {
-    case 0: return std::snprintf(out, room, spec, value);
-    case 1: return std::snprintf(out, room, spec, star[0], value);
-    default: return std::snprintf(out, room, spec, star[0], star[1], value);
+    case 0: return std::snprintf(out, room, piece, value);
+    case 1: return std::snprintf(out, room, piece, star[0], value);
+    default: return std::snprintf(out, room, piece, star[0], star[1], value);
     }
 }
 
@@ -209,13 +209,13 @@ std::size_t format(char *out, std::size_t room, const char *fmt, Arg_Source &arg
             put(rest);
             break;
         }
-        char spec[64];
-        if (conv.length >= sizeof spec) {
+        char piece[64];
+        if (conv.length >= sizeof piece) {
             put(rest);
             break;
         }
-        std::memcpy(spec, rest.data(), conv.length);
-        spec[conv.length] = '\0';
+        std::memcpy(piece, rest.data(), conv.length);
+        piece[conv.length] = '\0';
         rest = rest.substr(conv.length);
         int star[2] = {0, 0};
         for (int s = 0; s < conv.stars; ++s)
@@ -224,17 +224,17 @@ std::size_t format(char *out, std::size_t room, const char *fmt, Arg_Source &arg
         const std::size_t avail = free_room() + 1;
         int w = 0;
         switch (conv.kind) {
-        case Arg_Kind::none: w = std::snprintf(dst, avail, spec); break;
-        case Arg_Kind::int32: w = print_one(dst, avail, spec, conv.stars, star, args.next_int32()); break;
-        case Arg_Kind::int64: w = print_one(dst, avail, spec, conv.stars, star, args.next_int64()); break;
-        case Arg_Kind::dbl: w = print_one(dst, avail, spec, conv.stars, star, args.next_double()); break;
-        case Arg_Kind::ldbl: w = print_one(dst, avail, spec, conv.stars, star, args.next_ldouble()); break;
+        case Arg_Kind::none: w = std::snprintf(dst, avail, piece); break;
+        case Arg_Kind::int32: w = print_one(dst, avail, piece, conv.stars, star, args.next_int32()); break;
+        case Arg_Kind::int64: w = print_one(dst, avail, piece, conv.stars, star, args.next_int64()); break;
+        case Arg_Kind::dbl: w = print_one(dst, avail, piece, conv.stars, star, args.next_double()); break;
+        case Arg_Kind::ldbl: w = print_one(dst, avail, piece, conv.stars, star, args.next_ldouble()); break;
         case Arg_Kind::wint:
-            w = print_one(dst, avail, spec, conv.stars, star, static_cast<wint_t>(args.next_int32()));
+            w = print_one(dst, avail, piece, conv.stars, star, static_cast<wint_t>(args.next_int32()));
             break;
-        case Arg_Kind::str: w = print_one(dst, avail, spec, conv.stars, star, args.next_string()); break;
-        case Arg_Kind::wstr: w = print_one(dst, avail, spec, conv.stars, star, args.next_wstring()); break;
-        case Arg_Kind::ptr: w = print_one(dst, avail, spec, conv.stars, star, args.next_pointer()); break;
+        case Arg_Kind::str: w = print_one(dst, avail, piece, conv.stars, star, args.next_string()); break;
+        case Arg_Kind::wstr: w = print_one(dst, avail, piece, conv.stars, star, args.next_wstring()); break;
+        case Arg_Kind::ptr: w = print_one(dst, avail, piece, conv.stars, star, args.next_pointer()); break;
         }
         if (w > 0)
             n += std::min(static_cast<std::size_t>(w), free_room());
