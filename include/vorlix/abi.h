@@ -148,6 +148,35 @@ enum For_Form {
  * Strides of forms 7 and 8 are in bytes: element (i1, ..., ir) of a section
  * lies at base + sum over k of (ik - lower_k) * stride_k. The subscripts step
  * from lower to upper, first dimension fastest.
+ *
+ * A form 1 value sits in the slots themselves, which are only 8-byte
+ * aligned: the library reads REAL(16) and COMPLEX values there without
+ * assuming more.
+ *
+ * The object descriptor of form 12 starts with a flag byte; the library
+ * clears its bit 6 when it reads the item.
+ */
+
+/*
+ * Argument order of the data transfer entries (C = the two control-list
+ * arguments, present as described below; F = the format: a compiled format,
+ * or with iof_fmt_text a For_Char_Format):
+ *   external sequential   for_read_seq[_lis|_nml], for_write_seq[_lis|_nml]:
+ *                         (context, unit, flags, dsc, val, C)
+ *   sequential formatted  for_read_seq_fmt, for_write_seq_fmt:
+ *                         (context, unit, flags, dsc, val, F, C)
+ *   direct access         for_read_dir, for_write_dir, for_rewrite:
+ *                         (context, unit, flags, dsc, val, int64 record, C)
+ *   direct formatted      for_read_dir_fmt, for_write_dir_fmt, for_rewrite_fmt:
+ *                         (context, unit, flags, dsc, val, int64 record, F, C)
+ *   internal              for_read_int_lis, for_write_int_lis:
+ *                         (context, flags, dsc, val, C)
+ *   internal formatted    for_read_int_fmt, for_write_int_fmt:
+ *                         (context, flags, dsc, val, F, C)
+ *   transfer calls        ..._xmit: (context, dsc, val)
+ * For internal statements the first item of the list is the internal file.
+ * Unit -5 in an external entry continues the innermost internal file of the
+ * calling thread (child statements of defined I/O).
  */
 
 /* Keyword codes of control-list items (third byte of a keyword item). */
