@@ -12,7 +12,7 @@ DECL = re.compile(r'\bVORLIX_API\b([^;{]*?)\b([A-Za-z_][A-Za-z0-9_]*)\s*(\((?!\s
 def names(text):
     text = re.sub(r'/\*.*?\*/', ' ', text, flags=re.S)
     text = re.sub(r'//[^\n]*', ' ', text)
-    text = re.sub(r'^\s*#\s*define\b.*$', ' ', text, flags=re.M)
+    text = re.sub(r'^\s*#.*$', ' ', text, flags=re.M)  # no directive declares anything
     return {m.group(2) for m in DECL.finditer(text)}
 
 

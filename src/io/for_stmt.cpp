@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "diag/for_diag.h"
+#include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open_key.h"
 
@@ -46,7 +47,7 @@ int acquisition_failed(const For_Stmt &st, int status) {
         if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
         int r = for__io_return(0, status, status, scratch);
         for__lub_free_owned(scratch);
-        std::free(scratch);
+        for__free_vm(scratch);
         return r;
     }
     return status;

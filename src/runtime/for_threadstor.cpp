@@ -1,5 +1,7 @@
 #include "runtime/for_threadstor.h"
 
+#include "runtime/for_vm.h"
+
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@ namespace {
 thread_local For_Thread_Storage tls_storage __attribute__((tls_model("initial-exec"))) = {};
 thread_local uint32_t tls_tid __attribute__((tls_model("initial-exec"))) = 0;
 }  // namespace
+
+For_Thread_Storage::~For_Thread_Storage() { for__free_vm(ifile_spare); }
 
 For_Thread_Storage &for__thread_storage() { return tls_storage; }
 

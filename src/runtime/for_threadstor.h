@@ -23,6 +23,7 @@ struct For_Thread_Storage {
     For_Lub *ifile_top;       // innermost internal-file unit of this thread
     For_Lub *ifile_spare;     // a freed internal-file block kept for reuse
     For_Last_Error last_error;
+    ~For_Thread_Storage();    // gives the spare block back when the thread ends
 };
 
 For_Thread_Storage &for__thread_storage();

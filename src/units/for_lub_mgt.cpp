@@ -7,6 +7,7 @@
 #include <new>
 
 #include "runtime/for_threadstor.h"
+#include "runtime/for_vm.h"
 #include "units/for_lub_lock.h"
 
 For_Lub_Slot for__lub_table[lub_table_slots];
@@ -58,8 +59,9 @@ class Slot_Guard {
 
 For_Lub *new_block(int unit) {
     size_t bytes = sizeof(For_Lub) + (unit == -5 ? isb_size : 0);
-    void *p = std::calloc(1, bytes);
-    if (!p) return nullptr;
+    void *p = nullptr;
+    if (for__get_vm(static_cast<int64_t>(bytes), 0, &p) != 0) return nullptr;
+    std::memset(p, 0, bytes);
     For_Lub *b = new (p) For_Lub{};
     b->lub_unit = unit;
     b->lub_unit_copy = unit;
@@ -77,7 +79,7 @@ For_Lub *new_block(int unit) {
 void free_block(For_Lub *b) {
     for__lub_free_owned(b);
     b->~For_Lub();
-    std::free(b);
+    for__free_vm(b);
 }
 
 void drop_ref(For_Lub *b) {
@@ -343,10 +345,10 @@ int for__lub_slot_index(int unit) {
 }
 
 void for__lub_free_owned(For_Lub *b) {
-    std::free(b->lub_buf);
+    for__free_vm(b->lub_buf);
     b->lub_buf = nullptr;
     b->lub_buf_ptr = b->lub_buf_limit = b->lub_rec_start = nullptr;
-    std::free(b->lub_file_name);
+    for__free_vm(b->lub_file_name);
     b->lub_file_name = nullptr;
     b->lub_file_name_len = 0;
 }
@@ -579,8 +581,10 @@ uint32_t *newunit_map;  // 1024 words; bit 31 of word i stands for -(32 i) - 1
 int for__get_free_newunit(int *unit, int64_t selector) {
     std::lock_guard<std::mutex> lk(newunit_mutex);
     if (!newunit_map) {
-        newunit_map = static_cast<uint32_t *>(std::calloc(1024, sizeof(uint32_t)));
-        if (!newunit_map) return 41;
+        void *p = nullptr;
+        if (int s = for__get_vm(1024 * sizeof(uint32_t), 0, &p)) return s;
+        std::memset(p, 0, 1024 * sizeof(uint32_t));
+        newunit_map = static_cast<uint32_t *>(p);
         newunit_map[0] = 0xfc000000u;  // -1 to -6 are reserved unit numbers
     }
     int first = selector == 5 ? 0 : 4;
