@@ -218,8 +218,11 @@ void open_catalog()
             headers[i].store(header_copies[i], std::memory_order_release);
     }
     if (const For_Msg_Row *row = for__msg_row(forrtl_header_message)) {
-        std::strncpy(forrtl_header, catalog_text(*row), sizeof forrtl_header);
-        forrtl_header[sizeof forrtl_header - 1] = '\0';
+        // At most 15 characters are kept, as the prefix of perror lines.
+        const char *t = catalog_text(*row);
+        size_t n = strnlen(t, sizeof forrtl_header - 1);
+        std::memcpy(forrtl_header, t, n);
+        forrtl_header[n] = '\0';
     }
 }
 
