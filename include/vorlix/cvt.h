@@ -1,0 +1,151 @@
+/*
+ * libvorlix: conversion between IEEE binary floating values and decimal
+ * text, for binary32 (s), binary64 (t) and binary128 (x).
+ *
+ * Two layers.  The digit engine (cvtas_...) produces a correctly rounded
+ * digit string and decimal exponent from a value, and the correctly rounded
+ * value from text, in any of five rounding modes.  The field layer
+ * (cvt_...) lays the digits out as a Fortran output field or feeds an input
+ * field to the engine.  Every entry is reentrant and leaves the caller's
+ * floating-point environment (flags, traps, rounding mode) untouched: the
+ * conversions are done in integer arithmetic only.
+ *
+ * Rounding-mode bits, shared by all flag words: bit 31 says a mode is
+ * present; bits 22-24 hold it: 0 nearest/ties-to-even, 0x00400000 toward
+ * zero, 0x00800000 down, 0x01000000 up, 0x01800000 nearest/ties-away.
+ *
+ * Character values are (address, length) pairs, never NUL-terminated.
+ */
+#ifndef VORLIX_CVT_H
+#define VORLIX_CVT_H
+
+#include <stdint.h>
+
+#include <vorlix/abi.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Rounding-mode bits of the flag words. */
+#define CVT_ROUND_PRESENT 0x80000000u
+#define CVT_ROUND_RN 0x00000000u
+#define CVT_ROUND_RZ 0x00400000u
+#define CVT_ROUND_RD 0x00800000u
+#define CVT_ROUND_RU 0x01000000u
+#define CVT_ROUND_RC 0x01800000u
+
+/* Digit generator flags: what `digits` counts. */
+#define CVT_DIGITS_SIGNIFICANT 0x1u
+#define CVT_DIGITS_AFTER_POINT 0x2u
+
+/* Statuses of the engine. */
+#define CVT_STATUS_FINITE 0
+#define CVT_STATUS_BAD_BUFFER 2
+#define CVT_STATUS_BAD_FLAGS 4
+#define CVT_STATUS_NO_MEMORY 41
+#define CVT_STATUS_NAN 10
+#define CVT_STATUS_ZERO 11
+#define CVT_STATUS_INFINITY 12
+
+/*
+ * Value to digits.  Writes into buffer[0..size) the digits of the value
+ * rounded to `digits` significant digits (flags & 1) or to `digits` digits
+ * after the decimal point (flags & 2), in the flags' rounding mode (no mode:
+ * ties to even).  Reports: *first, the offset of the first digit; *count,
+ * the number of digits; *exponent, p with value = 0.d1d2... x 10^p; *cls,
+ * +-1 zero, +-2 subnormal, +-3 normal, +-4 infinity, 0 NaN (+-5 quiet,
+ * +-6 signalling NaN when flags has 0x2000), negative for a set sign bit;
+ * *status, one of the statuses above, which is also the result.
+ * After-point requests that round to zero report count 0 and exponent
+ * -digits.  Special values write their spelling (flags 0x2000 clear:
+ * "NaN", "Infinity"; set: upper case with 0x1000, lower case without) and
+ * report its length as count and exponent.  The buffer needs room for
+ * count + 1 characters (the extra one takes a carry); otherwise the status
+ * is 2 and nothing meaningful is written.
+ */
+VORLIX_API int32_t cvtas_s_to_a(int32_t size, int32_t digits, uint32_t flags, char *buffer, int32_t *first,
+                                int32_t *count, int32_t *exponent, int32_t *cls, int32_t *status, float value);
+VORLIX_API int32_t cvtas_t_to_a(int32_t size, int32_t digits, uint32_t flags, char *buffer, int32_t *first,
+                                int32_t *count, int32_t *exponent, int32_t *cls, int32_t *status, double value);
+VORLIX_API int32_t cvtas_x_to_a(int32_t size, int32_t digits, uint32_t flags, char *buffer, int32_t *first,
+                                int32_t *count, int32_t *exponent, int32_t *cls, int32_t *status,
+                                __float128 value);
+
+/*
+ * Text to value.  Input flag word: 2 blanks are ignored (BN), 64 blanks
+ * are zeros (BZ; BN wins when both are set), bit 27 decimal comma, the
+ * rounding bits (no bit 31 and no mode: ties away from zero).  d is the
+ * implied number of fraction digits when the text has no point; k the scale
+ * factor, applied only when the text has no exponent.  *status: 0 finite
+ * nonzero, 10 NaN, 11 zero, 12 infinity.  *error: 0, or 1 when the text is
+ * not a number (the value is then +0), or 41 when memory for an exact
+ * decision was not available.
+ */
+VORLIX_API float cvtas_a_to_s(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
+                              int32_t *status, int32_t *error);
+VORLIX_API double cvtas_a_to_t(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
+                               int32_t *status, int32_t *error);
+VORLIX_API __float128 cvtas_a_to_x(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
+                                   int32_t *status, int32_t *error);
+
+/*
+ * NaN from the text that follows the letters NAN: empty, or "(payload)".
+ * A payload that is an unsigned integer (decimal, 0x hexadecimal or 0
+ * octal) goes into the significand below the quiet bit, which is always
+ * set; letters, digits and "_" are accepted but give no payload; any other
+ * text gives the default NaN (sign bit, all exponent bits and the quiet bit).
+ */
+VORLIX_API float cvtas__nan_s(const char *text, int32_t length);
+VORLIX_API double cvtas__nan_t(const char *text, int32_t length);
+VORLIX_API __float128 cvtas__nan_x(const char *text, int32_t length);
+
+/*
+ * Incremental number recogniser for list-directed and namelist input.
+ * Start with a state holding the decimal-point character in bits 12-19.
+ */
+VORLIX_API int32_t cvt__lex_number_char(uint32_t *state, int32_t c);
+VORLIX_API int32_t cvt__lex_number_complete(uint32_t *state);
+
+/*
+ * Output field layer: the value laid out in a field of width w, under the
+ * kind word of output editing (1 E, 2 F, 4 letter D, 16 SP, 0x40 e given,
+ * 0x100 zero width, 0x200 EN, 0x400 ES, 0x1C40 EX, none of these: G;
+ * rounding bits).  Result: 0, 2 (asterisks), 6 (bad width), 10 (NaN
+ * written), 12 (infinity written).  *length receives w, or the number of
+ * characters written under zero-width editing.
+ */
+VORLIX_API int32_t cvt_ieee_s_to_text_ex(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw,
+                                         int32_t e, uint32_t kind, char *field, uint64_t options,
+                                         uint32_t *length);
+VORLIX_API int32_t cvt_ieee_t_to_text_ex(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw,
+                                         int32_t e, uint32_t kind, char *field, uint64_t options,
+                                         uint32_t *length);
+VORLIX_API int32_t cvt_ieee_x_to_text_ex(const __float128 *value, int32_t w, int32_t k, int32_t d, int32_t fw,
+                                         int32_t e, uint32_t kind, char *field, uint64_t options,
+                                         uint32_t *length);
+VORLIX_API int32_t cvt_ieee_s_to_text(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw,
+                                      int32_t e, uint32_t kind, char *field);
+VORLIX_API int32_t cvt_ieee_t_to_text(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw,
+                                      int32_t e, uint32_t kind, char *field);
+VORLIX_API int32_t cvt_ieee_x_to_text(const __float128 *value, int32_t w, int32_t k, int32_t d, int32_t fw,
+                                      int32_t e, uint32_t kind, char *field);
+
+/*
+ * Input field layer.  Length 0 stores +0.  Returns 1 when the text is not
+ * a number (input editing reports message 64), else 0.  flags: the input
+ * flag word above (BN 2, BZ 64, rounding bits); bit 34 of options selects
+ * the decimal comma.
+ */
+VORLIX_API int32_t cvt_text_to_ieee_s_ex(const char *text, int64_t length, int32_t k, int32_t d, uint32_t flags,
+                                         float *result, uint64_t options);
+VORLIX_API int32_t cvt_text_to_ieee_t_ex(const char *text, int64_t length, int32_t k, int32_t d, uint32_t flags,
+                                         double *result, uint64_t options);
+VORLIX_API int32_t cvt_text_to_ieee_x_ex(const char *text, int64_t length, int32_t k, int32_t d, uint32_t flags,
+                                         __float128 *result, uint64_t options);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
