@@ -3,5 +3,7 @@
 #define VORLIX_VORLIX_H
 #include <vorlix/abi.h>
 #include <vorlix/io.h>
+#include <vorlix/cvt.h>
+#include <vorlix/diag.h>
 #include <vorlix/runtime.h>
 #endif
