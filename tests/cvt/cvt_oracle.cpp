@@ -132,7 +132,8 @@ u128 mpfr_text_to_bits(const Fmt &f, const char *text, Mode m) {
         t = mpfr_subnormalize(x, t, first);
         out = bits_from(x, f);
         const long emin = 3 - f.bias() - f.p;
-        ue = mpfr_zero_p(x) ? emin - 1 : static_cast<long>(mpfr_get_exp(x)) - f.p;
+        // Zeros, infinities and NaNs carry no exponent of their own.
+        ue = mpfr_regular_p(x) ? static_cast<long>(mpfr_get_exp(x)) - f.p : emin - 1;
         if (ue < emin - 1) ue = emin - 1;
     }
     if (m == Mode::rc && t != 0) {
