@@ -1,0 +1,70 @@
+// The state of one formatted statement as its format is walked: which
+// descriptor is current, its fields, the group stack and the modes in
+// force. Editing (input and output) reads the current descriptor from here.
+#pragma once
+#include <cstdint>
+
+struct For_Lub;
+
+// Rounding modes as the state carries them.
+enum class For_Round : uint8_t { none = 0, ru = 1, rd = 2, rz = 3, rn = 4, rc = 5, rp = 6 };
+
+namespace isbf {  // bits of For_Fmt_Isb::flags
+constexpr uint32_t blank_bn = 1u << 0;
+constexpr uint32_t blank_bz = 1u << 1;
+constexpr uint32_t blank_mask = blank_bn | blank_bz;
+constexpr uint32_t sign_sp = 1u << 2;
+constexpr uint32_t sign_ss = 1u << 3;
+constexpr uint32_t sign_s = 1u << 4;
+constexpr uint32_t sign_mask = sign_sp | sign_ss | sign_s;
+constexpr uint32_t zero_width = 1u << 6;     // the descriptor had w = 0
+constexpr uint32_t data_seen = 1u << 21;     // a data edit since the group or format began
+constexpr uint32_t format_owned = 1u << 25;  // compiled at run time: freed at statement end
+constexpr uint32_t compat_logical_i = 1u << 26;  // I editing reads logical values
+constexpr uint32_t end_of_list_mask = 7u << 28;
+constexpr uint32_t empty_format = 1u << 31;
+}  // namespace isbf
+
+namespace isbm {  // bits of For_Fmt_Isb::modes, passed to editing as option bits
+constexpr uint16_t width_computed = 1u << 1;  // F0.d: the field takes the width it needs
+constexpr uint16_t decimal_dc = 1u << 2;
+constexpr uint16_t decimal_dp = 1u << 3;
+constexpr uint16_t decimal_mask = decimal_dc | decimal_dp;  // neither: the unit's DECIMAL=
+constexpr uint16_t g_no_width = 1u << 4;      // G without w, or G0
+constexpr uint16_t compat_5 = 1u << 5;
+constexpr uint16_t compat_6 = 1u << 6;
+constexpr uint16_t compat_7 = 1u << 7;
+constexpr uint16_t any_g = 1u << 8;
+constexpr uint16_t d_nonzero = 1u << 9;
+constexpr uint16_t w_zero = 1u << 10;
+}  // namespace isbm
+
+constexpr int for_fmt_max_depth = 8;
+
+// One per formatted unit; cleared at every statement start but for `unit`.
+// Group and reversion offsets are 32 bits wide: a format compiled at run
+// time may be longer than 65535 bytes.
+struct For_Fmt_Isb {
+    For_Lub *unit;
+    const unsigned char *format_start;  // the opening-parenthesis record
+    const unsigned char *current;       // next record to interpret
+    const char *dt_type_name;           // DT'type'(v-list), NUL-terminated, or null
+    const char *dt_v_list;
+    int64_t repeat;                     // remaining repeats of the current descriptor
+    int64_t deferred_warning;           // 63 once a field overflowed into asterisks
+    int64_t group_count[for_fmt_max_depth + 1];
+    uint32_t group_restart[for_fmt_max_depth + 4];
+    int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
+    int64_t w;                          // width, position or literal length
+    const char *literal;
+    uint32_t reversion;                 // where reversion resumes, from format start
+    uint16_t d;                         // d, or m of Iw.m, Bw.m, Ow.m, Zw.m
+    uint16_t e;                         // exponent digits
+    int8_t scale;                       // scale factor k
+    int8_t depth;                       // group depth, 0 outermost
+    uint8_t opcode;
+    For_Round rounding;
+    uint32_t flags;
+    uint16_t modes;
+};
+static_assert(sizeof(For_Fmt_Isb) <= 216, "the state block lives in 216 bytes beside its unit");
