@@ -12,6 +12,29 @@
 
 #include <vorlix/abi.h>
 
+#include <stddef.h>
+
+/* OPEN (u, ...): the keywords as a control list of keyword items (type,
+ * form, keyword code, 0) ending with the end marker. Keyword values are
+ * passed either encoded (an integer item holding the table value) or as
+ * character items looked up at run time. NEWUNIT= passes the variable
+ * itself (an integer item by address). */
+VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                        const For_Value_List *values);
+
+/* CLOSE (u, STATUS= or DISPOSE= (code 12), IOMSG= (code 78)). */
+VORLIX_API int for_close(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                         const For_Value_List *values);
+
+/* DEFINE FILE u (maxrec, recl, U, assoc_var): recl counts 2-byte units. */
+VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl,
+                               void *assoc_var, int assoc_kind);
+
+/* Connects unit to an open descriptor. options: "KEY=VALUE,..." with
+ * NEWLINE=YES|NO, BLANK=ZERO|NULL, STATUS=OLD|SCRATCH|UNKNOWN,
+ * FORM=FORMATTED|UNFORMATTED. Returns 0 or an errno value. */
+VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length);
+
 /* UNLOCK (u): releases record locks; the unit must exist. */
 VORLIX_API int for_unlock(For_Context *ctx, int unit, For_IO_Flags flags);
 

@@ -7,6 +7,7 @@
 #include "diag/for_diag.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
+#include "units/for_open.h"
 #include "units/for_open_key.h"
 
 namespace {
@@ -156,30 +157,6 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
     }
 }
 
-// Copies the statement options of the flag word into a unit that the
-// statement is about to connect implicitly.
-void take_unit_options(For_Lub *lub, For_IO_Flags f) {
-    uint64_t opt = 0;
-    if (has(f, iof_opt_a)) opt |= 1u << 0;
-    if (has(f, iof_f90)) opt |= 1u << 1;
-    if (has(f, iof_opt_c)) opt |= (1u << 2) | (1u << 5);
-    if (has(f, iof_opt_d)) opt |= 1u << 3;
-    if (has(f, iof_opt_e)) opt |= 1u << 4;
-    if (has(f, iof_ldio_ms)) opt |= (1u << 6) | (1u << 7);
-    if (has(f, iof_hi_opt_a)) opt |= 1u << 8;
-    if (has(f, VORLIX_IOF(34))) opt |= 1u << 9;
-    if (has(f, VORLIX_IOF(35))) opt |= 1u << 10;
-    lub->lub_flags = (lub->lub_flags & ~lubf::options) | opt;
-    uint64_t st = 0;
-    if (has(f, iof_opt_c)) st |= lubs::compat;
-    if (has(f, iof_name_cmdline)) st |= lubs::name_from_cmdline;
-    if (has(f, iof_hi_buffered)) st |= lubs::buffered_default;
-    if (has(f, iof_compact_int)) st |= lubs::compact_int;
-    if (has(f, iof_hi_41)) st |= lubs::hi_41;
-    if (has(f, iof_no_wrap_margin)) st |= lubs::no_wrap_margin;
-    lub->lub_stmt_flags |= st;
-}
-
 int check_connection(const For_Stmt_Kind &kind, For_Lub *lub, int *iostat) {
     uint64_t fl = lub->lub_flags;
     *iostat = 0;
@@ -247,7 +224,7 @@ int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out
 
     lub->lub_ldir_count = 0;
     if (!(lub->lub_flags & lubf::opened) && lub->lub_unit != FOR_UNIT_INTERNAL) {
-        take_unit_options(lub, f);
+        for__merge_statement_options(lub, f);
         int s = kind.connect ? kind.connect(lub, kind.access, kind.status, kind.form) : 8;
         if (s != 0) return for__io_return(2, s, for__iostat_of(s), lub);
     }

@@ -21,7 +21,15 @@ constexpr uint64_t opt_compat = bit(2);         // compatibility option
 constexpr uint64_t preconnected = bit(11);      // preconnected, not yet opened
 constexpr uint64_t preconnected_env = bit(12);  // preconnected, FORTn names its file
 constexpr uint64_t opened = bit(13);
-constexpr uint64_t readonly = bit(14);
+constexpr uint64_t readonly = bit(14);          // READONLY, or read-only after a refused open
+constexpr uint64_t write_only = bit(15);
+constexpr uint64_t scratch = bit(16);           // deleted at close
+constexpr uint64_t must_exist = bit(17);        // STATUS='OLD': never created
+constexpr uint64_t dispose_delete = bit(18);
+constexpr uint64_t dispose_print = bit(19);
+constexpr uint64_t dispose_submit = bit(20);
+constexpr uint64_t append = bit(21);
+constexpr uint64_t action_read = bit(31);       // ACTION='READ' (deletion allowed)
 constexpr uint64_t formatted = bit(22);
 constexpr uint64_t unformatted = bit(23);
 constexpr uint64_t access_seq = bit(25);
@@ -36,6 +44,23 @@ constexpr uint64_t stmt_eor = bit(34);          // EOR=
 constexpr uint64_t eof_tracking = bit(36);      // the position is at the end of file
 constexpr uint64_t eof = bit(37);               // end-of-file condition reached
 constexpr uint64_t eor_tracking = bit(38);      // the position is at an end of record
+constexpr uint64_t positionable = bit(39);      // not a terminal, FIFO or socket
+constexpr uint64_t foreign = bit(40);           // unformatted data converted on transfer
+constexpr uint64_t big_endian = bit(41);
+constexpr uint64_t define_file = bit(42);       // DEFINE FILE done, not yet opened
+constexpr uint64_t position_unchanged = bit(43);
+constexpr uint64_t recl_defaulted = bit(44);    // no RECL: the buffer may grow
+constexpr uint64_t truncate_after_write = bit(45);
+constexpr uint64_t virtual_recl = bit(46);
+constexpr uint64_t form_binary = bit(47);
+constexpr uint64_t compat_layout = bit(48);     // unformatted in the compatibility layout
+constexpr uint64_t recl_scaled = bit(51);       // RECL counted in 4-byte units
+constexpr uint64_t output_buffered = bit(52);
+constexpr uint64_t buffered_yes = bit(53);
+constexpr uint64_t threshold_given = bit(54);
+constexpr uint64_t no_wrap_margin = bit(55);
+constexpr uint64_t at_start = bit(56);
+constexpr uint64_t own_fd = bit(57);            // the descriptor is ours to close
 constexpr uint64_t pad = bit(49);
 constexpr uint64_t pad_saved = bit(50);
 constexpr uint64_t cvterr_quiet = bit(59);      // output conversion errors not reported
@@ -147,6 +172,9 @@ struct For_Lub_Fields {
     uint8_t lub_encoding;
     uint8_t lub_rec_overhead;
     uint8_t lub_advance;          // 1 advancing, 0 ADVANCE='NO'
+    uint8_t lub_share_mode;       // 4 shared lock held, 16 exclusive lock held
+    uint64_t lub_stream_pos;      // byte position of a stream-access unit
+    uint64_t lub_dev, lub_ino;    // identity of the connected file
 };
 
 struct For_Lub : For_Lub_Fields {

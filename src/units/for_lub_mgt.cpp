@@ -24,10 +24,14 @@ For_Lub lub_read, lub_accept, lub_type, lub_print, lub_stderr, lub_read_5, lub_p
 std::atomic<bool> preconnected_ready{false};
 std::mutex preconnected_mutex;
 
-bool is_preconnected_block(const For_Lub *b) {
+}  // namespace
+
+bool for__is_preconnected_block(const For_Lub *b) {
     return b == &lub_read || b == &lub_accept || b == &lub_type || b == &lub_print ||
            b == &lub_stderr || b == &lub_read_5 || b == &lub_print_6;
 }
+
+namespace {
 
 uint32_t encoded(int unit) {
     return unit >= -6 ? static_cast<uint32_t>(unit + 6) : static_cast<uint32_t>(unit);
@@ -453,7 +457,7 @@ int for__deallocate_lub(int unit) {
         if (!b || lub_lock::owner(b->lub_owner_thread) != me) return 0;
         if (b->lub_nested != 0) return for__release_lub(b);
         detach(b);
-        reset_block(b, is_preconnected_block(b));
+        reset_block(b, for__is_preconnected_block(b));
         b->lub_busy = 0;
         b->lub_stmt_flags &= ~lubs::held;
         lub_lock::give(b->lub_owner_thread);

@@ -62,5 +62,8 @@ void for__release_newunit(int unit);
 
 void for__preconnected_units_create();
 
+// True for the seven static blocks of the console units.
+bool for__is_preconnected_block(const For_Lub *lub);
+
 // Frees a block's owned storage (record buffer, file name) and nulls it.
 void for__lub_free_owned(For_Lub *lub);

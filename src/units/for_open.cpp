@@ -1,0 +1,527 @@
+// The OPEN statement: keyword decoding, NEWUNIT=, re-OPEN of a connected
+// unit, the implicit OPEN of data transfer statements, DEFINE FILE and the
+// connection of a descriptor the program already has.
+#include "units/for_open.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vorlix/io.h>
+
+#include "diag/for_diag.h"
+#include "io/for_desc_item.h"
+#include "io/for_stmt.h"
+#include "runtime/for_vm.h"
+#include "units/for_lub_mgt.h"
+#include "units/for_open_key.h"
+
+namespace {
+
+using A = For_Open_Args;
+
+bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
+For_IO_Flags effective(For_IO_Flags f) { return has(f, iof_ext) ? f : (f & 0xffffffffull); }
+
+// The slot a keyword code fills; -1 when the code takes no slot.
+int slot_of(int code) {
+    switch (code) {
+    case FOR_KEY_ACCESS: return A::access;
+    case FOR_KEY_ASSOCIATEVARIABLE: return A::assoc_var;
+    case FOR_KEY_ASSOCIATEVARIABLE_TYPE: return A::assoc_kind;
+    case FOR_KEY_BLANK: return A::blank;
+    case FOR_KEY_BLOCKSIZE: return A::block_size;
+    case FOR_KEY_BUFFERCOUNT: return A::buffer_count;
+    case FOR_KEY_CARRIAGECONTROL: return A::carriage;
+    case FOR_KEY_CONVERT: return A::convert;
+    case FOR_KEY_DEFAULTFILE: return A::dir_addr;
+    case FOR_KEY_DISPOSE: return A::dispose;
+    case FOR_KEY_FILE:
+    case FOR_KEY_NAME: return A::file_addr;
+    case FOR_KEY_FORM: return A::form;
+    case FOR_KEY_MAXREC: return A::maxrec;
+    case FOR_KEY_ORGANIZATION: return A::organization;
+    case FOR_KEY_READONLY: return A::readonly;
+    case FOR_KEY_RECL: return A::recl;
+    case FOR_KEY_RECL_BYTES: return A::recl;
+    case FOR_KEY_RECORDTYPE: return A::recordtype;
+    case FOR_KEY_NOSHARED: return A::noshared;
+    case FOR_KEY_SHARED: return A::shared;
+    case FOR_KEY_STATUS: return A::status;
+    case FOR_KEY_USEROPEN: return A::useropen;
+    case FOR_KEY_ACTION: return A::action;
+    case FOR_KEY_DELIM: return A::delim;
+    case FOR_KEY_PAD: return A::pad;
+    case FOR_KEY_POSITION: return A::position;
+    case FOR_KEY_MODE: return A::mode;
+    case FOR_KEY_SHARE: return A::share;
+    case FOR_KEY_BUFFERED: return A::buffered;
+    case FOR_KEY_ASYNCHRONOUS: return A::asynchronous;
+    case FOR_KEY_IOMSG: return A::iomsg_addr;
+    case FOR_KEY_ROUND: return A::round;
+    case FOR_KEY_DECIMAL: return A::decimal;
+    case FOR_KEY_SIGN: return A::sign;
+    case FOR_KEY_ENCODING: return A::encoding;
+    case FOR_KEY_NEWUNIT: return A::newunit_addr;
+    default: return -1;
+    }
+}
+
+bool is_text_code(int code) {
+    return code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE || code == FOR_KEY_NAME ||
+           code == 69 || code == FOR_KEY_IOMSG;
+}
+
+// A keyword found wrong before IOMSG= was read still owes its text there.
+void find_iomsg(const For_Dsc_Lst *d, const For_Value_List *v, For_Open_Args *args) {
+    for (;;) {
+        For_Item item;
+        For_Shape shape;
+        int code = 0;
+        if (for__key_desc_ret_item(&d, &v, &item, &shape, &code) != 0) return;
+        if (item.type == FOR_TYPE_END_STMT || item.type == FOR_TYPE_END_GROUP) return;
+        if (code == FOR_KEY_IOMSG && item.type == FOR_TYPE_CHARACTER) {
+            (*args)[A::iomsg_addr] = reinterpret_cast<uintptr_t>(item.addr);
+            (*args)[A::iomsg_len] = static_cast<uint64_t>(item.length);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Open_Args *args) {
+    std::memset(args, 0, sizeof *args);
+    if (!keys) return 0;
+    const For_Dsc_Lst *d = keys;
+    const For_Value_List *v = values;
+    for (;;) {
+        For_Item item;
+        For_Shape shape;
+        int code = 0;
+        if (int s = for__key_desc_ret_item(&d, &v, &item, &shape, &code)) return s;
+        if (item.type == FOR_TYPE_END_STMT) return 0;
+        if (code < 2 || code > 87) return 48;
+        int slot = slot_of(code);
+        if (item.type == FOR_TYPE_CHARACTER) {
+            if (is_text_code(code)) {
+                if (slot < 0) continue;  // stored by nobody
+                args->slot[slot] = reinterpret_cast<uintptr_t>(item.addr);
+                args->slot[slot + 1] = static_cast<uint64_t>(item.length);
+                continue;
+            }
+            if (slot < 0) return 48;
+            uint64_t value = 0;
+            std::string_view text(static_cast<const char *>(item.addr),
+                                  static_cast<size_t>(item.length));
+            int s = for__open_key(text, code, &value, For_Key_Stmt::open);
+            if (s != 0) {
+                if (!(*args)[A::iomsg_addr]) find_iomsg(d, v, args);
+                return s;
+            }
+            args->slot[slot] = value;
+            continue;
+        }
+        if (slot < 0) return 48;
+        if (code == FOR_KEY_NEWUNIT) {
+            // The variable itself, and its kind: the number goes there.
+            (*args)[A::newunit_addr] = reinterpret_cast<uintptr_t>(item.addr);
+            (*args)[A::newunit_kind] = static_cast<uint64_t>(item.type);
+            continue;
+        }
+        int64_t value = 0;
+        if (item.type == FOR_TYPE_LOGICAL4 || item.type == FOR_TYPE_LOGICAL1 ||
+            item.type == FOR_TYPE_LOGICAL2 || item.type == FOR_TYPE_LOGICAL8 ||
+            item.type == FOR_TYPE_LOGICAL4_ALT) {
+            std::memcpy(&value, item.addr, static_cast<size_t>(item.length < 8 ? item.length : 8));
+        } else if (!for__item_int(item, &value)) {
+            std::memcpy(&value, item.addr, 8);
+        }
+        if (is_text_code(code)) {
+            const char *p = reinterpret_cast<const char *>(value);
+            args->slot[slot] = static_cast<uint64_t>(value);
+            args->slot[slot + 1] = p ? std::strlen(p) : 0;
+            continue;
+        }
+        if (code == FOR_KEY_ASSOCIATEVARIABLE) {
+            (*args)[A::assoc_var] = reinterpret_cast<uintptr_t>(item.addr);
+            (*args)[A::assoc_kind] = static_cast<uint64_t>(item.type);
+            continue;
+        }
+        if (code == FOR_KEY_CONVERT && value == 0) value = 9;
+        args->slot[slot] = static_cast<uint64_t>(value);
+        if (code == FOR_KEY_RECL_BYTES) (*args)[A::recl_bytes] = 1;
+    }
+}
+
+void for__merge_statement_options(For_Lub *lub, For_IO_Flags flags) {
+    For_IO_Flags f = effective(flags);
+    uint64_t opt = 0;
+    if (has(f, iof_opt_a)) opt |= 1u << 0;
+    if (has(f, iof_f90)) opt |= 1u << 1;
+    if (has(f, iof_opt_c)) opt |= (1u << 2) | (1u << 5);
+    if (has(f, iof_opt_d)) opt |= 1u << 3;
+    if (has(f, iof_opt_e)) opt |= 1u << 4;
+    if (has(f, iof_ldio_ms)) opt |= (1u << 6) | (1u << 7);
+    if (has(f, iof_hi_opt_a)) opt |= 1u << 8;
+    if (has(f, VORLIX_IOF(34))) opt |= 1u << 9;
+    if (has(f, VORLIX_IOF(35))) opt |= 1u << 10;
+    lub->lub_flags = (lub->lub_flags & ~lubf::options) | opt;
+    uint64_t st = 0;
+    if (has(f, iof_opt_c)) st |= lubs::compat;
+    if (has(f, iof_name_cmdline)) st |= lubs::name_from_cmdline;
+    if (has(f, iof_hi_buffered)) st |= lubs::buffered_default;
+    if (has(f, iof_compact_int)) st |= lubs::compact_int;
+    if (has(f, iof_hi_41)) st |= lubs::hi_41;
+    if (has(f, iof_no_wrap_margin)) st |= lubs::no_wrap_margin;
+    lub->lub_stmt_flags = (lub->lub_stmt_flags & ~(lubs::compat | lubs::name_from_cmdline |
+                                                   lubs::buffered_default)) | st;
+}
+
+namespace {
+
+// Which console units a variable redirects, and the direction of each.
+int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
+    const int unit = lub->lub_unit;
+    const bool from_cmdline_only = (lub->lub_stmt_flags & lubs::name_from_cmdline) &&
+                                   !(lub->lub_flags & 1);
+    const char *var = nullptr;
+    switch (unit) {
+    case -4: var = "FOR_READ"; break;
+    case -3: var = "FOR_ACCEPT"; break;
+    case -2: var = "FOR_TYPE"; break;
+    case -1: var = "FOR_PRINT"; break;
+    default: break;
+    }
+    if (var && !from_cmdline_only) {
+        const char *v = std::getenv(var);
+        if (v && *v) {
+            lub->lub_flags = (lub->lub_flags & ~lubf::preconnected) | lubf::preconnected_env;
+            return access == -1 ? 1 : 0;
+        }
+    }
+    switch (unit) {
+    case -4: case -3: case 5: (*args)[A::action] = 1; (*args)[A::status] = 1; break;
+    case -2: case -1: case 6: (*args)[A::action] = 3; (*args)[A::status] = 4; break;
+    case 0: (*args)[A::status] = 4; break;
+    default: for__issue_diagnostic(8, 2, "for_open", __LINE__); return 0;
+    }
+    (*args)[A::access] = 1;
+    (*args)[A::form] = 1;
+    return 2;
+}
+
+}  // namespace
+
+int for__open_default(For_Lub *lub, int access, int status, int form) {
+    For_Open_Args args{};
+    bool console = lub->lub_flags & lubf::preconnected;
+    if (console) {
+        int r = console_defaults(lub, &args, access);
+        if (r == 1) return 0;  // an inquiry: redirected units stay as they are
+        if (r == 0 && access == -1) return 0;
+        if (r == 0) console = false;
+    } else if (access == -1) {
+        return 0;
+    }
+    if (!console) {
+        args[A::access] = static_cast<uint64_t>(access);
+        args[A::status] = static_cast<uint64_t>(status);
+        args[A::form] = static_cast<uint64_t>(form);
+    }
+    if (lub->lub_flags & lubf::define_file) {
+        args[A::recl] = lub->lub_recl;
+        args[A::maxrec] = lub->lub_maxrec;
+        args[A::assoc_var] = reinterpret_cast<uintptr_t>(lub->lub_assoc_var);
+        args[A::assoc_kind] = lub->lub_assoc_kind;
+    }
+    args[A::implicit] = 1;
+    if (args[A::form] == 1) {
+        // A formatted connection keeps the settings the unit remembers.
+        args[A::delim] = lub->lub_delim == '"' ? 3 : lub->lub_delim == '\'' ? 1 : 0;
+        args[A::blank] = (lub->lub_flags & lubf::blank_null) ? 2 : 0;
+        args[A::pad] = (lub->lub_flags & (lubf::pad | (uint64_t{1} << 1))) ? 2 : 1;
+        args[A::round] = lub->lub_round;
+        args[A::decimal] = lub->lub_decimal;
+        args[A::sign] = lub->lub_sign;
+        args[A::encoding] = lub->lub_encoding;
+    }
+    return for__open_proc(&args, lub);
+}
+
+namespace {
+
+// Fails an OPEN whose unit could not be reached: through a scratch block
+// when the program gave IOMSG=, so that the text still arrives.
+int open_failed_early(int unit, For_IO_Flags f, const For_Open_Args &args, int status) {
+    if (!has(f, iof_err) && !has(f, iof_iostat)) {
+        for__issue_diagnostic(status, 2, unit, "unknown");
+        return status;
+    }
+    if (!args[A::iomsg_addr]) return status;
+    For_Lub *scratch = nullptr;
+    if (for__create_lub(unit, &scratch) != 0) return status;
+    scratch->lub_iomsg_addr = reinterpret_cast<char *>(args[A::iomsg_addr]);
+    scratch->lub_iomsg_len = args[A::iomsg_len];
+    if (has(f, iof_err)) scratch->lub_flags |= lubf::stmt_err;
+    if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
+    int r = for__io_return(0, status, status, scratch);
+    for__lub_free_owned(scratch);
+    for__free_vm(scratch);
+    return r;
+}
+
+bool store_newunit(const For_Open_Args &args, int unit) {
+    void *p = reinterpret_cast<void *>(args[A::newunit_addr]);
+    switch (args[A::newunit_kind]) {
+    case FOR_TYPE_INT1: *static_cast<int8_t *>(p) = static_cast<int8_t>(unit); return true;
+    case FOR_TYPE_INT2: *static_cast<int16_t *>(p) = static_cast<int16_t>(unit); return true;
+    case FOR_TYPE_INT4: *static_cast<int32_t *>(p) = unit; return true;
+    case FOR_TYPE_INT8: *static_cast<int64_t *>(p) = unit; return true;
+    default: return false;
+    }
+}
+
+// A re-OPEN names the same file when it is the same object on disk,
+// whatever the spelling.
+bool same_file(const For_Lub *lub, const std::string &name) {
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0) return false;
+    return st.st_dev == lub->lub_dev && st.st_ino == lub->lub_ino;
+}
+
+int bad_spec(For_Lub *lub, int msg, const char *spec) {
+    lub->lub_bad_spec = spec;
+    return msg;
+}
+
+// The keywords of a re-OPEN of the same file: each must agree with the
+// connection, except the modes, which it changes. Modes it does not name
+// stay as they are.
+int update_reopen(const For_Open_Args &args, For_Lub *lub) {
+    uint64_t fl = lub->lub_flags;
+    if (args[A::blank]) {
+        if (args[A::blank] > 2) return 573;
+        fl = args[A::blank] == 2 ? fl | lubf::blank_null : fl & ~lubf::blank_null;
+    }
+    if (args[A::delim]) {
+        if (args[A::delim] > 3) return 751;
+        lub->lub_delim = args[A::delim] == 1 ? '\'' : args[A::delim] == 3 ? '"' : 0;
+    }
+    if (args[A::pad]) {
+        if (args[A::pad] > 2) return 753;
+        fl = args[A::pad] == 2 ? fl | lubf::pad : fl & ~lubf::pad;
+    }
+    switch (args[A::access]) {
+    case 0: break;
+    case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
+    case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, 104, "ACCESS="); break;
+    case 4: if (!(fl & lubf::access_keyed)) return bad_spec(lub, 104, "ACCESS="); break;
+    case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
+    default: return bad_spec(lub, 104, "ACCESS=");
+    }
+    for (auto [sl, spec] : {std::pair{A::action, "ACTION="}, std::pair{A::mode, "MODE="}}) {
+        switch (args[sl]) {
+        case 0: break;
+        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, 104, spec); break;
+        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, 104, spec); break;
+        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, 104, spec); break;
+        default: return bad_spec(lub, 104, spec);
+        }
+    }
+    switch (args[A::form]) {
+    case 0: break;
+    case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, 104, "FORM="); break;
+    case 2: if (!(fl & lubf::unformatted) && !(fl & (uint64_t{1} << 7))) return bad_spec(lub, 104, "FORM="); break;
+    default: if (!(fl & lubf::form_binary)) return bad_spec(lub, 104, "FORM="); break;
+    }
+    if (args[A::recl] && args[A::recl] != lub->lub_recl) return bad_spec(lub, 104, "RECL=");
+    if (args[A::maxrec] && args[A::maxrec] != lub->lub_maxrec) return bad_spec(lub, 104, "MAXREC=");
+    if (args[A::status] == 2 || args[A::status] == 5) return bad_spec(lub, 104, "STATUS=");
+    if (args[A::status] == 3 && !(fl & lubf::scratch)) return bad_spec(lub, 104, "STATUS=");
+    if (args[A::readonly] && !(fl & lubf::readonly)) return bad_spec(lub, 103, "READONLY");
+    if (args[A::position] == 1 || args[A::position] == 3) {
+        if (fl & (lubf::access_direct | lubf::access_keyed)) return 46;
+        off_t cur = (fl & lubf::positionable) ? ::lseek(lub->lub_fd, 0, SEEK_CUR) : 0;
+        off_t want = 0;
+        if (args[A::position] == 1 && (fl & lubf::positionable)) {
+            want = ::lseek(lub->lub_fd, 0, SEEK_END);
+            ::lseek(lub->lub_fd, cur, SEEK_SET);
+        }
+        if (cur < 0 || want < 0) {
+            lub->lub_errno = static_cast<uint64_t>(errno);
+            return 120;
+        }
+        if (cur != want) return bad_spec(lub, 104, "POSITION=");
+    }
+    lub->lub_flags = fl;
+    if (args[A::round]) lub->lub_round = static_cast<uint8_t>(args[A::round]);
+    if (args[A::decimal]) lub->lub_decimal = static_cast<uint8_t>(args[A::decimal]);
+    if (args[A::sign]) lub->lub_sign = static_cast<uint8_t>(args[A::sign]);
+    if (args[A::encoding]) lub->lub_encoding = static_cast<uint8_t>(args[A::encoding]);
+    return 0;
+}
+
+int reopen(For_Open_Args *args, For_Lub *lub) {
+    std::string name;
+    int fd = -1;
+    if ((*args)[A::file_addr] && (*args)[A::status] != 3) {
+        if (int s = for__compute_filename(lub, *args, &name, &fd)) return s;
+    }
+    if (name.empty() || same_file(lub, name)) return update_reopen(*args, lub);
+    // Another file: the old connection goes, and the statement is a new OPEN.
+    uint64_t keep = lub->lub_flags & lubf::options;
+    uint64_t keep_stmt = lub->lub_stmt_flags;
+    For_Context *ctx = lub->lub_ctx;
+    char *iomsg = lub->lub_iomsg_addr;
+    uint64_t iomsg_len = lub->lub_iomsg_len;
+    if (int s = for__close_proc(nullptr, lub, false)) return s;
+    lub->lub_flags |= keep;
+    lub->lub_stmt_flags = keep_stmt;
+    lub->lub_ctx = ctx;
+    lub->lub_iomsg_addr = iomsg;
+    lub->lub_iomsg_len = iomsg_len;
+    return for__open_proc(args, lub);
+}
+
+}  // namespace
+
+VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                        const For_Value_List *values) {
+    For_IO_Flags f = effective(flags);
+    For_Open_Args args;
+    const int key_status = for__open_args(keys, values, &args);
+    int op = FOR_OP_FDOPEN;
+    bool newunit = args[A::newunit_addr] != 0;
+    if (newunit) {
+        switch (args[A::newunit_kind]) {
+        case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
+        default:
+            // Refused before anything is connected or any number taken.
+            return open_failed_early(unit, f, args, 48);
+        }
+        int s = for__get_free_newunit(&unit, args[A::newunit_kind] == FOR_TYPE_INT1 ? 5 : 0);
+        if (s == 0 && !args[A::file_addr] && args[A::status] != 3) s = 117;
+        if (s != 0) {
+            if (s != 550) for__release_newunit(unit);
+            return open_failed_early(unit, f, args, s);
+        }
+        op = FOR_OP_FDOPEN_NEWUNIT;
+    }
+    For_Lub *lub = nullptr;
+    if (int s = for__acquire_lun(unit, &lub, ctx, op)) {
+        if (newunit) for__release_newunit(unit);
+        return open_failed_early(unit, f, args, s);
+    }
+    for__merge_statement_options(lub, f);
+    lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor);
+    if (has(f, iof_err)) lub->lub_flags |= lubf::stmt_err;
+    if (has(f, iof_end)) lub->lub_flags |= lubf::stmt_end;
+    lub->lub_stmt_flags &= ~lubs::iostat;
+    if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
+    lub->lub_iomsg_addr = reinterpret_cast<char *>(args[A::iomsg_addr]);
+    lub->lub_iomsg_len = args[A::iomsg_len];
+
+    auto failed = [&](int s, int disposition) {
+        if (newunit) for__release_newunit(unit);
+        return for__io_return(disposition, s, for__iostat_of(s), lub);
+    };
+    if (lub->lub_udio_depth != 0) return failed(274, 1);
+    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(21, 1);
+    if (key_status != 0) return failed(key_status, (lub->lub_flags & lubf::opened) ? 1 : 2);
+
+    int s;
+    if (lub->lub_flags & lubf::opened) {
+        s = reopen(&args, lub);
+        if (s != 0) return failed(s, 1);
+    } else {
+        s = for__open_proc(&args, lub);
+        if (s != 0) return failed(s, 2);
+    }
+    lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::eof);
+    lub->lub_stmt_flags &= ~lubs::iostat;
+    lub->lub_iomsg_addr = nullptr;
+    lub->lub_iomsg_len = 0;
+    for__release_lub(lub);
+    if (newunit) store_newunit(args, unit);
+    return 0;
+}
+
+VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl,
+                               void *assoc_var, int assoc_kind) {
+    For_IO_Flags f = effective(flags);
+    For_Lub *lub = nullptr;
+    if (int s = for__acquire_lun(unit, &lub, ctx, FOR_OP_DEFINE_FILE)) {
+        if (has(f, iof_err) || has(f, iof_iostat)) return s;
+        for__issue_diagnostic(s, 2, unit, "unknown");
+        return s;
+    }
+    lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end);
+    if (has(f, iof_err)) lub->lub_flags |= lubf::stmt_err;
+    if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
+    if (has(f, iof_opt_a)) lub->lub_flags |= 1;
+    int s = 0;
+    if (lub->lub_flags & lubf::opened) s = 34;
+    else if (lub->lub_flags & lubf::define_file) s = 21;
+    else if (maxrec < 1) s = 25;
+    else if (recl < 1) s = 37;
+    if (s != 0) return for__io_return(1, s, s, lub);
+    lub->lub_recl = 2 * static_cast<uint64_t>(recl);  // counted in 2-byte units
+    lub->lub_maxrec = static_cast<uint64_t>(maxrec);
+    lub->lub_assoc_var = assoc_var;
+    lub->lub_assoc_kind = static_cast<uint8_t>(assoc_kind);
+    lub->lub_flags |= lubf::define_file | lubf::access_direct | lubf::unformatted;
+    lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end);
+    lub->lub_stmt_flags &= ~lubs::iostat;
+    return for__release_lub(lub);
+}
+
+VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) {
+    if (fd < 0) return 9;  // EBADF
+    For_Open_Args args{};
+    args[A::form] = 1;
+    args[A::status] = 4;
+    std::string text;
+    for (size_t i = 0; options && i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(options[i]);
+        if (!std::isspace(c)) text += static_cast<char>(std::toupper(c));
+    }
+    bool newline_given = false;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t comma = text.find(',', pos);
+        std::string pair = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        pos = comma == std::string::npos ? text.size() : comma + 1;
+        size_t eq = pair.find('=');
+        if (eq == std::string::npos) return 22;  // EINVAL
+        std::string key = pair.substr(0, eq), value = pair.substr(eq + 1);
+        if (key == "NEWLINE" && (value == "YES" || value == "NO")) {
+            args[A::carriage] = value == "YES" ? 2 : 3;
+            newline_given = true;
+        } else if (key == "BLANK" && (value == "ZERO" || value == "NULL")) {
+            args[A::blank] = value == "ZERO" ? 1 : 2;
+        } else if (key == "STATUS" && (value == "OLD" || value == "SCRATCH" || value == "UNKNOWN")) {
+            args[A::status] = value == "OLD" ? 1 : 4;
+        } else if (key == "FORM" && (value == "UNFORMATTED" || value == "FORMATTED")) {
+            args[A::form] = value == "FORMATTED" ? 1 : 2;
+        } else {
+            return 22;
+        }
+    }
+    if (args[A::form] == 2 && newline_given) args[A::carriage] = 0;
+    args[A::fd_given] = 1 | (static_cast<uint64_t>(static_cast<uint32_t>(fd)) << 32);
+    For_Lub *lub = nullptr;
+    if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return 9;
+    lub->lub_flags &= ~lubf::options;
+    lub->lub_flags |= uint64_t{1} << 1;
+    lub->lub_stmt_flags |= lubs::compat;
+    if (lub->lub_flags & (lubf::opened | lubf::define_file)) {
+        for__release_lub(lub);
+        return 9;
+    }
+    int s = for__open_proc(&args, lub);
+    for__release_lub(lub);
+    return s == 0 ? 0 : 9;
+}
