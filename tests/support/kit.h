@@ -248,6 +248,51 @@ class Control {
     int keys_ = 0;
 };
 
+// The keyword list of OPEN, CLOSE and INQUIRE: keyword items in any order,
+// closed by the end marker.
+class Keys {
+  public:
+    // A character value: a keyword word looked up at run time, or a name.
+    Keys &text(int code, std::string_view v) {
+        std::string &s = pool_.emplace_back(v);
+        return item(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, code, {s.size(), addr(s.data())});
+    }
+    // A character variable the statement writes (IOMSG=).
+    Keys &chars(int code, std::string &s) {
+        return item(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, code, {s.size(), addr(s.data())});
+    }
+    // A value the compiler encoded itself (a keyword table value, RECL=).
+    Keys &value(int code, int64_t v) {
+        return item(FOR_TYPE_INT8, FOR_FORM_VALUE, code, {static_cast<uint64_t>(v)});
+    }
+    // A variable by address (NEWUNIT=, a variable the statement fills).
+    template <class T>
+    Keys &var(int code, T &v) {
+        return item(type_code<T>(), FOR_FORM_ADDR, code, {addr(&v)});
+    }
+    Keys &item(int type, int form, int code, std::initializer_list<uint64_t> slots) {
+        dsc_.insert(dsc_.end(), {static_cast<uint8_t>(type), static_cast<uint8_t>(form),
+                                 static_cast<uint8_t>(code), 0});
+        val_.insert(val_.end(), slots);
+        return *this;
+    }
+    const For_Dsc_Lst *dsc() {
+        out_ = dsc_;
+        out_.insert(out_.end(), {FOR_TYPE_END_STMT, 0});
+        return out_.data();
+    }
+    const For_Value_List *val() {
+        if (val_.empty()) val_.push_back(0);
+        return val_.data();
+    }
+
+  private:
+    static uint64_t addr(const void *p) { return reinterpret_cast<uintptr_t>(p); }
+    std::vector<uint8_t> dsc_, out_;
+    std::vector<uint64_t> val_;
+    std::deque<std::string> pool_;
+};
+
 // The flag word, spelled by the specifiers that set its bits.
 struct Flags {
     For_IO_Flags bits = 0;

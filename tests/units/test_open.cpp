@@ -1,0 +1,417 @@
+// OPEN and CLOSE: what gets connected, what fails and how, and what is
+// left behind on disk.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vorlix/io.h>
+
+#include "support/kit.h"
+#include "support/oracle.h"
+#include "units/for_lub_mgt.h"
+#include "units/for_open.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh directory per test, removed afterwards.
+class OpenTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char templ[] = "/tmp/vorlix-open-XXXXXX";
+        dir_ = mkdtemp(templ);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    void touch(const std::string &name, const std::string &content = "x\n") const {
+        std::ofstream(path(name)) << content;
+    }
+    std::string dir_;
+};
+
+int open_unit(int unit, kit::Keys &k, std::string *msg = nullptr) {
+    kit::Flags f;
+    f.iostat();
+    if (msg) k.chars(FOR_KEY_IOMSG, *msg);
+    For_Context ctx{};
+    return for_open(&ctx, unit, f, k.dsc(), k.val());
+}
+
+int close_unit(int unit, const char *status = nullptr) {
+    kit::Keys k;
+    if (status) k.text(FOR_KEY_DISPOSE, status);
+    kit::Flags f;
+    f.iostat();
+    For_Context ctx{};
+    return for_close(&ctx, unit, f, k.dsc(), k.val());
+}
+
+// Looks at a connected unit without disturbing it.
+template <class Fn>
+void with_unit(int unit, Fn fn) {
+    For_Lub *lub = nullptr;
+    ASSERT_EQ(for__acquire_lun(unit, &lub, nullptr, FOR_OP_INQUIRE), 0);
+    fn(lub);
+    for__release_lub(lub);
+}
+
+// STATUS= against an existing or missing file, with gfortran deciding which
+// combinations succeed.
+TEST_F(OpenTest, StatusOutcomesAgreeWithGfortran) {
+    struct Case {
+        const char *status;  // nullptr: no STATUS=
+        bool exists;
+        int ours_on_failure;
+    } cases[] = {{"NEW", false, 0},     {"NEW", true, 10},      {"OLD", false, 29},
+                 {"OLD", true, 0},      {"REPLACE", false, 0},  {"REPLACE", true, 0},
+                 {"UNKNOWN", false, 0}, {"UNKNOWN", true, 0},   {nullptr, true, 0},
+                 {nullptr, false, 0}};
+    std::string prog = "program p\n  integer :: ios\n";
+    int i = 0;
+    for (const Case &c : cases) {
+        std::string f = path("g" + std::to_string(i++));
+        if (c.exists) prog += "  open (20, file='" + f + "', status='replace'); close (20)\n";
+        prog += "  open (21, file='" + f + "'" + (c.status ? std::string(", status='") + c.status + "'" : "") +
+                ", iostat=ios)\n  print '(I0)', merge(0, 1, ios == 0)\n  close (21)\n";
+    }
+    prog += "end program\n";
+    auto want = kit::gfortran_lines(prog);
+    if (!want) GTEST_SKIP() << "gfortran is not installed";
+    ASSERT_EQ(want->size(), std::size(cases));
+    i = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.status ? c.status : "(none)") + (c.exists ? " existing" : " missing"));
+        std::string f = "o" + std::to_string(i);
+        if (c.exists) touch(f);
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path(f));
+        if (c.status) k.text(FOR_KEY_STATUS, c.status);
+        int s = open_unit(30 + i, k);
+        EXPECT_EQ(s == 0 ? "0" : "1", (*want)[static_cast<size_t>(i)]);
+        if (s != 0) {
+            EXPECT_EQ(s, c.ours_on_failure);
+        } else {
+            EXPECT_EQ(close_unit(30 + i), 0);
+        }
+        ++i;
+    }
+}
+
+TEST_F(OpenTest, ReplaceEmptiesTheFile) {
+    touch("r", "old contents\n");
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path("r")).text(FOR_KEY_STATUS, "replace");
+    ASSERT_EQ(open_unit(40, k), 0);
+    EXPECT_EQ(fs::file_size(path("r")), 0u);
+    close_unit(40);
+}
+
+TEST_F(OpenTest, FailuresFillIomsgAndLeaveNoConnection) {
+    touch("exists");
+    std::string longname(5000, 'n');
+    struct Case {
+        const char *what;
+        std::string file;
+        const char *status;
+        int want;
+        const char *text;
+    } cases[] = {
+        {"a directory", dir_, "old", 30, "open failure, unit 41, file "},
+        {"missing directory", path("no/such/file"), "new", 29, "file not found, unit 41"},
+        {"existing file, NEW", path("exists"), "new", 10, "cannot overwrite existing file, unit 41"},
+        {"name too long", longname, "new", 785, "File-path is longer than"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string msg(60, ' ');
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, c.file).text(FOR_KEY_STATUS, c.status);
+        EXPECT_EQ(open_unit(41, k, &msg), c.want);
+        EXPECT_EQ(msg.rfind(c.text, 0), 0u) << msg;
+        with_unit(41, [](For_Lub *lub) {
+            EXPECT_FALSE(lub->lub_flags & lubf::opened);
+            EXPECT_EQ(lub->lub_fd, -1);
+        });
+    }
+}
+
+TEST_F(OpenTest, DefaultNamesAndDirectories) {
+    std::string cwd = fs::current_path();
+    fs::current_path(dir_);
+    struct Case {
+        const char *what;
+        const char *env;       // FORT12 value, or nullptr
+        const char *defdir;    // DEFAULTFILE=, or nullptr
+        std::string want;
+    } cases[] = {
+        {"fort.n in the current directory", nullptr, nullptr, path("fort.12")},
+        {"FORTn names the file", "named12", nullptr, path("named12")},
+        {"empty FORTn counts as unset", "", nullptr, path("fort.12")},
+        {"the default directory", nullptr, "sub", "sub/fort.12"},
+    };
+    fs::create_directory(path("sub"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.env) setenv("FORT12", c.env, 1);
+        else unsetenv("FORT12");
+        kit::Keys k;
+        std::string want = c.want;
+        if (c.defdir) {
+            k.text(FOR_KEY_DEFAULTFILE, path(c.defdir));
+            want = path(c.want);
+        }
+        ASSERT_EQ(open_unit(12, k), 0);
+        with_unit(12, [&](For_Lub *lub) { EXPECT_STREQ(lub->lub_file_name, want.c_str()); });
+        EXPECT_TRUE(fs::exists(want));
+        close_unit(12);
+    }
+    unsetenv("FORT12");
+    fs::current_path(cwd);
+}
+
+TEST_F(OpenTest, TildeMeansHome) {
+    std::string old = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", dir_.c_str(), 1);
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, "~/t.dat");
+    ASSERT_EQ(open_unit(13, k), 0);
+    EXPECT_TRUE(fs::exists(path("t.dat")));
+    close_unit(13);
+    setenv("HOME", old.c_str(), 1);
+}
+
+TEST_F(OpenTest, ScratchFilesArePrivateAndGoAwayAtClose) {
+    setenv("TMPDIR", dir_.c_str(), 1);
+    unsetenv("FORT_TMPDIR");
+    kit::Keys k;
+    k.text(FOR_KEY_STATUS, "scratch");
+    ASSERT_EQ(open_unit(14, k), 0);
+    std::string name;
+    with_unit(14, [&](For_Lub *lub) {
+        name = lub->lub_file_name;
+        EXPECT_TRUE(fcntl(lub->lub_fd, F_GETFD) & FD_CLOEXEC);
+    });
+    EXPECT_EQ(name.rfind(dir_ + "/fort", 0), 0u) << name;
+    EXPECT_EQ(name.size(), dir_.size() + 11);
+    struct stat st;
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(close_unit(14, "keep"), 46) << "a scratch file cannot be kept";
+    EXPECT_EQ(close_unit(14), 0);
+    EXPECT_FALSE(fs::exists(name));
+    unsetenv("TMPDIR");
+}
+
+TEST_F(OpenTest, ScratchWithFileWarnsAndIgnoresTheName) {
+    setenv("TMPDIR", dir_.c_str(), 1);
+    testing::internal::CaptureStderr();
+    kit::Keys k;
+    k.text(FOR_KEY_STATUS, "scratch").text(FOR_KEY_FILE, path("ignored"));
+    ASSERT_EQ(open_unit(15, k), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("(530): FILE= specifier ignored when STATUS has value SCRATCH"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(path("ignored")));
+    close_unit(15);
+    unsetenv("TMPDIR");
+}
+
+TEST_F(OpenTest, DeletionNeedsAWritableConnection) {
+    touch("ro");
+    touch("ar");
+    kit::Keys k1;
+    k1.text(FOR_KEY_FILE, path("ro")).value(FOR_KEY_READONLY, 1);
+    ASSERT_EQ(open_unit(16, k1), 0);
+    EXPECT_EQ(close_unit(16, "delete"), 46);
+    with_unit(16, [](For_Lub *lub) { EXPECT_TRUE(lub->lub_flags & lubf::opened) << "still connected"; });
+    EXPECT_EQ(close_unit(16), 0);
+    EXPECT_TRUE(fs::exists(path("ro")));
+
+    kit::Keys k2;
+    k2.text(FOR_KEY_FILE, path("ar")).text(FOR_KEY_ACTION, "read");
+    ASSERT_EQ(open_unit(17, k2), 0);
+    EXPECT_EQ(close_unit(17, "delete"), 0);
+    EXPECT_FALSE(fs::exists(path("ar")));
+}
+
+TEST_F(OpenTest, ReopenKeepsTheModesItDoesNotName) {
+    touch("m");
+    kit::Keys k1;
+    k1.text(FOR_KEY_FILE, path("m")).text(FOR_KEY_DELIM, "quote").text(FOR_KEY_DECIMAL, "comma")
+        .text(FOR_KEY_PAD, "no").text(FOR_KEY_BLANK, "zero");
+    ASSERT_EQ(open_unit(18, k1), 0);
+    // The same file by another spelling, changing SIGN= only.
+    kit::Keys k2;
+    k2.text(FOR_KEY_FILE, dir_ + "/./m").text(FOR_KEY_SIGN, "plus");
+    ASSERT_EQ(open_unit(18, k2), 0);
+    with_unit(18, [](For_Lub *lub) {
+        EXPECT_EQ(lub->lub_sign, FOR_SIGN_PLUS);
+        EXPECT_EQ(lub->lub_delim, '"');
+        EXPECT_EQ(lub->lub_decimal, FOR_DECIMAL_COMMA);
+        EXPECT_FALSE(lub->lub_flags & lubf::pad);
+        EXPECT_FALSE(lub->lub_flags & lubf::blank_null);
+    });
+    kit::Keys k3;
+    k3.text(FOR_KEY_FILE, path("m")).value(FOR_KEY_RECL, 77);
+    std::string msg(80, ' ');
+    EXPECT_EQ(open_unit(18, k3, &msg), 104);
+    EXPECT_EQ(msg.rfind("incorrect RECL= specifier value for connected file, unit 18", 0), 0u) << msg;
+    // Another file: the first is closed and the second connected.
+    kit::Keys k4;
+    k4.text(FOR_KEY_FILE, path("other"));
+    ASSERT_EQ(open_unit(18, k4), 0);
+    with_unit(18, [&](For_Lub *lub) { EXPECT_STREQ(lub->lub_file_name, path("other").c_str()); });
+    close_unit(18);
+}
+
+TEST_F(OpenTest, ReadOnlyFileWithoutActionFallsBackToReading) {
+    touch("locked");
+    chmod(path("locked").c_str(), 0444);
+    if (access(path("locked").c_str(), W_OK) == 0) GTEST_SKIP() << "running as root: permissions do not bind";
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path("locked"));
+    ASSERT_EQ(open_unit(19, k), 0);
+    with_unit(19, [](For_Lub *lub) { EXPECT_TRUE(lub->lub_flags & lubf::readonly); });
+    close_unit(19);
+    kit::Keys k2;
+    k2.text(FOR_KEY_FILE, path("locked")).text(FOR_KEY_ACTION, "readwrite");
+    EXPECT_EQ(open_unit(19, k2), 9) << "an explicit ACTION does not fall back";
+}
+
+TEST_F(OpenTest, NewunitNumbersAndTheirFailures) {
+    int32_t u1 = 0, u2 = 0;
+    int8_t small = 0;
+    kit::Keys k1;
+    k1.var(FOR_KEY_NEWUNIT, u1).text(FOR_KEY_FILE, path("n1"));
+    ASSERT_EQ(open_unit(0, k1), 0);
+    EXPECT_LE(u1, -129);
+    kit::Keys bad;
+    bad.var(FOR_KEY_NEWUNIT, u2);  // neither FILE= nor STATUS='SCRATCH'
+    EXPECT_EQ(open_unit(0, bad), 117);
+    kit::Keys k2;
+    k2.var(FOR_KEY_NEWUNIT, u2).text(FOR_KEY_FILE, path("no/dir/n2"));
+    EXPECT_EQ(open_unit(0, k2), 29);
+    kit::Keys k3;
+    k3.var(FOR_KEY_NEWUNIT, u2).text(FOR_KEY_FILE, path("n3"));
+    ASSERT_EQ(open_unit(0, k3), 0);
+    EXPECT_EQ(u2, u1 - 1) << "numbers of failed OPENs were given back";
+    kit::Keys k4;
+    k4.var(FOR_KEY_NEWUNIT, small).text(FOR_KEY_FILE, path("n4"));
+    ASSERT_EQ(open_unit(0, k4), 0);
+    EXPECT_LE(small, -7);
+    EXPECT_GE(small, -128) << "an INTEGER(1) variable gets a number it can hold";
+    for (int u : {u1, u2, static_cast<int>(small)}) EXPECT_EQ(close_unit(u), 0);
+    int32_t again = 0;
+    kit::Keys k5;
+    k5.var(FOR_KEY_NEWUNIT, again).text(FOR_KEY_FILE, path("n5"));
+    ASSERT_EQ(open_unit(0, k5), 0);
+    EXPECT_EQ(again, u1) << "CLOSE gives the numbers back: the lowest free comes first";
+    close_unit(again);
+}
+
+TEST_F(OpenTest, RecordLengths) {
+    struct Case {
+        const char *what;
+        const char *form;
+        int recl_code;
+        int64_t recl;
+        const char *recordtype;
+        int status;
+        uint64_t rec_len;
+    } cases[] = {
+        {"unformatted RECL in 4-byte units, VARIABLE", "unformatted", FOR_KEY_RECL, 10, nullptr, 0, 48},
+        {"RECL in bytes", "unformatted", FOR_KEY_RECL_BYTES, 10, nullptr, 0, 18},
+        {"SEGMENTED 4 bytes is too short", "unformatted", FOR_KEY_RECL, 1, "segmented", 531, 0},
+        {"SEGMENTED 8 bytes", "unformatted", FOR_KEY_RECL, 2, "segmented", 0, 8},
+        {"formatted default", "formatted", 0, 0, nullptr, 0, 133 + 1},
+        {"RECL overflowing", "unformatted", FOR_KEY_RECL, INT64_MAX / 2, nullptr, 769, 0},
+    };
+    int unit = 50;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path("r" + std::to_string(unit))).text(FOR_KEY_FORM, c.form);
+        if (c.recl_code) k.value(c.recl_code, c.recl);
+        if (c.recordtype) k.text(FOR_KEY_RECORDTYPE, c.recordtype);
+        EXPECT_EQ(open_unit(unit, k), c.status);
+        if (c.status == 0) {
+            with_unit(unit, [&](For_Lub *lub) { EXPECT_EQ(lub->lub_rec_len, c.rec_len); });
+            close_unit(unit);
+        }
+        ++unit;
+    }
+}
+
+TEST_F(OpenTest, KeywordValues) {
+    struct Case {
+        int code;
+        const char *value;
+        int want;
+    } cases[] = {{FOR_KEY_ACCESS, "sequential  ", 0}, {FOR_KEY_ACCESS, "SEQ", 45},
+                 {FOR_KEY_ACCESS, " SEQUENTIAL", 45}, {FOR_KEY_FORM, "Formatted", 0},
+                 {FOR_KEY_STATUS, "ancient", 45}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path("kw")).text(c.code, c.value);
+        EXPECT_EQ(open_unit(60, k), c.want);
+        if (c.want == 0) close_unit(60);
+    }
+    kit::Keys app;
+    app.text(FOR_KEY_FILE, path("ap")).text(FOR_KEY_ACCESS, "append").text(FOR_KEY_STATUS, "new");
+    EXPECT_EQ(open_unit(61, app), 46) << "APPEND with NEW";
+}
+
+TEST_F(OpenTest, ConsoleUnitsConnectToTheirDescriptorsAndSurviveClose) {
+    For_Lub *lub = nullptr;
+    ASSERT_EQ(for__acquire_lun(6, &lub, nullptr, FOR_OP_WRITE_SEQ), 0);
+    ASSERT_EQ(for__open_default(lub, 1, 4, 1), 0);
+    EXPECT_EQ(lub->lub_fd, 1);
+    EXPECT_TRUE(lub->lub_flags & lubf::formatted);
+    EXPECT_TRUE(lub->lub_flags & lubf::access_seq);
+    EXPECT_EQ(lub->lub_xfer_kind, 1);
+    for__release_lub(lub);
+    EXPECT_EQ(close_unit(6, "delete"), 0);
+    EXPECT_NE(fcntl(1, F_GETFD), -1) << "standard output stays open";
+    ASSERT_EQ(for__acquire_lun(6, &lub, nullptr, FOR_OP_WRITE_SEQ), 0);
+    EXPECT_EQ(lub->lub_flags, lubf::preconnected) << "back to the console defaults";
+    for__release_lub(lub);
+}
+
+TEST_F(OpenTest, ClosingAnUnopenedUnitIsNotAnError) {
+    EXPECT_EQ(close_unit(70), 0);
+    EXPECT_EQ(close_unit(123456), 0);
+}
+
+TEST_F(OpenTest, ThreadsOpenAndCloseTheirOwnNewunits) {
+    constexpr int threads = 8, rounds = 40;
+    std::vector<std::vector<int>> numbers(threads);
+    std::vector<std::thread> pool;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            for (int r = 0; r < rounds; ++r) {
+                int32_t u = 0;
+                kit::Keys k;
+                k.var(FOR_KEY_NEWUNIT, u).text(FOR_KEY_FILE, path("t" + std::to_string(t)));
+                if (open_unit(0, k) != 0) ++failures;
+                numbers[static_cast<size_t>(t)].push_back(u);
+                if (close_unit(u) != 0) ++failures;
+            }
+        });
+    for (auto &th : pool) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    for (int t = 0; t < threads; ++t) EXPECT_TRUE(fs::exists(path("t" + std::to_string(t))));
+}
+
+}  // namespace
