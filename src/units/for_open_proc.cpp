@@ -230,6 +230,44 @@ int64_t env_positive(const char *name) {
 
 constexpr char guard_text[] = "@#3#5#7#9#0#3#5";
 
+struct Conversion {
+    const char *name;
+    uint8_t code;
+    bool foreign, big_endian;
+};
+constexpr Conversion conversions[] = {
+    {"NATIVE", 0, false, false}, {"LITTLE_ENDIAN", 0, false, false}, {"BIG_ENDIAN", 0, true, true},
+    {"VAXG", 1, true, false},    {"VAXD", 2, true, false},           {"IBM", 3, true, true},
+    {"CRAY", 4, true, true},     {"FDX", 5, true, false},            {"FGX", 6, true, false}};
+
+void apply_conversion(uint64_t *fl, uint8_t *code, const Conversion &c) {
+    *code = c.code;
+    *fl = (*fl & ~(lubf::foreign | lubf::big_endian)) | (c.foreign ? lubf::foreign : 0) |
+          (c.big_endian ? lubf::big_endian : 0);
+}
+
+// The unformatted data representation of a connection: CONVERT= first,
+// then the per-unit variable FORT_CONVERTn, which wins. 0, or 46 for a
+// variable naming no representation.
+int record_conversion(const For_Open_Args &args, int unit, uint64_t *fl, uint8_t *code) {
+    static constexpr int by_keyword[] = {-1, 2, 1, 4, 3, 5, 6, 7, 8, 0};  // key_convert -> row
+    uint64_t k = args[A::convert];
+    if (k >= 1 && k <= 9) apply_conversion(fl, code, conversions[by_keyword[k]]);
+    char var[32];
+    std::snprintf(var, sizeof var, "FORT_CONVERT%d", unit);
+    const char *v = std::getenv(var);
+    if (!v || !*v || std::strlen(v) >= 261) return 0;
+    char up[21] = {};
+    for (size_t i = 0; i < 20 && v[i]; ++i)
+        up[i] = (v[i] >= 'a' && v[i] <= 'z') ? static_cast<char>(v[i] - 'a' + 'A') : v[i];
+    for (const Conversion &c : conversions)
+        if (std::strcmp(up, c.name) == 0) {
+            apply_conversion(fl, code, c);
+            return 0;
+        }
+    return 46;
+}
+
 }  // namespace
 
 int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
@@ -519,6 +557,11 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     default: return fail(48);
     }
 
+    uint8_t convert_code = 0;
+    if (!formatted) {
+        if (int s = record_conversion(args, lub->lub_unit, &fl, &convert_code)) return fail(s);
+    }
+
     // Transfer kind.
     uint8_t kind;
     if (formatted) kind = direct ? 2 : keyed ? 8 : 3;
@@ -757,6 +800,7 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     lub->lub_carriage_control = cc;
     lub->lub_organization = org;
     lub->lub_xfer_kind = kind;
+    lub->lub_convert = convert_code;
     if (named && kind == 7 && ::lseek(fd, 0, SEEK_CUR) == 0) fl |= lubf::at_start;
     // The preconnection state ends here; CLOSE knows console units by
     // their blocks and puts them back.

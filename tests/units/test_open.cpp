@@ -388,6 +388,38 @@ TEST_F(OpenTest, ConsoleUnitsConnectToTheirDescriptorsAndSurviveClose) {
     for__release_lub(lub);
 }
 
+TEST_F(OpenTest, UnformattedRepresentation) {
+    struct Case {
+        const char *convert;  // CONVERT=, or nullptr
+        const char *env;      // FORT_CONVERT80, or nullptr
+        int status;
+        bool foreign, big_endian;
+        uint8_t code;
+    } cases[] = {
+        {nullptr, nullptr, 0, false, false, 0},    {"big_endian", nullptr, 0, true, true, 0},
+        {"vaxd", nullptr, 0, true, false, 2},      {"ibm", nullptr, 0, true, true, 3},
+        {"native", "big_endian", 0, true, true, 0}, {"big_endian", "Little_Endian", 0, false, false, 0},
+        {nullptr, "cray", 0, true, true, 4},       {nullptr, "middle_endian", 46, false, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.convert ? c.convert : "-") + " / " + (c.env ? c.env : "-"));
+        if (c.env) setenv("FORT_CONVERT80", c.env, 1);
+        else unsetenv("FORT_CONVERT80");
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path("cv")).text(FOR_KEY_FORM, "unformatted");
+        if (c.convert) k.text(FOR_KEY_CONVERT, c.convert);
+        ASSERT_EQ(open_unit(80, k), c.status);
+        if (c.status != 0) continue;
+        with_unit(80, [&](For_Lub *lub) {
+            EXPECT_EQ(bool(lub->lub_flags & lubf::foreign), c.foreign);
+            EXPECT_EQ(bool(lub->lub_flags & lubf::big_endian), c.big_endian);
+            EXPECT_EQ(lub->lub_convert, c.code);
+        });
+        close_unit(80);
+    }
+    unsetenv("FORT_CONVERT80");
+}
+
 TEST_F(OpenTest, ClosingAnUnopenedUnitIsNotAnError) {
     EXPECT_EQ(close_unit(70), 0);
     EXPECT_EQ(close_unit(123456), 0);
