@@ -1,0 +1,18 @@
+! List-directed WRITE of REAL(8) values, ten per record, to a file.
+program ldo_real
+  implicit none
+  character(len=256) :: path, arg
+  integer :: n, i, j, u
+  real(8) :: x(10)
+  call get_command_argument(1, path)
+  call get_command_argument(2, arg)
+  read (arg, *) n
+  open (newunit=u, file=trim(path), status='replace')
+  do i = 1, n / 10
+    do j = 1, 10
+      x(j) = real(i, 8) * 1.000001d0 + real(j, 8) / 3.0d0
+    end do
+    write (u, *) x
+  end do
+  close (u)
+end program

@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Measures the library against its peers on the same work.
+
+Each benchmark directory bench/<name>/ holds peer.f90, a Fortran program
+that does the work, and our side, the C++ program bench_<name> that calls
+the library's entries as compiled code does. Every program takes the
+output file and a count as arguments. The peers are built with gfortran -O2
+and, when installed, LLVM flang (flang-new-19 -O2). Runs are interleaved,
+medians reported, and every run's output is checked to hold the same values
+as the first peer's.
+
+usage: tools/bench.py [--runs N] [--count N] [names...]"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, 'build', 'bench')
+
+
+def numbers(path):
+    """The values a file holds, whatever their layout."""
+    with open(path, 'rb') as f:
+        text = f.read().decode('latin-1')
+    out = []
+    for tok in re.split(r'[\s,()]+', text):
+        if not tok:
+            continue
+        try:
+            out.append(float(tok.replace('D', 'E').replace('d', 'e')))
+        except ValueError:
+            out.append(tok)
+    return out
+
+
+def same_values(a, b):
+    if len(a) != len(b):
+        return False
+    for x, y in zip(a, b):
+        if isinstance(x, float) and isinstance(y, float):
+            if x != y and abs(x - y) > 1e-14 * max(abs(x), abs(y)):
+                return False
+        elif x != y:
+            return False
+    return True
+
+
+def build_ours(names):
+    subprocess.run(['cmake', '-S', ROOT, '-B', BUILD, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=Release',
+                    '-DVORLIX_TESTS=OFF'], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(['cmake', '--build', BUILD, '--target'] + [f'bench_{n}' for n in names],
+                   check=True, stdout=subprocess.DEVNULL)
+    return {n: os.path.join(BUILD, 'bench', n, f'bench_{n}') for n in names}
+
+
+def build_peers(name, tmp):
+    src = os.path.join(ROOT, 'bench', name, 'peer.f90')
+    peers = {}
+    for label, compiler in (('gfortran', 'gfortran'), ('flang', 'flang-new-19')):
+        exe = shutil.which(compiler)
+        if not exe:
+            continue
+        out = os.path.join(tmp, f'{name}_{label}')
+        subprocess.run([exe, '-O2', '-o', out, src], check=True, cwd=tmp)
+        peers[label] = out
+    return peers
+
+
+def timed(cmd, cwd):
+    t0 = time.perf_counter()
+    subprocess.run(cmd, check=True, cwd=cwd, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - t0
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--runs', type=int, default=5)
+    ap.add_argument('--count', type=int, default=10_000_000)
+    ap.add_argument('names', nargs='*')
+    args = ap.parse_args()
+    names = args.names or sorted(d for d in os.listdir(os.path.join(ROOT, 'bench'))
+                                 if os.path.exists(os.path.join(ROOT, 'bench', d, 'peer.f90')))
+    ours = build_ours(names)
+    rows = []
+    with tempfile.TemporaryDirectory() as tmp:
+        for name in names:
+            progs = {'ours': ours[name], **build_peers(name, tmp)}
+            times = {k: [] for k in progs}
+            reference = None
+            for _ in range(args.runs):
+                for label, exe in progs.items():
+                    out = os.path.join(tmp, f'{name}.{label}.out')
+                    times[label].append(timed([exe, out, str(args.count)], tmp))
+                    vals = numbers(out)
+                    if reference is None:
+                        reference = vals
+                    elif not same_values(reference, vals):
+                        sys.exit(f'{name}: {label} wrote other values than the first run')
+                    os.unlink(out)
+            med = {k: statistics.median(v) for k, v in times.items()}
+            peers = [v for k, v in med.items() if k != 'ours']
+            best = min(peers) if peers else float('nan')
+            rows.append((name, med, best / med['ours'] if peers else float('nan')))
+    print(f'{"benchmark":<16}{"ours s":>10}{"gfortran s":>12}{"flang s":>10}{"speed-up vs faster peer":>26}')
+    for name, med, ratio in rows:
+        g = med.get('gfortran', float('nan'))
+        f = med.get('flang', float('nan'))
+        print(f'{name:<16}{med["ours"]:>10.3f}{g:>12.3f}{f:>10.3f}{ratio:>25.2f}x')
+
+
+if __name__ == '__main__':
+    main()
