@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <vorlix/abi.h>
+
 /* A replacement allocator for dynamic COMMON. It receives the address cell
    to fill, the size cell (bytes wanted; it may store the size it actually
    gave, 0 on failure) and the block's NUL-terminated name (at most 255

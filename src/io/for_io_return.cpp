@@ -14,6 +14,7 @@
 #include "io/for_stmt.h"
 #include "runtime/for_threadstor.h"
 #include "units/for_lub_mgt.h"
+#include "units/for_open.h"
 
 namespace {
 
@@ -113,32 +114,10 @@ void record_last_error(For_Lub *lub, int iostat, const char *spec) {
 // Discards what a failed implicit connection left in the block, so that
 // the next statement finds the unit as it was before.
 void discard_connection(For_Lub *lub) {
-    if (lub->lub_fd > 0) ::close(lub->lub_fd);
-    for__lub_free_owned(lub);
-    int unit = lub->lub_unit;
-    For_Context *ctx = lub->lub_ctx;
-    For_Lub *hash_next = lub->lub_hash_next;
-    For_Lub *thread_next = lub->lub_thread_next;
-    bool pre = (lub->lub_flags & (lubf::preconnected | lubf::preconnected_env)) != 0;
-    uint64_t keep_flags = lub->lub_flags & (lubf::preconnected | lubf::preconnected_env);
-    uint64_t keep_stmt = lub->lub_stmt_flags & lubs::held;
-    void *isb = lub->lub_a_fmt_isb;
-    uint8_t busy = lub->lub_busy;
-    For_Aio_Hold *aio = lub->lub_aio;
-    std::memset(reinterpret_cast<char *>(lub) + lub_reset_from, 0, sizeof(For_Lub) - lub_reset_from);
-    lub->lub_aio = aio;
-    lub->lub_unit = unit;
-    lub->lub_unit_copy = unit;
-    lub->lub_ctx = ctx;
-    lub->lub_hash_next = hash_next;
-    lub->lub_thread_next = thread_next;
-    lub->lub_fd = -1;
-    lub->lub_advance = 1;
-    lub->lub_busy = busy;
-    lub->lub_stmt_flags = keep_stmt;
-    if (unit == FOR_UNIT_INTERNAL) lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = isb;
-    if (pre) lub->lub_flags = keep_flags & lubf::preconnected_env ? lubf::preconnected_env
-                                                                   : lubf::preconnected;
+    if (lub->lub_fd > 2 && (lub->lub_flags & lubf::own_fd)) ::close(lub->lub_fd);
+    const uint64_t console = lub->lub_flags & lubf::preconnected_env;
+    for__lub_reset(lub);
+    if (console && for__is_preconnected_block(lub)) lub->lub_flags = lubf::preconnected_env;
 }
 
 int apply_disposition(int d, For_Lub *lub) {
@@ -149,8 +128,7 @@ int apply_disposition(int d, For_Lub *lub) {
         discard_connection(lub);
         return for__release_lub(lub);
     case 3:
-        if (lub->lub_fd > 2) ::close(lub->lub_fd);
-        discard_connection(lub);
+        for__close_proc(nullptr, lub, false);
         return for__release_lub(lub);
     default:
         for__issue_diagnostic(8, 2, "for_io_return", __LINE__);

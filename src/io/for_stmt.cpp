@@ -22,36 +22,25 @@ bool has_control_lists(For_IO_Flags f) {
 }
 
 // A failed acquisition still owes an IOMSG= text when the statement gave
-// one: completion runs on a scratch block that carries the statement's
-// conditions and the variable, and is freed again.
+// one first in its control list.
 int acquisition_failed(const For_Stmt &st, int status) {
     For_IO_Flags f = effective(st.flags);
     int unit = st.unit == FOR_UNIT_INTERNAL_TOP ? FOR_UNIT_INTERNAL : st.unit;
-    if (!has(f, iof_err) && !has(f, iof_iostat)) {
-        for__issue_diagnostic(status, 2, unit, "unknown");
-        return status;
-    }
+    char *iomsg = nullptr;
+    uint64_t iomsg_len = 0;
     if (has(f, iof_keys) && st.cdsc && st.cval && st.cdsc[0] == FOR_TYPE_CHARACTER &&
         st.cdsc[2] == FOR_KEY_IOMSG) {
-        For_Lub *scratch = nullptr;
-        if (for__create_lub(unit, &scratch) != 0) return status;
         const For_Dsc_Lst *d = st.cdsc;
         const For_Value_List *v = st.cval;
         For_Item item;
         For_Shape shape;
         int code;
         if (for__key_desc_ret_item(&d, &v, &item, &shape, &code) == 0) {
-            scratch->lub_iomsg_addr = static_cast<char *>(item.addr);
-            scratch->lub_iomsg_len = static_cast<uint64_t>(item.length);
+            iomsg = static_cast<char *>(item.addr);
+            iomsg_len = static_cast<uint64_t>(item.length);
         }
-        if (has(f, iof_err)) scratch->lub_flags |= lubf::stmt_err;
-        if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
-        int r = for__io_return(0, status, status, scratch);
-        for__lub_free_owned(scratch);
-        for__free_vm(scratch);
-        return r;
     }
-    return status;
+    return for__fail_unacquired(unit, f, iomsg, iomsg_len, status);
 }
 
 // Applies one of BLANK=, DECIMAL=, DELIM=, PAD=, ROUND=, SIGN= for the
@@ -175,6 +164,27 @@ int check_connection(const For_Stmt_Kind &kind, For_Lub *lub, int *iostat) {
 }
 
 }  // namespace
+
+int for__fail_unacquired(int unit, For_IO_Flags flags, char *iomsg, uint64_t iomsg_len, int status) {
+    For_IO_Flags f = effective(flags);
+    if (!has(f, iof_err) && !has(f, iof_iostat)) {
+        for__issue_diagnostic(status, 2, unit, "unknown");
+        return status;
+    }
+    if (!iomsg) return status;
+    // Completion works on a unit block: a scratch one carries the statement's
+    // conditions and its IOMSG= variable, and is freed again.
+    For_Lub *scratch = nullptr;
+    if (for__create_lub(unit, &scratch) != 0) return status;
+    scratch->lub_iomsg_addr = iomsg;
+    scratch->lub_iomsg_len = iomsg_len;
+    if (has(f, iof_err)) scratch->lub_flags |= lubf::stmt_err;
+    if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
+    int r = for__io_return(0, status, status, scratch);
+    for__lub_free_owned(scratch);
+    for__free_vm(scratch);
+    return r;
+}
 
 int for__iostat_of(int status) {
     switch (status) {

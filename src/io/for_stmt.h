@@ -48,6 +48,11 @@ int for__stmt_fail(For_Lub *lub, int status);
 // with `status`: clear the statement's conditions and release the unit.
 int for__stmt_end(For_Lub *lub, int status);
 
+// A statement that could not reach its unit: without ERR= or IOSTAT= a
+// diagnostic naming the file "unknown"; otherwise the status, with the
+// message in the IOMSG= variable when one is given.
+int for__fail_unacquired(int unit, For_IO_Flags flags, char *iomsg, uint64_t iomsg_len, int status);
+
 // The IOSTAT value paired with a status: specific messages that report a
 // more general number to the program.
 int for__iostat_of(int status);

@@ -147,23 +147,7 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     }
     // Reuse: the block is as never connected; a console unit is ready to be
     // connected to its console again.
-    For_Context *ctx = lub->lub_ctx;
-    For_Lub *hash_next = lub->lub_hash_next;
-    uint64_t held = lub->lub_stmt_flags & lubs::held;
-    int unit = lub->lub_unit;
-    uint8_t busy = lub->lub_busy;
-    For_Aio_Hold *aio = lub->lub_aio;
-    std::memset(reinterpret_cast<char *>(lub) + lub_reset_from, 0, sizeof(For_Lub) - lub_reset_from);
-    lub->lub_aio = aio;
-    lub->lub_ctx = ctx;
-    lub->lub_hash_next = hash_next;
-    lub->lub_stmt_flags = held;
-    lub->lub_unit = unit;
-    lub->lub_unit_copy = unit;
-    lub->lub_busy = busy;
-    lub->lub_fd = -1;
-    lub->lub_advance = 1;
-    if (for__is_preconnected_block(lub)) lub->lub_flags = lubf::preconnected;
+    for__lub_reset(lub);
     return first;
 }
 

@@ -239,6 +239,22 @@ For_Lub *find_in_bucket(For_Lub_Slot &slot, int unit, For_Lub **pred) {
     return nullptr;
 }
 
+// Sleeps until the caller holds a hashed block that another thread holds.
+// The block is pinned while the bucket guard is dropped, since CLOSE may
+// unlink it meanwhile; false when it was closed (the caller starts over).
+bool wait_pinned(For_Lub *b, Slot_Guard &g, uint32_t me) {
+    b->lub_refs.fetch_add(1, std::memory_order_relaxed);
+    g.unlock();
+    lub_lock::take_slow(b->lub_owner_thread, me);
+    if (b->lub_stmt_flags & lubs::deallocating) {
+        lub_lock::give(b->lub_owner_thread);
+        drop_ref(b);
+        return false;
+    }
+    b->lub_refs.fetch_sub(1, std::memory_order_relaxed);
+    return true;
+}
+
 int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t me,
                    bool newunit_ok) {
     For_Lub_Slot &slot = for__lub_table[for__lub_slot_index(unit)];
@@ -254,17 +270,8 @@ int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t m
                 if (int s = hold_status(how)) return s;
                 return finish_acquire(b, out, ctx, op, how, true);
             }
-            // Pin the block while we sleep on it: CLOSE may unlink it.
-            b->lub_refs.fetch_add(1, std::memory_order_relaxed);
-            g.unlock();
-            lub_lock::take_slow(b->lub_owner_thread, me);
-            if (b->lub_stmt_flags & lubs::deallocating) {
-                // Closed while we waited: start over, as on a fresh unit.
-                lub_lock::give(b->lub_owner_thread);
-                drop_ref(b);
-                continue;
-            }
-            b->lub_refs.fetch_sub(1, std::memory_order_relaxed);
+            // Closed while we waited: start over, as on a fresh unit.
+            if (!wait_pinned(b, g, me)) continue;
             return finish_acquire(b, out, ctx, op, Hold::taken, true);
         }
         if (unit < -6 && !newunit_ok) return 32;
@@ -318,29 +325,32 @@ int release_internal(For_Lub *top) {
     return 0;
 }
 
-// Clears a block back to "never connected", keeping its identity. The
-// caller holds it and keeps holding it.
-void reset_block(For_Lub *b, bool preconnected) {
+}  // namespace
+
+void for__lub_reset(For_Lub *b) {
     for__lub_free_owned(b);
-    int unit = b->lub_unit;
-    uint64_t held = b->lub_stmt_flags & lubs::held;
-    uint32_t nested = b->lub_nested;
+    // What ties the block to its unit, its holder and its statement stays.
+    const int unit = b->lub_unit;
+    const uint64_t held = b->lub_stmt_flags & lubs::held;
+    const uint8_t busy = b->lub_busy;
     For_Aio_Hold *aio = b->lub_aio;  // the asynchronous block outlives connections
+    For_Lub *hash_next = b->lub_hash_next, *thread_next = b->lub_thread_next;
+    For_Context *ctx = b->lub_ctx;
+    void *isb = unit == FOR_UNIT_INTERNAL ? b->lub_a_fmt_isb : nullptr;
     std::memset(reinterpret_cast<char *>(b) + lub_reset_from, 0, sizeof(For_Lub) - lub_reset_from);
     b->lub_aio = aio;
+    b->lub_hash_next = hash_next;
+    b->lub_thread_next = thread_next;
+    b->lub_ctx = ctx;
     b->lub_unit = unit;
     b->lub_unit_copy = unit;
+    b->lub_busy = busy;
+    b->lub_stmt_flags = held;
     b->lub_fd = -1;
     b->lub_advance = 1;
-    b->lub_nested = nested;
-    b->lub_stmt_flags = held;
-    if (preconnected) {
-        b->lub_flags = lubf::preconnected;
-        b->lub_stmt_flags |= lubs::reset_by_close;
-    }
+    b->lub_a_fmt_isb = b->lub_a_ldir_isb = isb;
+    if (for__is_preconnected_block(b)) b->lub_flags = lubf::preconnected;
 }
-
-}  // namespace
 
 int for__lub_slot_index(int unit) {
     uint32_t i = encoded(unit);
@@ -457,7 +467,8 @@ int for__deallocate_lub(int unit) {
         if (!b || lub_lock::owner(b->lub_owner_thread) != me) return 0;
         if (b->lub_nested != 0) return for__release_lub(b);
         detach(b);
-        reset_block(b, for__is_preconnected_block(b));
+        for__lub_reset(b);
+        if (for__is_preconnected_block(b)) b->lub_stmt_flags |= lubs::reset_by_close;
         b->lub_busy = 0;
         b->lub_stmt_flags &= ~lubs::held;
         lub_lock::give(b->lub_owner_thread);
@@ -525,15 +536,7 @@ int for__get_next_lub(For_Lub **lub, int *index, int op) {
             bool wait;
             Hold how = try_hold(b, FOR_OP_INQUIRE, me, &wait);
             if (wait) {
-                b->lub_refs.fetch_add(1, std::memory_order_relaxed);
-                g.unlock();
-                lub_lock::take_slow(b->lub_owner_thread, me);
-                if (b->lub_stmt_flags & lubs::deallocating) {
-                    lub_lock::give(b->lub_owner_thread);
-                    drop_ref(b);
-                    continue;  // look again in this bucket
-                }
-                b->lub_refs.fetch_sub(1, std::memory_order_relaxed);
+                if (!wait_pinned(b, g, me)) continue;  // look again in this bucket
                 how = Hold::taken;
             } else {
                 g.unlock();

@@ -65,5 +65,10 @@ void for__preconnected_units_create();
 // True for the seven static blocks of the console units.
 bool for__is_preconnected_block(const For_Lub *lub);
 
+// Puts a block back to "never connected" while keeping its identity (unit,
+// links, holder, the active statement's context); a console unit returns
+// to its preconnected state. The caller holds the block.
+void for__lub_reset(For_Lub *lub);
+
 // Frees a block's owned storage (record buffer, file name) and nulls it.
 void for__lub_free_owned(For_Lub *lub);

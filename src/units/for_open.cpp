@@ -253,24 +253,9 @@ int for__open_default(For_Lub *lub, int access, int status, int form) {
 
 namespace {
 
-// Fails an OPEN whose unit could not be reached: through a scratch block
-// when the program gave IOMSG=, so that the text still arrives.
 int open_failed_early(int unit, For_IO_Flags f, const For_Open_Args &args, int status) {
-    if (!has(f, iof_err) && !has(f, iof_iostat)) {
-        for__issue_diagnostic(status, 2, unit, "unknown");
-        return status;
-    }
-    if (!args[A::iomsg_addr]) return status;
-    For_Lub *scratch = nullptr;
-    if (for__create_lub(unit, &scratch) != 0) return status;
-    scratch->lub_iomsg_addr = reinterpret_cast<char *>(args[A::iomsg_addr]);
-    scratch->lub_iomsg_len = args[A::iomsg_len];
-    if (has(f, iof_err)) scratch->lub_flags |= lubf::stmt_err;
-    if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
-    int r = for__io_return(0, status, status, scratch);
-    for__lub_free_owned(scratch);
-    for__free_vm(scratch);
-    return r;
+    return for__fail_unacquired(unit, f, reinterpret_cast<char *>(args[A::iomsg_addr]),
+                                args[A::iomsg_len], status);
 }
 
 bool store_newunit(const For_Open_Args &args, int unit) {
