@@ -15,15 +15,6 @@
    program may also supply one under the C name _FTN_ALLOC. */
 typedef int (*for_ftn_alloc_routine)(void **address, int64_t *size, const char *name);
 
-/* Every VORLIX_API declaration is exported; everything else stays inside. */
-#ifndef VORLIX_API
-# ifdef __cplusplus
-#  define VORLIX_API extern "C" __attribute__((visibility("default")))
-# else
-#  define VORLIX_API extern __attribute__((visibility("default")))
-# endif
-#endif
-
 /* Called once before the main program runs, with the address of the
    argument count (may be null) and the argument vector. */
 VORLIX_API void for_rtl_init_(int *argc, char **argv);
