@@ -43,7 +43,8 @@ constexpr int for_fmt_max_depth = 8;
 
 // One per formatted unit; cleared at every statement start but for `unit`.
 // Group and reversion offsets are 32 bits wide: a format compiled at run
-// time may be longer than 65535 bytes.
+// time may be longer than 65535 bytes. Widened, the restart offsets keep
+// one slot per depth 0..8 and one spare so that the block still fits.
 struct For_Fmt_Isb {
     For_Lub *unit;
     const unsigned char *format_start;  // the opening-parenthesis record
@@ -53,7 +54,7 @@ struct For_Fmt_Isb {
     int64_t repeat;                     // remaining repeats of the current descriptor
     int64_t deferred_warning;           // 63 once a field overflowed into asterisks
     int64_t group_count[for_fmt_max_depth + 1];
-    uint32_t group_restart[for_fmt_max_depth + 4];
+    uint32_t group_restart[for_fmt_max_depth + 2];
     int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
     int64_t w;                          // width, position or literal length
     const char *literal;
