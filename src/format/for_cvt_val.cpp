@@ -67,7 +67,8 @@ Prec precision(int type) {
     }
 }
 
-// Converter results that still define the value: NaN and infinity.
+// Results 10 and 12 report a NaN or an infinity that was read: values, not
+// failures. Only the field-overflow result is a syntax failure of the list.
 int message_for(int32_t result, const For_Fmt_Isb &isb) {
     if (result == 0 || result == 10 || result == 12) return 0;
     if (result == 2 && isb.unit) {
