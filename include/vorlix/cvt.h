@@ -144,6 +144,86 @@ VORLIX_API int32_t cvt_text_to_ieee_t_ex(const char *text, int64_t length, int32
 VORLIX_API int32_t cvt_text_to_ieee_x_ex(const char *text, int64_t length, int32_t k, int32_t d, uint32_t flags,
                                          __float128 *result, uint64_t options);
 
+/*
+ * Integer, bit-pattern and logical input fields.
+ *
+ * Flag word of the integer, unsigned and bit-pattern converters: tabs are
+ * skipped like blanks (otherwise a tab is not allowed); blanks inside the
+ * field are skipped (BN) or read as zeros (BZ; BN wins when both are set;
+ * with neither a blank is not allowed); underscores are skipped.  0x2000 is
+ * accepted and has no effect.  Formatted input passes BN or BZ.
+ *
+ * Results: 0 done (an empty or all-blank field gives 0 or false), 1 not a
+ * logical value, 3 a character that is not allowed, 4 bad flags, 5 bad
+ * radix, 6 negative width, 8 out of range (the value is then 0).
+ */
+#define CVT_IN_TABS 0x1u
+#define CVT_IN_BN 0x2u
+#define CVT_IN_UNDERSCORE 0x10u
+#define CVT_IN_BZ 0x40u
+#define CVT_IN_NOEFFECT 0x2000u
+
+#define CVT_IN_OK 0
+#define CVT_IN_NOT_LOGICAL 1
+#define CVT_IN_BAD_CHAR 3
+#define CVT_IN_BAD_FLAGS 4
+#define CVT_IN_BAD_RADIX 5
+#define CVT_IN_BAD_WIDTH 6
+#define CVT_IN_RANGE 8
+
+/* Signed decimal: leading blanks, an optional sign, then digits. */
+VORLIX_API int32_t cvt_text_to_integer64(const char *text, int32_t length, uint32_t flags, int64_t *value);
+VORLIX_API int32_t cvt_text_to_integer(const char *text, int32_t length, uint32_t flags, int32_t *value);
+
+/* Unsigned digits of radix 2 to 16 (letters A-F in either case); no sign. */
+VORLIX_API int32_t cvt_text_to_unsigned64(const char *text, int32_t length, int32_t radix, uint32_t flags,
+                                          uint64_t *value);
+VORLIX_API int32_t cvt_text_to_unsigned(const char *text, int32_t length, int32_t radix, uint32_t flags,
+                                        uint32_t *value);
+
+/*
+ * A bit pattern of radix 2, 8 or 16 into exactly `size` bytes at
+ * `destination`, least significant byte first.  The destination is zeroed
+ * first; nonzero bits beyond it give 8 and leave the bits that fit.  Flags
+ * above 83 (tabs, BN, underscores, BZ) are refused.  The two names are one
+ * operation.
+ */
+VORLIX_API int32_t cvt_text_to_data(const char *text, int32_t w, int32_t size, int32_t radix, uint32_t flags,
+                                    void *destination);
+VORLIX_API int32_t cvt_text_to_data64(const char *text, int32_t w, int32_t size, int32_t radix, uint32_t flags,
+                                      void *destination);
+
+/*
+ * A logical field.  Style CVT_BOOLEAN_FORTRAN: after leading blanks, T or
+ * .T is true (-1, all bits set), F or .F false (0), either case, anything
+ * after the deciding letter ignored; an all-blank field is false.  Style 0
+ * (digits): "0" stores 1 and "1" stores 0; an all-blank field is result 1.
+ */
+#define CVT_BOOLEAN_FORTRAN 0x04000000
+VORLIX_API int32_t cvt_text_to_boolean(const char *text, int32_t w, int32_t style, int32_t *value);
+VORLIX_API int32_t cvt_text_to_boolean64(const char *text, int32_t w, int32_t style, int64_t *value);
+
+/*
+ * The descriptor of a real input field had an exponent width (Ew.dEe and
+ * the like).  Its own bit, apart from BZ: a field read under BN must not
+ * have its trailing blanks turned into exponent digits.  Input accepts an
+ * exponent of any width, so the bit changes nothing in the value.
+ */
+#define CVT_IN_EXP_WIDTH 0x00010000u
+
+/*
+ * INUM, JNUM, KNUM, RNUM, DNUM, QNUM: the number a character value spells
+ * (trailing blanks ignored).  Text that is not an integer issues the
+ * severe diagnostic 545 ("invalid INTEGER"); text that is not a real
+ * issues 547 ("invalid REAL").
+ */
+VORLIX_API int16_t for_inum(const char *text, int64_t length);
+VORLIX_API int32_t for_jnum(const char *text, int64_t length);
+VORLIX_API int64_t for_knum(const char *text, int64_t length);
+VORLIX_API float for_rnum(const char *text, int64_t length);
+VORLIX_API double for_dnum(const char *text, int64_t length);
+VORLIX_API __float128 for_qnum(const char *text, int64_t length);
+
 #ifdef __cplusplus
 }
 #endif
