@@ -30,14 +30,23 @@ constexpr uint64_t access_direct = bit(27);
 constexpr uint64_t access_keyed = bit(28);
 constexpr uint64_t blank_null = bit(29);
 constexpr uint64_t blank_null_saved = bit(30);
+constexpr uint64_t recl_default = bit(31);      // no RECL= given: the record area may grow
 constexpr uint64_t stmt_err = bit(32);          // ERR= in the active statement
 constexpr uint64_t stmt_end = bit(33);          // END=
 constexpr uint64_t stmt_eor = bit(34);          // EOR=
+constexpr uint64_t positionable = bit(35);      // lseek works: not a terminal, FIFO or socket
 constexpr uint64_t eof_tracking = bit(36);      // the position is at the end of file
 constexpr uint64_t eof = bit(37);               // end-of-file condition reached
 constexpr uint64_t eor_tracking = bit(38);      // the position is at an end of record
+constexpr uint64_t read_ahead = bit(41);        // the buffer holds input not yet consumed
+constexpr uint64_t held_records = bit(42);      // complete output records wait in the buffer
+constexpr uint64_t truncate_after_write = bit(43);
+constexpr uint64_t big_endian_marks = bit(45);  // VARIABLE length words are big-endian
+constexpr uint64_t no_terminator = bit(46);     // this record is written without its terminator
 constexpr uint64_t pad = bit(49);
 constexpr uint64_t pad_saved = bit(50);
+constexpr uint64_t no_buffering = bit(56);      // output buffering disabled for this unit
+constexpr uint64_t partial_record = bit(58);    // a non-advancing statement left the record open
 constexpr uint64_t cvterr_quiet = bit(59);      // output conversion errors not reported
 }  // namespace lubf
 
@@ -47,6 +56,7 @@ constexpr uint64_t bit(int n) { return uint64_t{1} << n; }
 constexpr uint64_t name_from_cmdline = bit(10);  // FILE= blank: name from the command line
 constexpr uint64_t compat = bit(11);
 constexpr uint64_t buffered_default = bit(13);
+constexpr uint64_t buffered = bit(14);           // BUFFERED=YES in effect: output records are held
 constexpr uint64_t reset_by_close = bit(18);     // a preconnected block reset by CLOSE
 constexpr uint64_t rewind_note = bit(19);        // the statement is a REWIND
 constexpr uint64_t ovr_blank = bit(24);
@@ -147,6 +157,16 @@ struct For_Lub_Fields {
     uint8_t lub_encoding;
     uint8_t lub_rec_overhead;
     uint8_t lub_advance;          // 1 advancing, 0 ADVANCE='NO'
+
+    // -- Record buffers (io/for_rec.h).
+    char *lub_ra_end;             // input: end of the valid data read into the buffer
+    char *lub_ra_next;            // input: start of the next unread record
+    char *lub_rec_end;            // output: end of the data written into the record so far
+    char *lub_ifile_end;          // internal file: end of the program's variable
+    uint8_t lub_rec_state;        // which record the buffer holds: For_Rec_State
+    uint8_t lub_tty;              // 0 not asked yet, 1 not a terminal, 2 a terminal
+    uint8_t lub_line_open;        // FORTRAN or prompt output left the line without its end
+    uint8_t lub_rec_pad[5];
 };
 
 struct For_Lub : For_Lub_Fields {
