@@ -61,6 +61,11 @@ constexpr uint64_t threshold_given = bit(54);
 constexpr uint64_t no_wrap_margin = bit(55);
 constexpr uint64_t at_start = bit(56);
 constexpr uint64_t own_fd = bit(57);            // the descriptor is ours to close
+constexpr uint64_t partial_record = bit(58);    // a non-advancing statement left the record open
+constexpr uint64_t read_ahead = bit(60);        // the buffer holds input not yet consumed
+constexpr uint64_t held_records = bit(61);      // complete output records wait in the buffer
+constexpr uint64_t no_terminator = bit(62);     // this record is written without its terminator
+constexpr uint64_t no_buffering = bit(63);      // FORT_NO_BUFFERING: every record goes out at once
 constexpr uint64_t pad = bit(49);
 constexpr uint64_t pad_saved = bit(50);
 constexpr uint64_t cvterr_quiet = bit(59);      // output conversion errors not reported
@@ -175,6 +180,15 @@ struct For_Lub_Fields {
     uint8_t lub_share_mode;       // 4 shared lock held, 16 exclusive lock held
     uint64_t lub_stream_pos;      // byte position of a stream-access unit
     uint64_t lub_dev, lub_ino;    // identity of the connected file
+
+    // -- Record buffers (io/for_rec.h).
+    char *lub_ra_end;             // input: end of the valid data read into the buffer
+    char *lub_ra_next;            // input: start of the next unread record
+    char *lub_rec_end;            // output: end of the data written into the record so far
+    char *lub_ifile_end;          // internal file: end of the program's variable
+    uint8_t lub_rec_state;        // which record the buffer holds: For_Rec_State
+    uint8_t lub_tty;              // 0 not asked yet, 1 not a terminal, 2 a terminal
+    uint8_t lub_line_open;        // FORTRAN or prompt output left the line without its end
 };
 
 struct For_Lub : For_Lub_Fields {

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <new>
 
+#include "diag/for_diag.h"
+#include "io/for_tty_pair.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_lock.h"
@@ -118,13 +120,39 @@ Hold try_hold(For_Lub *b, int op, uint32_t me, bool *must_wait) {
     return Hold::taken;
 }
 
-// What a statement owes to a unit that existed before it: the terminal
-// pairing of an input unit with its output unit writes out a pending prompt.
-// No pairing block exists until a terminal unit reads, so there is nothing
-// to do for a unit without one.
-int process_existing_lub(For_Lub *b, int /*op*/) {
-    if (!b->lub_tty_pair) return 0;
-    return 0;
+// What a statement owes to a unit that existed before it: a prompt left
+// open on the unit's file (a terminal) by another unit is written out
+// before the statement can wait for input or move the line.
+int process_existing_lub(For_Lub *b, int op) {
+    For_Tty_Pair *pair = b->lub_tty_pair;
+    if (!pair) return 0;
+    if (!(b->lub_flags & lubf::formatted) || !pair->prompt_pending || b->lub_udio_depth != 0) {
+        pair->prompt_pending = 0;
+        return 0;
+    }
+    if (op == FOR_OP_OPEN) op = FOR_OP_FDOPEN;  // recorded as 9, as lub_op has it
+    switch (op) {
+    case 1: case 2: case 3: case 4: case 9: case 11: case 12: case 13: case 14: case 18:
+    case 27: case 28: case 29: case 32: case 33: case 36: case 38: case 39: case 40:
+    case 41: case 42: case 43: case 45:
+        return for__tty_write_pending(b, op);
+    case 5:
+        // A WRITE on the prompting unit itself continues its open record.
+        if (pair->saved_lub == b) return 0;
+        if (!pair->saved_lub) {
+            for__issue_diagnostic(8, 2, "for_lub_mgt", __LINE__);
+            return 8;
+        }
+        return for__tty_write_pending(b, op);
+    case 15: case 16: case 30:
+        return 0;
+    case 31: case 34: case 35: case 37: case 44:
+        pair->prompt_pending = 0;
+        return 0;
+    default:
+        for__issue_diagnostic(8, 2, "for_lub_mgt", __LINE__);
+        return 8;
+    }
 }
 
 // The common end of every successful acquisition of a held block.
