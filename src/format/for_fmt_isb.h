@@ -53,7 +53,9 @@ struct For_Fmt_Isb {
     int64_t repeat;                     // remaining repeats of the current descriptor
     int64_t deferred_warning;           // 63 once a field overflowed into asterisks
     int64_t group_count[for_fmt_max_depth + 1];
-    uint32_t group_restart[for_fmt_max_depth + 4];
+    // One restart offset per depth that can be open (0..8): with 32-bit
+    // offsets, more entries would not leave the block within its 216 bytes.
+    uint32_t group_restart[for_fmt_max_depth + 1];
     int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
     int64_t w;                          // width, position or literal length
     const char *literal;
