@@ -327,6 +327,12 @@ int layout_hex(const Layout &l, typename F::Value v, bool value_zero, int d, int
     return 0;
 }
 
+// Integer digits of the largest finite value of the format.
+template <class F>
+constexpr int max_int_digits() {
+    return F::P == 113 ? 4933 : F::P == 53 ? 309 : 39;
+}
+
 template <class F>
 int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e, uint32_t kind,
                 char *field, uint64_t options, uint32_t *length) {
@@ -337,10 +343,17 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
     if (length) *length = static_cast<uint32_t>(w > 0 ? w : 0);
     if (w < 1 && !l.zero_width) return 6;
     if (d < 0) return 6;
-    // Working width: the field, or for a width to be computed, the rule of
-    // output editing (exponent width + digits + room for point and sign).
+    // Working width: the field, or a width computed to hold the whole text,
+    // so that F0.d of the largest value (or of any value under a positive
+    // scale factor) still shows every integer digit instead of asterisks.
+    // E-family and G texts need at most a sign, three digits before the
+    // point (EN), the point, d digits and the exponent part.
     int width = w;
-    if (l.zero_width && w < 1) width = ((e > 0) ? e : 2) + (d > 0 ? d + 4 : 11);
+    if (l.zero_width && w < 1) {
+        const int small = ((e > 0) ? e : 2) + (d > 0 ? d + 4 : 11);
+        const int need = (kind & kF) ? max_int_digits<F>() + (k > 0 ? k : 0) + d + 3 : d + (e > 3 ? e : 3) + 8;
+        width = need > small ? need : small;
+    }
     const typename F::Value v = *value;
     const typename F::Bits bits = F::bits_of(v);
     l.neg = (bits & F::sign_bit) != 0;
