@@ -14,7 +14,7 @@ constexpr uint32_t kE = 0x1, kF = 0x2, kLetterD = 0x4, kPlus = 0x10, kExpGiven =
                    kEN = 0x200, kES = 0x400, kHex = 0x800 | 0x1000, kGZeroA = 0x4000, kGZeroB = 0x100000;
 constexpr uint32_t kRoundBits = 0x81C00000u;
 // Option word, upper half.
-constexpr uint64_t kOptComma = 4, kOptMinusZero = 2, kOptMinusRounded = 0x40, kOptGNoWidth = 16,
+constexpr uint64_t kOptAltList = 1, kOptComma = 4, kOptMinusZero = 2, kOptMinusRounded = 0x40, kOptGNoWidth = 16,
                    kOptComputeWidth = 8;
 
 // The stack digit buffer; a wider request takes a heap block for the call.
@@ -403,6 +403,18 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
             if (st) return st;
             use_f = dg.exponent >= 0 && dg.exponent <= d;
             fd = d - dg.exponent;
+        }
+        if ((opt & kOptAltList) && !(kind & kGZeroB)) {
+            // The alternative list-directed style decides on the magnitude
+            // itself, 1 <= |x| < 10^7, not on the rounded value: the
+            // exponent of the truncated leading digit is exactly that test.
+            use_f = false;
+            if (!value_zero) {
+                Digits lead;
+                const int st = get_digits<F>(v, 1, true, 0x80000000u | CVT_ROUND_RZ, lead, 0);
+                if (st) return st;
+                use_f = lead.exponent >= 1 && lead.exponent <= 7;
+            }
         }
         if (use_f && width - n >= 1) {
             Layout lf = l;

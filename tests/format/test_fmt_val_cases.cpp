@@ -390,6 +390,24 @@ TEST(OutputEditing, DecimalModeOfTheUnit) {
     check({{2.5f, FOR_TYPE_REAL4}, {Ed::F, 6, 2, 0, "DC"}, "  2,50", 0});
 }
 
+TEST(OutputEditing, AlternativeListStyleOfTheUnit) {
+    // G takes F exactly for 1 <= |x| < 10^7 on a unit with that style.
+    fmtkit::Unit alt;
+    alt.lub.lub_flags = uint64_t{1} << 6;
+    const ValCase cases[] = {
+        {{12345.0, FOR_TYPE_REAL8}, {Ed::G, 12, 3}, "  12345.    ", 0},
+        {{0.5, FOR_TYPE_REAL8}, {Ed::G, 12, 3}, "   0.500E+00", 0},
+        {{9999999.0, FOR_TYPE_REAL8}, {Ed::G, 15, 7, 2}, "   9999999.    ", 0},
+        {{10000000.0, FOR_TYPE_REAL8}, {Ed::G, 15, 7, 2}, "  0.1000000E+08", 0},
+        {{-1.0f, FOR_TYPE_REAL4}, {Ed::G, 15, 7, 2}, "  -1.000000    ", 0},
+        {{0.0, FOR_TYPE_REAL8}, {Ed::G, 12, 3}, "   0.000E+00", 0},
+    };
+    for (const ValCase &c : cases) check(c, &alt.lub);
+    // The same items on a plain unit decide on the rounded value.
+    check({{12345.0, FOR_TYPE_REAL8}, {Ed::G, 12, 3}, "   0.123E+05", 0});
+    check({{0.5, FOR_TYPE_REAL8}, {Ed::G, 12, 3}, "   0.500    ", 0});
+}
+
 TEST(OutputEditing, HexadecimalSignificand) {
     check({{1.5, FOR_TYPE_REAL8}, {Ed::EX, 12, 3}, "  0X1.800P+0", 0});
     check({{-0.75, FOR_TYPE_REAL8}, {Ed::EX, 12, 3}, " -0X1.800P-1", 0});
