@@ -224,6 +224,56 @@ VORLIX_API float for_rnum(const char *text, int64_t length);
 VORLIX_API double for_dnum(const char *text, int64_t length);
 VORLIX_API __float128 for_qnum(const char *text, int64_t length);
 
+/*
+ * Integer, bit-pattern and logical output fields.  Each fills exactly w
+ * characters of the field, right-aligned, and never writes outside it.
+ * Results: 0 done, 2 the field is asterisks (the value does not fit),
+ * 4 bad flags or style, 5 bad radix, 6 bad width, minimum or size.
+ */
+
+/* Flags of the signed integer converters. */
+#define CVT_INT_PLUS 16u /* "+" before a positive value (SP) */
+
+/*
+ * Iw.m: at least m digits (zero-filled, as far as the field allows), a
+ * sign before them when negative or under CVT_INT_PLUS; a zero value with
+ * m = 0 is an all-blank field.  w = 0 writes nothing.
+ */
+VORLIX_API int32_t cvt_integer_to_text(int32_t value, int32_t w, int32_t m, uint32_t flags, char *field);
+VORLIX_API int32_t cvt_integer64_to_text(int64_t value, int32_t w, int32_t m, uint32_t flags, char *field);
+
+/* The same layout without a sign, in any radix 2..16 (digits 0-9, A-F). */
+VORLIX_API int32_t cvt_unsigned_to_text(uint32_t value, int32_t w, int32_t radix, int32_t m, char *field);
+VORLIX_API int32_t cvt_unsigned64_to_text(uint64_t value, int32_t w, int32_t radix, int32_t m, char *field);
+
+/*
+ * Bw.m, Ow.m, Zw.m of `size` bytes taken as one unsigned number, the byte
+ * at the lowest address least significant.  Radix 2, 8 or 16; another radix
+ * in 2..16 gives an asterisk field and 2, one outside it 5; size < 1 gives 6.
+ * The 64-bit form has the same contract (compiled code calls it for
+ * 8-byte items).
+ */
+VORLIX_API int32_t cvt_data_to_text(const void *data, int32_t w, int32_t size, int32_t radix, int32_t m,
+                                    char *field);
+VORLIX_API int32_t cvt_data64_to_text(const void *data, int32_t w, int32_t size, int32_t radix, int32_t m,
+                                      char *field);
+
+/*
+ * Logical fields.  Styles: CVT_BOOL_LETTER writes w - 1 blanks and "T" or
+ * "F"; CVT_BOOL_WORD writes "TRUE" or "FALSE" right-aligned (cut on the
+ * right when w is shorter); 0 writes one digit, "0" for true and "1" for
+ * false; any other non-negative style writes nothing; a negative style
+ * gives 4.  A value is true when its lowest bit is 1; with
+ * CVT_BOOL_NONZERO_TRUE in the options (32-bit forms only) any nonzero
+ * value is true.  The short form passes options 4.
+ */
+#define CVT_BOOL_WORD (1 << 25)
+#define CVT_BOOL_LETTER (1 << 26)
+#define CVT_BOOL_NONZERO_TRUE (UINT64_C(1) << 32)
+VORLIX_API int32_t cvt_boolean_to_text_ex(int32_t value, int32_t w, int32_t style, char *field, uint64_t options);
+VORLIX_API int32_t cvt_boolean_to_text(int32_t value, int32_t w, int32_t style, char *field);
+VORLIX_API int32_t cvt_boolean64_to_text(int64_t value, int32_t w, int32_t style, char *field);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,7 +14,7 @@ constexpr uint32_t kE = 0x1, kF = 0x2, kLetterD = 0x4, kPlus = 0x10, kExpGiven =
                    kEN = 0x200, kES = 0x400, kHex = 0x800 | 0x1000, kGZeroA = 0x4000, kGZeroB = 0x100000;
 constexpr uint32_t kRoundBits = 0x81C00000u;
 // Option word, upper half.
-constexpr uint64_t kOptComma = 4, kOptMinusZero = 2, kOptMinusRounded = 0x40, kOptGNoWidth = 16,
+constexpr uint64_t kOptAltList = 1, kOptComma = 4, kOptMinusZero = 2, kOptMinusRounded = 0x40, kOptGNoWidth = 16,
                    kOptComputeWidth = 8;
 
 // The stack digit buffer; a wider request takes a heap block for the call.
@@ -327,6 +327,12 @@ int layout_hex(const Layout &l, typename F::Value v, bool value_zero, int d, int
     return 0;
 }
 
+// Integer digits of the largest finite value of the format.
+template <class F>
+constexpr int max_int_digits() {
+    return F::P == 113 ? 4933 : F::P == 53 ? 309 : 39;
+}
+
 template <class F>
 int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e, uint32_t kind,
                 char *field, uint64_t options, uint32_t *length) {
@@ -337,10 +343,17 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
     if (length) *length = static_cast<uint32_t>(w > 0 ? w : 0);
     if (w < 1 && !l.zero_width) return 6;
     if (d < 0) return 6;
-    // Working width: the field, or for a width to be computed, the rule of
-    // output editing (exponent width + digits + room for point and sign).
+    // Working width: the field, or a width computed to hold the whole text,
+    // so that F0.d of the largest value (or of any value under a positive
+    // scale factor) still shows every integer digit instead of asterisks.
+    // E-family and G texts need at most a sign, three digits before the
+    // point (EN), the point, d digits and the exponent part.
     int width = w;
-    if (l.zero_width && w < 1) width = ((e > 0) ? e : 2) + (d > 0 ? d + 4 : 11);
+    if (l.zero_width && w < 1) {
+        const int small = ((e > 0) ? e : 2) + (d > 0 ? d + 4 : 11);
+        const int need = (kind & kF) ? max_int_digits<F>() + (k > 0 ? k : 0) + d + 3 : d + (e > 3 ? e : 3) + 8;
+        width = need > small ? need : small;
+    }
     const typename F::Value v = *value;
     const typename F::Bits bits = F::bits_of(v);
     l.neg = (bits & F::sign_bit) != 0;
@@ -390,6 +403,18 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
             if (st) return st;
             use_f = dg.exponent >= 0 && dg.exponent <= d;
             fd = d - dg.exponent;
+        }
+        if ((opt & kOptAltList) && !(kind & kGZeroB)) {
+            // The alternative list-directed style decides on the magnitude
+            // itself, 1 <= |x| < 10^7, not on the rounded value: the
+            // exponent of the truncated leading digit is exactly that test.
+            use_f = false;
+            if (!value_zero) {
+                Digits lead;
+                const int st = get_digits<F>(v, 1, true, 0x80000000u | CVT_ROUND_RZ, lead, 0);
+                if (st) return st;
+                use_f = lead.exponent >= 1 && lead.exponent <= 7;
+            }
         }
         if (use_f && width - n >= 1) {
             Layout lf = l;
