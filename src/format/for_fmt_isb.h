@@ -53,7 +53,7 @@ struct For_Fmt_Isb {
     int64_t repeat;                     // remaining repeats of the current descriptor
     int64_t deferred_warning;           // 63 once a field overflowed into asterisks
     int64_t group_count[for_fmt_max_depth + 1];
-    uint32_t group_restart[for_fmt_max_depth + 4];
+    uint32_t group_restart[for_fmt_max_depth + 1];  // by depth 1..8; 32-bit, so 9 fit where 12 16-bit did
     int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
     int64_t w;                          // width, position or literal length
     const char *literal;
