@@ -428,7 +428,8 @@ int Compiler::run()
             continue;
         if (c < '\t' || c > 'z')
             return fail_at(i);
-        // The unlimited group ends the format: only ")" may follow it.
+        // The unlimited group ends the outer list: once back at level 1,
+        // only the final ")" may follow: no comma and no further item.
         if (unlimited_closed_ && level_ == 1 && c != ')')
             return fail_at(i);
         c = upper(c);
@@ -655,7 +656,7 @@ int Compiler::run()
                 return fail_at(i);
             break;
         case '*':
-            if (unlimited_seen_ || level_ != 1 || !nothing_pending() || i + 1 >= n || s_[i + 1] != '(')
+            if (unlimited_seen_ || !nothing_pending() || i + 1 >= n || s_[i + 1] != '(')
                 return fail_at(i);
             unlimited_seen_ = true;
             star_ = true;
