@@ -10,7 +10,8 @@
  *   bit 12      long form: fields 1 and 2 are 64-bit
  *   bits 16-23  field 4: e, exponent digits
  *   bits 24-31  field 3: d, or m of Iw.m, Bw.m, Ow.m, Zw.m
- * Short form (12 bytes): header, u32 field 1 at 4, i32 field 2 at 8.
+ * Short form (12 bytes): header, u32 field 1 at 4, u32 field 2 at 8 (a
+ * negative field 2, such as a negative scale factor, needs the long form).
  * Long form (24 bytes): header, 4 bytes padding, 64-bit field 1 at 8,
  * 64-bit field 2 at 16.
  * With any of bits 8-11 set, four For_Vfe_Slot follow the fixed part.
@@ -91,6 +92,11 @@ typedef struct For_Vfe_Slot {
                            called with (table, slot) */
     uint8_t type;   /* 9: 32-bit signed, 11: 64-bit */
 } For_Vfe_Slot;
+
+/* The functions of kind-10 slots: called with the statement's table and
+ * the slot, they return the value in the slot's integer type. */
+typedef int32_t (*For_Vfe_Fn32)(const void *table, const For_Vfe_Slot *slot);
+typedef int64_t (*For_Vfe_Fn64)(const void *table, const For_Vfe_Slot *slot);
 
 #ifdef __cplusplus
 }
