@@ -511,7 +511,8 @@ NodeP Intrinsics::build(const std::string &n) {
     if (n == "real" || n == "dble" || n == "aimag") {
         need(1, n == "real" ? 2 : 1);
         if (!numeric(ty(0))) bad("needs a numeric argument");
-        int dflt = (n == "dble") ? 8 : (ty(0).base == Base::Int ? 4 : ty(0).kind);
+        // REAL of an integer or real is of default kind; of a complex, its kind.
+        int dflt = (n == "dble") ? 8 : (ty(0).base == Base::Complex ? ty(0).kind : 4);
         int k = args.size() == 2 ? kind_arg(t, kw.count("kind") ? kw["kind"] : call.args[1].lo.get(), 4, Base::Real) : dflt;
         if (n == "aimag" && !is(0, Base::Complex)) bad("needs a complex argument");
         args.resize(1);
