@@ -38,6 +38,7 @@ bool join_lines(std::string_view src, std::vector<Joined> &out, Error &err) {
     Joined cur;
     char quote = 0;
     bool continuing = false;
+    Where cont_at;
     int line_no = 0;
     size_t pos = 0;
     while (pos <= src.size()) {
@@ -88,6 +89,7 @@ bool join_lines(std::string_view src, std::vector<Joined> &out, Error &err) {
         size_t last = piece.text.find_last_not_of(" \t");
         continuing = last != std::string::npos && piece.text[last] == '&';
         if (continuing) {
+            cont_at = piece.at[last];
             piece.text.resize(last);
             piece.at.resize(last);
         } else if (quote) {
@@ -106,7 +108,7 @@ bool join_lines(std::string_view src, std::vector<Joined> &out, Error &err) {
         pos = eol + 1;
     }
     if (continuing) {
-        err = {{line_no, 1}, "the last line is continued"};
+        err = {cont_at, "the last line is continued"};
         return false;
     }
     return true;
