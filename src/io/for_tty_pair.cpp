@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 #include "io/for_rec.h"
@@ -30,8 +31,15 @@ int for__file_info_hash(const char *name, uint64_t len) {
     return r < 0 ? -r : r;
 }
 
+namespace {
+// Units are opened and closed by different threads at once; the buckets are
+// shared by all of them.
+std::mutex lf_table_mutex;
+}  // namespace
+
 int for__add_to_lf_table(For_Lub *lub) {
     if (!lub->lub_file_name) return 0;
+    std::lock_guard<std::mutex> lk(lf_table_mutex);
     const char *name = lub->lub_file_name;
     uint64_t len = std::strlen(name);
     int bucket = for__file_info_hash(name, len);
@@ -72,6 +80,7 @@ void for__rm_from_lf_table(For_Lub *lub) {
     For_Tty_Pair *e = lub->lub_tty_pair;
     if (!e) return;
     lub->lub_tty_pair = nullptr;
+    std::lock_guard<std::mutex> lk(lf_table_mutex);
     if (e->saved_lub == lub) {
         e->saved_lub = nullptr;
         e->prompt_pending = 0;

@@ -13,6 +13,8 @@
 
 #include "diag/for_diag.h"
 #include "io/for_desc_item.h"
+#include "io/for_rec.h"
+#include "io/for_tty_pair.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
@@ -103,6 +105,14 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     int first = 0;
     const int fd = lub->lub_fd;
     const bool own = fl & lubf::own_fd;
+
+    // A record a non-advancing WRITE left open is completed, and records
+    // held in the buffer are written, before the descriptor goes.
+    if ((lub->lub_flags & lubf::partial_record) && lub->lub_rec_state == rec_output) {
+        if (for__put_sf(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
+    }
+    if (for__flush_output(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
+    if (lub->lub_flags & lubf::formatted) for__rm_from_lf_table(lub);
 
     if (lub->lub_share_mode == 4 || lub->lub_share_mode == 16) {
         struct flock fk = {};

@@ -13,6 +13,7 @@
 #include <vorlix/runtime.h>
 
 #include "diag/for_diag.h"
+#include "io/for_tty_pair.h"
 #include "runtime/for_env.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
@@ -676,7 +677,7 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     if (for_check_env_name("FORT_NO_BUFFERING")) {
         buffered = false;
         lub->lub_buf_threshold = 1;
-        fl |= lubf::threshold_given;
+        fl |= lubf::threshold_given | lubf::no_buffering;
     } else {
         switch (args[A::buffered]) {
         case 0: buffered = !(kind == 1 && isatty(fd)); break;
@@ -802,6 +803,11 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     lub->lub_xfer_kind = kind;
     lub->lub_convert = convert_code;
     if (named && kind == 7 && ::lseek(fd, 0, SEEK_CUR) == 0) fl |= lubf::at_start;
+    if (formatted) {
+        // Units on one file (a terminal read and written by two units) share
+        // an entry, through which a prompt reaches the screen before a read.
+        if (int s = for__add_to_lf_table(lub)) return fail(s);
+    }
     // The preconnection state ends here; CLOSE knows console units by
     // their blocks and puts them back.
     lub->lub_flags = (fl | lubf::opened) & ~(lubf::preconnected | lubf::preconnected_env);
