@@ -35,6 +35,21 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
  * FORM=FORMATTED|UNFORMATTED. Returns 0 or an errno value. */
 VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length);
 
+/* List-directed WRITE (u, *) and PRINT *: the items of the first group,
+ * then one _xmit call per further group. */
+VORLIX_API int for_write_seq_lis(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                 const For_Value_List *val, const For_Dsc_Lst *ctl_dsc,
+                                 const For_Value_List *ctl_val);
+VORLIX_API int for_write_seq_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+
+/* List-directed WRITE (internal-file, *): the first item is the internal
+ * file (a character scalar: one record; a character array: one record per
+ * element). */
+VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                 const For_Value_List *val, const For_Dsc_Lst *ctl_dsc,
+                                 const For_Value_List *ctl_val);
+VORLIX_API int for_write_int_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+
 /* UNLOCK (u): releases record locks; the unit must exist. */
 VORLIX_API int for_unlock(For_Context *ctx, int unit, For_IO_Flags flags);
 
