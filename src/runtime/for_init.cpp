@@ -10,6 +10,7 @@
 #include "runtime/for_reentrancy.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
+#include "units/for_open.h"
 
 namespace {
 For_Once_Block rtl_init_once_block;
@@ -50,5 +51,17 @@ VORLIX_API void for_rtl_init_(int *argc, char **argv) {
 
 VORLIX_API int for_rtl_finish_(void) {
     for__message_catalog_close();
-    return 0;
+    // Every connected unit is closed: held records reach their files and
+    // scratch files go away.
+    For_Lub *lub = nullptr;
+    int index = -1;
+    int status = 0;
+    while (for__get_next_lub(&lub, &index, FOR_OP_CLOSE) == 0 && index != -1) {
+        if (lub->lub_flags & lubf::opened) {
+            if (int s = for__close_default(lub, true)) status = s;
+        } else {
+            for__release_lub(lub);
+        }
+    }
+    return status;
 }
