@@ -1,0 +1,29 @@
+// What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS='replace')
+// and CLOSE (u), shared by the benchmarks' own sides.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#include <vorlix/vorlix.h>
+
+inline int bench_open(const char *path) {
+    int32_t unit = 0;
+    static const char replace[] = "replace";
+    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_KEY_NEWUNIT, 0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FILE, 0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_STATUS, 0,
+                                FOR_TYPE_END_STMT, 0};
+    const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
+                                   reinterpret_cast<uintptr_t>(path), 7,
+                                   reinterpret_cast<uintptr_t>(replace)};
+    For_Context ctx{};
+    if (for_open(&ctx, 0, iof_f90, keys, vals) != 0) return 0;
+    return unit;
+}
+
+inline void bench_close(int unit) {
+    const For_Dsc_Lst keys[] = {FOR_TYPE_END_STMT, 0};
+    const For_Value_List vals[] = {0};
+    For_Context ctx{};
+    for_close(&ctx, unit, 0, keys, vals);
+}

@@ -1,0 +1,20 @@
+// write (u, *) k   with k(10) INTEGER(4), n/10 times: our side.
+#include <cstdlib>
+
+#include "../ldo_common.h"
+
+int main(int argc, char **argv) {
+    for_rtl_init_(&argc, argv);
+    const long n = std::atol(argv[2]);
+    int u = bench_open(argv[1]);
+    int32_t k[10];
+    static const For_Dsc_Lst dsc[] = {FOR_TYPE_INT4, FOR_FORM_ARRAY, FOR_TYPE_END_STMT, 0};
+    const For_Value_List val[] = {sizeof k, reinterpret_cast<uintptr_t>(k)};
+    for (long i = 1; i <= n / 10; ++i) {
+        for (int j = 1; j <= 10; ++j) k[j - 1] = static_cast<int32_t>(i * 7 + j - 500000);
+        For_Context ctx{};
+        for_write_seq_lis(&ctx, u, iof_f90, dsc, val, nullptr, nullptr);
+    }
+    bench_close(u);
+    return for_rtl_finish_();
+}
