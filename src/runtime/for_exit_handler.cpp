@@ -123,9 +123,17 @@ void for__free_excpt_info()
 
 int for__exit_handler(int error_stop, int status)
 {
-    for__fpe_exit_handler();
+    // A run that starts from inside the summary or the coarray hook (a
+    // user error handler that stops the program) goes straight on to the
+    // units: running them again would only come back here.
+    static std::atomic<bool> reporting{false};
+    if (!reporting.exchange(true)) {
+        for__fpe_exit_handler();
+        for__l_exit_termination.store(1);
+        for__caf_finalize();
+        reporting.store(false);
+    }
     for__l_exit_termination.store(1);
-    for__caf_finalize();
     for__free_excpt_info();
     close_all_units();
     for__l_exit_termination.store(0);

@@ -148,6 +148,9 @@ VORLIX_API int for_stop_core_impl(int error_stop, const char *text, int length, 
     uint32_t owner = 0;
     if (!stop_owner.compare_exchange_strong(owner, me)) {
         // Another thread's STOP ends the process; this one waits for it.
+        if (owner != me)
+            for (;;)
+                pause();
         // The same thread again: end now, with the status of the ending
         // already under way when there is one.
         for__exit_process(0, 0, For_Ending::exit);
