@@ -77,6 +77,8 @@ int put_stop_record(For_Lub *lub, std::string_view first, std::string_view secon
     std::size_t n = 0;
     for (std::string_view piece : {first, second}) {
         const std::size_t k = std::min(piece.size(), sizeof line - 1 - n);
+        if (k == 0)
+            continue;  // an absent piece has no address to copy from
         std::memcpy(line + n, piece.data(), k);
         n += k;
     }
