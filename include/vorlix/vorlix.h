@@ -6,4 +6,5 @@
 #include <vorlix/cvt.h>
 #include <vorlix/diag.h>
 #include <vorlix/runtime.h>
+#include <vorlix/stop.h>
 #endif

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #include <vorlix/diag.h>
 
@@ -95,3 +97,67 @@ uintptr_t for__signal_pair_ip(const For_Signal_Pair *pair);
 // The coarray image line of a diagnostic: header entry 5 when team is -1,
 // else entry 6. Returns its length.
 std::size_t for__image_line(char *out, std::size_t room, int image, int original_image, int team);
+
+// Text built without the C library's formatting or the heap, for the
+// signal handler: the interrupted code may hold the allocator's or stdio's
+// locks. Appends what fits and keeps the text NUL-terminated.
+struct For_Safe_Text {
+    char *buf;
+    std::size_t size;  // including the NUL
+    std::size_t used = 0;
+
+    bool fits(std::size_t n) const { return used + n < size; }
+    For_Safe_Text &add(std::string_view s)
+    {
+        const std::size_t k = s.size() < size - 1 - used ? s.size() : size - 1 - used;
+        std::memcpy(buf + used, s.data(), k);
+        used += k;
+        buf[used] = '\0';
+        return *this;
+    }
+    For_Safe_Text &dec(long long v)
+    {
+        char d[24];
+        char *p = d + sizeof d;
+        unsigned long long u = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        do {
+            *--p = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        if (v < 0)
+            *--p = '-';
+        return add({p, static_cast<std::size_t>(d + sizeof d - p)});
+    }
+    // Lower-case hexadecimal, at least `width` digits.
+    For_Safe_Text &hex(unsigned long long v, int width = 1)
+    {
+        char d[16];
+        int n = 0;
+        do {
+            d[15 - n++] = "0123456789abcdef"[v & 0xf];
+            v >>= 4;
+        } while (v != 0 || n < width);
+        return add({d + 16 - n, static_cast<std::size_t>(n)});
+    }
+};
+
+// Formats a message text for the signal handler: %d and %i take `ints` in
+// order, %s takes `strs` in order, %% is a percent sign; anything else is
+// copied as it stands.
+void for__safe_format(For_Safe_Text &out, const char *fmt, const long long *ints, int nints,
+                      const char *const *strs, int nstrs);
+
+// Issues message `number` from the signal handler, built in a static
+// emergency buffer from the built-in texts, with a trace from the signal's
+// context, and written with write(2) to the log file and standard error.
+// The user error handler sees it first. Returns 1 when the handler claimed
+// it (nothing printed), else 0; it never ends the process.
+int for__issue_signal_diagnostic(int number, const char *arg, int line);
+
+// for__traceback_text for the signal handler: waits a bounded time for a
+// trace of another thread to end instead of blocking on it.
+std::size_t for__traceback_text_in_handler(uintptr_t start_ip, char *out, std::size_t room);
+
+// The user error handler and its context; with `wait` false the cell is
+// read only when no thread is changing it (else null).
+For_User_Error_Handler for__user_error_handler(void **context, bool wait);

@@ -5,6 +5,7 @@
 
 #include "caf/for_caf.h"
 #include "diag/for_msgtab.h"
+#include "runtime/for_exit_handler.h"
 
 #include <vorlix/runtime.h>
 
@@ -236,6 +237,22 @@ int establish(For_User_Error_Handler handler, void *context, For_User_Error_Hand
     return 1;
 }
 
+}  // namespace
+
+For_User_Error_Handler for__user_error_handler(void **context, bool wait)
+{
+    if (wait ? pthread_mutex_lock(&handler_mutex) != 0 : pthread_mutex_trylock(&handler_mutex) != 0) {
+        *context = nullptr;
+        return nullptr;
+    }
+    const User_Handler h = current_user_error_handler;
+    pthread_mutex_unlock(&handler_mutex);
+    *context = h.context;
+    return h.handler;
+}
+
+namespace {
+
 // Per thread: a text handed back by for__get_msg stays intact while other
 // threads look up their own messages.
 thread_local char get_msg_buf[264];
@@ -358,17 +375,9 @@ void for__severe_exit(int status)
 
 void for__end_process(int status, bool core_dump, bool debugger)
 {
-    // The pending exception record goes with the process; nothing else
-    // reports it after this point.
-    if (for__l_excpt_info)
-        for__l_excpt_info->signal_pair = nullptr;
-    if (debugger)
-        raise(SIGABRT);
-    if (core_dump) {
-        std::fflush(nullptr);
-        std::abort();
-    }
-    std::exit(status);
+    // Every ending runs the exit handler, which also frees the pending
+    // exception record: units are closed however the program stops.
+    for__exit_process(0, status, core_dump ? For_Ending::abort : For_Ending::exit, debugger);
 }
 
 VORLIX_API void for_emit_diagnostic(int code, const char *format, ...)

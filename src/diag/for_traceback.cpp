@@ -11,6 +11,7 @@
 #include <unwind.h>
 
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 
@@ -52,7 +53,9 @@ _Unwind_Reason_Code collect(struct _Unwind_Context *ctx, void *arg)
     return w.count == max_frames ? _URC_END_OF_STACK : _URC_NO_REASON;
 }
 
-// One frame line: "#3   0x0000561c2b4011a2 main+0x12 in prog".
+// One frame line: "#3   0x0000561c2b4011a2 main+0x12 in prog". Built
+// without snprintf: the signal handler writes traces too. Returns the
+// length, or -1 when the line does not fit whole.
 int frame_line(char *out, std::size_t room, int index, uintptr_t pc)
 {
     Dl_info info{};
@@ -60,14 +63,22 @@ int frame_line(char *out, std::size_t room, int index, uintptr_t pc)
     const char *module = found && info.dli_fname && *info.dli_fname ? info.dli_fname : "??";
     if (const char *slash = std::strrchr(module, '/'))
         module = slash + 1;
+    For_Safe_Text t{out, room};
+    if (room == 0)
+        return -1;
+    t.add("#").dec(index);
+    for (std::size_t w = t.used; w < 4; ++w)
+        t.add(" ");
+    t.add(" 0x").hex(pc, 16).add(" ");
     if (found && info.dli_sname)
-        return std::snprintf(out, room, "#%-3d 0x%016lx %s+0x%lx in %s\n", index,
-                             static_cast<unsigned long>(pc), info.dli_sname,
-                             static_cast<unsigned long>(pc - reinterpret_cast<uintptr_t>(info.dli_saddr)),
-                             module);
-    const uintptr_t base = found ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0;
-    return std::snprintf(out, room, "#%-3d 0x%016lx ?? (+0x%lx) in %s\n", index,
-                         static_cast<unsigned long>(pc), static_cast<unsigned long>(pc - base), module);
+        t.add(info.dli_sname).add("+0x").hex(pc - reinterpret_cast<uintptr_t>(info.dli_saddr));
+    else
+        t.add("?? (+0x").hex(pc - (found ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0)).add(")");
+    t.add(" in ").add(module);
+    if (!t.fits(1))
+        return -1;
+    t.add("\n");
+    return static_cast<int>(t.used);
 }
 
 std::size_t write_trace(uintptr_t start_ip, char *out, std::size_t room, int mode)
@@ -90,8 +101,14 @@ std::size_t write_trace(uintptr_t start_ip, char *out, std::size_t room, int mod
         used += static_cast<std::size_t>(written);
         return true;
     };
-    if (mode == 0 && !add(std::snprintf(out + used, room - used, "Stack trace, innermost call first:\n")))
-        return used;
+    static constexpr std::string_view heading = "Stack trace, innermost call first:\n";
+    if (mode == 0) {
+        if (heading.size() >= room)
+            return 0;
+        std::memcpy(out, heading.data(), heading.size());
+        out[heading.size()] = '\0';
+        used = heading.size();
+    }
     for (int i = 0; i < w.count; ++i)
         if (!add(frame_line(out + used, room - used, i, w.pcs[i])))
             break;
@@ -168,6 +185,32 @@ std::size_t for__traceback_text(uintptr_t start_ip, char *out, std::size_t room,
     std::size_t n = write_trace(start_ip, out, room, mode);
     pthread_mutex_unlock(&trace_mutex);
     tracing = false;
+    return n;
+}
+
+std::size_t for__traceback_text_in_handler(uintptr_t start_ip, char *out, std::size_t room)
+{
+    if (room == 0)
+        return 0;
+    out[0] = '\0';
+    if (tracing)
+        return 0;
+    // Another thread's trace ends soon; a lock held by code this signal
+    // interrupted would never be released, so the wait is bounded.
+    bool locked = false;
+    for (int i = 0; i < 200 && !locked; ++i) {
+        locked = pthread_mutex_trylock(&trace_mutex) == 0;
+        if (!locked) {
+            const timespec pause{0, 5'000'000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    if (!locked)
+        return 0;
+    tracing = true;
+    std::size_t n = write_trace(start_ip, out, room, 0);
+    tracing = false;
+    pthread_mutex_unlock(&trace_mutex);
     return n;
 }
 

@@ -6,8 +6,10 @@
 #include "caf/for_caf.h"
 #include "diag/for_diag.h"
 #include "runtime/for_env.h"
+#include "runtime/for_exit_handler.h"
 #include "runtime/for_once.h"
 #include "runtime/for_reentrancy.h"
+#include "runtime/for_signals.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
@@ -31,6 +33,7 @@ void start_once() {
     }
     for__l_argc = init_argc ? *init_argc : 0;
     for__a_argv = init_argc ? init_argv : nullptr;
+    for__install_signal_handlers();
     for__preconnected_units_create();
     for__default_io_sizes_env_init();
 }
@@ -50,18 +53,8 @@ VORLIX_API void for_rtl_init_(int *argc, char **argv) {
 }
 
 VORLIX_API int for_rtl_finish_(void) {
+    const int status = for__exit_handler(0, 0);
     for__message_catalog_close();
-    // Every connected unit is closed: held records reach their files and
-    // scratch files go away.
-    For_Lub *lub = nullptr;
-    int index = -1;
-    int status = 0;
-    while (for__get_next_lub(&lub, &index, FOR_OP_CLOSE) == 0 && index != -1) {
-        if (lub->lub_flags & lubf::opened) {
-            if (int s = for__close_default(lub, true)) status = s;
-        } else {
-            for__release_lub(lub);
-        }
-    }
+    for__disable_signal_stack();
     return status;
 }

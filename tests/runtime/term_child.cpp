@@ -1,0 +1,182 @@
+// A program that ends in the way its first argument names, after opening a
+// scratch file (unit 10), a named file to be deleted at close (unit 11)
+// and a named file to be kept (unit 12) in $TMPDIR. The tests look at what
+// it printed, how it ended and what it left in $TMPDIR.
+#include <fenv.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include <vorlix/diag.h>
+#include <vorlix/io.h>
+#include <vorlix/runtime.h>
+#include <vorlix/stop.h>
+
+#include "runtime/for_fpe.h"
+#include "runtime/for_signals.h"
+#include "support/kit.h"
+
+// Both operands unknown, so the compiler cannot turn the division into a
+// test; exported, so that a trace can name it.
+extern "C" __attribute__((visibility("default"), noinline)) int term_child_divide();
+
+namespace {
+
+int open_unit(int unit, kit::Keys &k)
+{
+    kit::Flags f;
+    For_Context ctx{};
+    return for_open(&ctx, unit, f, k.dsc(), k.val());
+}
+
+void open_files()
+{
+    const std::string dir = std::getenv("TMPDIR");
+    kit::Keys scratch;
+    scratch.text(FOR_KEY_STATUS, "scratch");
+    kit::Keys doomed;
+    doomed.text(FOR_KEY_FILE, dir + "/doomed.dat").text(FOR_KEY_DISPOSE, "delete");
+    kit::Keys kept;
+    kept.text(FOR_KEY_FILE, dir + "/kept.dat");
+    if (open_unit(10, scratch) || open_unit(11, doomed) || open_unit(12, kept)) {
+        std::puts("open failed");
+        std::exit(99);
+    }
+}
+
+volatile int zero = 0, seven_v = 7;
+
+int claim_all(int *, int *, const char *, void *, int64_t) { return 1; }
+int fault_in_handler(int *, int *, const char *, void *, int64_t)
+{
+    *static_cast<volatile int *>(nullptr) = 1;
+    return 0;
+}
+int divide_in_handler(int *, int *, const char *, void *, int64_t) { return term_child_divide(); }
+int stop_in_handler(int *, int *, const char *, void *, int64_t)
+{
+    for_stop("9", 1);
+    return 0;
+}
+
+void pause_in_background()
+{
+    std::thread([] {
+        usleep(300000);
+        kill(getpid(), SIGTERM);
+    }).detach();
+    for_pause("wait", 4);
+    struct sigaction now {};
+    sigaction(SIGTERM, nullptr, &now);
+    std::printf("continued, %s\n",
+                now.sa_sigaction == for__signal_handler ? "handler restored" : "handler lost");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int term_child_divide() { return seven_v / zero; }
+
+int main(int argc, char **argv)
+{
+    for_rtl_init_(&argc, argv);
+    const std::string_view what = argc > 1 ? argv[1] : "";
+    if (what != "pause_answer")
+        open_files();
+    const int32_t three = 3, three_hundred = 300, two_five_six = 256, seven = 7, zero_code = 0;
+    const uint64_t compat = VORLIX_STOP_COMPAT;
+    if (what == "stop") for_stop(nullptr, 0);
+    if (what == "stop_3") for_stop_core_int(&three, 0, 0, 0);
+    if (what == "stop_done") for_stop("done", 4);
+    if (what == "stop_300") for_stop_core_int(&three_hundred, 0, 0, 0);
+    if (what == "stop_256") for_stop_core_int(&two_five_six, 0, 0, 0);
+    if (what == "stop_quiet") for_stop_core_quiet("3", 1, 1, 0, 3, 1);
+    if (what == "stop_compat") for_stop_core(nullptr, 0, compat, 0, 0);
+    if (what == "stop_compat_3") for_stop_core("3", 1, compat, 3, 1);
+    if (what == "stop_compat_text") for_stop_core("done", 4, compat, 0, 0);
+    if (what == "error_stop") for_error_stop(nullptr, 0, 0, 0, 0);
+    if (what == "error_stop_bad") for_error_stop("bad", 3, 0, 0, 0);
+    if (what == "error_stop_0") for_error_stop_int(nullptr, 0, 0, 0, 0, 1);
+    if (what == "error_stop_addr") for_error_stop_int(&seven, 0, 0, 0, 0, 0);
+    if (what == "error_stop_addr0") for_error_stop_int(&zero_code, 0, 0, 0, 0, 0);
+    if (what == "error_stop_quiet") for_error_stop_quiet("bad", 3, 1, 0, 5, 1);
+    if (what == "abort") for_abort("x", 1);
+    if (what == "exit_7") for_exit(&seven);
+    if (what == "ieee_report") {
+        feraiseexcept(FE_DIVBYZERO | FE_UNDERFLOW);
+        for_stop_core("x", 1, VORLIX_STOP_IEEE_REPORT | VORLIX_STOP_HIGH_VALID, 0, 0);
+    }
+    if (what == "severe") for_emit_diagnostic(4 << 26, "boom");
+    if (what == "finish") {
+        const int s = for_rtl_finish_();
+        std::printf("finish %d\n", s);
+        return 0;
+    }
+    if (what == "underflow_summary") {
+        const int word = fpe::count_und | fpe::count_ovf;
+        for_set_fpe_(&word);
+        for__l_undcnt = 5;
+        return for_rtl_finish_();
+    }
+    if (what == "restart_from_exit") {
+        // A STOP reached while the exit handler runs (here from the user
+        // handler of the trap summary) ends with the first status.
+        const int word = fpe::count_und;
+        for_set_fpe_(&word);
+        for__l_undcnt = 5;
+        for__establish_user_error_handler(stop_in_handler, nullptr, nullptr, nullptr);
+        for_exit(&seven);
+    }
+    if (what == "two_threads") {
+        const int32_t four = 4;
+        std::thread t([&] { for_stop_core_int(&four, 0, 0, 0); });
+        for_stop_core_int(&three, 0, 0, 0);
+    }
+    if (what == "stop_unprintable" || what == "error_stop_unprintable") {
+        // Standard error is gone: the stop text cannot be written, and the
+        // failure is claimed by the program's handler.
+        for__establish_user_error_handler(claim_all, nullptr, nullptr, nullptr);
+        close(STDERR_FILENO);
+        const int r = what == "stop_unprintable" ? for_stop("done", 4) : for_error_stop("bad", 3, 0, 0, 0);
+        std::printf("returned %d\n", r);
+        std::fflush(stdout);
+        std::exit(99);
+    }
+    if (what == "sigint") raise(SIGINT);
+    if (what == "sigterm") raise(SIGTERM);
+    if (what == "sigquit") raise(SIGQUIT);
+    if (what == "sigabrt") raise(SIGABRT);
+    if (what == "int_divide") std::printf("%d\n", term_child_divide());
+    if (what == "kill_fpe") kill(getpid(), SIGFPE);
+    if (what == "float_divide") {
+        const int word = fpe::trap_div;
+        for_set_fpe_(&word);
+        volatile double one = 1.0, nothing = 0.0;
+        std::printf("%g\n", one / nothing);
+    }
+    if (what == "segv") *static_cast<volatile int *>(nullptr) = 1;
+    if (what == "nested_segv" || what == "nested_fpe") {
+        for__establish_user_error_handler(what == "nested_segv" ? fault_in_handler : divide_in_handler,
+                                          nullptr, nullptr, nullptr);
+        raise(SIGINT);
+    }
+    if (what == "pause_background") {
+        pause_in_background();
+        return for_rtl_finish_();
+    }
+    if (what == "pause_answer") {
+        for_pause(nullptr, 0);
+        std::printf("continued\n");
+        return 0;
+    }
+    std::printf("no ending named %s\n", argv[1]);
+    return 98;
+}
