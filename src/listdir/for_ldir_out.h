@@ -27,6 +27,7 @@ struct For_Ldir_Out_State {
     uint8_t compact;       // integers in their minimal width (once started)
     uint8_t internal;      // writing an internal file
     uint8_t pad;
+    int64_t line_base;     // stream units: where the current line's fields began
     char *self_begin;      // the internal file's variable, for the write-to-self check
     char *self_end;
 };

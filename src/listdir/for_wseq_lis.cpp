@@ -124,7 +124,7 @@ class Ldir_Writer {
     int finish(For_Lub *) {
         lub_->lub_ldir_count = 0;
         if (lub_->lub_udio_depth == 0) {
-            if (st_->at_record_start && used() == 0) {
+            if (st_->at_record_start && lub_->lub_buf_ptr == lub_->lub_rec_start) {
                 if (int s = put(" ")) return s;
             }
             if (int s = for__end_output(lub_)) return s;
@@ -133,7 +133,7 @@ class Ldir_Writer {
     }
 
   private:
-    int64_t used() const { return lub_->lub_buf_ptr - lub_->lub_rec_start; }
+    int64_t used() const { return lub_->lub_buf_ptr - lub_->lub_rec_start - st_->line_base; }
     int64_t line() const {
         int64_t l = static_cast<int64_t>(lub_->lub_ldir_line_len);
         return fortran_cc_ ? l - 1 : l;
@@ -142,13 +142,17 @@ class Ldir_Writer {
 
     int put(std::string_view text) { return for__rec_put(lub_, text); }
 
-    // Ends the record and starts the next: on a stream connection the
-    // output simply continues on the same line.
+    // Ends the record and starts the next. On a stream connection the
+    // output simply continues on the same line: only the count of the room
+    // starts again.
     int wrap() {
-        if (lub_->lub_flags & lubf::access_stream) lub_->lub_flags |= lubf::no_terminator;
-        if (int s = for__put_sf(lub_)) return s;
         st_->at_record_start = 1;
-        return 0;
+        if (lub_->lub_flags & lubf::access_stream) {
+            st_->line_base = lub_->lub_buf_ptr - lub_->lub_rec_start;
+            return 0;
+        }
+        st_->line_base = 0;
+        return for__put_sf(lub_);
     }
 
     int edit(const void *value, int type, const For_Wfs &f, int64_t len, char *field) {

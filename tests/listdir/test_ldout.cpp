@@ -112,6 +112,56 @@ TEST_F(Ldout, SectionsOfEveryForm) {
     EXPECT_EQ(write_file(st), (std::vector<std::string>{blanks(11) + "2" + blanks(11) + "6" + blanks(10) + "10 abcdef"}));
 }
 
+TEST_F(Ldout, TheAlternativeStyleWidensSmallFields) {
+    int8_t i1 = 3;
+    float r = 1.0f;
+    kit::Stmt st;
+    st.flags.set(iof_ldio_ms);  // unit option 6 at the implicit OPEN
+    st.items.item(i1).item(r).end();
+    std::string path = dir_ + "/alt";
+    setenv("FORT21", path.c_str(), 1);
+    st.unit = 21;
+    ASSERT_EQ(st.run(for_write_seq_lis), 0);
+    kit::Keys c;
+    For_Context cctx{};
+    ASSERT_EQ(for_close(&cctx, 21, 0, c.dsc(), c.val()), 0);
+    unsetenv("FORT21");
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    // A 1-byte integer takes 12 columns, a REAL(4) 16 (G16.6E2).
+    EXPECT_EQ(line.size(), 28u) << line;
+    EXPECT_EQ(line.substr(0, 12), blanks(11) + "3");
+}
+
+TEST_F(Ldout, SectionsWithAnElementLength) {
+    char words[4][3] = {{'a', 'a', 'a'}, {'b', 'b', 'b'}, {'c', 'c', 'c'}, {'d', 'd', 'd'}};
+    kit::Section s{FOR_TYPE_CHARACTER, &words[3][0], 3, {{1, 2, -6}}};  // words(4:1:-2)
+    kit::Stmt st;
+    st.items.section(s).end();
+    EXPECT_EQ(write_file(st), (std::vector<std::string>{" dddbbb"}));
+}
+
+TEST_F(Ldout, OnAStreamUnitTheFieldsContinueOnTheLine) {
+    int32_t a[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    std::string path = dir_ + "/stream";
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path).text(FOR_KEY_ACCESS, "stream").text(FOR_KEY_FORM, "formatted");
+    For_Context octx{};
+    ASSERT_EQ(for_open(&octx, 22, iof_f90, k.dsc(), k.val()), 0);
+    kit::Stmt st(22);
+    st.items.array(a, 10).end();
+    ASSERT_EQ(st.run(for_write_seq_lis), 0);
+    kit::Keys c;
+    For_Context cctx{};
+    ASSERT_EQ(for_close(&cctx, 22, 0, c.dsc(), c.val()), 0);
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), 120u);
+}
+
 TEST_F(Ldout, InternalWrite) {
     char buf[30];
     std::memset(buf, '#', sizeof buf);
