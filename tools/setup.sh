@@ -4,7 +4,7 @@
 set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
-for pkg in cmake ninja-build g++ gfortran python3 libgtest-dev libc-bin libmpfr-dev libgmp-dev pkg-config clang libclang-rt-14-dev; do
+for pkg in cmake ninja-build g++ gfortran python3 libgtest-dev libc-bin libmpfr-dev libgmp-dev pkg-config clang libclang-rt-14-dev strace; do
     have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
