@@ -578,9 +578,12 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
         if (fd < 0 && (errno == EPERM || errno == EACCES || errno == EROFS) &&
             !args[A::action] && !args[A::mode] && rw == O_RDWR && !opt(lub, 0) && status != 5) {
             // Only a unit that did not ask for a direction falls back to
-            // reading; REPLACE must be able to write.
-            fd = ::open(name.c_str(), (of & ~O_RDWR & ~O_CREAT) | O_RDONLY, mode);
+            // reading; REPLACE must be able to write. When reading fails
+            // too, the reason that counts is the first one.
+            const int first_errno = errno;
+            fd = ::open(name.c_str(), (of & ~O_RDWR & ~O_CREAT & ~O_EXCL) | O_RDONLY, mode);
             if (fd >= 0) fl |= lubf::readonly;
+            else errno = first_errno;
         }
         if (fd < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);

@@ -420,6 +420,62 @@ TEST_F(OpenTest, UnformattedRepresentation) {
     unsetenv("FORT_CONVERT80");
 }
 
+// File-system faults on a small tmpfs of the test's own: a full file system
+// and a read-only one each give an error through IOSTAT= and IOMSG= and
+// leave no half-connected unit.
+class FileSystemFaults : public OpenTest {
+  protected:
+    void SetUp() override {
+        OpenTest::SetUp();
+        mnt_ = path("mnt");
+        fs::create_directory(mnt_);
+        if (geteuid() != 0 || ::system(("mount -t tmpfs -o size=64k tmpfs " + mnt_ + " 2>/dev/null").c_str()) != 0)
+            mnt_.clear();
+    }
+    void TearDown() override {
+        if (!mnt_.empty()) (void)::system(("umount " + mnt_).c_str());
+        OpenTest::TearDown();
+    }
+    std::string mnt_;
+};
+
+TEST_F(FileSystemFaults, AFullFileSystemFailsTheWriteNotTheProgram) {
+    if (mnt_.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, mnt_ + "/big").text(FOR_KEY_STATUS, "replace");
+    ASSERT_EQ(open_unit(90, k), 0);
+    std::string line(1000, 'x');
+    int status = 0;
+    for (int i = 0; i < 200 && status == 0; ++i) {
+        kit::Stmt st(90);
+        st.flags.iostat();
+        st.items.text(line).end();
+        status = st.run(for_write_seq_lis);
+    }
+    // Buffered records meet the full disk when written out, at the latest
+    // at CLOSE.
+    std::string msg(80, ' ');
+    kit::Keys c;
+    c.chars(FOR_KEY_IOMSG, msg);
+    kit::Flags f;
+    f.iostat();
+    For_Context ctx{};
+    int close_status = for_close(&ctx, 90, f, c.dsc(), c.val());
+    EXPECT_TRUE(status == 38 || close_status == 28) << status << " " << close_status;
+    with_unit(90, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
+}
+
+TEST_F(FileSystemFaults, AReadOnlyFileSystemRefusesNewFiles) {
+    if (mnt_.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    ASSERT_EQ(::system(("mount -o remount,ro " + mnt_).c_str()), 0);
+    std::string msg(80, ' ');
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, mnt_ + "/new").text(FOR_KEY_STATUS, "new");
+    EXPECT_EQ(open_unit(91, k, &msg), 9);
+    EXPECT_EQ(msg.rfind("permission to access file denied, unit 91", 0), 0u) << msg;
+    with_unit(91, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
+}
+
 TEST_F(OpenTest, ClosingAnUnopenedUnitIsNotAnError) {
     EXPECT_EQ(close_unit(70), 0);
     EXPECT_EQ(close_unit(123456), 0);
