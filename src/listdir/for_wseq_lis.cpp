@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string_view>
 
+#include <vorlix/cvt.h>
 #include <vorlix/format.h>
 #include <vorlix/io.h>
 
@@ -65,6 +66,15 @@ constexpr uint64_t opt_alt = uint64_t{1} << 6;      // the alternative field wid
 
 bool is_complex(int t) { return for__type_is_complex(t); }
 
+int64_t signed_value(const unsigned char *v, int type) {
+    switch (type) {
+    case FOR_TYPE_INT1: return static_cast<int8_t>(v[0]);
+    case FOR_TYPE_INT2: { int16_t x; std::memcpy(&x, v, 2); return x; }
+    case FOR_TYPE_INT4: { int32_t x; std::memcpy(&x, v, 4); return x; }
+    default: { int64_t x; std::memcpy(&x, v, 8); return x; }
+    }
+}
+
 For_Round rounding_of(const For_Lub *lub) {
     return lub->lub_round >= 1 && lub->lub_round <= 6 ? static_cast<For_Round>(lub->lub_round) : For_Round::none;
 }
@@ -88,6 +98,7 @@ class Ldir_Writer {
         isb_.unit = lub;
         isb_.rounding = rounding_of(lub);
         isb_.flags = sign_of(lub);
+        sign_plus_ = isb_.flags == isbf::sign_sp ? CVT_INT_PLUS : 0;
     }
 
     int item(For_Lub *, const For_Item &item, const For_Shape &shape) {
@@ -102,10 +113,11 @@ class Ldir_Writer {
         case 27: case 30: case 41: case 47: case 49: case 51: case 57: return 38;
         default: break;
         }
+        const bool cplx = is_complex(type);
         return for__each_element(item, shape, [&](char *p) {
             int s;
             if (type == FOR_TYPE_CHARACTER) s = character(p, item.elem_len);
-            else if (is_complex(type)) s = complex(p, type, f, item.elem_size);
+            else if (cplx) s = complex(p, type, f, item.elem_size);
             else s = number(p, type, f, item.elem_len);
             if (s == 63) {
                 if (!(lub_->lub_flags & lubf::cvterr_quiet)) st_->pending = 63;
@@ -175,7 +187,11 @@ class Ldir_Writer {
         }
         if (int s = for__rec_room(lub_, f.w + 1)) return s;
         char *field = lub_->lub_buf_ptr;
-        int s = edit(value, type, f, len, field);
+        // Signed integers are the commonest items: straight to their
+        // converter, without the general dispatch of editing.
+        int s = integer && (type & 1) ? cvt_integer64_to_text(signed_value(value, type), f.w, 1, sign_plus_,
+                                                              field)
+                                      : edit(value, type, f, len, field);
         if (s != 0 && s != 63) return s;
         int64_t advance = f.w;
         if (st_->compact && integer) advance = ensure_one_leading_blank_before_data(field, f.w);
@@ -280,6 +296,7 @@ class Ldir_Writer {
     For_Fmt_Isb isb_;
     bool alt_;
     bool fortran_cc_;
+    uint32_t sign_plus_;
 };
 
 // What the entries add to the frame: the state, the line length and the
