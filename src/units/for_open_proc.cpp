@@ -574,8 +574,17 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     if (fd < 0) {
         int of = open_flags | rw;
         if (fl & lubf::must_exist) of &= ~O_CREAT;
-        fd = ::open(name.c_str(), of, mode);
-        if (fd < 0 && (errno == EPERM || errno == EACCES || errno == EROFS) &&
+        if (args[A::useropen]) {
+            // The program opens the file itself; it may change the flags
+            // and mode it is handed.
+            using User_Open = int (*)(const char *, int *, int *, int *, int);
+            auto user_open = reinterpret_cast<User_Open>(args[A::useropen]);
+            int unit = lub->lub_unit;
+            fd = user_open(name.c_str(), &of, &mode, &unit, static_cast<int>(name.size()));
+        } else {
+            fd = ::open(name.c_str(), of, mode);
+        }
+        if (fd < 0 && !args[A::useropen] && (errno == EPERM || errno == EACCES || errno == EROFS) &&
             !args[A::action] && !args[A::mode] && rw == O_RDWR && !opt(lub, 0) && status != 5) {
             // Only a unit that did not ask for a direction falls back to
             // reading; REPLACE must be able to write. When reading fails

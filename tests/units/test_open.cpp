@@ -476,6 +476,66 @@ TEST_F(FileSystemFaults, AReadOnlyFileSystemRefusesNewFiles) {
     with_unit(91, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
 }
 
+TEST_F(FileSystemFaults, AReadOnlyFileWithoutActionIsOpenedForReading) {
+    if (mnt_.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    std::ofstream(mnt_ + "/old") << "1\n";
+    ASSERT_EQ(::system(("mount -o remount,ro " + mnt_).c_str()), 0);
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, mnt_ + "/old");
+    ASSERT_EQ(open_unit(92, k), 0);
+    with_unit(92, [](For_Lub *lub) { EXPECT_TRUE(lub->lub_flags & lubf::readonly); });
+    // Writing to it is refused as the connection says.
+    int32_t x = 5;
+    kit::Stmt st(92);
+    st.flags.iostat();
+    st.items.item(x).end();
+    EXPECT_EQ(st.run(for_write_seq_lis), 47);
+    EXPECT_EQ(close_unit(92), 0);
+    kit::Keys k2;
+    k2.text(FOR_KEY_FILE, mnt_ + "/old").text(FOR_KEY_ACTION, "readwrite");
+    EXPECT_EQ(open_unit(92, k2), 9) << "an explicit ACTION does not fall back";
+}
+
+TEST_F(OpenTest, ActionReadRefusesAWrite) {
+    touch("in");
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path("in")).text(FOR_KEY_ACTION, "read");
+    ASSERT_EQ(open_unit(93, k), 0);
+    int32_t x = 5;
+    std::string msg(60, ' ');
+    kit::Stmt st(93);
+    st.flags.iostat();
+    st.control.iomsg(msg);
+    st.items.item(x).end();
+    EXPECT_EQ(st.run(for_write_seq_lis), 47);
+    EXPECT_EQ(msg.rfind("write to READONLY file, unit 93", 0), 0u) << msg;
+    close_unit(93);
+}
+
+namespace {
+std::string user_open_seen;
+int user_open_flags = 0;
+int user_open(const char *name, int *flags, int *mode, int *unit, int len) {
+    user_open_seen = std::string(name, static_cast<size_t>(len)) + " unit " + std::to_string(*unit);
+    user_open_flags = *flags;
+    *mode = 0600;
+    return ::open(name, *flags | O_CREAT, *mode);
+}
+}  // namespace
+
+TEST_F(OpenTest, AUserOpenFunctionOpensTheFile) {
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path("user")).item(FOR_TYPE_INT8, FOR_FORM_VALUE, FOR_KEY_USEROPEN,
+                                                   {reinterpret_cast<uintptr_t>(&user_open)});
+    ASSERT_EQ(open_unit(94, k), 0);
+    EXPECT_EQ(user_open_seen, path("user") + " unit 94");
+    EXPECT_TRUE(user_open_flags & O_CLOEXEC);
+    struct stat st;
+    ASSERT_EQ(stat(path("user").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    close_unit(94);
+}
+
 TEST_F(OpenTest, ClosingAnUnopenedUnitIsNotAnError) {
     EXPECT_EQ(close_unit(70), 0);
     EXPECT_EQ(close_unit(123456), 0);
