@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <vorlix/io.h>
@@ -120,7 +121,7 @@ inline int open_file(int unit, const std::string &path, const char *status = "re
     kit::Keys k;
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_STATUS, status);
     kit::Flags f;
-    f.iostat();
+    f.iostat().f90();  // Fortran-90 semantics: PAD='YES' by default
     For_Context ctx{};
     return for_open(&ctx, unit, f, k.dsc(), k.val());
 }
@@ -133,7 +134,8 @@ inline int close_unit(int unit) {
     return for_close(&ctx, unit, f, k.dsc(), k.val());
 }
 
-inline For_Char_Format text_format(const std::string &t) {
+// The text must outlive the statement: a literal, or a string kept alive.
+inline For_Char_Format text_format(std::string_view t) {
     return For_Char_Format{static_cast<int64_t>(t.size()), t.data()};
 }
 
