@@ -53,4 +53,36 @@ VORLIX_API int for_write_int_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, 
 /* UNLOCK (u): releases record locks; the unit must exist. */
 VORLIX_API int for_unlock(For_Context *ctx, int unit, For_IO_Flags flags);
 
+/*
+ * Formatted sequential and internal-file statements. `fmt` is a compiled
+ * format (<vorlix/format.h>), or with iof_fmt_text in the flags a
+ * For_Char_Format compiled at run time. The control lists (cdsc, cval) are
+ * present as abi.h describes; otherwise pass null. For the internal-file
+ * entries the first item of the lists is the internal file (a CHARACTER
+ * scalar, or a contiguous CHARACTER array of one record per element).
+ * The _xmit entries transfer the further groups of items of the statement.
+ */
+VORLIX_API int for_write_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags,
+                                 const For_Dsc_Lst *dsc, const For_Value_List *val,
+                                 const void *fmt, const For_Dsc_Lst *cdsc,
+                                 const For_Value_List *cval);
+VORLIX_API int for_write_seq_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
+                                      const For_Value_List *val);
+VORLIX_API int for_read_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags,
+                                const For_Dsc_Lst *dsc, const For_Value_List *val,
+                                const void *fmt, const For_Dsc_Lst *cdsc,
+                                const For_Value_List *cval);
+VORLIX_API int for_read_seq_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
+                                     const For_Value_List *val);
+VORLIX_API int for_write_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                 const For_Value_List *val, const void *fmt,
+                                 const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+VORLIX_API int for_write_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
+                                      const For_Value_List *val);
+VORLIX_API int for_read_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                const For_Value_List *val, const void *fmt,
+                                const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+VORLIX_API int for_read_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
+                                     const For_Value_List *val);
+
 #endif

@@ -19,9 +19,18 @@ constexpr uint32_t sign_s = 1u << 4;
 constexpr uint32_t sign_mask = sign_sp | sign_ss | sign_s;
 constexpr uint32_t zero_width = 1u << 6;     // the descriptor had w = 0
 constexpr uint32_t data_seen = 1u << 21;     // a data edit since the group or format began
+// A data edit since the point reversion returns to: bit 21 is cleared by
+// every group start, so it cannot answer for a reversion group that holds
+// a nested group after its data edits, as in (2(I2,(1X))).
+constexpr uint32_t data_since_reversion = 1u << 22;
+constexpr uint32_t suppress_terminator = 1u << 23;  // "$" met: the last record keeps its line open
+constexpr uint32_t format_cached = 1u << 24;  // the format belongs to the thread's format cache
 constexpr uint32_t format_owned = 1u << 25;  // compiled at run time: freed at statement end
 constexpr uint32_t compat_logical_i = 1u << 26;  // I editing reads logical values
 constexpr uint32_t end_of_list_mask = 7u << 28;
+// The list has ended: the interpreter is only draining control items and
+// does not evaluate variable format expressions any more.
+constexpr uint32_t end_of_list = 1u << 28;
 constexpr uint32_t empty_format = 1u << 31;
 }  // namespace isbf
 

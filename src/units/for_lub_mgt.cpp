@@ -393,6 +393,13 @@ void for__lub_free_owned(For_Lub *b) {
     for__free_vm(b->lub_file_name);
     b->lub_file_name = nullptr;
     b->lub_file_name_len = 0;
+    // An external unit's formatted state is allocated by its first
+    // formatted statement; an internal file's lives inside its block.
+    if (b->lub_unit != FOR_UNIT_INTERNAL && b->lub_a_fmt_isb) {
+        if (b->lub_a_ldir_isb == b->lub_a_fmt_isb) b->lub_a_ldir_isb = nullptr;
+        for__free_vm(b->lub_a_fmt_isb);
+        b->lub_a_fmt_isb = nullptr;
+    }
 }
 
 int for__create_lub(int unit, For_Lub **out) {

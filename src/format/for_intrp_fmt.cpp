@@ -1,0 +1,354 @@
+// The format interpreter and the setup of a statement's format.
+//
+// for__interp_fmt acts on decoded records only (for__fmt_decode knows the
+// layouts). It carries out control records in place and returns at the
+// first record the transfer code needs; between two calls everything it
+// knows lives in the unit's For_Fmt_Isb, so that the items of one
+// statement continue one format across _xmit calls.
+#include "format/for_intrp_fmt.h"
+
+#include <climits>
+#include <cstring>
+
+#include "diag/for_diag.h"
+#include "format/for_fmt_comp.h"
+#include "format/for_fmt_decode.h"
+#include "runtime/for_vm.h"
+#include "units/for_lub.h"
+
+namespace {
+
+constexpr int st_internal = 8, st_recursive = 40, st_syntax = 62, st_vfe = 68;
+
+uint32_t offset_of(const For_Fmt_Isb *isb, const unsigned char *rec) {
+    return static_cast<uint32_t>(rec - isb->format_start);
+}
+
+// The opcode the record at `rec` stands for, from its header alone.
+int op_at(const unsigned char *rec) {
+    uint32_t h;
+    std::memcpy(&h, rec, 4);
+    uint8_t code = static_cast<uint8_t>(h);
+    return code < for_fmt_ncodes ? fmt_cat[code].op : 0;
+}
+
+bool is_data_op(int op) {
+    switch (op) {
+    case FOR_FMT_A_NW: case FOR_FMT_D_NW: case FOR_FMT_E_NW: case FOR_FMT_F_NW:
+    case FOR_FMT_G_NW: case FOR_FMT_I_NW: case FOR_FMT_L_NW: case FOR_FMT_O_NW:
+    case FOR_FMT_Z_NW: case FOR_FMT_A: case FOR_FMT_D: case FOR_FMT_E: case FOR_FMT_EE:
+    case FOR_FMT_F: case FOR_FMT_G: case FOR_FMT_GE: case FOR_FMT_I: case FOR_FMT_IM:
+    case FOR_FMT_L: case FOR_FMT_O: case FOR_FMT_OM: case FOR_FMT_Z: case FOR_FMT_ZM:
+    case FOR_FMT_B_NW: case FOR_FMT_B: case FOR_FMT_BM: case FOR_FMT_EN_NW: case FOR_FMT_EN:
+    case FOR_FMT_ENE: case FOR_FMT_ES_NW: case FOR_FMT_ES: case FOR_FMT_ESE: case FOR_FMT_EX:
+    case FOR_FMT_AT_NW: case FOR_FMT_AT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Descriptors whose digit minimum is 1 when no .m was written.
+bool takes_default_m(int op) {
+    switch (op) {
+    case FOR_FMT_I_NW: case FOR_FMT_L_NW: case FOR_FMT_O_NW: case FOR_FMT_Z_NW:
+    case FOR_FMT_I: case FOR_FMT_O: case FOR_FMT_Z: case FOR_FMT_B_NW: case FOR_FMT_B:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Fetches and checks the variable format expressions of a record. Field 1
+// is a repeat count or a count (X may be 0); field 2 a width or position,
+// or for P a scale factor that must fit in a signed byte.
+int apply_vfe(const For_Lub *lub, For_Fmt_Rec &r) {
+    const void *table = lub->lub_ctx ? lub->lub_ctx->vfe_table : nullptr;
+    if (!table) return st_vfe;
+    if (r.vfe & 1) {
+        r.f1 = get_vfe_value(table, &r.slots[0]);
+        int64_t least = (r.op == FOR_FMT_X || r.op == FOR_FMT_TL || r.op == FOR_FMT_TR) ? 0 : 1;
+        if (r.f1 < least) return st_vfe;
+    }
+    if (r.vfe & 2) {
+        r.f2 = get_vfe_value(table, &r.slots[1]);
+        if (r.op == FOR_FMT_P ? (r.f2 < INT8_MIN || r.f2 > INT8_MAX) : r.f2 < 0) return st_vfe;
+    }
+    if (r.vfe & 4) {
+        int64_t d = get_vfe_value(table, &r.slots[2]);
+        if (d < 0 || d > 32767) return st_vfe;
+        r.f3 = static_cast<uint32_t>(d);
+    }
+    if (r.vfe & 8) {
+        int64_t e = get_vfe_value(table, &r.slots[3]);
+        if (e < 0 || e > 255) return st_vfe;
+        r.f4 = static_cast<uint32_t>(e);
+    }
+    return 0;
+}
+
+// Left tab limit of the current record: where the statement began on it
+// (a non-advancing statement continues a record), else its start.
+char *tab_limit(const For_Lub *lub) { return lub->lub_rec_start + lub->lub_saved_pos; }
+
+}  // namespace
+
+int for__interp_fmt(For_Lub *unit) {
+    For_Fmt_Isb *isb = for__fmt_isb(unit);
+    if (!isb || !isb->current) return st_recursive;
+    for (;;) {
+        For_Fmt_Rec r;
+        const unsigned char *rec = isb->current;
+        // Formats are closed by their end record and the run-time compiler
+        // checks every record it writes, so the reader needs no bound.
+        if (int s = for__fmt_decode(rec, SIZE_MAX, &r)) return s == st_internal ? st_internal : st_syntax;
+        if (r.vfe && !(isb->flags & isbf::end_of_list)) {
+            if (int s = apply_vfe(unit, r)) return s;
+        }
+        isb->current = rec + r.size;
+        isb->opcode = r.op;
+        isb->repeat = 0;
+        isb->w = isb->decoded_width = r.f2;
+        isb->d = static_cast<uint16_t>(r.f3);
+        isb->e = static_cast<uint16_t>(r.f4);
+        const int op = r.op;
+        if (is_data_op(op)) {
+            if (op == FOR_FMT_GE && r.f2 == 0 && r.f4 != 0) return st_syntax;
+            isb->flags |= isbf::data_seen | isbf::data_since_reversion;
+            isb->repeat = r.f1 < 1 ? 1 : r.f1;
+            if (takes_default_m(op)) isb->d = 1;
+            return 0;
+        }
+        switch (op) {
+        case FOR_FMT_FORMAT_BEGIN:
+            isb->flags &= ~(isbf::data_seen | isbf::data_since_reversion);
+            isb->reversion = 0;
+            isb->format_start = rec;
+            if (op_at(isb->current) == FOR_FMT_FORMAT_END) isb->flags |= isbf::empty_format;
+            continue;
+        case FOR_FMT_FORMAT_END:
+            isb->current = isb->format_start + isb->reversion;
+            isb->depth = 0;
+            return 0;
+        case FOR_FMT_GROUP_BEGIN: {
+            isb->flags &= ~isbf::data_seen;
+            if (isb->depth >= for_fmt_max_depth) return st_syntax;
+            int depth = ++isb->depth;
+            if (depth == 1) {
+                // Reversion returns here: only data edits from here on
+                // can take the items that are left at the format end.
+                isb->reversion = offset_of(isb, rec);
+                isb->flags &= ~isbf::data_since_reversion;
+            }
+            isb->group_restart[depth] = offset_of(isb, isb->current);
+            isb->group_count[depth] = r.f1 < 1 ? 1 : r.f1;
+            continue;
+        }
+        case FOR_FMT_GROUP_END: {
+            int depth = isb->depth;
+            if (depth <= 0) return st_syntax;
+            if (isb->group_count[depth] <= 1) {
+                --isb->depth;
+            } else {
+                --isb->group_count[depth];
+                isb->current = isb->format_start + isb->group_restart[depth];
+            }
+            continue;
+        }
+        case FOR_FMT_BN: isb->flags = (isb->flags & ~isbf::blank_mask) | isbf::blank_bn; continue;
+        case FOR_FMT_BZ: isb->flags = (isb->flags & ~isbf::blank_mask) | isbf::blank_bz; continue;
+        case FOR_FMT_SP: isb->flags = (isb->flags & ~isbf::sign_mask) | isbf::sign_sp; continue;
+        case FOR_FMT_SS: isb->flags = (isb->flags & ~isbf::sign_mask) | isbf::sign_ss; continue;
+        case FOR_FMT_S: isb->flags = (isb->flags & ~isbf::sign_mask) | isbf::sign_s; continue;
+        case FOR_FMT_P: isb->scale = static_cast<int8_t>(r.f2); continue;
+        // Positioning moves only the current position. Positions beyond
+        // the data written so far stay pending: the record gets the blanks
+        // when something is written after them, so trailing X or TR adds
+        // nothing to the record.
+        case FOR_FMT_X: unit->lub_buf_ptr += r.f1; continue;
+        case FOR_FMT_TR: unit->lub_buf_ptr += r.f2; continue;
+        case FOR_FMT_T:
+            // T0 never leaves the compiler; a compiled format that holds it
+            // still means column 1 rather than one before the record.
+            unit->lub_buf_ptr = tab_limit(unit) + (r.f2 > 0 ? r.f2 - 1 : 0);
+            continue;
+        case FOR_FMT_TL: {
+            char *limit = tab_limit(unit);
+            unit->lub_buf_ptr = unit->lub_buf_ptr - limit > r.f2 ? unit->lub_buf_ptr - r.f2 : limit;
+            continue;
+        }
+        case FOR_FMT_Q:
+            // Q takes an item as a data edit does.
+            isb->flags |= isbf::data_seen | isbf::data_since_reversion;
+            isb->repeat = 1;
+            return 0;
+        case FOR_FMT_DOLLAR: case FOR_FMT_COLON: return 0;
+        case FOR_FMT_DT:
+            isb->repeat = r.f1 < 1 ? 1 : r.f1;
+            isb->dt_type_name = r.dt_type;
+            isb->dt_v_list = r.dt_vlist;
+            return 0;
+        case FOR_FMT_SLASH:
+            isb->repeat = r.f1 < 1 ? 1 : r.f1;
+            return 0;
+        case FOR_FMT_LITERAL:
+            isb->literal = r.text;
+            isb->w = r.f2;
+            return 0;
+        case FOR_FMT_RU: case FOR_FMT_RD: case FOR_FMT_RZ: case FOR_FMT_RN: case FOR_FMT_RC:
+        case FOR_FMT_RP:
+            isb->rounding = static_cast<For_Round>(op - FOR_FMT_RU + 1);
+            continue;
+        case FOR_FMT_DC: isb->modes = (isb->modes & ~isbm::decimal_mask) | isbm::decimal_dc; continue;
+        case FOR_FMT_DP: isb->modes = (isb->modes & ~isbm::decimal_mask) | isbm::decimal_dp; continue;
+        default:
+            return st_syntax;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The thread's cache of compiled run-time formats.
+
+namespace {
+
+struct Cache_Entry {
+    char *text = nullptr;           // a copy of the key
+    int64_t len = 0;
+    unsigned char *fmt = nullptr;   // the compiled format
+    uint32_t pins = 0;              // statements running with it
+    uint64_t used = 0;              // clock of the last use, for eviction
+};
+
+struct Fmt_Cache {
+    Cache_Entry e[for_fmt_cache_entries];
+    uint64_t clock = 0;
+    uint64_t compiles = 0;
+    ~Fmt_Cache() {
+        for (Cache_Entry &c : e) drop(c);
+    }
+    static void drop(Cache_Entry &c) {
+        for__free_vm(c.text);
+        for__free_vm(c.fmt);
+        c = Cache_Entry{};
+    }
+    Cache_Entry *find(const char *text, int64_t len) {
+        for (Cache_Entry &c : e)
+            if (c.fmt && c.len == len && std::memcmp(c.text, text, static_cast<size_t>(len)) == 0) return &c;
+        return nullptr;
+    }
+    Cache_Entry *holding(const unsigned char *fmt) {
+        for (Cache_Entry &c : e)
+            if (c.fmt == fmt) return &c;
+        return nullptr;
+    }
+    // A free slot, or the least recently used one no statement is using;
+    // null when every slot is in use.
+    Cache_Entry *victim() {
+        Cache_Entry *best = nullptr;
+        for (Cache_Entry &c : e) {
+            if (!c.fmt) return &c;
+            if (c.pins == 0 && (!best || c.used < best->used)) best = &c;
+        }
+        if (best) drop(*best);
+        return best;
+    }
+};
+
+thread_local Fmt_Cache fmt_cache;
+
+// The compiled format of a character format: from the cache, or compiled
+// now. *cached tells which: a format not cached belongs to the statement.
+int text_format(const For_Char_Format *cf, bool diagnose, unsigned char **out, bool *cached) {
+    Fmt_Cache &cache = fmt_cache;
+    const int64_t len = cf->length < 0 ? 0 : cf->length;
+    *cached = false;
+    if (len <= for_fmt_cache_max_text) {
+        if (Cache_Entry *hit = cache.find(cf->text, len)) {
+            ++hit->pins;
+            hit->used = ++cache.clock;
+            *out = hit->fmt;
+            *cached = true;
+            return 0;
+        }
+    }
+    unsigned char *fmt = nullptr;
+    ++cache.compiles;
+    if (int s = for__format_compiler(cf, &fmt, diagnose ? 1 : 0)) return s;
+    *out = fmt;
+    if (len > for_fmt_cache_max_text) return 0;
+    Cache_Entry *slot = cache.victim();
+    if (!slot) return 0;
+    void *copy = nullptr;
+    if (for__get_vm(len > 0 ? len : 1, 0, &copy) != 0) return 0;  // uncached, still usable
+    if (len > 0) std::memcpy(copy, cf->text, static_cast<size_t>(len));
+    slot->text = static_cast<char *>(copy);
+    slot->len = len;
+    slot->fmt = fmt;
+    slot->pins = 1;
+    slot->used = ++cache.clock;
+    *cached = true;
+    return 0;
+}
+
+}  // namespace
+
+uint64_t for__fmt_cache_compiles() { return fmt_cache.compiles; }
+
+void for__fmt_stmt_done(For_Lub *lub) {
+    For_Fmt_Isb *isb = for__fmt_isb(lub);
+    if (!isb) return;
+    if (isb->flags & isbf::format_cached) {
+        if (Cache_Entry *c = fmt_cache.holding(isb->format_start))
+            if (c->pins > 0) --c->pins;
+        isb->flags &= ~isbf::format_cached;
+        isb->format_start = isb->current = nullptr;
+    }
+    for__format_free(isb);
+}
+
+int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose) {
+    For_Fmt_Isb *isb = for__fmt_isb(lub);
+    if (!isb) {
+        void *p = nullptr;
+        if (for__get_vm(sizeof(For_Fmt_Isb), 0, &p) != 0) return 41;
+        isb = static_cast<For_Fmt_Isb *>(p);
+        lub->lub_a_fmt_isb = isb;
+    } else {
+        // A statement that ended through a path that did not release its
+        // format (a malformed item list) gives it back now.
+        for__fmt_stmt_done(lub);
+    }
+    std::memset(static_cast<void *>(isb), 0, sizeof *isb);
+    isb->unit = lub;
+
+    uint32_t flags = 0;
+    switch (lub->lub_sign) {
+    case FOR_SIGN_PLUS: flags |= isbf::sign_sp; break;
+    case FOR_SIGN_SUPPRESS: flags |= isbf::sign_ss; break;
+    default: flags |= isbf::sign_s; break;
+    }
+    // An internal file has no connection of its own: blanks are null
+    // unless the statement says BLANK='ZERO'.
+    bool null_blanks = lub->lub_unit == FOR_UNIT_INTERNAL && !(lub->lub_stmt_flags & lubs::ovr_blank)
+                           ? true
+                           : (lub->lub_flags & lubf::blank_null) != 0;
+    flags |= null_blanks ? isbf::blank_bn : isbf::blank_bz;
+    isb->rounding = lub->lub_round >= 1 && lub->lub_round <= 6 ? static_cast<For_Round>(lub->lub_round)
+                                                               : For_Round::none;
+    unsigned char *start = nullptr;
+    if (text) {
+        bool cached = false;
+        if (int s = text_format(static_cast<const For_Char_Format *>(fmt), diagnose, &start, &cached)) {
+            isb->flags = flags;
+            return s;
+        }
+        flags |= cached ? isbf::format_cached : isbf::format_owned;
+    } else {
+        start = static_cast<unsigned char *>(const_cast<void *>(fmt));
+        if (!start) return 62;
+    }
+    isb->flags = flags;
+    isb->format_start = isb->current = start;
+    return 0;
+}

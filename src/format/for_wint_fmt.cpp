@@ -1,0 +1,19 @@
+// WRITE (internal-file, fmt): the character variable is the record area.
+#include <vorlix/io.h>
+
+#include "format/for_fmt_xfer.h"
+
+namespace {
+const For_Stmt_Kind write_int_fmt{FOR_OP_WRITE, true, true, true, "for_wint_fmt", 0, 0, 0, nullptr};
+}  // namespace
+
+int for_write_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                      const For_Value_List *val, const void *fmt, const For_Dsc_Lst *cdsc,
+                      const For_Value_List *cval) {
+    return for__fmt_entry<true>(write_int_fmt, {ctx, FOR_UNIT_INTERNAL, flags, cdsc, cval}, fmt, dsc,
+                                val);
+}
+
+int for_write_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val) {
+    return for__fmt_xmit<true>(ctx, dsc, val);
+}
