@@ -179,6 +179,7 @@ struct Case {
     std::vector<std::string> vars;
     std::vector<std::vector<int>> reads;
     bool comma = false;  // DECIMAL='COMMA'
+    const char *round = nullptr;  // ROUND=
     Case(const char *w, std::vector<std::string> r, std::vector<std::string> v,
          std::vector<std::vector<int>> rd = {}, bool dc = false)
         : what(w), records(std::move(r)), vars(std::move(v)), reads(std::move(rd)), comma(dc) {}
@@ -269,9 +270,13 @@ inline void add_items(kit::List &l, std::vector<Var> &vars, const std::vector<in
     }
 }
 
+// Every value is shown after a failure too when `always` is set: what an
+// error leaves in the variables is the library's to define, not gfortran's.
+inline bool show_always = false;
+
 inline std::string show_all(int ios, const std::vector<Var> &vars) {
-    std::string s = status_word(ios);
-    if (ios <= 0)
+    std::string s = show_always ? std::to_string(ios) : status_word(ios);
+    if (ios <= 0 || show_always)
         for (const Var &v : vars) s += v.show();
     return s;
 }
@@ -287,8 +292,9 @@ inline std::string run_file(const Case &c, int unit, For_IO_Flags flags = iof_f9
     kit::Keys k;
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_STATUS, "OLD");
     For_Context octx{};
+    // The unit remembers the f90 mode it was connected under.
     kit::Flags of;
-    of.iostat().f90();
+    of.iostat().set(flags & iof_f90);
     EXPECT_EQ(for_open(&octx, unit, of, k.dsc(), k.val()), 0) << path;
     std::vector<Var> vars;
     for (const std::string &v : c.vars) vars.emplace_back(v);
@@ -297,6 +303,7 @@ inline std::string run_file(const Case &c, int unit, For_IO_Flags flags = iof_f9
         kit::Stmt st(unit);
         st.flags.iostat().set(flags);
         if (c.comma) st.control.decimal("COMMA");
+        if (c.round) st.control.round(c.round);
         add_items(st.items, vars, r);
         st.items.end();
         ios = st.run(for_read_seq_lis, for_read_seq_lis_xmit);
@@ -322,6 +329,7 @@ inline std::string run_internal(const Case &c, For_IO_Flags flags = iof_f90, int
     kit::Stmt st;
     st.flags.iostat().set(flags);
     if (c.comma) st.control.decimal("COMMA");
+    if (c.round) st.control.round(c.round);
     st.items.char_array(file.data(), n, len);
     add_items(st.items, vars, reads_of(c)[0]);
     st.items.end();
