@@ -196,3 +196,44 @@ TEST(ListDirectedReadRules, AnInternalFileSectionMustBeContiguous) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random text made of the characters that matter to the scanner: whatever
+// it is, a READ ends with a value, end of file or one of the list-directed
+// failures, and an internal file of the same records reads the same.
+TEST(ListDirectedReadRules, RandomTextReadsAlikeEverywhereAndFailsOnlyAsDefined) {
+    const std::string alphabet = "0123456789 ,;/*()'\".+-eEdDtTfFnNaIx\t";
+    uint64_t seed = 0x2545F4914F6CDD1Dull;
+    auto next = [&](uint64_t n) {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed % n;
+    };
+    const std::vector<std::string> kinds = {"i4", "r8", "z8", "l4", "c5", "i1", "u2", "r4x2", "c2x2", "z16"};
+    ldin::show_always = true;
+    for (int iter = 0; iter < 1500; ++iter) {
+        const size_t len = 1 + next(12);
+        std::vector<std::string> recs(1 + next(3));
+        for (std::string &r : recs)
+            for (size_t i = 0; i < len; ++i) r += alphabet[next(alphabet.size())];
+        std::vector<std::string> vars(1 + next(4));
+        for (std::string &v : vars) v = kinds[next(kinds.size())];
+        Case c("random", recs, vars, {}, next(4) == 0);
+        const For_IO_Flags flags = next(2) ? iof_f90 : 0;
+        int ios_file = 0, ios_int = 0;
+        const std::string f = ldin::run_file(c, 99, flags, &ios_file);
+        const std::string i = ldin::run_internal(c, flags, &ios_int);
+        std::string text;
+        for (const std::string &r : recs) text += "[" + r + "]";
+        SCOPED_TRACE(text);
+        EXPECT_EQ(f, i);
+        EXPECT_TRUE(ios_file == 0 || ios_file == -1 || ios_file == 59 || ios_file == 64 || ios_file == 494 ||
+                    ios_file == 495)
+            << ios_file;
+    }
+    ldin::show_always = false;
+}
+
+}  // namespace
