@@ -63,6 +63,7 @@ int reserve(St &st, uint64_t n) {
 }
 
 int append(St &st, uint64_t *n, const char *from, uint64_t len) {
+    if (len == 0) return 0;
     if (int s = reserve(st, *n + len)) return s;
     std::memcpy(st.text + *n, from, len);
     *n += len;
@@ -159,7 +160,7 @@ int scan_delimited(St &st, For_Lub *lub) {
             }
             lub->lub_buf_ptr = p;
             if (p < end && !ends_value(st, *p)) return 59;
-            st.field = st.text;
+            st.field = n ? st.text : "";  // '' has no copy at all
             st.field_len = static_cast<int64_t>(n);
             st.cls = Cls::character;
             st.flags |= ldf::copied;
