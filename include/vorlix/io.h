@@ -84,5 +84,18 @@ VORLIX_API int for_read_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_
                                 const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_read_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
                                      const For_Value_List *val);
+/* READ (u, *) list: list-directed input from an external unit, and the
+ * transfer call of its later item groups. */
+VORLIX_API int for_read_seq_lis(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                const For_Value_List *val, const For_Dsc_Lst *cdsc,
+                                const For_Value_List *cval);
+VORLIX_API int for_read_seq_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+
+/* READ (internal-file, *) list: the first item of the list is the internal
+ * file (a character scalar, or an array of records one after another). */
+VORLIX_API int for_read_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                const For_Value_List *val, const For_Dsc_Lst *cdsc,
+                                const For_Value_List *cval);
+VORLIX_API int for_read_int_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 
 #endif
