@@ -31,10 +31,12 @@ inline void put_file(const std::string &path, const Bytes &b) {
 }
 
 // OPEN (unit, FILE=path, FORM='UNFORMATTED', ...) with extra keywords.
-inline int open_uf(int unit, const std::string &path, kit::Keys k = {}) {
+// `options`: statement option bits of the OPEN flag word (iof_opt_a gives
+// the unit option bit 0: physical end-of-file records).
+inline int open_uf(int unit, const std::string &path, kit::Keys k = {}, For_IO_Flags options = 0) {
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_FORM, "UNFORMATTED");
     kit::Flags f;
-    f.iostat();
+    f.iostat().set(options);
     For_Context ctx{};
     return for_open(&ctx, unit, f, k.dsc(), k.val());
 }
