@@ -49,6 +49,38 @@ VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For
                                  const For_Value_List *val, const For_Dsc_Lst *ctl_dsc,
                                  const For_Value_List *ctl_val);
 VORLIX_API int for_write_int_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+/* Unformatted sequential WRITE (u[, POS=]) and READ: one record per
+ * statement, framed by the unit's record type; the argument order of the
+ * external sequential entries (abi.h). */
+VORLIX_API int for_write_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                             const For_Value_List *val, const For_Dsc_Lst *cdsc,
+                             const For_Value_List *cval);
+VORLIX_API int for_write_seq_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_read_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                            const For_Value_List *val, const For_Dsc_Lst *cdsc,
+                            const For_Value_List *cval);
+VORLIX_API int for_read_seq_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+
+/*
+ * File positioning: REWIND, BACKSPACE, ENDFILE, FLUSH (u, IOSTAT=, IOMSG=,
+ * ERR=) and the EOF (u) function. Their control list is OPEN's form, so a
+ * compiler emits every statement with keywords one way: keyword items
+ * (here only IOMSG=, code 78, as a character item) closed by the end
+ * marker; `keys` and `values` may both be null when there are none.
+ * IOSTAT= and ERR= are flags (iof_iostat, iof_err) as everywhere.
+ * for_eof returns the LOGICAL result (0 false, -1 true, 1 true with unit
+ * option bit 4) or a message number when the statement fails.
+ */
+VORLIX_API int for_rewind(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                          const For_Value_List *values);
+VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                             const For_Value_List *values);
+VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                           const For_Value_List *values);
+VORLIX_API int for_flush(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                         const For_Value_List *values);
+VORLIX_API int for_eof(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                       const For_Value_List *values);
 
 /* UNLOCK (u): releases record locks; the unit must exist. */
 VORLIX_API int for_unlock(For_Context *ctx, int unit, For_IO_Flags flags);

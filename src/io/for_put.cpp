@@ -123,22 +123,6 @@ void after_write(For_Lub *lub) {
         lub->lub_flags |= lubf::truncate_after_write;
 }
 
-// A sequential WRITE cuts the file after the record it writes.
-int truncate_here(For_Lub *lub) {
-    lub->lub_flags &= ~lubf::truncate_after_write;
-    off_t pos = ::lseek(lub->lub_fd, 0, SEEK_CUR);
-    struct stat st;
-    if (pos < 0 || ::fstat(lub->lub_fd, &st) != 0) {
-        lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
-    }
-    if (pos < st.st_size && ::ftruncate(lub->lub_fd, pos) != 0 && errno != EINVAL) {
-        lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
-    }
-    return 0;
-}
-
 // The bytes that a FORTRAN control character stands for, before the data,
 // and whether the record ends with CR.
 struct Cc_Effect {
@@ -222,6 +206,22 @@ int ifile_next_output(For_Lub *lub) {
 }
 
 }  // namespace
+
+// A sequential WRITE cuts the file after the record it writes.
+int for__truncate_here(For_Lub *lub) {
+    lub->lub_flags &= ~lubf::truncate_after_write;
+    off_t pos = ::lseek(lub->lub_fd, 0, SEEK_CUR);
+    struct stat st;
+    if (pos < 0 || ::fstat(lub->lub_fd, &st) != 0) {
+        lub->lub_errno = static_cast<uint64_t>(errno);
+        return 38;
+    }
+    if (pos < st.st_size && ::ftruncate(lub->lub_fd, pos) != 0 && errno != EINVAL) {
+        lub->lub_errno = static_cast<uint64_t>(errno);
+        return 38;
+    }
+    return 0;
+}
 
 int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk) {
     if (chunk == 0) chunk = for_default_block;
@@ -493,7 +493,7 @@ int for__put_sf(For_Lub *lub) {
         p->line_pending = 0;
     }
     if (lub->lub_flags & lubf::truncate_after_write) {
-        if (int s = truncate_here(lub)) return s;
+        if (int s = for__truncate_here(lub)) return s;
     }
     ++lub->lub_record_number;
     return for__reset_buf(lub, 0);

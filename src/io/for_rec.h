@@ -81,6 +81,10 @@ int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk);
 // or 38.
 int for__flush_output(For_Lub *lub);
 
+// A sequential write in the middle of a file cuts it after the record
+// just written (at the descriptor's offset): 0 or 38.
+int for__truncate_here(For_Lub *lub);
+
 // Writes the current direct-access record lub_record_number: 0 or 38.
 int for__put_d(For_Lub *lub);
 

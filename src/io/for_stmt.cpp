@@ -138,6 +138,7 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
                 return (lub->lub_flags & lubf::opened) ? 110 : 109;
             if (pos < 1) return 111;
             lub->lub_file_pos = static_cast<uint64_t>(pos - 1);
+            lub->lub_stmt_flags |= lubs::pos_given;
             continue;
         }
         std::string_view text(static_cast<const char *>(item.addr),

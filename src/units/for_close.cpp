@@ -17,6 +17,7 @@
 #include "io/for_tty_pair.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_ufseq.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
 #include "units/for_open_key.h"
@@ -111,6 +112,7 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     if ((lub->lub_flags & lubf::partial_record) && lub->lub_rec_state == rec_output) {
         if (for__put_sf(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
     }
+    if (for__finish_ufseq_write(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
     if (for__flush_output(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
     if (lub->lub_flags & lubf::formatted) for__rm_from_lf_table(lub);
 

@@ -98,8 +98,10 @@ constexpr uint64_t iostat = bit(52);
 constexpr uint64_t hi_48_51 = 0xfull << 53;
 constexpr uint64_t nested = bit(57);
 constexpr uint64_t iomsg_quiet = bit(58);        // handled conditions leave IOMSG= alone
+constexpr uint64_t pos_given = bit(7);           // POS= in the active statement
 // Cleared when a statement ends: they describe only the statement.
-constexpr uint64_t statement_only = iostat | hi_45 | hi_46 | hi_48_51 | strict_ldin | rewind_note;
+constexpr uint64_t statement_only =
+    iostat | hi_45 | hi_46 | hi_48_51 | strict_ldin | rewind_note | pos_given;
 }  // namespace lubs
 
 // The library-side fields of the unit block. The layout is private to the
@@ -189,6 +191,18 @@ struct For_Lub_Fields {
     uint8_t lub_rec_state;        // which record the buffer holds: For_Rec_State
     uint8_t lub_tty;              // 0 not asked yet, 1 not a terminal, 2 a terminal
     uint8_t lub_line_open;        // FORTRAN or prompt output left the line without its end
+
+    // -- Unformatted sequential records (unformatted/for_ufseq.h).
+    int64_t lub_marker_pos;       // output: file offset of the open subrecord's leading marker
+    uint64_t lub_subrec_written;  // output: bytes of that subrecord in the file, marker included
+    int64_t lub_subrec_room;      // output: bytes the open subrecord still takes, -1 none open
+    uint64_t lub_subrec_index;    // 0 for a record's first subrecord or segment, then 1, 2, ...
+    uint64_t lub_rec_remaining;   // input: bytes of the current subrecord or segment not consumed
+    uint64_t lub_subrec_len;      // input: data length of the current subrecord or segment
+    uint64_t lub_uf_bytes;        // data bytes of the current record so far
+    uint64_t lub_uf_area_len;     // lub_rec_len before a long buffered record grew the area
+    uint16_t lub_seg_control;     // control word of the current segment
+    uint8_t lub_uf_state;         // ufs:: bits
 };
 
 struct For_Lub : For_Lub_Fields {

@@ -16,6 +16,7 @@
 #include "io/for_tty_pair.h"
 #include "runtime/for_env.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_ufseq.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
 
@@ -823,6 +824,14 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     // The preconnection state ends here; CLOSE knows console units by
     // their blocks and puts them back.
     lub->lub_flags = (fl | lubf::opened) & ~(lubf::preconnected | lubf::preconnected_env);
+    if (lub->lub_record_number == static_cast<uint64_t>(INT32_MIN) && (fl & lubf::positionable) &&
+        for__eof_records(lub)) {
+        // Appending goes before the end-of-file record our ENDFILE wrote, as
+        // reading does, so that the record still ends the file.
+        off_t end = ::lseek(fd, 0, SEEK_CUR);
+        off_t n = for__eof_record_size(lub);
+        if (n > 0 && end >= n && for__eof_record_at(lub, fd, end - n)) ::lseek(fd, end - n, SEEK_SET);
+    }
     for__l_exit_hand_decl.store(1, std::memory_order_relaxed);
     return 0;
 }

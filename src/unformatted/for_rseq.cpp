@@ -1,0 +1,390 @@
+// Unformatted sequential READ: finds the next record, checks its framing
+// and copies its bytes into the items. Records are never staged whole:
+// the buffer holds what was read ahead, and the part of an item that is at
+// least a buffer long is read straight into the item. Every length comes
+// from the file and is checked before it is used: a corrupt file gives a
+// message, never an overrun or an allocation of the size it claims.
+//
+// Input state: [lub_ra_next, lub_ra_end) of the buffer was read from the
+// file and not yet consumed; lub_buf_ptr follows lub_ra_next, so that the
+// record layer gives back exactly the unconsumed bytes before a write or a
+// repositioning.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+#include <vorlix/io.h>
+
+#include "io/for_rec.h"
+#include "io/for_stmt.h"
+#include "runtime/for_vm.h"
+#include "unformatted/for_ufseq.h"
+#include "units/for_open.h"
+
+namespace {
+
+using RT = For_Rec_Type;
+
+RT rtype(const For_Lub *lub) {
+    auto t = static_cast<RT>(lub->lub_record_type);
+    return t == RT::variable_2 ? RT::variable : t;
+}
+
+int read_failed(For_Lub *lub) {
+    lub->lub_errno = static_cast<uint64_t>(errno);
+    return 39;
+}
+
+uint64_t avail(const For_Lub *lub) { return static_cast<uint64_t>(lub->lub_ra_end - lub->lub_ra_next); }
+
+void consume(For_Lub *lub, uint64_t n) {
+    lub->lub_ra_next += n;
+    lub->lub_buf_ptr = lub->lub_ra_next;
+}
+
+const unsigned char *cur(const For_Lub *lub) {
+    return reinterpret_cast<const unsigned char *>(lub->lub_ra_next);
+}
+
+void start_input(For_Lub *lub) {
+    if (!(lub->lub_flags & lubf::read_ahead) || !lub->lub_ra_next) {
+        lub->lub_ra_next = lub->lub_ra_end = lub->lub_buf_ptr = lub->lub_buf;
+        lub->lub_flags |= lubf::read_ahead;
+    }
+    lub->lub_rec_state = rec_input;
+}
+
+// Makes at least `n` bytes (a few: framing) available at lub_ra_next.
+// Returns how many are (fewer at the end of the file), or -1 (errno set).
+int64_t fill(For_Lub *lub, uint64_t n) {
+    uint64_t a = avail(lub);
+    if (a >= n) return static_cast<int64_t>(a);
+    if (lub->lub_ra_next != lub->lub_buf) {
+        std::memmove(lub->lub_buf, lub->lub_ra_next, a);
+        lub->lub_ra_next = lub->lub_buf_ptr = lub->lub_buf;
+        lub->lub_ra_end = lub->lub_buf + a;
+    }
+    while (a < n) {
+        uint64_t got = 0;
+        if (!for__read_input(lub->lub_fd, lub->lub_ra_end, lub->lub_buf_size - a, &got, lub)) return -1;
+        if (got == 0) break;
+        lub->lub_ra_end += got;
+        a += got;
+    }
+    return static_cast<int64_t>(a);
+}
+
+// Parts of an item at least this long are read straight into it.
+uint64_t direct_from(const For_Lub *lub) {
+    if ((lub->lub_flags & lubf::threshold_given) && lub->lub_buf_threshold > 1)
+        return lub->lub_buf_threshold;
+    return lub->lub_buf_size;
+}
+
+// Copies up to `n` bytes of the file into `dst`. Returns the count (short
+// at the end of the file) or -1 (errno set).
+int64_t take(For_Lub *lub, char *dst, uint64_t n) {
+    uint64_t got = 0;
+    while (n > 0) {
+        uint64_t a = avail(lub);
+        if (a == 0) {
+            if (n >= direct_from(lub)) {
+                uint64_t c = 0;
+                if (!for__read_input(lub->lub_fd, dst, n, &c, lub)) return -1;
+                if (c == 0) break;
+                dst += c;
+                n -= c;
+                got += c;
+                continue;
+            }
+            int64_t f = fill(lub, 1);
+            if (f < 0) return -1;
+            if (f == 0) break;
+            continue;
+        }
+        uint64_t k = std::min(a, n);
+        std::memcpy(dst, lub->lub_ra_next, k);
+        consume(lub, k);
+        dst += k;
+        n -= k;
+        got += k;
+    }
+    return static_cast<int64_t>(got);
+}
+
+// Steps over `n` bytes: within the buffer, else by seeking (or reading,
+// on a descriptor that cannot seek). 0 or 39.
+int skip(For_Lub *lub, uint64_t n) {
+    uint64_t a = avail(lub);
+    if (n <= a) {
+        consume(lub, n);
+        return 0;
+    }
+    n -= a;
+    lub->lub_ra_next = lub->lub_ra_end = lub->lub_buf_ptr = lub->lub_buf;
+    if (lub->lub_flags & lubf::positionable) {
+        if (n > static_cast<uint64_t>(INT64_MAX) || ::lseek(lub->lub_fd, static_cast<off_t>(n), SEEK_CUR) < 0)
+            return read_failed(lub);
+        return 0;
+    }
+    while (n > 0) {
+        int64_t f = fill(lub, 1);
+        if (f < 0) return read_failed(lub);
+        if (f == 0) return 39;
+        uint64_t k = std::min(static_cast<uint64_t>(f), n);
+        consume(lub, k);
+        n -= k;
+    }
+    return 0;
+}
+
+uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// A marker's length, or -1 for the one value whose magnitude has no
+// 32-bit length.
+int64_t magnitude(int32_t m) {
+    if (m == INT32_MIN) return -1;
+    return m < 0 ? -static_cast<int64_t>(m) : m;
+}
+
+// Reads the leading marker of a VARIABLE subrecord.
+int variable_head(For_Lub *lub, bool first) {
+    int64_t a = fill(lub, 4);
+    if (a < 0) return read_failed(lub);
+    if (a == 0 && first) return 24;
+    if (a < 4) return 39;
+    int32_t m = for__get_marker(lub, cur(lub));
+    int64_t len = magnitude(m);
+    if (len < 0) return 39;
+    if (first && m == 1 && for__eof_records(lub)) {
+        // Our ENDFILE's record: stay before it, as at any end of file.
+        int64_t b = fill(lub, 9);
+        if (b < 0) return read_failed(lub);
+        if (b >= 9 && cur(lub)[4] == 0x1a && for__get_marker(lub, cur(lub) + 5) == 1) return 24;
+    }
+    consume(lub, 4);
+    lub->lub_rec_remaining = lub->lub_subrec_len = static_cast<uint64_t>(len);
+    lub->lub_uf_state = static_cast<uint8_t>((lub->lub_uf_state & ~ufs::continued) |
+                                             (m < 0 ? ufs::continued : 0));
+    return 0;
+}
+
+// Checks the trailing marker of the finished VARIABLE subrecord.
+int variable_tail(For_Lub *lub) {
+    int64_t a = fill(lub, 4);
+    if (a < 0) return read_failed(lub);
+    if (a < 4) return 39;
+    if (magnitude(for__get_marker(lub, cur(lub))) != static_cast<int64_t>(lub->lub_subrec_len))
+        return 39;
+    consume(lub, 4);
+    return 0;
+}
+
+// Reads a segment's count and control word.
+int segment_head(For_Lub *lub, bool first) {
+    int64_t a = fill(lub, 4);
+    if (a < 0) return read_failed(lub);
+    if (a == 0 && first) return 24;
+    if (a < 4) return 35;
+    const unsigned char *p = cur(lub);
+    if (first && std::memcmp(p, for_seg_eof_record, 4) == 0) return 24;
+    uint16_t count = le16(p), control = le16(p + 2);
+    // A record opens with a first segment, and only its first segment is one.
+    if (count < 2 || ((control & 1) != 0) != first || control > 3) return 35;
+    consume(lub, 4);
+    lub->lub_rec_remaining = lub->lub_subrec_len = count - 2u;
+    lub->lub_seg_control = control;
+    lub->lub_uf_state = static_cast<uint8_t>((lub->lub_uf_state & ~ufs::last_seg) |
+                                             ((control & 2) ? ufs::last_seg : 0));
+    return 0;
+}
+
+// A STREAM_LF/CR/CRLF record: the bytes up to its terminator, which the
+// buffer is grown to hold (the terminator is the only framing there is).
+int terminated_head(For_Lub *lub) {
+    RT t = rtype(lub);
+    const char term = t == RT::stream_cr ? '\r' : '\n';
+    uint64_t scanned = 0;
+    for (;;) {
+        uint64_t a = avail(lub);
+        const void *hit = std::memchr(lub->lub_ra_next + scanned, term, a - scanned);
+        if (hit) {
+            uint64_t len = static_cast<uint64_t>(static_cast<const char *>(hit) - lub->lub_ra_next);
+            uint64_t tl = 1;
+            if (t == RT::stream_crlf && len > 0 && lub->lub_ra_next[len - 1] == '\r') {
+                --len;
+                tl = 2;
+            }
+            lub->lub_rec_remaining = len;
+            lub->lub_subrec_len = tl;
+            return 0;
+        }
+        scanned = a;
+        if (lub->lub_ra_next == lub->lub_buf && a == lub->lub_buf_size) {
+            void *cell = lub->lub_buf;
+            uint64_t size = lub->lub_buf_size * 2;
+            if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell,
+                                static_cast<int64_t>(lub->lub_buf_size + 16)))
+                return 98;
+            char *nb = static_cast<char *>(cell);
+            lub->lub_ra_end = nb + (lub->lub_ra_end - lub->lub_buf);
+            lub->lub_ra_next = lub->lub_buf_ptr = nb;
+            lub->lub_rec_start = lub->lub_buf_limit = lub->lub_rec_end = nb;
+            lub->lub_buf = nb;
+            lub->lub_buf_size = size;
+        }
+        int64_t f = fill(lub, a + 1);
+        if (f < 0) return read_failed(lub);
+        if (static_cast<uint64_t>(f) == a) {
+            if (a == 0) return 24;
+            lub->lub_rec_remaining = a;  // the last record needs no terminator
+            lub->lub_subrec_len = 0;
+            return 0;
+        }
+    }
+}
+
+int begin_record(For_Lub *lub) {
+    if (int s = for__finish_ufseq_write(lub)) return s;
+    if (lub->lub_rec_state == rec_output || (lub->lub_flags & lubf::held_records)) {
+        if (int s = for__flush_output(lub)) return s;
+        lub->lub_rec_state = rec_idle;
+    }
+    start_input(lub);
+    if (lub->lub_stmt_flags & lubs::pos_given) {
+        if (int s = for__uf_settle(lub)) return s;
+        if (::lseek(lub->lub_fd, static_cast<off_t>(lub->lub_file_pos), SEEK_SET) < 0)
+            return read_failed(lub);
+        start_input(lub);
+    }
+    lub->lub_uf_state = ufs::in_record;
+    lub->lub_subrec_index = 0;
+    int s = 0;
+    switch (rtype(lub)) {
+    case RT::variable: s = variable_head(lub, true); break;
+    case RT::segmented: s = segment_head(lub, true); break;
+    case RT::fixed: {
+        int64_t a = fill(lub, 1);
+        if (a < 0) return read_failed(lub);
+        if (a == 0) s = 24;
+        lub->lub_rec_remaining = lub->lub_rec_len;
+        break;
+    }
+    case RT::stream_lf:
+    case RT::stream_cr:
+    case RT::stream_crlf: s = terminated_head(lub); break;
+    case RT::stream: lub->lub_rec_remaining = UINT64_MAX; break;
+    default: return 44;
+    }
+    if (s != 0) {
+        lub->lub_uf_state = 0;
+        return s;
+    }
+    ++lub->lub_record_number;
+    return 0;
+}
+
+// The current subrecord or segment is used up and items want more.
+int next_piece(For_Lub *lub) {
+    switch (rtype(lub)) {
+    case RT::variable:
+        if (!(lub->lub_uf_state & ufs::continued)) return 67;
+        if (int s = variable_tail(lub)) return s;
+        if (int s = variable_head(lub, false)) return s;
+        ++lub->lub_subrec_index;
+        return 0;
+    case RT::segmented:
+        if (lub->lub_uf_state & ufs::last_seg) return 67;
+        if (int s = skip(lub, lub->lub_subrec_len & 1)) return s;
+        if (int s = segment_head(lub, false)) return s;
+        ++lub->lub_subrec_index;
+        return 0;
+    default: return 67;
+    }
+}
+
+int get_bytes(For_Lub *lub, char *dst, uint64_t n) {
+    while (n > 0) {
+        if (lub->lub_rec_remaining == 0) {
+            if (int s = next_piece(lub)) return s;
+            continue;
+        }
+        uint64_t k = std::min(n, lub->lub_rec_remaining);
+        int64_t got = take(lub, dst, k);
+        if (got < 0) return read_failed(lub);
+        if (static_cast<uint64_t>(got) < k) return rtype(lub) == RT::stream ? 24 : 39;
+        if (lub->lub_rec_remaining != UINT64_MAX) lub->lub_rec_remaining -= k;
+        dst += k;
+        n -= k;
+    }
+    return 0;
+}
+
+// Steps over what the items left of the record, checking its framing.
+int end_record(For_Lub *lub) {
+    RT t = rtype(lub);
+    int s = 0;
+    switch (t) {
+    case RT::variable:
+        for (;;) {
+            if ((s = skip(lub, lub->lub_rec_remaining)) || (s = variable_tail(lub))) break;
+            if (!(lub->lub_uf_state & ufs::continued)) break;
+            if ((s = variable_head(lub, false))) break;
+        }
+        break;
+    case RT::segmented:
+        for (;;) {
+            if ((s = skip(lub, lub->lub_rec_remaining + (lub->lub_subrec_len & 1)))) break;
+            if (lub->lub_uf_state & ufs::last_seg) break;
+            if ((s = segment_head(lub, false))) break;
+        }
+        break;
+    case RT::fixed: s = skip(lub, lub->lub_rec_remaining); break;
+    case RT::stream: break;
+    default: s = skip(lub, lub->lub_rec_remaining + lub->lub_subrec_len); break;
+    }
+    lub->lub_uf_state = 0;
+    lub->lub_rec_remaining = 0;
+    return s;
+}
+
+struct Reader {
+    int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+        int s;
+        if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
+            auto len = static_cast<uint64_t>(it.elem_len);
+            s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
+        } else {
+            s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
+        }
+        // The record itself is sound when it is only too short for the
+        // items: the next READ starts at the next record, as with gfortran.
+        if (s == 67 && end_record(lub) != 0) return 67;
+        return s;
+    }
+    int finish(For_Lub *lub) { return end_record(lub); }
+};
+
+const For_Stmt_Kind read_kind{FOR_OP_READ, false, false, false, "for_rseq",
+                              FOR_ACCESS_SEQUENTIAL, 4, 2, for__open_default};
+
+}  // namespace
+
+VORLIX_API int for_read_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                            const For_Value_List *val, const For_Dsc_Lst *cdsc,
+                            const For_Value_List *cval) {
+    For_Lub *lub = nullptr;
+    int r = for__stmt_begin(read_kind, {ctx, unit, flags, cdsc, cval}, &lub);
+    if (!lub) return r;
+    int s = for__uf_check(lub);
+    if (s == 0 && (lub->lub_flags & lubf::write_only)) s = 39;
+    if (s == 0) s = begin_record(lub);
+    if (s != 0) return for__stmt_fail(lub, s);
+    return for__stmt_transfer(ctx, dsc, val, Reader{});
+}
+
+VORLIX_API int for_read_seq_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val) {
+    return for__stmt_transfer(ctx, dsc, val, Reader{});
+}

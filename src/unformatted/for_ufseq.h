@@ -1,0 +1,70 @@
+// Unformatted sequential records: how each record type frames a record on
+// disk, and the state of the record a statement is writing or reading.
+//
+// VARIABLE: subrecords of leading marker, data, trailing marker. A marker
+// is a signed 32-bit length in the unit's byte order; the leading one is
+// negative when another subrecord of the record follows, the trailing one
+// when one precedes. SEGMENTED: segments of a 16-bit little-endian count
+// (data + 2), a 16-bit control word (bit 0 first, bit 1 last), the data and
+// a pad byte after odd data. FIXED: RECL bytes, zero-filled. STREAM: the
+// data; STREAM_LF/CR/CRLF: the data and the terminator.
+#pragma once
+#include <cstdint>
+
+#include "units/for_lub.h"
+
+// Bits of lub_uf_state.
+namespace ufs {
+constexpr uint8_t continued = 1;  // the current subrecord is continued by another
+constexpr uint8_t direct = 2;     // output: part of the record is in the file already
+constexpr uint8_t last_seg = 4;   // input: the current segment ends its record
+constexpr uint8_t in_record = 8;  // a record is being written or read
+}  // namespace ufs
+
+// Most data bytes in one VARIABLE subrecord (2^31 - 9). A variable, not a
+// constant, so that tests can split records of a few bytes the way large
+// records are split, and compare with other writers at a small limit.
+extern uint64_t for__l_subrec_limit;
+constexpr uint64_t for_subrec_max = 2147483639;
+
+// The most data bytes a SEGMENTED segment takes: its 16-bit count also
+// covers the control word, and RECL bounds the whole segment.
+uint64_t for__seg_data_max(const For_Lub *lub);
+
+// The end-of-file record ENDFILE writes on SEGMENTED units: a count of 1,
+// which no segment can have (its control word alone needs 2), then 0x1A.
+// The reader, the EOF function and POSITION='APPEND' know it by these bytes.
+constexpr unsigned char for_seg_eof_record[4] = {0x01, 0x00, 0x1a, 0x00};
+
+// A one-byte 0x1A record counts as an end-of-file record only on units
+// whose ENDFILE writes such records (option bit 0): anywhere else it is
+// data another program wrote.
+inline bool for__eof_records(const For_Lub *lub) { return (lub->lub_flags & 1) != 0; }
+
+// Reads a 4-byte marker in the unit's byte order.
+int32_t for__get_marker(const For_Lub *lub, const unsigned char *p);
+void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v);
+
+// Writes a one-record VARIABLE, SEGMENTED, FIXED or STREAM record of the
+// given bytes at the current position, framed as the unit frames records
+// (ENDFILE's end-of-file record). 0 or 38.
+int for__put_su_bytes(For_Lub *lub, const char *data, uint64_t n);
+
+// Puts output held in the buffer into the file and gives back read-ahead,
+// so that the descriptor is at the unit's logical position. 0 or status.
+int for__uf_settle(For_Lub *lub);
+
+// What an unformatted sequential statement requires of its connection:
+// 0, 256 (formatted), 259 (direct access) or 114 (an editing mode given).
+int for__uf_check(For_Lub *lub);
+
+// Whether the end-of-file record of the unit's form lies at offset `at` of
+// `fd` (read without moving the descriptor), and how long that record is
+// (0: the form has none).
+bool for__eof_record_at(const For_Lub *lub, int fd, long at);
+int for__eof_record_size(const For_Lub *lub);
+
+// Completes, with valid framing, an output record that a failed statement
+// left open, so that the file never keeps a marker that lies (CLOSE, the
+// end of the program, the next statement). 0 or 38.
+int for__finish_ufseq_write(For_Lub *lub);

@@ -1,0 +1,452 @@
+// Unformatted sequential WRITE: builds a record from the raw bytes of the
+// items and frames it by record type. A record stays in the record buffer
+// while it is small; one that outgrows the block size on a file that can
+// seek goes to the file as it comes, straight from the items' storage, and
+// its leading marker is patched when its length is known.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include <vorlix/io.h>
+
+#include "io/for_rec.h"
+#include "io/for_stmt.h"
+#include "unformatted/for_ufseq.h"
+#include "units/for_open.h"
+
+uint64_t for__l_subrec_limit = for_subrec_max;
+
+namespace {
+
+using RT = For_Rec_Type;
+
+RT rtype(const For_Lub *lub) {
+    auto t = static_cast<RT>(lub->lub_record_type);
+    return t == RT::variable_2 ? RT::variable : t;
+}
+
+uint64_t block_of(const For_Lub *lub) {
+    return lub->lub_block_size ? lub->lub_block_size : for_default_block;
+}
+
+// Bytes of framing before the data in the buffer, and after it.
+struct Frame {
+    int head, tail;
+};
+Frame frame_of(RT t) {
+    switch (t) {
+    case RT::variable: return {4, 4};
+    case RT::segmented: return {4, 1};
+    case RT::stream_lf:
+    case RT::stream_cr: return {0, 1};
+    case RT::stream_crlf: return {0, 2};
+    default: return {0, 0};
+    }
+}
+
+// Types whose framing needs nothing from before the data once it is out:
+// their records can go to any descriptor piece by piece.
+bool stream_like(RT t) {
+    return t == RT::stream || t == RT::stream_lf || t == RT::stream_cr || t == RT::stream_crlf;
+}
+
+char *area_base(const For_Lub *lub) {
+    return (lub->lub_flags & lubf::held_records) && lub->lub_user_buf ? lub->lub_user_buf
+                                                                      : lub->lub_buf;
+}
+
+int write_failed(For_Lub *lub) {
+    lub->lub_errno = static_cast<uint64_t>(errno);
+    return 38;
+}
+
+// Hands framed bytes in the buffer to the record layer, which may hold
+// them back with the records before them.
+int emit(For_Lub *lub, char *from, uint64_t n) {
+    if (n == 0) return 0;
+    return for__write_output(lub, from, n) < 0 ? write_failed(lub) : 0;
+}
+
+// Held records go out first, so that what follows is written in order;
+// the record being built moves to the buffer start.
+int drain(For_Lub *lub) {
+    lub->lub_rec_end = lub->lub_buf_ptr;
+    return for__flush_output(lub);
+}
+
+int write_now(For_Lub *lub, const char *p, uint64_t n) {
+    return for__write_all(lub->lub_fd, p, n, block_of(lub)) != 0 ? write_failed(lub) : 0;
+}
+
+// -- VARIABLE records written while they are built -----------------------
+
+int write_marker(For_Lub *lub, int32_t v) {
+    unsigned char m[4];
+    for__put_marker(lub, m, v);
+    return write_now(lub, reinterpret_cast<char *>(m), 4);
+}
+
+// Closes the open subrecord: its trailing marker goes after the data and
+// its leading marker is patched in place, negative when `more` follows.
+int close_subrec(For_Lub *lub, bool more) {
+    auto d = static_cast<int32_t>(lub->lub_subrec_written - 4);
+    if (int s = write_marker(lub, lub->lub_subrec_index ? -d : d)) return s;
+    unsigned char m[4];
+    for__put_marker(lub, m, more ? -d : d);
+    if (::pwrite(lub->lub_fd, m, 4, lub->lub_marker_pos) != 4) return write_failed(lub);
+    lub->lub_marker_pos += static_cast<int64_t>(lub->lub_subrec_written) + 4;
+    lub->lub_subrec_written = 0;
+    lub->lub_subrec_room = -1;
+    if (more) ++lub->lub_subrec_index;
+    return 0;
+}
+
+// Writes data of the record, opening subrecords as the limit demands. The
+// first subrecord's leading marker is the first 4 bytes it is given.
+int subrec_write(For_Lub *lub, const char *p, uint64_t n) {
+    const auto limit = static_cast<int64_t>(for__l_subrec_limit);
+    while (n > 0) {
+        if (lub->lub_subrec_room == 0) {
+            if (int s = close_subrec(lub, true)) return s;
+        }
+        if (lub->lub_subrec_room < 0) {
+            if (lub->lub_subrec_index == 0) {
+                lub->lub_subrec_room = limit + 4;
+            } else {
+                static const char placeholder[4] = {};
+                if (int s = write_now(lub, placeholder, 4)) return s;
+                lub->lub_subrec_written = 4;
+                lub->lub_subrec_room = limit;
+            }
+        }
+        uint64_t k = std::min<uint64_t>(n, static_cast<uint64_t>(lub->lub_subrec_room));
+        if (int s = write_now(lub, p, k)) return s;
+        lub->lub_subrec_room -= static_cast<int64_t>(k);
+        lub->lub_subrec_written += k;
+        p += k;
+        n -= k;
+    }
+    return 0;
+}
+
+// Writes what the buffer holds of a record that goes to the file directly.
+int direct_out(For_Lub *lub, const char *p, uint64_t n) {
+    return rtype(lub) == RT::variable ? subrec_write(lub, p, n) : write_now(lub, p, n);
+}
+
+// From here on the record goes to the file as it comes.
+int enter_direct(For_Lub *lub) {
+    if (int s = drain(lub)) return s;
+    if (rtype(lub) == RT::variable) {
+        off_t here = ::lseek(lub->lub_fd, 0, SEEK_CUR);
+        if (here < 0) return write_failed(lub);
+        lub->lub_marker_pos = here;
+        lub->lub_subrec_written = 0;
+        lub->lub_subrec_room = -1;
+        lub->lub_subrec_index = 0;
+        std::memset(lub->lub_rec_start, 0, 4);
+    }
+    lub->lub_uf_state |= ufs::direct;
+    int s = direct_out(lub, lub->lub_rec_start,
+                       static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start));
+    lub->lub_buf_ptr = lub->lub_rec_start;
+    return s;
+}
+
+// A VARIABLE record whose data is all in the buffer. Above the subrecord
+// limit (only ever when that is lowered, or on a descriptor that cannot
+// seek) its subrecords are framed around the buffered data, so nothing
+// needs patching.
+int put_variable(For_Lub *lub) {
+    char *b = lub->lub_rec_start;
+    uint64_t n = static_cast<uint64_t>(lub->lub_buf_ptr - (b + 4));
+    if (n <= for__l_subrec_limit) {
+        auto m = static_cast<int32_t>(n);
+        for__put_marker(lub, reinterpret_cast<unsigned char *>(b), m);
+        for__put_marker(lub, reinterpret_cast<unsigned char *>(lub->lub_buf_ptr), m);
+        return emit(lub, b, n + 8);
+    }
+    if (int s = drain(lub)) return s;
+    b = lub->lub_rec_start;
+    const char *p = b + 4;
+    for (uint64_t i = 0; n > 0; ++i) {
+        uint64_t k = std::min(n, for__l_subrec_limit);
+        auto d = static_cast<int32_t>(k);
+        bool more = n > k;
+        if (int s = write_marker(lub, more ? -d : d)) return s;
+        if (int s = write_now(lub, p, k)) return s;
+        if (int s = write_marker(lub, i ? -d : d)) return s;
+        p += k;
+        n -= k;
+    }
+    return 0;
+}
+
+// -- SEGMENTED records -----------------------------------------------------
+
+void put_le16(char *p, uint64_t v) {
+    p[0] = static_cast<char>(v & 0xff);
+    p[1] = static_cast<char>((v >> 8) & 0xff);
+}
+
+// Writes the segment in the buffer and lays out the next one after it.
+int put_segment(For_Lub *lub, bool last) {
+    char *b = lub->lub_rec_start;
+    uint64_t n = static_cast<uint64_t>(lub->lub_buf_ptr - (b + 4));
+    put_le16(b, n + 2);
+    put_le16(b + 2, lub->lub_seg_control | (last ? 2u : 0u));
+    if (n & 1) *lub->lub_buf_ptr++ = 0;
+    if (int s = emit(lub, b, static_cast<uint64_t>(lub->lub_buf_ptr - b))) return s;
+    if (last) return 0;
+    lub->lub_seg_control = 0;
+    ++lub->lub_subrec_index;
+    char *base = area_base(lub);
+    lub->lub_rec_start = base;
+    lub->lub_buf_ptr = lub->lub_rec_end = base + 4;
+    lub->lub_buf_limit = lub->lub_buf + lub->lub_buf_size - 1;
+    return 0;
+}
+
+// -- The record ----------------------------------------------------------
+
+int finish_record(For_Lub *lub);
+
+int begin_record(For_Lub *lub) {
+    if (int s = for__finish_ufseq_write(lub)) return s;
+    if ((lub->lub_flags & lubf::read_ahead) || lub->lub_rec_state == rec_input) {
+        if (int s = for__flush_readahead(lub, 0)) return s;
+    }
+    lub->lub_flags &= ~lubf::eof;
+    RT t = rtype(lub);
+    if (t == RT::none || static_cast<int>(t) > 8) return 44;
+    Frame f = frame_of(t);
+    // What must fit behind the records held back: a FIXED record, or a
+    // segment, whole; anything else at least its framing.
+    uint64_t need = (t == RT::fixed || t == RT::segmented ? lub->lub_rec_len : 0) + 16;
+    char *base = area_base(lub);
+    if (base != lub->lub_buf && base + need > lub->lub_buf + lub->lub_buf_size) {
+        if (int s = for__flush_output(lub)) return s;
+        base = lub->lub_buf;
+    }
+    if (t == RT::fixed && lub->lub_rec_len + 16 > lub->lub_buf_size) return 66;
+    lub->lub_rec_start = base;
+    lub->lub_buf_ptr = lub->lub_rec_end = base + f.head;
+    lub->lub_buf_limit = t == RT::fixed ? base + lub->lub_rec_len
+                                        : lub->lub_buf + lub->lub_buf_size - f.tail;
+    lub->lub_rec_state = rec_output;
+    lub->lub_uf_state = ufs::in_record;
+    lub->lub_uf_bytes = 0;
+    lub->lub_subrec_index = 0;
+    lub->lub_subrec_room = -1;
+    lub->lub_seg_control = 1;
+    lub->lub_uf_area_len = lub->lub_rec_len;  // growth of the area lasts one record
+    return 0;
+}
+
+// Most data bytes a record may have; RECL bounds records of units that
+// gave one.
+uint64_t record_cap(const For_Lub *lub) {
+    RT t = rtype(lub);
+    if (t == RT::fixed) return lub->lub_rec_len;
+    if (t == RT::variable && !(lub->lub_flags & lubf::recl_defaulted))
+        return lub->lub_rec_len - 8;
+    return UINT64_MAX;
+}
+
+// Puts `n` bytes of an item whose elements are `elem` bytes long.
+int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
+    RT t = rtype(lub);
+    if (n > record_cap(lub) - lub->lub_uf_bytes) return 66;
+    lub->lub_uf_bytes += n;
+    while (n > 0) {
+        uint64_t room = static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_buf_ptr);
+        if (t == RT::segmented) {
+            uint64_t used = static_cast<uint64_t>(lub->lub_buf_ptr - (lub->lub_rec_start + 4));
+            room = std::min(room, for__seg_data_max(lub) - used);
+            if (n > room) {
+                // Whole elements to a segment, unless one is longer than any
+                // segment can be.
+                uint64_t k = room;
+                if (elem > 1 && elem <= for__seg_data_max(lub)) k = room - room % elem;
+                std::memcpy(lub->lub_buf_ptr, p, k);
+                lub->lub_buf_ptr += k;
+                p += k;
+                n -= k;
+                if (int s = put_segment(lub, false)) return s;
+                continue;
+            }
+        }
+        if (n <= room) {
+            std::memcpy(lub->lub_buf_ptr, p, n);
+            lub->lub_buf_ptr += n;
+            return 0;
+        }
+        if (t == RT::fixed) return 66;
+        const bool can_direct =
+            (lub->lub_flags & lubf::recl_defaulted) &&
+            (stream_like(t) || (t == RT::variable && (lub->lub_flags & lubf::positionable)));
+        if (!(lub->lub_uf_state & ufs::direct) && can_direct && lub->lub_uf_bytes > block_of(lub)) {
+            if (int s = enter_direct(lub)) return s;
+            continue;
+        }
+        if (lub->lub_uf_state & ufs::direct) {
+            // Buffered bytes go first; an item larger than the area goes
+            // from its own storage.
+            if (int s = direct_out(lub, lub->lub_rec_start,
+                                   static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start)))
+                return s;
+            lub->lub_buf_ptr = lub->lub_rec_start;
+            if (n > static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_rec_start))
+                return direct_out(lub, p, n);
+            continue;
+        }
+        if (lub->lub_flags & lubf::held_records) {
+            if (int s = drain(lub)) return s;
+            continue;
+        }
+        uint64_t short_by = n - room;
+        int s = for__adjust_buffer(lub, short_by, std::max<uint64_t>(short_by, 512));
+        if (s != 0) return 66;
+    }
+    return 0;
+}
+
+int finish_record(For_Lub *lub) {
+    RT t = rtype(lub);
+    int s = 0;
+    bool direct = lub->lub_uf_state & ufs::direct;
+    char *b = lub->lub_rec_start;
+    switch (t) {
+    case RT::variable:
+        if (direct) {
+            s = subrec_write(lub, b, static_cast<uint64_t>(lub->lub_buf_ptr - b));
+            if (s == 0) s = close_subrec(lub, false);
+        } else {
+            s = put_variable(lub);
+        }
+        break;
+    case RT::segmented: s = put_segment(lub, true); break;
+    case RT::fixed: {
+        char *end = b + lub->lub_rec_len;
+        std::memset(lub->lub_buf_ptr, 0, static_cast<size_t>(end - lub->lub_buf_ptr));
+        s = emit(lub, b, lub->lub_rec_len);
+        break;
+    }
+    default: {
+        char *e = lub->lub_buf_ptr;
+        if (t == RT::stream_cr || t == RT::stream_crlf) *e++ = '\r';
+        if (t == RT::stream_lf || t == RT::stream_crlf) *e++ = '\n';
+        s = direct ? write_now(lub, b, static_cast<uint64_t>(e - b))
+                   : emit(lub, b, static_cast<uint64_t>(e - b));
+        break;
+    }
+    }
+    if (s == 0 && (lub->lub_flags & lubf::truncate_after_write)) s = for__truncate_here(lub);
+    if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
+    lub->lub_rec_state = rec_idle;
+    lub->lub_uf_state = 0;
+    lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_rec_end = area_base(lub);
+    if (s == 0) ++lub->lub_record_number;
+    return s;
+}
+
+struct Writer {
+    int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+        uint64_t elem = static_cast<uint64_t>(it.elem_size > 0 ? it.elem_size : 1);
+        if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
+            auto len = static_cast<uint64_t>(it.elem_len);
+            return for__each_element(it, shape, [&](char *p) { return put_bytes(lub, p, len, elem); });
+        }
+        return put_bytes(lub, static_cast<const char *>(it.addr), static_cast<uint64_t>(it.length),
+                         elem);
+    }
+    int finish(For_Lub *lub) { return finish_record(lub); }
+};
+
+const For_Stmt_Kind write_kind{FOR_OP_WRITE, true, false, false, "for_wseq",
+                               FOR_ACCESS_SEQUENTIAL, 4, 2, for__open_default};
+
+// Seeks a stream-access unit to its POS=.
+int apply_pos(For_Lub *lub) {
+    if (!(lub->lub_stmt_flags & lubs::pos_given)) return 0;
+    if (int s = for__uf_settle(lub)) return s;
+    if (::lseek(lub->lub_fd, static_cast<off_t>(lub->lub_file_pos), SEEK_SET) < 0)
+        return write_failed(lub);
+    return 0;
+}
+
+}  // namespace
+
+int32_t for__get_marker(const For_Lub *lub, const unsigned char *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if (lub->lub_flags & lubf::big_endian) v = __builtin_bswap32(v);
+    return static_cast<int32_t>(v);
+}
+
+void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v) {
+    auto u = static_cast<uint32_t>(v);
+    if (lub->lub_flags & lubf::big_endian) u = __builtin_bswap32(u);
+    std::memcpy(p, &u, 4);
+}
+
+uint64_t for__seg_data_max(const For_Lub *lub) {
+    uint64_t by_recl = lub->lub_rec_len > 4 ? lub->lub_rec_len - 4 : 1;
+    return std::min<uint64_t>(by_recl, 65535 - 2);
+}
+
+int for__finish_ufseq_write(For_Lub *lub) {
+    if (!(lub->lub_flags & lubf::unformatted) || lub->lub_rec_state != rec_output ||
+        !(lub->lub_uf_state & ufs::in_record))
+        return 0;
+    if (lub->lub_uf_state & ufs::direct) return finish_record(lub);
+    // Nothing of it reached the file: the record is dropped.
+    lub->lub_rec_state = rec_idle;
+    lub->lub_uf_state = 0;
+    if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
+    return 0;
+}
+
+int for__uf_settle(For_Lub *lub) {
+    if (int s = for__finish_ufseq_write(lub)) return s;
+    if (lub->lub_rec_state == rec_output && (lub->lub_flags & lubf::partial_record) &&
+        (lub->lub_flags & lubf::formatted)) {
+        if (int s = for__put_sf(lub)) return s;
+    }
+    if (int s = for__flush_output(lub)) return s;
+    if (lub->lub_rec_state == rec_output) lub->lub_rec_state = rec_idle;
+    return for__flush_readahead(lub, 0);
+}
+
+int for__put_su_bytes(For_Lub *lub, const char *data, uint64_t n) {
+    if (int s = begin_record(lub)) return s;
+    if (int s = put_bytes(lub, data, n, 1)) return s;
+    return finish_record(lub);
+}
+
+int for__uf_check(For_Lub *lub) {
+    uint64_t fl = lub->lub_flags;
+    if (fl & lubf::formatted) return 256;
+    if ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)) return 259;
+    // Editing modes mean nothing to raw bytes.
+    if (lub->lub_stmt_flags & lubs::overrides) return 114;
+    return 0;
+}
+
+VORLIX_API int for_write_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                             const For_Value_List *val, const For_Dsc_Lst *cdsc,
+                             const For_Value_List *cval) {
+    For_Lub *lub = nullptr;
+    int r = for__stmt_begin(write_kind, {ctx, unit, flags, cdsc, cval}, &lub);
+    if (!lub) return r;
+    int s = for__uf_check(lub);
+    if (s == 0) s = apply_pos(lub);
+    if (s == 0) s = begin_record(lub);
+    if (s != 0) return for__stmt_fail(lub, s);
+    return for__stmt_transfer(ctx, dsc, val, Writer{});
+}
+
+VORLIX_API int for_write_seq_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val) {
+    return for__stmt_transfer(ctx, dsc, val, Writer{});
+}

@@ -1,0 +1,156 @@
+// BACKSPACE (u): the unit moves back to the start of the record before its
+// position. How that start is found depends on the record type: FIXED
+// records have one length; VARIABLE records end with their length; a
+// SEGMENTED file can only be walked forward from its start; terminated
+// records are found by searching back for the terminator before them.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+#include <vorlix/io.h>
+
+#include "io/for_rec.h"
+#include "unformatted/for_ufseq.h"
+#include "units/for_pos_stmt.h"
+
+namespace {
+
+using RT = For_Rec_Type;
+
+constexpr uint64_t at_end_record = static_cast<uint64_t>(static_cast<int64_t>(INT32_MIN));
+
+int sys_failed(For_Lub *lub) {
+    lub->lub_errno = static_cast<uint64_t>(errno);
+    return 23;
+}
+
+// Reads exactly n bytes at offset `at`: 0, or 23 (short or failed).
+int read_at(For_Lub *lub, void *dst, size_t n, off_t at) {
+    ssize_t r = ::pread(lub->lub_fd, dst, n, at);
+    if (r < 0) return sys_failed(lub);
+    return static_cast<size_t>(r) == n ? 0 : 23;
+}
+
+// VARIABLE: each trailing marker gives the length of the piece before it;
+// a negative one says that a piece of the same record precedes.
+int previous_variable(For_Lub *lub, off_t p, off_t *start) {
+    for (;;) {
+        if (p < 4) return 23;
+        unsigned char m[4];
+        if (int s = read_at(lub, m, 4, p - 4)) return s;
+        int32_t t = for__get_marker(lub, m);
+        if (t == INT32_MIN) return 23;
+        int64_t len = t < 0 ? -static_cast<int64_t>(t) : t;
+        if (p < len + 8) return 23;
+        p -= len + 8;
+        if (t >= 0) break;
+    }
+    *start = p;
+    return 0;
+}
+
+// SEGMENTED: walks the segments from the file start, keeping the start of
+// the last record that begins before `p`.
+int previous_segmented(For_Lub *lub, off_t p, off_t *start) {
+    off_t at = 0, last = 0;
+    while (at < p) {
+        unsigned char h[4];
+        if (int s = read_at(lub, h, 4, at)) return s;
+        if (std::memcmp(h, for_seg_eof_record, 4) == 0) {
+            last = at;
+            at += 4;
+            continue;
+        }
+        unsigned count = h[0] | (h[1] << 8), control = h[2] | (h[3] << 8);
+        if (count < 2) return 23;
+        if (control & 1) last = at;
+        unsigned n = count - 2;
+        at += 4 + n + (n & 1);
+    }
+    *start = last;
+    return 0;
+}
+
+// Terminated records: the terminator right before `p` ends the previous
+// record; that record starts after the terminator before it, which is
+// searched for backwards a buffer at a time.
+int previous_terminated(For_Lub *lub, off_t p, off_t *start) {
+    const char term = static_cast<RT>(lub->lub_record_type) == RT::stream_cr ? '\r' : '\n';
+    char c;
+    if (int s = read_at(lub, &c, 1, p - 1)) return s;
+    off_t q = c == term ? p - 1 : p;
+    const off_t chunk = static_cast<off_t>(std::max<uint64_t>(lub->lub_buf_size, 1));
+    while (q > 0) {
+        off_t n = std::min(q, chunk);
+        if (int s = read_at(lub, lub->lub_buf, static_cast<size_t>(n), q - n)) return s;
+        const void *hit = memrchr(lub->lub_buf, term, static_cast<size_t>(n));
+        if (hit) {
+            *start = q - n + (static_cast<const char *>(hit) - lub->lub_buf) + 1;
+            return 0;
+        }
+        q -= n;
+    }
+    *start = 0;
+    return 0;
+}
+
+int previous_record(For_Lub *lub, off_t p, off_t *start) {
+    switch (static_cast<RT>(lub->lub_record_type)) {
+    case RT::fixed:
+        *start = p > static_cast<off_t>(lub->lub_rec_len) ? p - static_cast<off_t>(lub->lub_rec_len) : 0;
+        return 0;
+    case RT::variable:
+    case RT::variable_2: return previous_variable(lub, p, start);
+    case RT::segmented: return previous_segmented(lub, p, start);
+    case RT::stream_lf:
+    case RT::stream_cr:
+    case RT::stream_crlf: return previous_terminated(lub, p, start);
+    case RT::stream:
+        if (lub->lub_xfer_kind == 5) {  // BINARY: every byte is a record
+            *start = p - 1;
+            return 0;
+        }
+        if (lub->lub_flags & lubf::recl_defaulted) return 23;
+        *start = p > static_cast<off_t>(lub->lub_rec_len) ? p - static_cast<off_t>(lub->lub_rec_len) : 0;
+        return 0;
+    default: return 23;
+    }
+}
+
+}  // namespace
+
+VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                             const For_Value_List *values) {
+    For_Lub *lub = nullptr;
+    int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, &lub);
+    if (!lub) return r;
+    if (lub->lub_udio_depth != 0) return for__pos_end(lub, 276);
+    if (for__pos_console(lub)) return for__pos_end(lub, 496);
+    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 0);  // no implicit OPEN
+    if (for__uf_settle(lub) != 0) return for__pos_end(lub, 23);
+    uint64_t fl = lub->lub_flags;
+    if ((fl & lubf::unformatted) && (fl & lubf::access_stream)) return for__pos_end(lub, 113);
+    if ((fl & lubf::eof) && lub->lub_xfer_kind != 7) {
+        // Reading hit the end: the unit is already before the end of the
+        // file, which is all the statement has to undo.
+        lub->lub_flags &= ~lubf::eof;
+        return for__pos_end(lub, 0);
+    }
+    if ((lub->lub_organization != 0 && lub->lub_organization != 1) ||
+        (fl & lubf::access_keyed) || ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)))
+        return for__pos_end(lub, 265, 23);
+    if (!(fl & lubf::positionable)) return for__pos_end(lub, 264, 23);
+    off_t p = for__logical_pos(lub);
+    if (p < 0) return for__pos_end(lub, sys_failed(lub));
+    if (p > 0) {
+        off_t start = 0;
+        if (int s = previous_record(lub, p, &start)) return for__pos_end(lub, s);
+        if (::lseek(lub->lub_fd, start, SEEK_SET) < 0) return for__pos_end(lub, sys_failed(lub));
+        if (lub->lub_record_number > 1 && lub->lub_record_number != at_end_record)
+            --lub->lub_record_number;
+    }
+    for__pos_reset(lub);
+    return for__pos_end(lub, 0);
+}

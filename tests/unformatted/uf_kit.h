@@ -1,0 +1,80 @@
+// Helpers of the unformatted tests: units on files of a scratch directory,
+// the statements as compiled code would call them, and gfortran programs
+// built with chosen flags.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <vorlix/io.h>
+
+#include "support/kit.h"
+
+namespace uf {
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes file_bytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void put_file(const std::string &path, const Bytes &b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
+                                                static_cast<std::streamsize>(b.size()));
+}
+
+// OPEN (unit, FILE=path, FORM='UNFORMATTED', ...) with extra keywords.
+// `options`: statement option bits of the OPEN flag word (iof_opt_a gives
+// the unit option bit 0: physical end-of-file records).
+inline int open_uf(int unit, const std::string &path, kit::Keys k = {}, For_IO_Flags options = 0) {
+    k.text(FOR_KEY_FILE, path).text(FOR_KEY_FORM, "UNFORMATTED");
+    kit::Flags f;
+    f.iostat().set(options);
+    For_Context ctx{};
+    return for_open(&ctx, unit, f, k.dsc(), k.val());
+}
+
+inline int close_unit(int unit) {
+    kit::Keys k;
+    kit::Flags f;
+    f.iostat();
+    For_Context ctx{};
+    return for_close(&ctx, unit, f, k.dsc(), k.val());
+}
+
+// A positioning statement with IOSTAT=.
+using Pos_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *);
+inline int position(Pos_Entry e, int unit, std::string *iomsg = nullptr) {
+    kit::Keys k;
+    if (iomsg) k.chars(FOR_KEY_IOMSG, *iomsg);
+    kit::Flags f;
+    f.iostat();
+    For_Context ctx{};
+    return e(&ctx, unit, f, k.dsc(), k.val());
+}
+
+// The bytes a record of the tests holds: a pattern that differs between
+// records and positions, so that a shifted or swapped byte shows.
+inline int8_t pattern(int64_t i, int r) { return static_cast<int8_t>((i * 31 + r * 7) % 256 - 128); }
+inline std::vector<int8_t> pattern_data(int64_t n, int r) {
+    std::vector<int8_t> v(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; ++i) v[static_cast<size_t>(i)] = pattern(i + 1, r);
+    return v;
+}
+// The same pattern in Fortran, for array `a` of record r with n elements.
+inline std::string fortran_pattern(const std::string &a, int64_t n, int r) {
+    return "  do i = 1, " + std::to_string(n) + "\n    " + a + "(i) = int(mod(i*31_8 + " +
+           std::to_string(r) + "*7, 256_8) - 128, 1)\n  end do\n";
+}
+
+// gfortran with flags of our choosing (the kit's oracle uses its defaults).
+std::optional<std::string> gfortran_run_flags(const std::string &source, const std::string &flags);
+
+}  // namespace uf
