@@ -4,6 +4,8 @@
 # arrives.
 set -euo pipefail
 prog=$1
+# LeakSanitizer cannot run under ptrace: the traced program checks no leaks.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0"
 command -v strace >/dev/null || { echo "strace is not installed: skipped"; exit 0; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
