@@ -21,7 +21,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, 'build', 'bench')
+BUILD = os.path.join(ROOT, 'build-bench')
 
 
 def numbers(path):

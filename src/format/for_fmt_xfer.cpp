@@ -233,12 +233,6 @@ void count_size(For_Lub *lub, int64_t n) {
     std::memcpy(lub->lub_size_addr, &v, len);
 }
 
-// What a failed put into the record means: past the last record of an
-// internal file the statement overflows the file itself.
-int put_status(const For_Lub *lub, int s) {
-    if (s == 66 && internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end) return for_ifile_overflow;
-    return s;
-}
 
 // -- Records -------------------------------------------------------------
 
@@ -253,7 +247,7 @@ template <bool Out>
 int literal(For_Lub *lub, For_Fmt_Isb *isb) {
     const int64_t n = isb->w;
     if constexpr (Out) {
-        return put_status(lub, for__rec_put(lub, {isb->literal, static_cast<size_t>(n)}));
+        return for__rec_put(lub, {isb->literal, static_cast<size_t>(n)});
     } else {
         // Input replaces the literal's characters with the record's, which
         // only a format of the statement's own may receive; a format of
@@ -358,10 +352,10 @@ int put_zero_width(For_Lub *lub, For_Fmt_Isb *isb, const Part &p, int64_t work) 
     while (i < work && f[i] == ' ') ++i;
     const char *t = f + i;
     int64_t n = work - i;
-    if (n == 0) return isb->d != 0 ? 0 : put_status(lub, for__rec_put(lub, " "));
+    if (n == 0) return isb->d != 0 ? 0 : for__rec_put(lub, " ");
     int64_t sign = (t[0] == '+' || t[0] == '-') ? 1 : 0;
     if (n - sign >= 8 && std::memcmp(t + sign, "Infinity", 8) == 0) n = sign + 3;
-    return put_status(lub, for__rec_put(lub, {t, static_cast<size_t>(n)}));
+    return for__rec_put(lub, {t, static_cast<size_t>(n)});
 }
 
 int put_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
@@ -372,7 +366,7 @@ int put_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     const int op = isb->opcode;
     const bool trimmed = op == FOR_FMT_AT || op == FOR_FMT_AT_NW;
     const int64_t w = isb->w;
-    if (int s = for__rec_room(lub, static_cast<uint64_t>(w))) return put_status(lub, s);
+    if (int s = for__rec_room(lub, static_cast<uint64_t>(w))) return s;
     char *f = lub->lub_buf_ptr;
     if (!trimmed) std::memset(f, ' ', static_cast<size_t>(w));
     int s = for__format_value(&p.v, isb, f);
@@ -495,7 +489,6 @@ struct Fmt_Xfer {
             } else {
                 s = for__end_input(lub);
             }
-            if (s != 0) s = put_status(lub, s);
         }
         if (s != 0) return ending(lub, s, Out);
         for__fmt_stmt_done(lub);

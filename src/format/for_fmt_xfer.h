@@ -23,6 +23,3 @@ int for__fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List
 inline constexpr char for_ifile_write_name[] = "Internal Formatted Write or ENCODE";
 inline constexpr char for_ifile_read_name[] = "Internal Formatted Read or DECODE";
 
-// Status of writing into a record an internal file does not have: an
-// error of the output statement, never an end-of-file condition.
-constexpr int for_ifile_overflow = 629;

@@ -307,6 +307,9 @@ int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted) {
 int for__rec_room(For_Lub *lub, uint64_t n) {
     char *need_end = lub->lub_buf_ptr + n;
     if (need_end > lub->lub_buf_limit) {
+        // Past the last record of an internal file the statement overflows
+        // the file itself: an error of the output, never an end of file.
+        if (internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end) return for_ifile_overflow;
         if (!growable(lub)) return 66;
         uint64_t short_by = static_cast<uint64_t>(need_end - lub->lub_buf_limit);
         int s = for__adjust_buffer(lub, short_by, short_by < 512 ? 512 : short_by);

@@ -31,6 +31,10 @@ enum For_Rec_State : uint8_t { rec_idle = 0, rec_output = 1, rec_input = 2 };
 // Largest single read or write when the unit gives no block size.
 constexpr uint64_t for_default_block = 131072;
 
+// Writing into a record an internal file does not have ("internal file
+// overflow").
+constexpr int for_ifile_overflow = 629;
+
 // -- Output --------------------------------------------------------------
 
 // Lays out a fresh output record area (mode 0) or an empty input record

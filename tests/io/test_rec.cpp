@@ -644,7 +644,7 @@ TEST_F(Rec, InternalFileLimits) {
     char a[8];
     ifile = {a, 4, 2};
     EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"abcde"}), 66) << "longer than the element";
-    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"a", "/", "b", "/", "c"}), 66) << "past the last element";
+    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"a", "/", "b", "/", "c"}), 629) << "past the last element: internal file overflow";
     std::memcpy(a, "one two ", 8);
     EXPECT_EQ(read_records(FOR_UNIT_INTERNAL, 2), 0);
     EXPECT_EQ(got, (std::vector<std::string>{"one ", "two "}));

@@ -248,27 +248,31 @@ TEST_F(Ldout, DelimitedStringsDoubleTheirDelimiter) {
 }
 
 TEST_F(Ldout, WritingPastTheEndOfAnInternalFileIsAnErrorOfThatFile) {
-    char buf[2][8];
+    char buf[2][16];  // one 12-column integer field per record
     int32_t a[3] = {1, 2, 3};
     std::string msg(100, ' ');
     kit::Stmt st;
     st.flags.iostat();
     st.control.iomsg(msg);
-    st.items.char_array(&buf[0][0], 2, 8).array(a, 3).end();
-    EXPECT_EQ(st.run(for_write_int_lis, for_write_int_lis_xmit), 66);
-    EXPECT_EQ(msg.rfind("output statement overflows record, unit -5, file Internal List-Directed Write", 0), 0u)
-        << "[" << msg << "]";
+    st.items.char_array(&buf[0][0], 2, 16).array(a, 3).end();
+    EXPECT_EQ(st.run(for_write_int_lis, for_write_int_lis_xmit), 629);
+    EXPECT_EQ(msg, "internal file overflow" + std::string(78, ' '));
     kit::Stmt with_end;
     with_end.flags.end();
-    with_end.items.char_array(&buf[0][0], 2, 8).array(a, 3).end();
-    EXPECT_EXIT(with_end.run(for_write_int_lis, for_write_int_lis_xmit), ::testing::ExitedWithCode(66),
-                "forrtl: severe \\(66\\): output statement overflows record, unit -5, file Internal "
-                "List-Directed Write")
+    with_end.items.char_array(&buf[0][0], 2, 16).array(a, 3).end();
+    EXPECT_EXIT(with_end.run(for_write_int_lis, for_write_int_lis_xmit), ::testing::ExitedWithCode(629 & 0xff),
+                "forrtl: severe \\(629\\): internal file overflow")
         << "END= does not catch it: it is no end of file";
     kit::Stmt with_err;
     with_err.flags.err();
-    with_err.items.char_array(&buf[0][0], 2, 8).array(a, 3).end();
-    EXPECT_EQ(with_err.run(for_write_int_lis, for_write_int_lis_xmit), 66);
+    with_err.items.char_array(&buf[0][0], 2, 16).array(a, 3).end();
+    EXPECT_EQ(with_err.run(for_write_int_lis, for_write_int_lis_xmit), 629);
+    // A field longer than the records is an overflow of the record.
+    char small[2][8];
+    kit::Stmt too_long;
+    too_long.flags.iostat();
+    too_long.items.char_array(&small[0][0], 2, 8).array(a, 1).end();
+    EXPECT_EQ(too_long.run(for_write_int_lis, for_write_int_lis_xmit), 66);
 }
 
 }  // namespace
