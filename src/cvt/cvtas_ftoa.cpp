@@ -47,12 +47,6 @@ void write_digits(uint64_t q, int n, char *out) {
     if (n) *--p = static_cast<char>('0' + q % 10);
 }
 
-int digit_count(uint64_t q) {
-    int n = 1;
-    while (n < 20 && q >= cvtas_pten_word[n]) ++n;
-    return n;
-}
-
 // Decimal text of a big integer into a scratch of at least bits*0.302+20
 // characters, most significant digit first; returns the length (0 for 0).
 size_t big_to_text(Cvtas_Big &x, char *scratch, size_t cap) {
@@ -242,7 +236,8 @@ int round_digits(const Finite &v, int digits, bool after_point, Cvtas_Mode mode,
             uint64_t q;
             Cvtas_Rest rest;
             if (cvtas_scaled_fast(m64, v.e, s, q, rest)) {
-                int n = digit_count(q);
+                // Q has n_lo digits when p_est is the exact p, else one more.
+                int n = n_lo + (q >= cvtas_pten_word[n_lo]);
                 int p = n - s;
                 if (!after_point && n > digits) {
                     rest = drop_digit(static_cast<unsigned>(q % 10), rest);
