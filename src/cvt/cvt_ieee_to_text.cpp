@@ -37,7 +37,18 @@ public:
         ++n_;
     }
     void put(const char *s, size_t len) {
-        for (size_t i = 0; i < len; ++i) put(s[i]);
+        if (n_ + len <= cap_) std::memcpy(p_ + n_, s, len);
+        else
+            for (size_t i = 0; i < len; ++i)
+                if (n_ + i < cap_) p_[n_ + i] = s[i];
+        n_ += len;
+    }
+    void fill(char c, size_t len) {
+        if (n_ + len <= cap_) std::memset(p_ + n_, c, len);
+        else
+            for (size_t i = 0; i < len; ++i)
+                if (n_ + i < cap_) p_[n_ + i] = c;
+        n_ += len;
     }
     size_t size() const { return n_; }
     const char *data() const { return p_; }
@@ -73,6 +84,17 @@ struct Digits {
     }
     // Digit i of the rounded value (0 beyond the produced ones).
     char at(long i) const { return i >= 0 && i < count ? buf[first + i] : '0'; }
+    // Digits from..from+n of the rounded value, as runs rather than one
+    // call of at() each.
+    template <class Out>
+    void put_run(long from, long n, Out &out) const {
+        if (n <= 0) return;
+        const long lo = from < 0 ? 0 : from, hi = from + n < count ? from + n : count;
+        if (lo >= hi) return out.fill('0', static_cast<size_t>(n));
+        if (lo > from) out.fill('0', static_cast<size_t>(lo - from));
+        out.put(buf + first + lo, static_cast<size_t>(hi - lo));
+        if (from + n > hi) out.fill('0', static_cast<size_t>(from + n - hi));
+    }
 };
 
 template <class F>
@@ -146,9 +168,9 @@ bool layout_f(const Layout &l, const Digits &dg, long p, int d, bool value_zero,
     const bool lead_zero = want_zero && len + 1 <= width;
     out.put(sg, slen);
     if (lead_zero) out.put('0');
-    for (long i = 0; i < int_digits; ++i) out.put(dg.at(i));
+    dg.put_run(0, int_digits, out);
     out.put(l.point);
-    for (long i = 0; i < d; ++i) out.put(dg.at(p + i));
+    dg.put_run(p, d, out);
     return true;
 }
 
@@ -241,10 +263,10 @@ have_digits:
     const long total = need + static_cast<long>(ex.size());
     if (total > width) return 2;
     if (optional_zero && total + 1 <= width && !zero_suppressed(l)) body.put('0');
-    for (long i = 0; i < before; ++i) body.put(dg.at(i));
+    dg.put_run(0, before, body);
     body.put(l.point);
-    for (long i = 0; i < zeros_after; ++i) body.put('0');
-    for (long i = before; i < n; ++i) body.put(dg.at(i));
+    if (zeros_after > 0) body.fill('0', static_cast<size_t>(zeros_after));
+    dg.put_run(before, n - before, body);
     body.put(ex.data(), ex.size());
     out.put(body.data(), body.size());
     return 0;
