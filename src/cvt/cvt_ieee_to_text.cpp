@@ -37,7 +37,18 @@ public:
         ++n_;
     }
     void put(const char *s, size_t len) {
-        for (size_t i = 0; i < len; ++i) put(s[i]);
+        if (n_ + len <= cap_) std::memcpy(p_ + n_, s, len);
+        else
+            for (size_t i = 0; i < len; ++i)
+                if (n_ + i < cap_) p_[n_ + i] = s[i];
+        n_ += len;
+    }
+    void fill(char c, size_t len) {
+        if (n_ + len <= cap_) std::memset(p_ + n_, c, len);
+        else
+            for (size_t i = 0; i < len; ++i)
+                if (n_ + i < cap_) p_[n_ + i] = c;
+        n_ += len;
     }
     size_t size() const { return n_; }
     const char *data() const { return p_; }
@@ -73,6 +84,17 @@ struct Digits {
     }
     // Digit i of the rounded value (0 beyond the produced ones).
     char at(long i) const { return i >= 0 && i < count ? buf[first + i] : '0'; }
+    // Digits from..from+n of the rounded value, as runs rather than one
+    // call of at() each.
+    template <class Out>
+    void put_run(long from, long n, Out &out) const {
+        if (n <= 0) return;
+        const long lo = from < 0 ? 0 : from, hi = from + n < count ? from + n : count;
+        if (lo >= hi) return out.fill('0', static_cast<size_t>(n));
+        if (lo > from) out.fill('0', static_cast<size_t>(lo - from));
+        out.put(buf + first + lo, static_cast<size_t>(hi - lo));
+        if (from + n > hi) out.fill('0', static_cast<size_t>(from + n - hi));
+    }
 };
 
 template <class F>
@@ -146,9 +168,9 @@ bool layout_f(const Layout &l, const Digits &dg, long p, int d, bool value_zero,
     const bool lead_zero = want_zero && len + 1 <= width;
     out.put(sg, slen);
     if (lead_zero) out.put('0');
-    for (long i = 0; i < int_digits; ++i) out.put(dg.at(i));
+    dg.put_run(0, int_digits, out);
     out.put(l.point);
-    for (long i = 0; i < d; ++i) out.put(dg.at(p + i));
+    dg.put_run(p, d, out);
     return true;
 }
 
@@ -183,9 +205,13 @@ bool put_exponent(const Layout &l, long x, char letter, Text &out) {
 
 enum class EStyle { e, en, es };
 
+// E, ES and EN layouts.  `known`, when given, holds the digits of the
+// value already rounded to the n significant digits this layout needs.
 template <class F>
-int layout_e(const Layout &l, typename F::Value v, bool value_zero, EStyle style, int d, int k, int width, Text &out) {
-    Digits dg;
+int layout_e(const Layout &l, typename F::Value v, bool value_zero, EStyle style, int d, int k, int width, Text &out,
+             const Digits *known = nullptr) {
+    Digits own;
+    const Digits &dg = known ? *known : own;
     long n;  // significant digits
     long before;  // digits before the point
     long zeros_after = 0;
@@ -205,12 +231,12 @@ int layout_e(const Layout &l, typename F::Value v, bool value_zero, EStyle style
             n = d + 1;
             before = 1;
         } else {
-            int st = get_digits<F>(v, 1, true, 0x80000000u | CVT_ROUND_RZ, dg, 0);
+            int st = get_digits<F>(v, 1, true, 0x80000000u | CVT_ROUND_RZ, own, 0);
             if (st) return st;
-            long p = dg.exponent;
+            long p = own.exponent;
             before = ((p - 1) % 3 + 3) % 3 + 1;
             n = before + d;
-            st = get_digits<F>(v, static_cast<int>(n), true, l.kind, dg, 0);
+            st = get_digits<F>(v, static_cast<int>(n), true, l.kind, own, 0);
             if (st) return st;
             if (dg.exponent != p) {
                 p = dg.exponent;
@@ -220,8 +246,8 @@ int layout_e(const Layout &l, typename F::Value v, bool value_zero, EStyle style
             goto have_digits;
         }
     }
-    {
-        const int st = get_digits<F>(v, static_cast<int>(n), true, l.kind, dg, 0);
+    if (!known) {
+        const int st = get_digits<F>(v, static_cast<int>(n), true, l.kind, own, 0);
         if (st) return st;
     }
 have_digits:
@@ -237,20 +263,39 @@ have_digits:
     const long total = need + static_cast<long>(ex.size());
     if (total > width) return 2;
     if (optional_zero && total + 1 <= width && !zero_suppressed(l)) body.put('0');
-    for (long i = 0; i < before; ++i) body.put(dg.at(i));
+    dg.put_run(0, before, body);
     body.put(l.point);
-    for (long i = 0; i < zeros_after; ++i) body.put('0');
-    for (long i = before; i < n; ++i) body.put(dg.at(i));
+    if (zeros_after > 0) body.fill('0', static_cast<size_t>(zeros_after));
+    dg.put_run(before, n - before, body);
     body.put(ex.data(), ex.size());
     out.put(body.data(), body.size());
     return 0;
 }
 
+// An upper bound of the integer digits of |v| once rounded: the decimal
+// exponent of the next power of two above it, plus one for a carry.  It
+// sizes the digit buffer of an F request, so that the common field stays
+// in the stack buffer instead of reserving for the largest finite value.
 template <class F>
-int layout_fixed(const Layout &l, typename F::Value v, bool value_zero, int d, int k, int width, Text &out) {
+int int_digits_bound(typename F::Value v) {
+    const typename F::Bits mag = F::bits_of(v) & ~F::sign_bit;
+    const int bexp = static_cast<int>(mag >> (F::P - 1));
+    // |v| < 2^(top + 1); subnormals are below 2^(P - 1 + ulp_min).
+    const int top = bexp ? bexp - F::bias : F::P - 1 + F::ulp_min;
+    const int p = cvtas_floor_log10_pow2(top + 1) + 1;
+    return p > 0 ? p + 1 : 1;
+}
+
+// F layout of the digits rounded at d places after the point of v x 10^k.
+// `known`, when given, holds exactly those digits (k is then 0).
+template <class F>
+int layout_fixed(const Layout &l, typename F::Value v, bool value_zero, int d, int k, int width, Text &out,
+                 const Digits *known = nullptr) {
+    if (known) return layout_f(l, *known, value_zero ? 0 : known->exponent, d, value_zero, width, out) ? 0 : 2;
     Digits dg;
     if (!value_zero) {
-        const int st = get_digits<F>(v, d + k, false, l.kind, dg, F::P == 113 ? 4940 : F::P == 53 ? 320 : 50);
+        const int ints = int_digits_bound<F>(v) + (k > 0 ? k : 0);
+        const int st = get_digits<F>(v, d + k, false, l.kind, dg, ints);
         if (st) return st;
     }
     const long p = value_zero ? 0 : (dg.count ? dg.exponent + k : -d);
@@ -394,16 +439,24 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
         const int n = (kind & kExpGiven) ? e + 2 : 4;
         bool use_f;
         int fd = 0;
+        Digits dg;
         if (value_zero) {
             use_f = (kind & (kGZeroA | kGZeroB)) != 0;
             fd = d - 1;
         } else {
-            Digits dg;
             const int st = get_digits<F>(v, d > 0 ? d : 1, true, kind, dg, 0);
             if (st) return st;
             use_f = dg.exponent >= 0 && dg.exponent <= d;
             fd = d - dg.exponent;
         }
+        // The d significant digits serve both layouts.  Under F editing with
+        // d - p places they are the digits of that rounding too: with no
+        // carry the two roundings cut at the same place; with a carry to
+        // 10^p the value lies within half a unit (nearest modes) or beyond
+        // the last d-digit number (directed modes) below 10^p, so the
+        // rounding one place further left also gives 10^p.  E editing with
+        // k = 0 asks for d significant digits itself.
+        const bool reuse = !value_zero && d >= 1 && fd >= 0;
         if ((opt & kOptAltList) && !(kind & kGZeroB)) {
             // The alternative list-directed style decides on the magnitude
             // itself, 1 <= |x| < 10^7, not on the rounded value: the
@@ -418,11 +471,12 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
         }
         if (use_f && width - n >= 1) {
             Layout lf = l;
-            result = layout_fixed<F>(lf, v, value_zero, fd < 0 ? 0 : fd, 0, width - n, out);
+            result = layout_fixed<F>(lf, v, value_zero, fd < 0 ? 0 : fd, 0, width - n, out, reuse ? &dg : nullptr);
             if (result == 0 && !l.zero_width)
                 for (int i = 0; i < n; ++i) out.put(' ');
         } else {
-            result = layout_e<F>(l, v, value_zero, EStyle::e, d, k, width, out);
+            result = layout_e<F>(l, v, value_zero, EStyle::e, d, k, width, out,
+                                 !value_zero && d >= 1 && k == 0 ? &dg : nullptr);
         }
     }
     if (result == 2 || result == 4 || result == 6 || !out.fits() || static_cast<long>(out.size()) > width) {

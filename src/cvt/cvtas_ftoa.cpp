@@ -34,23 +34,25 @@ constexpr char kPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// The n low decimal digits of q, zero padded, into out[0..n).
-void write_digits(uint64_t q, int n, char *out) {
-    char *p = out + n;
-    while (n >= 2) {
-        const unsigned r = static_cast<unsigned>(q % 100);
-        q /= 100;
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * r, 2);
-        n -= 2;
-    }
-    if (n) *--p = static_cast<char>('0' + q % 10);
+// The eight digits of x < 10^8, zero padded: 32-bit divisions by
+// constants only.
+void write8(uint32_t x, char *out) {
+    const uint32_t a = x / 10000, b = x % 10000;
+    std::memcpy(out, kPairs + 2 * (a / 100), 2);
+    std::memcpy(out + 2, kPairs + 2 * (a % 100), 2);
+    std::memcpy(out + 4, kPairs + 2 * (b / 100), 2);
+    std::memcpy(out + 6, kPairs + 2 * (b % 100), 2);
 }
 
-int digit_count(uint64_t q) {
-    int n = 1;
-    while (n < 20 && q >= cvtas_pten_word[n]) ++n;
-    return n;
+// The n <= 24 low decimal digits of q, zero padded, into out[0..n): three
+// groups of eight (q < 2^64 < 10^20, so the top group is below 10^4).
+void write_digits(uint64_t q, int n, char *out) {
+    char tmp[24];
+    const uint64_t hi = q / 100000000;
+    write8(static_cast<uint32_t>(q % 100000000), tmp + 16);
+    write8(static_cast<uint32_t>(hi % 100000000), tmp + 8);
+    write8(static_cast<uint32_t>(hi / 100000000), tmp);
+    std::memcpy(out, tmp + 24 - n, static_cast<size_t>(n));
 }
 
 // Decimal text of a big integer into a scratch of at least bits*0.302+20
@@ -242,7 +244,8 @@ int round_digits(const Finite &v, int digits, bool after_point, Cvtas_Mode mode,
             uint64_t q;
             Cvtas_Rest rest;
             if (cvtas_scaled_fast(m64, v.e, s, q, rest)) {
-                int n = digit_count(q);
+                // Q has n_lo digits when p_est is the exact p, else one more.
+                int n = n_lo + (q >= cvtas_pten_word[n_lo]);
                 int p = n - s;
                 if (!after_point && n > digits) {
                     rest = drop_digit(static_cast<unsigned>(q % 10), rest);
