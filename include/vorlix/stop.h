@@ -18,13 +18,7 @@
 
 #include <stdint.h>
 
-#ifndef VORLIX_API
-#ifdef __cplusplus
-#define VORLIX_API extern "C" __attribute__((visibility("default")))
-#else
-#define VORLIX_API extern __attribute__((visibility("default")))
-#endif
-#endif
+#include <vorlix/abi.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -60,7 +60,7 @@ std::string file_text(For_Lub *lub) {
 // ", unit %d, file %s" and 103/104 lead with the specifier; a text of any
 // other shape is used as it stands rather than fed arguments it does not
 // expect.
-enum class Args { none, unit, unit_file, spec_unit_file };
+enum class Args { none, unit, unit_file, keyword_unit_file };
 
 Args args_for(int number) {
     const For_Msg_Row *row = for__msg_row(number);
@@ -68,25 +68,25 @@ Args args_for(int number) {
     std::string_view sig = row->signature;
     if (sig == "d") return Args::unit;
     if (sig == "d,s") return Args::unit_file;
-    if (sig == "s,d,s") return Args::spec_unit_file;
+    if (sig == "s,d,s") return Args::keyword_unit_file;
     return Args::none;
 }
 
-std::string format_message(int number, const char *spec, int unit, const std::string &file) {
+std::string format_message(int number, const char *keyword, int unit, const std::string &file) {
     switch (args_for(number)) {
     case Args::unit: return for__get_msg(number, 1, unit);
     case Args::unit_file: return for__get_msg(number, 2, unit, file.c_str());
-    case Args::spec_unit_file: return for__get_msg(number, 3, spec ? spec : "", unit, file.c_str());
+    case Args::keyword_unit_file: return for__get_msg(number, 3, keyword ? keyword : "", unit, file.c_str());
     default: return for__get_msg(number, 0);
     }
 }
 
-void issue(int number, const char *spec, int unit, const std::string &file) {
+void issue(int number, const char *keyword, int unit, const std::string &file) {
     switch (args_for(number)) {
     case Args::unit: for__issue_diagnostic(number, 1, unit); break;
     case Args::unit_file: for__issue_diagnostic(number, 2, unit, file.c_str()); break;
-    case Args::spec_unit_file:
-        for__issue_diagnostic(number, 3, spec ? spec : "", unit, file.c_str());
+    case Args::keyword_unit_file:
+        for__issue_diagnostic(number, 3, keyword ? keyword : "", unit, file.c_str());
         break;
     default: for__issue_diagnostic(number, 0); break;
     }
@@ -98,7 +98,7 @@ void copy_blank_padded(char *dst, uint64_t len, std::string_view text) {
     if (n < len) std::memset(dst + n, ' ', static_cast<size_t>(len - n));
 }
 
-void record_last_error(For_Lub *lub, int iostat, const char *spec) {
+void record_last_error(For_Lub *lub, int iostat, const char *keyword) {
     For_Last_Error &e = for__thread_storage().last_error;
     e.err_number = static_cast<uint32_t>(iostat);
     e.err_errno = static_cast<int32_t>(lub->lub_errno);
@@ -108,7 +108,7 @@ void record_last_error(For_Lub *lub, int iostat, const char *spec) {
     // The keyword field is fixed-width: a 64-character name fills it with
     // no terminator, which every reader of the record allows for.
     std::memset(e.err_keyword, 0, sizeof e.err_keyword);
-    if (spec) std::memcpy(e.err_keyword, spec, strnlen(spec, sizeof e.err_keyword));
+    if (keyword) std::memcpy(e.err_keyword, keyword, strnlen(keyword, sizeof e.err_keyword));
 }
 
 // Discards what a failed implicit connection left in the block, so that
@@ -141,9 +141,9 @@ int apply_disposition(int d, For_Lub *lub) {
 int for__io_return(int d, int s, int v, For_Lub *lub) {
     int c = s == 127 ? v : s;
     std::string file = file_text(lub);
-    const char *spec = (c == 103 || c == 104) ? lub->lub_bad_spec : nullptr;
+    const char *keyword = (c == 103 || c == 104) ? lub->lub_bad_spec : nullptr;
     int unit = lub->lub_unit;
-    record_last_error(lub, v, spec);
+    record_last_error(lub, v, keyword);
 
     const bool eof = is_eof(c, lub);
     const bool eor = is_eor(c);
@@ -170,7 +170,7 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
             !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
             int number = v < 0 ? (v == -1 ? 24 : 268) : v;
             copy_blank_padded(lub->lub_iomsg_addr, lub->lub_iomsg_len,
-                              format_message(number, spec, unit, file));
+                              format_message(number, keyword, unit, file));
         }
         apply_disposition(d, lub);
         return result;
@@ -185,10 +185,10 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
     }
     char *iomsg = lub->lub_iomsg_addr;
     uint64_t iomsg_len = lub->lub_iomsg_len;
-    std::string spec_copy = spec ? spec : "";
+    std::string keyword_copy = keyword ? keyword : "";
     apply_disposition(d, lub);
     for__set_iomsg_target(iomsg, iomsg_len);
-    issue(c, spec ? spec_copy.c_str() : nullptr, unit, file);
+    issue(c, keyword ? keyword_copy.c_str() : nullptr, unit, file);
     for__clear_iomsg_target();
     return c;
 }
