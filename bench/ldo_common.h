@@ -1,5 +1,5 @@
-// What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS='replace')
-// and CLOSE (u), shared by the benchmarks' own sides.
+// What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS='replace'),
+// its unformatted form, and CLOSE (u), shared by the benchmarks' own sides.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -16,6 +16,24 @@ inline int bench_open(const char *path) {
     const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
                                    reinterpret_cast<uintptr_t>(path), 7,
                                    reinterpret_cast<uintptr_t>(replace)};
+    For_Context ctx{};
+    if (for_open(&ctx, 0, iof_f90, keys, vals) != 0) return 0;
+    return unit;
+}
+
+// OPEN (NEWUNIT=u, FILE=path, FORM='UNFORMATTED', STATUS=status).
+inline int bench_open_uf(const char *path, const char *status) {
+    int32_t unit = 0;
+    static const char unformatted[] = "unformatted";
+    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_KEY_NEWUNIT, 0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FILE, 0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_STATUS, 0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FORM, 0,
+                                FOR_TYPE_END_STMT, 0};
+    const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
+                                   reinterpret_cast<uintptr_t>(path), std::strlen(status),
+                                   reinterpret_cast<uintptr_t>(status), 11,
+                                   reinterpret_cast<uintptr_t>(unformatted)};
     For_Context ctx{};
     if (for_open(&ctx, 0, iof_f90, keys, vals) != 0) return 0;
     return unit;
