@@ -1,21 +1,21 @@
 // What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS='replace'),
-// its unformatted form, and CLOSE (u), shared by the benchmarks' own sides.
+// (with STATUS=status, "replace" by default), its unformatted form, and
+// CLOSE (u), shared by the benchmarks' own sides.
 #pragma once
 #include <cstdint>
 #include <cstring>
 
 #include <vorlix/vorlix.h>
 
-inline int bench_open(const char *path) {
+inline int bench_open(const char *path, const char *status = "replace") {
     int32_t unit = 0;
-    static const char replace[] = "replace";
     const For_Dsc_Lst keys[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_KEY_NEWUNIT, 0,
                                 FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FILE, 0,
                                 FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_STATUS, 0,
                                 FOR_TYPE_END_STMT, 0};
     const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
-                                   reinterpret_cast<uintptr_t>(path), 7,
-                                   reinterpret_cast<uintptr_t>(replace)};
+                                   reinterpret_cast<uintptr_t>(path), std::strlen(status),
+                                   reinterpret_cast<uintptr_t>(status)};
     For_Context ctx{};
     if (for_open(&ctx, 0, iof_f90, keys, vals) != 0) return 0;
     return unit;

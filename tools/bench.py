@@ -4,7 +4,10 @@
 Each benchmark directory bench/<name>/ holds peer.f90, a Fortran program
 that does the work, and our side, the C++ program bench_<name> that calls
 the library's entries as compiled code does. Every program takes the
-output file and a count as arguments. The peers are built with gfortran -O2
+output file and a count as arguments. A benchmark that reads may hold
+prepare.py as well, which writes the input file once, before any program
+is timed (arguments: the file and the count); the programs then take the
+input file as a third argument. The peers are built with gfortran -O2
 and, when installed, LLVM flang (flang-new-19 -O2). Runs are interleaved,
 medians reported, and every run's output is checked to hold the same values
 as the first peer's.
@@ -93,16 +96,23 @@ def main():
             progs = {'ours': ours[name], **build_peers(name, tmp)}
             times = {k: [] for k in progs}
             reference = None
+            extra = []
+            prepare = os.path.join(ROOT, 'bench', name, 'prepare.py')
+            if os.path.exists(prepare):
+                extra = [os.path.join(tmp, f'{name}.in')]
+                subprocess.run([sys.executable, prepare, extra[0], str(args.count)], check=True)
             for _ in range(args.runs):
                 for label, exe in progs.items():
                     out = os.path.join(tmp, f'{name}.{label}.out')
-                    times[label].append(timed([exe, out, str(args.count)], tmp))
+                    times[label].append(timed([exe, out, str(args.count)] + extra, tmp))
                     vals = numbers(out)
                     if reference is None:
                         reference = vals
                     elif not same_values(reference, vals):
                         sys.exit(f'{name}: {label} wrote other values than the first run')
                     os.unlink(out)
+            for path in extra:
+                os.unlink(path)
             med = {k: statistics.median(v) for k, v in times.items()}
             peers = [v for k, v in med.items() if k != 'ours']
             best = min(peers) if peers else float('nan')
