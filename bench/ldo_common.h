@@ -1,6 +1,5 @@
-// What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS='replace'),
-// (with STATUS=status, "replace" by default), its unformatted form, and
-// CLOSE (u), shared by the benchmarks' own sides.
+// What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS=status),
+// its unformatted form, and CLOSE (u), shared by the benchmarks' own sides.
 #pragma once
 #include <cstdint>
 #include <cstring>

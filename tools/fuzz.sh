@@ -29,7 +29,7 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
 done
 [ $# -gt 0 ] && shift  # the --
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-  -fno-omit-frame-pointer -I$src/include -I$src/src"
+  -fno-omit-frame-pointer -I$src/include -I$src/src -I$src/tests"  # the compiler kit of the tests
 for inc in ${FUZZ_INCLUDES:-}; do flags="$flags -I$inc"; done
 obj=${FUZZ_OBJ:-$work/obj}
 mkdir -p "$obj" "$work/$name.corpus" "$work/crashes"
