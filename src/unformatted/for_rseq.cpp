@@ -246,8 +246,73 @@ int terminated_head(For_Lub *lub) {
     }
 }
 
+// -- The compatibility layout (for__read_ufseq) --------------------------
+//
+// Every length byte comes from the file: one outside 0 to 130, a trailing
+// byte that differs from its leading one, or a file that ends inside a
+// record is 605; nothing larger than a block is ever asked for.
+
+// Checks the 'K' a file in this layout starts with.
+int compat_start(For_Lub *lub) {
+    int64_t a = fill(lub, 1);
+    if (a < 0) return read_failed(lub);
+    if (a == 0) return 613;  // an empty file holds no record
+    if (*cur(lub) != cls::file_start) return 605;
+    consume(lub, 1);
+    lub->lub_flags &= ~lubf::at_start;
+    return 0;
+}
+
+// Reads a block's leading length byte. The end byte stays unread, so that
+// every further READ meets it and EOF () sees it.
+int compat_head(For_Lub *lub, bool first) {
+    int64_t a = fill(lub, 1);
+    if (a < 0) return read_failed(lub);
+    if (a == 0) return first ? 613 : 605;
+    unsigned char b = *cur(lub);
+    if (b == cls::file_end) return first ? 613 : 605;
+    if (b > cls::file_end) return 605;
+    consume(lub, 1);
+    lub->lub_block_byte = b;
+    lub->lub_rec_remaining = b == cls::block_more ? cls::block_data : b;
+    return 0;
+}
+
+// Reads the trailing length byte of the block just consumed.
+int compat_tail(For_Lub *lub) {
+    int64_t a = fill(lub, 1);
+    if (a < 0) return read_failed(lub);
+    if (a == 0 || *cur(lub) != lub->lub_block_byte) return 605;
+    consume(lub, 1);
+    if (lub->lub_block_byte != cls::block_more) lub->lub_block_byte = cls::block_done;
+    return 0;
+}
+
+// The current block is used up and items want more.
+int compat_next(For_Lub *lub) {
+    if (lub->lub_block_byte == cls::block_done) return 620;
+    if (int s = compat_tail(lub)) return s;
+    if (lub->lub_block_byte == cls::block_done) return 620;
+    return compat_head(lub, false);
+}
+
+int compat_end(For_Lub *lub) {
+    while (lub->lub_block_byte != cls::block_done) {
+        if (int s = skip(lub, lub->lub_rec_remaining)) return s;
+        lub->lub_rec_remaining = 0;
+        if (int s = compat_tail(lub)) return s;
+        if (lub->lub_block_byte == cls::block_done) break;
+        if (int s = compat_head(lub, false)) return s;
+    }
+    return 0;
+}
+
 int begin_record(For_Lub *lub) {
+    // A unit that wrote records owes the file its end byte; a READ right
+    // after them meets that byte.
+    const bool owed = for__compat_layout(lub) && (lub->lub_compat_state & cls::end_pending);
     if (int s = for__finish_ufseq_write(lub)) return s;
+    if (owed && ::lseek(lub->lub_fd, -1, SEEK_CUR) < 0) return read_failed(lub);
     if (lub->lub_rec_state == rec_output || (lub->lub_flags & lubf::held_records)) {
         if (int s = for__flush_output(lub)) return s;
         lub->lub_rec_state = rec_idle;
@@ -275,7 +340,14 @@ int begin_record(For_Lub *lub) {
     case RT::stream_lf:
     case RT::stream_cr:
     case RT::stream_crlf: s = terminated_head(lub); break;
-    case RT::stream: lub->lub_rec_remaining = UINT64_MAX; break;
+    case RT::stream:
+        if (for__compat_layout(lub)) {
+            if (lub->lub_flags & lubf::at_start) s = compat_start(lub);
+            if (s == 0) s = compat_head(lub, true);
+            break;
+        }
+        lub->lub_rec_remaining = UINT64_MAX;
+        break;
     default: return 44;
     }
     if (s != 0) {
@@ -288,6 +360,7 @@ int begin_record(For_Lub *lub) {
 
 // The current subrecord or segment is used up and items want more.
 int next_piece(For_Lub *lub) {
+    if (for__compat_layout(lub)) return compat_next(lub);
     switch (rtype(lub)) {
     case RT::variable:
         if (!(lub->lub_uf_state & ufs::continued)) return 67;
@@ -314,7 +387,10 @@ int get_bytes(For_Lub *lub, char *dst, uint64_t n) {
         uint64_t k = std::min(n, lub->lub_rec_remaining);
         int64_t got = take(lub, dst, k);
         if (got < 0) return read_failed(lub);
-        if (static_cast<uint64_t>(got) < k) return rtype(lub) == RT::stream ? 24 : 39;
+        if (static_cast<uint64_t>(got) < k) {
+            if (for__compat_layout(lub)) return 605;  // the file ends inside a block
+            return rtype(lub) == RT::stream ? 24 : 39;
+        }
         if (lub->lub_rec_remaining != UINT64_MAX) lub->lub_rec_remaining -= k;
         dst += k;
         n -= k;
@@ -327,6 +403,9 @@ int end_record(For_Lub *lub) {
     RT t = rtype(lub);
     int s = 0;
     switch (t) {
+    case RT::stream:
+        if (for__compat_layout(lub)) s = compat_end(lub);
+        break;
     case RT::variable:
         for (;;) {
             if ((s = skip(lub, lub->lub_rec_remaining)) || (s = variable_tail(lub))) break;
@@ -342,7 +421,6 @@ int end_record(For_Lub *lub) {
         }
         break;
     case RT::fixed: s = skip(lub, lub->lub_rec_remaining); break;
-    case RT::stream: break;
     default: s = skip(lub, lub->lub_rec_remaining + lub->lub_subrec_len); break;
     }
     lub->lub_uf_state = 0;
@@ -361,7 +439,7 @@ struct Reader {
         }
         // The record itself is sound when it is only too short for the
         // items: the next READ starts at the next record, as with gfortran.
-        if (s == 67 && end_record(lub) != 0) return 67;
+        if ((s == 67 || s == 620) && end_record(lub) != 0) return s;
         return s;
     }
     int finish(For_Lub *lub) { return end_record(lub); }

@@ -21,6 +21,21 @@ constexpr uint8_t last_seg = 4;   // input: the current segment ends its record
 constexpr uint8_t in_record = 8;  // a record is being written or read
 }  // namespace ufs
 
+// The compatibility layout (transfer kind 7): the file starts with 'K'; a
+// record is a chain of blocks, each a length byte L, the data and L again;
+// L = 129 is a block of 128 bytes that the next block continues, L from 0
+// to 128 the record's last block; the byte 130 ends the file.
+namespace cls {
+constexpr uint8_t end_pending = 1;  // records were written: the end byte is still owed
+constexpr unsigned char file_start = 'K';
+constexpr unsigned char block_more = 129;
+constexpr unsigned char file_end = 130;
+constexpr unsigned char block_done = 131;  // input: the trailing byte of the last block is read
+constexpr int64_t block_data = 128;
+}  // namespace cls
+
+inline bool for__compat_layout(const For_Lub *lub) { return lub->lub_xfer_kind == 7; }
+
 // Most data bytes in one VARIABLE subrecord (2^31 - 9). A variable, not a
 // constant, so that tests can split records of a few bytes the way large
 // records are split, and compare with other writers at a small limit.
@@ -65,6 +80,7 @@ bool for__eof_record_at(const For_Lub *lub, int fd, long at);
 int for__eof_record_size(const For_Lub *lub);
 
 // Completes, with valid framing, an output record that a failed statement
-// left open, so that the file never keeps a marker that lies (CLOSE, the
-// end of the program, the next statement). 0 or 38.
+// left open, so that the file never keeps a marker that lies; and on a
+// compatibility-layout unit that wrote records, writes the end byte 130 at
+// the current position (CLOSE, REWIND, BACKSPACE, ENDFILE, a READ). 0 or 38.
 int for__finish_ufseq_write(For_Lub *lub);

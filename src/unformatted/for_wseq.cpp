@@ -208,12 +208,69 @@ int put_segment(For_Lub *lub, bool last) {
     return 0;
 }
 
+// -- Compatibility-layout blocks -----------------------------------------
+//
+// The block being filled is always the last thing in the buffer; its
+// length byte is reserved at its head and set when the block closes, since
+// only then is it known whether the record goes on (129) or ends there.
+// lub_subrec_room counts the data bytes the block still takes.
+
+char *block_head(const For_Lub *lub) {
+    return lub->lub_buf_ptr - (cls::block_data - lub->lub_subrec_room) - 1;
+}
+
+void close_block(For_Lub *lub, unsigned char length_byte) {
+    *block_head(lub) = static_cast<char>(length_byte);
+    *lub->lub_buf_ptr++ = static_cast<char>(length_byte);
+    lub->lub_subrec_room = -1;
+}
+
+// Opens the next block. When the buffer has no room left for a whole one,
+// the record's closed blocks go to the file first: they are final, so the
+// record continues in the file with nothing to patch later.
+int open_block(For_Lub *lub) {
+    const auto whole = static_cast<ptrdiff_t>(cls::block_data + 2);
+    if (lub->lub_buf + lub->lub_buf_size - lub->lub_buf_ptr < whole) {
+        if (!(lub->lub_uf_state & ufs::direct)) {
+            if (int s = drain(lub)) return s;
+            lub->lub_uf_state |= ufs::direct;
+        }
+        if (int s = write_now(lub, lub->lub_rec_start,
+                              static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start)))
+            return s;
+        lub->lub_flags &= ~lubf::at_start;
+        lub->lub_buf_ptr = lub->lub_rec_start;
+        if (lub->lub_buf + lub->lub_buf_size - lub->lub_buf_ptr < whole) return 66;
+    }
+    *lub->lub_buf_ptr++ = 0;
+    lub->lub_subrec_room = cls::block_data;
+    return 0;
+}
+
+int put_blocks(For_Lub *lub, const char *p, uint64_t n) {
+    while (n > 0) {
+        if (lub->lub_subrec_room == 0) {
+            close_block(lub, cls::block_more);
+            if (int s = open_block(lub)) return s;
+        }
+        uint64_t k = std::min(n, static_cast<uint64_t>(lub->lub_subrec_room));
+        std::memcpy(lub->lub_buf_ptr, p, k);
+        lub->lub_buf_ptr += k;
+        lub->lub_subrec_room -= static_cast<int64_t>(k);
+        p += k;
+        n -= k;
+    }
+    return 0;
+}
+
 // -- The record ----------------------------------------------------------
 
 int finish_record(For_Lub *lub);
 
+int finish_open_record(For_Lub *lub);
+
 int begin_record(For_Lub *lub) {
-    if (int s = for__finish_ufseq_write(lub)) return s;
+    if (int s = finish_open_record(lub)) return s;
     if ((lub->lub_flags & lubf::read_ahead) || lub->lub_rec_state == rec_input) {
         if (int s = for__flush_readahead(lub, 0)) return s;
     }
@@ -224,6 +281,7 @@ int begin_record(For_Lub *lub) {
     // What must fit behind the records held back: a FIXED record, or a
     // segment, whole; anything else at least its framing.
     uint64_t need = (t == RT::fixed || t == RT::segmented ? lub->lub_rec_len : 0) + 16;
+    if (for__compat_layout(lub)) need = 2 * (cls::block_data + 2) + 1;
     char *base = area_base(lub);
     if (base != lub->lub_buf && base + need > lub->lub_buf + lub->lub_buf_size) {
         if (int s = for__flush_output(lub)) return s;
@@ -241,6 +299,11 @@ int begin_record(For_Lub *lub) {
     lub->lub_subrec_room = -1;
     lub->lub_seg_control = 1;
     lub->lub_uf_area_len = lub->lub_rec_len;  // growth of the area lasts one record
+    if (for__compat_layout(lub)) {
+        if (lub->lub_flags & lubf::at_start) *lub->lub_buf_ptr++ = static_cast<char>(cls::file_start);
+        lub->lub_compat_state |= cls::end_pending;
+        return open_block(lub);
+    }
     return 0;
 }
 
@@ -259,6 +322,7 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
     RT t = rtype(lub);
     if (n > record_cap(lub) - lub->lub_uf_bytes) return 66;
     lub->lub_uf_bytes += n;
+    if (for__compat_layout(lub)) return put_blocks(lub, p, n);
     while (n > 0) {
         uint64_t room = static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_buf_ptr);
         if (t == RT::segmented) {
@@ -317,6 +381,7 @@ int finish_record(For_Lub *lub) {
     int s = 0;
     bool direct = lub->lub_uf_state & ufs::direct;
     char *b = lub->lub_rec_start;
+    if (for__compat_layout(lub)) close_block(lub, static_cast<unsigned char>(cls::block_data - lub->lub_subrec_room));
     switch (t) {
     case RT::variable:
         if (direct) {
@@ -343,6 +408,7 @@ int finish_record(For_Lub *lub) {
     }
     }
     if (s == 0 && (lub->lub_flags & lubf::truncate_after_write)) s = for__truncate_here(lub);
+    lub->lub_flags &= ~lubf::at_start;  // 'K' went with the record
     if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
     lub->lub_rec_state = rec_idle;
     lub->lub_uf_state = 0;
@@ -396,7 +462,8 @@ uint64_t for__seg_data_max(const For_Lub *lub) {
     return std::min<uint64_t>(by_recl, 65535 - 2);
 }
 
-int for__finish_ufseq_write(For_Lub *lub) {
+namespace {
+int finish_open_record(For_Lub *lub) {
     if (!(lub->lub_flags & lubf::unformatted) || lub->lub_rec_state != rec_output ||
         !(lub->lub_uf_state & ufs::in_record))
         return 0;
@@ -405,6 +472,24 @@ int for__finish_ufseq_write(For_Lub *lub) {
     lub->lub_rec_state = rec_idle;
     lub->lub_uf_state = 0;
     if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
+    return 0;
+}
+}  // namespace
+
+int for__finish_ufseq_write(For_Lub *lub) {
+    if (int s = finish_open_record(lub)) return s;
+    if (!for__compat_layout(lub) || !(lub->lub_compat_state & cls::end_pending)) return 0;
+    if (lub->lub_flags & lubf::read_ahead) {
+        if (for__flush_readahead(lub, 0) != 0) return 38;
+    }
+    if (int s = for__flush_output(lub)) return s;
+    char bytes[2];
+    uint64_t n = 0;
+    if (lub->lub_flags & lubf::at_start) bytes[n++] = static_cast<char>(cls::file_start);
+    bytes[n++] = static_cast<char>(cls::file_end);
+    if (int s = write_now(lub, bytes, n)) return s;
+    lub->lub_flags &= ~lubf::at_start;
+    lub->lub_compat_state &= static_cast<uint8_t>(~cls::end_pending);
     return 0;
 }
 

@@ -96,7 +96,39 @@ int previous_terminated(For_Lub *lub, off_t p, off_t *start) {
     return 0;
 }
 
+// Compatibility layout: a record's last block ends with its length (0 to
+// 128), every block before it with 129, so the trailing bytes lead back
+// unambiguously; the 'K' at offset 0 is never taken for one, since no
+// record starts before offset 1. An end byte 130 before `p` is stepped
+// over first.
+int previous_compat(For_Lub *lub, off_t p, off_t *start) {
+    unsigned char c;
+    if (p <= 1) {
+        *start = p;
+        return 0;
+    }
+    if (int s = read_at(lub, &c, 1, p - 1)) return s;
+    if (c == cls::file_end) {
+        if (--p <= 1) {
+            *start = p;
+            return 0;
+        }
+        if (int s = read_at(lub, &c, 1, p - 1)) return s;
+    }
+    if (c > cls::block_data) return 23;
+    p -= c + 2;
+    while (p > 1) {
+        if (int s = read_at(lub, &c, 1, p - 1)) return s;
+        if (c != cls::block_more) break;
+        p -= cls::block_data + 2;
+    }
+    if (p < 1) return 23;
+    *start = p;
+    return 0;
+}
+
 int previous_record(For_Lub *lub, off_t p, off_t *start) {
+    if (for__compat_layout(lub)) return previous_compat(lub, p, start);
     switch (static_cast<RT>(lub->lub_record_type)) {
     case RT::fixed:
         *start = p > static_cast<off_t>(lub->lub_rec_len) ? p - static_cast<off_t>(lub->lub_rec_len) : 0;

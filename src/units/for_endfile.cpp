@@ -72,6 +72,9 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
     if (!lub) return r;
     if (lub->lub_udio_depth != 0) return for__pos_end(lub, 277);
     if (lub->lub_flags & lubf::opened) {
+        // The file ends here, with the end byte of its layout: what
+        // follows is cut behind that byte.
+        if (for__compat_layout(lub) && !for__eof_records(lub)) lub->lub_compat_state |= cls::end_pending;
         if (int s = for__uf_settle(lub)) return for__pos_end(lub, s);
     } else if (!for__pos_console(lub)) {
         for__merge_statement_options(lub, flags);

@@ -203,6 +203,8 @@ struct For_Lub_Fields {
     uint64_t lub_uf_area_len;     // lub_rec_len before a long buffered record grew the area
     uint16_t lub_seg_control;     // control word of the current segment
     uint8_t lub_uf_state;         // ufs:: bits
+    uint8_t lub_compat_state;     // compatibility layout: cls:: bits, they outlive statements
+    uint8_t lub_block_byte;       // compatibility layout, input: the current block's length byte
 };
 
 struct For_Lub : For_Lub_Fields {

@@ -22,6 +22,17 @@
 
 namespace {
 
+// Appending to a compatibility-layout file goes before its end byte 130,
+// which the next CLOSE writes again after the new records; a file without
+// one (cut short, or not in the layout) is appended to at its end.
+// Returns where the descriptor is left.
+off_t before_end_byte(int fd, off_t end) {
+    unsigned char last = 0;
+    if (end > 1 && ::pread(fd, &last, 1, end - 1) == 1 && last == cls::file_end && ::lseek(fd, end - 1, SEEK_SET) >= 0)
+        return end - 1;
+    return end;
+}
+
 using A = For_Open_Args;
 constexpr size_t max_path = 4096;
 constexpr int max_path_msg = 785;
@@ -658,6 +669,7 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
             if (fl & lubf::positionable) {
                 off_t end = ::lseek(fd, 0, SEEK_END);
                 if (end < 0) { lub->lub_errno = static_cast<uint64_t>(errno); return fail(120); }
+                if (kind == 7) end = before_end_byte(fd, end);
                 lub->lub_stream_pos = static_cast<uint64_t>(end);
             }
             lub->lub_record_number = static_cast<uint64_t>(INT32_MIN);
@@ -669,7 +681,7 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
         if (fl & lubf::append && (fl & lubf::positionable)) {
             off_t end = ::lseek(fd, 0, SEEK_END);
             if (end < 0) { lub->lub_errno = static_cast<uint64_t>(errno); return fail(120); }
-            if (kind == 7 && end > 0) ::lseek(fd, -1, SEEK_CUR);
+            if (kind == 7) before_end_byte(fd, end);
             lub->lub_record_number = static_cast<uint64_t>(INT32_MIN);
             fl &= ~lubf::position_unchanged;
         }
