@@ -720,12 +720,12 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     if (newunit && have_unit) t.fail(s.at, "UNIT= and NEWUNIT= together");
     if (!have_unit && !newunit) t.fail(s.at, stmt + " needs a unit");
     a->keys.g.dsc.insert(a->keys.g.dsc.end(), {FOR_TYPE_END_STMT, 0});
-    a->flags = a->out.flags();
-    if (!open && !close) {
-        // The positioning statements read their keyword list only when told.
-        if (a->keys.g.dsc.size() > 2) a->flags |= iof_keys | iof_ext;
-        a->flags |= iof_f90;
-    }
+    // Code compiled from free-form source marks every statement as Fortran
+    // 90 or later; on OPEN that selects the standard connection defaults
+    // (PAD='yes', DELIM= applying to list-directed output).
+    a->flags = a->out.flags() | iof_f90;
+    // The positioning statements read their keyword list only when told.
+    if (!open && !close && a->keys.g.dsc.size() > 2) a->flags |= iof_keys | iof_ext;
     a->entry = reinterpret_cast<KeyFn>(need_entry(t, s.at, stmt, entry));
     return a;
 }

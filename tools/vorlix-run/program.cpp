@@ -1081,10 +1081,24 @@ struct DoEnd : Action {
     int body = -1;
     int run(Machine &) override {
         Var *v = start->var;
-        Scalar s = load(v->data(), v->type);
-        s.i = wrap_to_kind(s.i + start->inc, v->type.kind);
-        store(v->data(), v->type, s);
+        // The loop variable is stepped in place: the end of a DO runs once
+        // per iteration, and a general load and store would cost more than
+        // the statements of a short body.
+        unsigned char *p = v->data();
+        switch (v->type.kind) {
+        case 4: step<int32_t>(p); break;
+        case 8: step<int64_t>(p); break;
+        case 2: step<int16_t>(p); break;
+        default: step<int8_t>(p); break;
+        }
         return --start->trips > 0 ? body : -1;
+    }
+    template <class T> void step(unsigned char *p) const {
+        T x;
+        std::memcpy(&x, p, sizeof x);
+        // Integers wrap in their kind, as everywhere in the runner.
+        x = static_cast<T>(static_cast<uint64_t>(static_cast<int64_t>(x)) + static_cast<uint64_t>(start->inc));
+        std::memcpy(p, &x, sizeof x);
     }
 };
 
