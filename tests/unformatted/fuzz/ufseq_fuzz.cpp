@@ -40,10 +40,12 @@ void check(bool ok)
 // The statuses an unformatted READ may give on a damaged or short file:
 // end of file, the record too short for the items (22 and 67), a record
 // that cannot be found (23), bad framing (35) or a file that lies about its
-// lengths (39).
+// lengths (39); in the compatibility layout a damaged block (605) or a
+// record shorter than the item list (620).
 bool read_status_ok(int s)
 {
-    return s == 0 || s == -1 || s == 22 || s == 23 || s == 35 || s == 39 || s == 67;
+    return s == 0 || s == -1 || s == 22 || s == 23 || s == 35 || s == 39 || s == 67 || s == 605 ||
+           s == 620;
 }
 
 struct Connection {
