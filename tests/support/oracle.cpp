@@ -14,7 +14,9 @@
 
 namespace kit {
 
-std::optional<std::string> gfortran_run(const std::string &source) {
+std::optional<std::string> gfortran_run(const std::string &source) { return gfortran_run(source, "-O0"); }
+
+std::optional<std::string> gfortran_run(const std::string &source, const std::string &flags) {
     char path[] = "/tmp/vorlix-oracle-src-XXXXXX";
     int fd = mkstemp(path);
     if (fd < 0) {
@@ -23,7 +25,8 @@ std::optional<std::string> gfortran_run(const std::string &source) {
     }
     ::close(fd);
     std::ofstream(path) << source;
-    std::string cmd = std::string("python3 ") + VORLIX_SOURCE_DIR "/tools/gfortran_oracle.py < " + path;
+    std::string cmd = std::string("python3 ") + VORLIX_SOURCE_DIR "/tools/gfortran_oracle.py '--flags=" +
+                      flags + "' < " + path;
     FILE *p = popen(cmd.c_str(), "r");
     std::string out;
     char buf[4096];
