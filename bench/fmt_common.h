@@ -24,7 +24,9 @@ inline std::vector<unsigned char> compiled_format(std::initializer_list<Fmt_Rec>
         std::memcpy(rec, &header, 4);
         std::memcpy(rec + 4, &r.repeat, 4);
         std::memcpy(rec + 8, &r.w, 4);
-        out.insert(out.end(), rec, rec + 12);
+        const size_t at = out.size();
+        out.resize(at + sizeof rec);
+        std::memcpy(out.data() + at, rec, sizeof rec);
     };
     put({FOR_FMT_FORMAT_BEGIN, 0, 0, 0, 0});
     for (const Fmt_Rec &r : items) put(r);
