@@ -38,7 +38,8 @@ struct Scratch {
         return p;
     }
 };
-thread_local Scratch scratch;
+// initial-exec: used per item; the library is loaded with the program.
+thread_local Scratch scratch __attribute__((tls_model("initial-exec")));
 
 // The type code editing works with for one value: complex parts are reals
 // of their precision; other codes that the editors do not list under their

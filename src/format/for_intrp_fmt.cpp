@@ -255,7 +255,8 @@ struct Fmt_Cache {
     }
 };
 
-thread_local Fmt_Cache fmt_cache;
+// initial-exec: asked at every statement with a text format.
+thread_local Fmt_Cache fmt_cache __attribute__((tls_model("initial-exec")));
 
 // The compiled format of a character format: from the cache, or compiled
 // now. *cached tells which: a format not cached belongs to the statement.

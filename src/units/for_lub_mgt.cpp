@@ -68,7 +68,7 @@ For_Lub *new_block(int unit) {
     void *p = nullptr;
     if (for__get_vm(static_cast<int64_t>(bytes), 0, &p) != 0) return nullptr;
     std::memset(p, 0, bytes);
-    For_Lub *b = new (p) For_Lub{};
+    For_Lub *b = new (p) For_Lub;  // zeroed just above: no second pass
     b->lub_unit = unit;
     b->lub_unit_copy = unit;
     b->lub_fd = -1;
@@ -204,7 +204,7 @@ int acquire_internal(For_Lub **out, For_Context *ctx, int op) {
         void *isb = b->lub_a_fmt_isb;
         b->~For_Lub();
         std::memset(static_cast<void *>(b), 0, sizeof(For_Lub) + isb_size);
-        b = new (b) For_Lub{};
+        b = new (b) For_Lub;  // zeroed just above: no second pass
         b->lub_unit = -5;
         b->lub_unit_copy = -5;
         b->lub_fd = -1;
