@@ -277,8 +277,8 @@ bool same_file(const For_Lub *lub, const std::string &name) {
     return st.st_dev == lub->lub_dev && st.st_ino == lub->lub_ino;
 }
 
-int bad_spec(For_Lub *lub, int msg, const char *spec) {
-    lub->lub_bad_spec = spec;
+int bad_spec(For_Lub *lub, int msg, const char *specifier) {
+    lub->lub_bad_spec = specifier;
     return msg;
 }
 
@@ -307,13 +307,13 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
     default: return bad_spec(lub, 104, "ACCESS=");
     }
-    for (auto [sl, spec] : {std::pair{A::action, "ACTION="}, std::pair{A::mode, "MODE="}}) {
+    for (auto [sl, specifier] : {std::pair{A::action, "ACTION="}, std::pair{A::mode, "MODE="}}) {
         switch (args[sl]) {
         case 0: break;
-        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, 104, spec); break;
-        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, 104, spec); break;
-        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, 104, spec); break;
-        default: return bad_spec(lub, 104, spec);
+        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, 104, specifier); break;
+        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, 104, specifier); break;
+        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, 104, specifier); break;
+        default: return bad_spec(lub, 104, specifier);
         }
     }
     switch (args[A::form]) {

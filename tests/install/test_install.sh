@@ -16,8 +16,8 @@ test "$(readelf -d "$libdir/libvorlix.so.5" | sed -n 's/.*Library soname: \[\(.*
 # Exports: every VORLIX_API declaration, and nothing else.
 python3 - "$src" > "$tmp/declared" <<'PY'
 import glob, importlib.util, sys
-spec = importlib.util.spec_from_file_location("g", sys.argv[1] + "/tools/gen_exports.py")
-g = importlib.util.module_from_spec(spec); spec.loader.exec_module(g)
+loader_spec = importlib.util.spec_from_file_location("g", sys.argv[1] + "/tools/gen_exports.py")
+g = importlib.util.module_from_spec(loader_spec); loader_spec.loader.exec_module(g)
 names = set()
 for h in glob.glob(sys.argv[1] + "/include/vorlix/*.h"):
     names |= g.names(open(h).read())

@@ -35,11 +35,11 @@ struct Var {
     int64_t size = 0;  // bytes of one element
     std::vector<unsigned char> bytes;
 
-    explicit Var(const std::string &spec) {
-        kind = spec;
-        if (size_t x = spec.find('x'); x != std::string::npos) {
-            kind = spec.substr(0, x);
-            count = std::stoi(spec.substr(x + 1));
+    explicit Var(const std::string &text) {
+        kind = text;
+        if (size_t x = text.find('x'); x != std::string::npos) {
+            kind = text.substr(0, x);
+            count = std::stoi(text.substr(x + 1));
         }
         const std::string k = kind;
         const char c = k[0];
