@@ -91,7 +91,7 @@ struct Decl {
 
 // A specifier of a control list: KEYWORD=value, or positional (keyword "").
 // `star` marks a * value (UNIT=* or FMT=*).
-struct Spec {
+struct Specifier {
     std::string keyword;
     ExprP value;
     bool star = false;
@@ -118,7 +118,7 @@ struct Stmt {
     std::string construct; // construct name of DO (for EXIT/CYCLE) or of EXIT/CYCLE
     int goto_label = 0;
     std::string format_text;  // FORMAT: "(...)" as written
-    std::vector<Spec> specs;  // control list
+    std::vector<Specifier> specifiers;  // control list
     std::vector<std::unique_ptr<ImpliedDo>> items;  // I/O list
     bool quiet = false;
 };

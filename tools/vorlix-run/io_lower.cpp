@@ -311,7 +311,7 @@ struct Outcome {
     }
 };
 
-int label_of(Translator &t, const Spec &sp) {
+int label_of(Translator &t, const Specifier &sp) {
     if (!sp.value || sp.value->kind != Expr::Kind::Int) t.fail(sp.at, "a statement label is required");
     return static_cast<int>(sp.value->ival);
 }
@@ -445,14 +445,14 @@ std::string family_words(Family f) {
 ActionP lower_transfer(Translator &t, const Stmt &s) {
     auto a = std::make_unique<TransferAction>();
     const bool input = s.kind == Stmt::Kind::Read;
-    const Spec *unit = nullptr, *fmt = nullptr;
-    std::map<std::string, const Spec *> kw;
+    const Specifier *unit = nullptr, *fmt = nullptr;
+    std::map<std::string, const Specifier *> kw;
     int positional = 0;
-    for (const Spec &sp : s.specs) {
+    for (const Specifier &sp : s.specifiers) {
         std::string k = sp.keyword;
         if (k.empty()) {
             ++positional;
-            if (positional == 1 && s.kind != Stmt::Kind::Print && !(s.kind == Stmt::Kind::Read && s.specs[0].keyword == "fmt")) k = "unit";
+            if (positional == 1 && s.kind != Stmt::Kind::Print && !(s.kind == Stmt::Kind::Read && s.specifiers[0].keyword == "fmt")) k = "unit";
             else if (positional <= 2) k = "fmt";
             else t.fail(sp.at, "too many positional specifiers");
         }
@@ -678,7 +678,7 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     bool have_unit = false, newunit = false;
     std::set<std::string> seen;
     int positional = 0;
-    for (const Spec &sp : s.specs) {
+    for (const Specifier &sp : s.specifiers) {
         std::string k = sp.keyword;
         if (k.empty()) {
             if (++positional > 1) t.fail(sp.at, "only the unit may be given without a keyword");

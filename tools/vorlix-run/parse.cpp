@@ -721,7 +721,7 @@ class Parser {
     bool control_list(Stmt &s) {
         if (!expect("(")) return false;
         for (;;) {
-            Spec sp;
+            Specifier sp;
             sp.at = peek().at;
             if (peek().kind == Token::Kind::Ident && is_op("=", 1)) {
                 sp.keyword = next().text;
@@ -734,7 +734,7 @@ class Parser {
                 sp.value = expr();
                 if (!sp.value) return false;
             }
-            s.specs.push_back(std::move(sp));
+            s.specifiers.push_back(std::move(sp));
             if (accept(")")) return true;
             if (!expect(",")) return false;
         }
@@ -742,7 +742,7 @@ class Parser {
 
     // The format of PRINT: "*", a label or a character expression.
     bool print_format(Stmt &s) {
-        Spec sp;
+        Specifier sp;
         sp.at = peek().at;
         sp.keyword = "fmt";
         if (accept("*")) sp.star = true;
@@ -750,7 +750,7 @@ class Parser {
             sp.value = expr();
             if (!sp.value) return false;
         }
-        s.specs.push_back(std::move(sp));
+        s.specifiers.push_back(std::move(sp));
         return true;
     }
 
@@ -1103,10 +1103,10 @@ class Parser {
                 if (is_op("(")) {
                     if (!control_list(s)) return false;
                 } else {
-                    Spec sp;
+                    Specifier sp;
                     sp.at = peek().at;
                     if (!(sp.value = expr())) return false;
-                    s.specs.push_back(std::move(sp));
+                    s.specifiers.push_back(std::move(sp));
                 }
                 return expect_end();
             }
