@@ -947,7 +947,7 @@ class Parser {
         return static_cast<int>(std::strtol(next().text.c_str(), nullptr, 10));
     }
 
-    // An executable or specification statement (not FORMAT, which needs the
+    // An executable statement or a declaration (not FORMAT, which needs the
     // raw text and is handled by the caller).
     bool statement(Stmt &s) {
         const Token &t = peek();
