@@ -29,31 +29,14 @@ class Compat : public ::testing::Test {
     std::string dir_;
 };
 
-using Items = std::vector<int64_t>;  // byte sizes of a record's items
-
-int64_t total(const Items &r) {
-    int64_t t = 0;
-    for (int64_t n : r) t += n;
-    return t;
-}
+using Items = uf::Record;
+using uf::total;
+using uf::write_record;
 
 int open_compat(int unit, const std::string &f, const char *position = nullptr) {
     kit::Keys k;
     if (position) k.text(FOR_KEY_POSITION, position);
     return uf::open_uf(unit, f, k, iof_ldio_ms);
-}
-
-int write_record(int unit, const Items &items, int r) {
-    std::vector<int8_t> data = uf::pattern_data(total(items), r);
-    kit::Stmt w(unit);
-    w.flags.iostat();
-    int64_t off = 0;
-    for (int64_t n : items) {
-        w.items.array(data.data() + off, static_cast<size_t>(n));
-        off += n;
-    }
-    w.items.end();
-    return w.run(for_write_seq, for_write_seq_xmit);
 }
 
 // READ with the given items; the status, and in `got` what was read.

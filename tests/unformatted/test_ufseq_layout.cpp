@@ -31,27 +31,9 @@ class Ufseq : public ::testing::Test {
     std::string dir_;
 };
 
-using Record = std::vector<int64_t>;  // the byte sizes of a record's items
-
-int64_t total(const Record &r) {
-    int64_t t = 0;
-    for (int64_t n : r) t += n;
-    return t;
-}
-
-// WRITE (unit) with the record's items, each a piece of its pattern.
-int write_record(int unit, const Record &items, int r) {
-    std::vector<int8_t> data = uf::pattern_data(total(items), r);
-    kit::Stmt w(unit);
-    w.flags.iostat();
-    int64_t off = 0;
-    for (int64_t n : items) {
-        w.items.array(data.data() + off, static_cast<size_t>(n));
-        off += n;
-    }
-    w.items.end();
-    return w.run(for_write_seq, for_write_seq_xmit);
-}
+using Record = uf::Record;
+using uf::total;
+using uf::write_record;
 
 // READ (unit) of the record's items; true when every byte is the pattern.
 ::testing::AssertionResult read_record(int unit, const Record &items, int r) {

@@ -74,6 +74,28 @@ inline std::string fortran_pattern(const std::string &a, int64_t n, int r) {
            std::to_string(r) + "*7, 256_8) - 128, 1)\n  end do\n";
 }
 
+// The byte sizes of a record's items, and their sum.
+using Record = std::vector<int64_t>;
+inline int64_t total(const Record &r) {
+    int64_t t = 0;
+    for (int64_t n : r) t += n;
+    return t;
+}
+
+// WRITE (unit) with the record's items, each a piece of record r's pattern.
+inline int write_record(int unit, const Record &items, int r) {
+    std::vector<int8_t> data = pattern_data(total(items), r);
+    kit::Stmt w(unit);
+    w.flags.iostat();
+    int64_t off = 0;
+    for (int64_t n : items) {
+        w.items.array(data.data() + off, static_cast<size_t>(n));
+        off += n;
+    }
+    w.items.end();
+    return w.run(for_write_seq, for_write_seq_xmit);
+}
+
 // gfortran with flags of our choosing (the kit's oracle uses its defaults).
 std::optional<std::string> gfortran_run_flags(const std::string &source, const std::string &flags);
 
