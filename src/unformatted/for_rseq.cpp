@@ -272,6 +272,12 @@ int compat_head(For_Lub *lub, bool first) {
     unsigned char b = *cur(lub);
     if (b == cls::file_end) return first ? 613 : 605;
     if (b > cls::file_end) return 605;
+    if (first && b == 1 && for__eof_records(lub)) {
+        // Our ENDFILE's record: stay before it, as at any end of file.
+        int64_t n = fill(lub, 3);
+        if (n < 0) return read_failed(lub);
+        if (n >= 3 && cur(lub)[1] == 0x1a && cur(lub)[2] == 1) return 24;
+    }
     consume(lub, 1);
     lub->lub_block_byte = b;
     lub->lub_rec_remaining = b == cls::block_more ? cls::block_data : b;

@@ -44,6 +44,9 @@ int write_eof_record(For_Lub *lub) {
         }
     } else {
         if (int s = for__put_su_bytes(lub, "\x1a", 1)) return s;
+        // The layout's end byte follows the record at once, so that the
+        // record is never the last thing of a file that lacks it.
+        if (int s = for__finish_ufseq_write(lub)) return s;
     }
     return for__flush_output(lub);
 }
@@ -73,8 +76,14 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
     if (lub->lub_udio_depth != 0) return for__pos_end(lub, 277);
     if (lub->lub_flags & lubf::opened) {
         // The file ends here, with the end byte of its layout: what
-        // follows is cut behind that byte.
-        if (for__compat_layout(lub) && !for__eof_records(lub)) lub->lub_compat_state |= cls::end_pending;
+        // follows is cut behind that byte. With end-of-file records the
+        // byte goes after that record instead.
+        if (for__compat_layout(lub)) {
+            if (for__eof_records(lub))
+                lub->lub_compat_state &= static_cast<uint8_t>(~cls::end_pending);
+            else
+                lub->lub_compat_state |= cls::end_pending;
+        }
         if (int s = for__uf_settle(lub)) return for__pos_end(lub, s);
     } else if (!for__pos_console(lub)) {
         for__merge_statement_options(lub, flags);
@@ -91,6 +100,9 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
             lub->lub_errno = static_cast<uint64_t>(errno);
             return for__pos_end(lub, 38);
         }
+        // On a fresh file in the compatibility layout the 'K' goes first:
+        // the unit stays after it.
+        if (for__compat_layout(lub) && (lub->lub_flags & lubf::at_start)) ++here;
         uint64_t record = lub->lub_record_number;
         int s = write_eof_record(lub);
         if (s == 0 && ::lseek(lub->lub_fd, here, SEEK_SET) < 0) {
@@ -99,9 +111,19 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
         }
         lub->lub_record_number = record;
         lub->lub_flags &= ~(lubf::position_unchanged | lubf::eof);
+        // A record written here replaces the end-of-file record; one shorter
+        // than it must not leave its tail behind.
+        if (lub->lub_flags & lubf::positionable) lub->lub_flags |= lubf::truncate_after_write;
         return for__pos_end(lub, s);
     }
     if (int s = cut_here(lub)) return for__pos_end(lub, s);
+    // The unit stays before the end byte of the compatibility layout, as a
+    // READ that meets it does: a WRITE then replaces it, and the next CLOSE
+    // writes it again after the new records.
+    if (for__compat_layout(lub) && ::lseek(lub->lub_fd, -1, SEEK_CUR) < 0) {
+        lub->lub_errno = static_cast<uint64_t>(errno);
+        return for__pos_end(lub, 38);
+    }
     lub->lub_flags |= lubf::eof;
     return for__pos_end(lub, 0);
 }

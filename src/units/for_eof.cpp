@@ -21,6 +21,11 @@ using RT = For_Rec_Type;
 // form has none to recognise.
 int eof_pattern(const For_Lub *lub, unsigned char out[9]) {
     auto t = static_cast<RT>(lub->lub_record_type);
+    if (for__compat_layout(lub)) {
+        // A one-block record holding 0x1A.
+        std::memcpy(out, "\x01\x1a\x01", 3);
+        return 3;
+    }
     if (lub->lub_flags & lubf::formatted) {
         bool fortran = static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran;
         switch (t) {

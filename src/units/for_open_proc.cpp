@@ -842,7 +842,10 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
         // reading does, so that the record still ends the file.
         off_t end = ::lseek(fd, 0, SEEK_CUR);
         off_t n = for__eof_record_size(lub);
-        if (n > 0 && end >= n && for__eof_record_at(lub, fd, end - n)) ::lseek(fd, end - n, SEEK_SET);
+        if (n > 0 && end >= n && for__eof_record_at(lub, fd, end - n) && ::lseek(fd, end - n, SEEK_SET) >= 0) {
+            // The first record written replaces it, whatever its length.
+            lub->lub_flags |= lubf::truncate_after_write;
+        }
     }
     for__l_exit_hand_decl.store(1, std::memory_order_relaxed);
     return 0;

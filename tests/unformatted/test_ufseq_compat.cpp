@@ -275,6 +275,14 @@ TEST_F(Compat, PositioningStatements) {
         {"ENDFILE right after writing",
          {{'W', 130, 1}, {'E'}, {'A'}, {'F', 0, 0, 0}, {'R', 130, 1}, {'F', 0, 0, -1}},
          {B('K'), B(129), D(1, 0, 128), B(129), B(2), D(1, 128, 130), B(2), B(130)}},
+        {"a WRITE after ENDFILE goes before the end byte",
+         {{'W', 3, 1}, {'E'}, {'W', 4, 2}, {'A'}, {'R', 3, 1}, {'R', 4, 2}, {'R', 1, 0, -1}},
+         {B('K'), B(3), D(1, 0, 3), B(3), B(4), D(2, 0, 4), B(4), B(130)}},
+        {"READ, EOF () and BACKSPACE right after ENDFILE",
+         {{'W', 3, 1}, {'W', 200, 2}, {'E'}, {'R', 1, 0, -1}, {'F', 0, 0, -1}, {'B'}, {'R', 200, 2},
+          {'E'}, {'E'}, {'W', 0, 3}, {'A'}, {'R', 3, 1}, {'R', 200, 2}, {'R', 0, 3}, {'R', 1, 0, -1}},
+         {B('K'), B(3), D(1, 0, 3), B(3), B(129), D(2, 0, 128), B(129), B(72), D(2, 128, 200), B(72), B(0),
+          B(0), B(130)}},
         {"ENDFILE on an empty file",
          {{'E'}, {'A'}, {'R', 1, 0, -1}},
          {B('K'), B(130)}},
@@ -342,6 +350,50 @@ TEST_F(Compat, AppendGoesBeforeTheEndByte) {
     ASSERT_EQ(write_record(51, {1}, 1), 0);
     ASSERT_EQ(uf::close_unit(51), 0);
     EXPECT_EQ(uf::file_bytes(g), expected({B('K'), B(1), D(1, 0, 1), B(1), B(130)}));
+}
+
+// With option bit 0 ENDFILE writes a record holding 0x1A before the end
+// byte and stays before it: READ and EOF () take it for the end, a WRITE
+// replaces it, and POSITION='APPEND' goes before it.
+TEST_F(Compat, EndOfFileRecordsOfOptionBitZero) {
+    const std::string f = path("eofrec");
+    auto open0 = [&](int unit, const char *position = nullptr) {
+        kit::Keys k;
+        if (position) k.text(FOR_KEY_POSITION, position);
+        return uf::open_uf(unit, f, k, iof_ldio_ms | iof_opt_a);
+    };
+    std::vector<int8_t> got;
+    ASSERT_EQ(open0(60), 0);
+    ASSERT_EQ(uf::position(for_endfile, 60), 0) << "on the empty file";
+    EXPECT_EQ(uf::position(for_eof, 60), -1);
+    EXPECT_EQ(read_items(60, {1}, got), -1);
+    ASSERT_EQ(write_record(60, {3}, 1), 0) << "replaces the end-of-file record";
+    ASSERT_EQ(uf::position(for_endfile, 60), 0);
+    EXPECT_EQ(uf::position(for_eof, 60), -1);
+    ASSERT_EQ(uf::close_unit(60), 0);
+    EXPECT_EQ(uf::file_bytes(f), expected({B('K'), B(3), D(1, 0, 3), B(3), B(1), B(0x1a), B(1), B(130)}));
+
+    ASSERT_EQ(open0(60), 0);
+    EXPECT_TRUE(reads_record(60, {3}, 1));
+    EXPECT_EQ(uf::position(for_eof, 60), -1);
+    EXPECT_EQ(read_items(60, {1}, got), -1) << "the end-of-file record ends the reading";
+    ASSERT_EQ(uf::close_unit(60), 0);
+
+    ASSERT_EQ(open0(60, "APPEND"), 0);
+    ASSERT_EQ(write_record(60, {0}, 2), 0);
+    ASSERT_EQ(uf::close_unit(60), 0);
+    EXPECT_EQ(uf::file_bytes(f), expected({B('K'), B(3), D(1, 0, 3), B(3), B(0), B(0), B(130)}))
+        << "the empty record replaced the end-of-file record";
+
+    // Without option bit 0 the same bytes are a record of data.
+    ASSERT_EQ(open_compat(61, f), 0);
+    EXPECT_TRUE(reads_record(61, {3}, 1));
+    ASSERT_EQ(uf::close_unit(61), 0);
+    uf::put_file(f, {'K', 1, 0x1a, 1, 130});
+    ASSERT_EQ(open_compat(61, f), 0);
+    EXPECT_EQ(read_items(61, {1}, got), 0);
+    EXPECT_EQ(got, std::vector<int8_t>{0x1a});
+    ASSERT_EQ(uf::close_unit(61), 0);
 }
 
 // Length bytes from the file are untrusted: each corruption gives its

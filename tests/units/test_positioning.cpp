@@ -255,6 +255,42 @@ TEST_F(Positioning, EofFunctionAndEndOfFileRecords) {
     }
 }
 
+// A record shorter than the end-of-file record it replaces (after ENDFILE
+// with option bit 0, or appended before one) leaves none of its bytes.
+TEST_F(Positioning, AShortRecordReplacesAnEndOfFileRecordWhole) {
+    const std::string f = path("short");
+    const uf::Bytes first = {3, 0, 0, 0, 'a', 'b', 'c', 3, 0, 0, 0};
+    const uf::Bytes empty = {0, 0, 0, 0, 0, 0, 0, 0};
+    auto write_empty = [](int unit) {
+        kit::Stmt w(unit);
+        w.flags.iostat();
+        w.items.end();
+        return w.run(for_write_seq);
+    };
+    for (const char *position : {"ASIS", "APPEND"}) {
+        SCOPED_TRACE(position);
+        uf::Bytes start = first;
+        start.insert(start.end(), {1, 0, 0, 0, 0x1a, 1, 0, 0, 0});
+        uf::put_file(f, start);
+        kit::Keys k;
+        k.text(FOR_KEY_POSITION, position);
+        ASSERT_EQ(uf::open_uf(90, f, k, iof_opt_a), 0);
+        if (std::string(position) == "ASIS") {
+            char got[3];
+            kit::Stmt rd(90);
+            rd.flags.iostat();
+            rd.items.chars(got, 3).end();
+            ASSERT_EQ(rd.run(for_read_seq), 0);
+            ASSERT_EQ(uf::position(for_endfile, 90), 0);
+        }
+        ASSERT_EQ(write_empty(90), 0);
+        ASSERT_EQ(uf::close_unit(90), 0);
+        uf::Bytes want = first;
+        want.insert(want.end(), empty.begin(), empty.end());
+        EXPECT_EQ(uf::file_bytes(f), want);
+    }
+}
+
 // Formatted files: BACKSPACE finds the previous line by its terminator,
 // with read-ahead in the buffer and across buffer-sized blocks.
 TEST_F(Positioning, BackspaceOfFormattedLines) {
