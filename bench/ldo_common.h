@@ -1,7 +1,9 @@
 // What compiled code does for OPEN (NEWUNIT=u, FILE=path, STATUS=status),
 // its unformatted form, and CLOSE (u), shared by the benchmarks' own sides.
 #pragma once
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include <vorlix/vorlix.h>
@@ -43,4 +45,10 @@ inline void bench_close(int unit) {
     const For_Value_List vals[] = {0};
     For_Context ctx{};
     for_close(&ctx, unit, 0, keys, vals);
+}
+
+// A timed phase of the work, on stderr as tools/bench.py reads it.
+inline void bench_phase(const char *name, std::chrono::steady_clock::time_point from,
+                        std::chrono::steady_clock::time_point to) {
+    std::fprintf(stderr, "phase %s %.6f\n", name, std::chrono::duration<double>(to - from).count());
 }

@@ -12,6 +12,12 @@ and, when installed, LLVM flang (flang-new-19 -O2). Runs are interleaved,
 medians reported, and every run's output is checked to hold the same values
 as the first peer's.
 
+A program may also report phases of its work on stderr ('phase NAME
+SECONDS'); their medians are shown too. A directory holding a file raw
+(one word: big or small) also runs bench_raw_io in that mode, the file
+system's own bandwidth for the same bytes, whose phases are set against
+ours.
+
 usage: tools/bench.py [--runs N] [--count N] [names...]"""
 import argparse
 import os
@@ -62,6 +68,12 @@ def build_ours(names):
     return {n: os.path.join(BUILD, 'bench', n, f'bench_{n}') for n in names}
 
 
+def build_raw():
+    subprocess.run(['cmake', '--build', BUILD, '--target', 'bench_raw_io'], check=True,
+                   stdout=subprocess.DEVNULL)
+    return os.path.join(BUILD, 'bench', 'raw_io', 'bench_raw_io')
+
+
 def build_peers(name, tmp):
     src = os.path.join(ROOT, 'bench', name, 'peer.f90')
     peers = {}
@@ -76,9 +88,18 @@ def build_peers(name, tmp):
 
 
 def timed(cmd, cwd):
+    """Wall time of the run, and the phases it reported on stderr as lines
+    'phase NAME SECONDS' (the parts of the work it timed itself)."""
     t0 = time.perf_counter()
-    subprocess.run(cmd, check=True, cwd=cwd, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - t0
+    r = subprocess.run(cmd, check=True, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                       text=True)
+    t = time.perf_counter() - t0
+    phases = {}
+    for line in r.stderr.splitlines():
+        f = line.split()
+        if len(f) == 3 and f[0] == 'phase':
+            phases[f[1]] = float(f[2])
+    return t, phases
 
 
 def main():
@@ -90,11 +111,16 @@ def main():
     names = args.names or sorted(d for d in os.listdir(os.path.join(ROOT, 'bench'))
                                  if os.path.exists(os.path.join(ROOT, 'bench', d, 'peer.f90')))
     ours = build_ours(names)
+    raw_exe = build_raw() if any(os.path.exists(os.path.join(ROOT, 'bench', n, 'raw')) for n in names) else None
     rows = []
+    phase_rows = []
     with tempfile.TemporaryDirectory() as tmp:
         for name in names:
             progs = {'ours': ours[name], **build_peers(name, tmp)}
+            raw_file = os.path.join(ROOT, 'bench', name, 'raw')
+            raw_mode = open(raw_file).read().split()[0] if os.path.exists(raw_file) else None
             times = {k: [] for k in progs}
+            phases = {k: {} for k in list(progs) + ['raw']}
             reference = None
             extra = []
             prepare = os.path.join(ROOT, 'bench', name, 'prepare.py')
@@ -104,13 +130,23 @@ def main():
             for _ in range(args.runs):
                 for label, exe in progs.items():
                     out = os.path.join(tmp, f'{name}.{label}.out')
-                    times[label].append(timed([exe, out, str(args.count)] + extra, tmp))
+                    t, ph = timed([exe, out, str(args.count)] + extra, tmp)
+                    times[label].append(t)
+                    for k, v in ph.items():
+                        phases[label].setdefault(k, []).append(v)
                     vals = numbers(out)
                     if reference is None:
                         reference = vals
                     elif not same_values(reference, vals):
                         sys.exit(f'{name}: {label} wrote other values than the first run')
                     os.unlink(out)
+                if raw_mode:
+                    _, ph = timed([raw_exe, os.path.join(tmp, f'{name}.raw'), str(args.count), raw_mode], tmp)
+                    for k, v in ph.items():
+                        phases['raw'].setdefault(k, []).append(v)
+            for label, ph in phases.items():
+                for k, v in ph.items():
+                    phase_rows.append((name, k, label, statistics.median(v)))
             for path in extra:
                 os.unlink(path)
             med = {k: statistics.median(v) for k, v in times.items()}
@@ -122,6 +158,22 @@ def main():
         g = med.get('gfortran', float('nan'))
         f = med.get('flang', float('nan'))
         print(f'{name:<16}{med["ours"]:>10.3f}{g:>12.3f}{f:>10.3f}{ratio:>25.2f}x')
+    if phase_rows:
+        print()
+        print(f'{"phase":<22}{"ours s":>10}{"gfortran s":>12}{"flang s":>10}{"raw s":>10}'
+              f'{"vs faster peer":>16}{"ours / raw":>12}')
+        keys = []
+        for name, k, _, _ in phase_rows:
+            if (name, k) not in keys:
+                keys.append((name, k))
+        for name, k in keys:
+            m = {label: v for n, kk, label, v in phase_rows if n == name and kk == k}
+            o = m.get('ours', float('nan'))
+            peers = [v for label, v in m.items() if label not in ('ours', 'raw')]
+            ratio = min(peers) / o if peers else float('nan')
+            raw = m.get('raw', float('nan'))
+            print(f'{name + " " + k:<22}{o:>10.4f}{m.get("gfortran", float("nan")):>12.4f}'
+                  f'{m.get("flang", float("nan")):>10.4f}{raw:>10.4f}{ratio:>15.2f}x{o / raw:>11.2f}x')
 
 
 if __name__ == '__main__':

@@ -255,9 +255,10 @@ const char *for__forrtl_header()
 
 void for__message_catalog_close()
 {
-    // The once-guard also keeps a later lookup from opening the catalog
-    // again: diagnostics of exit handling use the built-in texts.
-    pthread_once(&catalog_once, open_catalog);
+    // Spending the once-guard keeps a later lookup from opening the
+    // catalog: diagnostics of exit handling use the built-in texts. A
+    // program that never needed a message never opens it at all.
+    pthread_once(&catalog_once, [] {});
     if (!catalog_mode.exchange(false))
         return;
     catclose(message_catalog);

@@ -112,8 +112,8 @@ Found find_record(For_Lub *lub, char *cur, uint64_t *scanned, char **data_end, c
 
 }  // namespace
 
-int for__read_input(int fd, char *buf, uint64_t len, uint64_t *count, For_Lub *lub) {
-    uint64_t chunk = lub && lub->lub_block_size ? lub->lub_block_size : for_default_block;
+int for__read_input(int fd, char *buf, uint64_t len, uint64_t *count, For_Lub *lub, uint64_t chunk) {
+    if (chunk == 0) chunk = lub && lub->lub_block_size ? lub->lub_block_size : for_default_block;
     bool positionable = lub && (lub->lub_flags & lubf::positionable);
     uint64_t total = 0;
     while (total < len) {

@@ -31,6 +31,11 @@ enum For_Rec_State : uint8_t { rec_idle = 0, rec_output = 1, rec_input = 2 };
 // Largest single read or write when the unit gives no block size.
 constexpr uint64_t for_default_block = 131072;
 
+// Largest single read or write straight between a program's variable and
+// the file: cutting those into block-sized calls only costs system calls,
+// and the kernel moves little more than 2 GiB in one call anyway.
+constexpr uint64_t for_direct_chunk = uint64_t{1} << 30;
+
 // Writing into a record an internal file does not have ("internal file
 // overflow").
 constexpr int for_ifile_overflow = 629;
@@ -100,7 +105,9 @@ int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted);
 // Reads up to `len` bytes: 1 with *count (0 at end of file), 0 on a read
 // error (errno set). A positionable descriptor is read until `len` or end
 // of file; anything else returns after one successful read (a line).
-int for__read_input(int fd, char *buf, uint64_t len, uint64_t *count, For_Lub *lub);
+// Each read(2) asks for at most `chunk` bytes (0: the unit's block size).
+int for__read_input(int fd, char *buf, uint64_t len, uint64_t *count, For_Lub *lub,
+                    uint64_t chunk = 0);
 
 // Finds the next sequential formatted record: afterwards the record's data
 // is [lub_rec_start, lub_buf_limit) and lub_buf_ptr is at its start.

@@ -92,7 +92,7 @@ int64_t take(For_Lub *lub, char *dst, uint64_t n) {
         if (a == 0) {
             if (n >= direct_from(lub)) {
                 uint64_t c = 0;
-                if (!for__read_input(lub->lub_fd, dst, n, &c, lub)) return -1;
+                if (!for__read_input(lub->lub_fd, dst, n, &c, lub, for_direct_chunk)) return -1;
                 if (c == 0) break;
                 dst += c;
                 n -= c;

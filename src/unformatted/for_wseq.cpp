@@ -76,7 +76,7 @@ int drain(For_Lub *lub) {
 }
 
 int write_now(For_Lub *lub, const char *p, uint64_t n) {
-    return for__write_all(lub->lub_fd, p, n, block_of(lub)) != 0 ? write_failed(lub) : 0;
+    return for__write_all(lub->lub_fd, p, n, for_direct_chunk) != 0 ? write_failed(lub) : 0;
 }
 
 // -- VARIABLE records written while they are built -----------------------
