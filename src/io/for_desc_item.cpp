@@ -49,13 +49,6 @@ const For_Dsc_Itm for__dsc_itm_table[71] = {
 #undef R
 };
 
-bool for__type_is_complex(int type) {
-    switch (type) {
-    case 28: case 29: case 31: case 40: case 42: case 43: case 44: case 52: return true;
-    default: return false;
-    }
-}
-
 bool for__item_int(const For_Item &item, int64_t *value) {
     const void *p = item.addr;
     if (!p) return false;

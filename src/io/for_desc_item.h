@@ -41,13 +41,48 @@ struct For_Dsc_Itm {
 };
 extern const For_Dsc_Itm for__dsc_itm_table[71];
 
-bool for__type_is_complex(int type);
+inline bool for__type_is_complex(int type) {
+    switch (type) {
+    case 28: case 29: case 31: case 40: case 42: case 43: case 44: case 52: return true;
+    default: return false;
+    }
+}
 
 // Reads one item and advances both cursors past it. 0, or 48 for a list
 // that cannot be read (null cursor, bad type or form), or 8 for a code
 // that no compiler produces (forms 2 and 9, unassigned type codes).
 int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
                        For_Shape *shape);
+
+// As for__desc_ret_item, with the common cases (an end marker, a scalar
+// of fixed size by address) decided here, so that the walk of a short list
+// costs no call.
+inline int for__desc_next(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
+                          For_Shape *shape) {
+    const For_Dsc_Lst *d = dsc ? *dsc : nullptr;
+    if (d && item && shape) {
+        const int type = d[0];
+        if (type == FOR_TYPE_END_STMT || type == FOR_TYPE_END_GROUP) {
+            item->type = type;
+            *dsc = d + 2;
+            return 0;
+        }
+        if (d[1] == FOR_FORM_ADDR && type <= FOR_TYPE_MAX && val && *val &&
+            for__dsc_itm_table[type].size > 0 && !for__type_is_complex(type)) {
+            const int64_t size = for__dsc_itm_table[type].size;
+            const For_Value_List *v = *val;
+            *item = For_Item{reinterpret_cast<void *>(v[0]), size, type, FOR_FORM_ADDR, size, size,
+                             0, nullptr};
+            shape->form = FOR_FORM_ADDR;
+            shape->rank = 0;
+            shape->base = nullptr;
+            *dsc = d + 2;
+            *val = v + 1;
+            return 0;
+        }
+    }
+    return for__desc_ret_item(dsc, val, item, shape);
+}
 
 // Reads one control-list keyword item: the item, its keyword code, a pad.
 int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,

@@ -84,7 +84,7 @@ int for__stmt_transfer(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value
     for (;;) {
         For_Item item;
         For_Shape shape;
-        int s = for__desc_ret_item(&dsc, &val, &item, &shape);
+        int s = for__desc_next(&dsc, &val, &item, &shape);
         if (s != 0) return for__stmt_fail(lub, s);
         if (item.type == FOR_TYPE_END_GROUP) return 0;
         if (item.type == FOR_TYPE_END_STMT) return for__stmt_end(lub, xfer.finish(lub));

@@ -1,6 +1,7 @@
 #include "runtime/for_threadstor.h"
 
 #include "runtime/for_vm.h"
+#include "units/for_lub_mgt.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -15,9 +16,31 @@ thread_local For_Thread_Storage tls_storage __attribute__((tls_model("initial-ex
 thread_local uint32_t tls_tid __attribute__((tls_model("initial-exec"))) = 0;
 }  // namespace
 
-For_Thread_Storage::~For_Thread_Storage() { for__free_vm(ifile_spare); }
+void For_Thread_Storage::release() {
+    for__free_vm(ifile_spare);
+    ifile_spare = nullptr;
+    for (Cached_Unit &c : unit_cache) {
+        if (c.lub) for__lub_unpin(c.lub);
+        c.lub = nullptr;
+    }
+    cleanup_armed = false;
+}
 
 For_Thread_Storage &for__thread_storage() { return tls_storage; }
+
+namespace {
+pthread_key_t cleanup_key;
+pthread_once_t cleanup_once = PTHREAD_ONCE_INIT;
+void cleanup(void *p) { static_cast<For_Thread_Storage *>(p)->release(); }
+void make_cleanup_key() { pthread_key_create(&cleanup_key, cleanup); }
+}  // namespace
+
+void for__thread_storage_owns(For_Thread_Storage &ts) {
+    if (ts.cleanup_armed) return;
+    ts.cleanup_armed = true;
+    pthread_once(&cleanup_once, make_cleanup_key);
+    pthread_setspecific(cleanup_key, &ts);
+}
 
 namespace {
 // A forked child is a new thread of its own: forget the parent's id.

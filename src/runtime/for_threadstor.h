@@ -19,14 +19,29 @@ static_assert(sizeof(For_Last_Error) == 84);
 
 // Per thread: internal files and the last error belong to the statement
 // that a thread runs, so parallel internal WRITEs never see each other.
+constexpr int for_unit_cache_size = 4;
+
 struct For_Thread_Storage {
     For_Lub *ifile_top;       // innermost internal-file unit of this thread
     For_Lub *ifile_spare;     // a freed internal-file block kept for reuse
     For_Last_Error last_error;
-    ~For_Thread_Storage();    // gives the spare block back when the thread ends
+    // Hashed units this thread used last, each pinned by a reference, so
+    // that acquiring them again skips the bucket (units table).
+    struct Cached_Unit {
+        For_Lub *lub;
+        int unit;
+    } unit_cache[for_unit_cache_size];
+    uint32_t unit_cache_next;
+    bool cleanup_armed;
+    // Gives the spare block and the pins back (at the thread's end).
+    void release();
 };
 
+// Trivially destructible on purpose: the static TLS model then reaches it
+// without a call. What it owns is given back at the thread's end once the
+// thread has called for__thread_storage_owns.
 For_Thread_Storage &for__thread_storage();
+void for__thread_storage_owns(For_Thread_Storage &ts);
 
 // Process-wide block: the state of the standard random-number generator is
 // deliberately shared by all threads, as programs expect one sequence.

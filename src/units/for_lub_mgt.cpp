@@ -283,8 +283,47 @@ bool wait_pinned(For_Lub *b, Slot_Guard &g, uint32_t me) {
     return true;
 }
 
+// The thread's cache of hashed blocks. A cached block is pinned by a
+// reference, so it stays valid memory after another thread closes the
+// unit; its unit number never changes. Holding it is then one
+// compare-and-swap, without the bucket guard; a block found closed once
+// held is given back and forgotten.
+For_Lub *cached_block(For_Thread_Storage &ts, int unit) {
+    for (const auto &c : ts.unit_cache)
+        if (c.lub && c.unit == unit) return c.lub;
+    return nullptr;
+}
+
+void forget_cached(For_Thread_Storage &ts, For_Lub *b) {
+    for (auto &c : ts.unit_cache)
+        if (c.lub == b) {
+            c.lub = nullptr;
+            drop_ref(b);
+        }
+}
+
+// Called while the caller holds `b`, which is therefore not closed.
+void cache_block(For_Thread_Storage &ts, For_Lub *b, int unit) {
+    if (cached_block(ts, unit)) return;
+    for__thread_storage_owns(ts);
+    b->lub_refs.fetch_add(1, std::memory_order_relaxed);
+    auto &c = ts.unit_cache[ts.unit_cache_next++ % for_unit_cache_size];
+    if (c.lub) drop_ref(c.lub);
+    c = {b, unit};
+}
+
 int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t me,
                    bool newunit_ok) {
+    For_Thread_Storage &ts = for__thread_storage();
+    if (For_Lub *b = cached_block(ts, unit)) {
+        if (lub_lock::try_take(b->lub_owner_thread, me)) {
+            if (!(b->lub_stmt_flags & lubs::deallocating))
+                return finish_acquire(b, out, ctx, op, Hold::taken, true);
+            lub_lock::give(b->lub_owner_thread);
+            forget_cached(ts, b);
+        }
+        // Held by this thread or another: the bucket path sorts that out.
+    }
     For_Lub_Slot &slot = for__lub_table[for__lub_slot_index(unit)];
     for (;;) {
         Slot_Guard g(slot);
@@ -294,12 +333,14 @@ int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t m
             bool wait;
             Hold how = try_hold(b, op, me, &wait);
             if (!wait) {
+                if (how == Hold::taken) cache_block(ts, b, unit);
                 g.unlock();
                 if (int s = hold_status(how)) return s;
                 return finish_acquire(b, out, ctx, op, how, true);
             }
             // Closed while we waited: start over, as on a fresh unit.
             if (!wait_pinned(b, g, me)) continue;
+            cache_block(ts, b, unit);
             return finish_acquire(b, out, ctx, op, Hold::taken, true);
         }
         if (unit < -6 && !newunit_ok) return 32;
@@ -314,6 +355,7 @@ int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t m
             b->lub_hash_next = slot.slot_lub.load(std::memory_order_relaxed);
             slot.slot_lub.store(b, std::memory_order_release);
         }
+        cache_block(ts, b, unit);
         g.unlock();
         for__l_exit_hand_decl.store(1, std::memory_order_relaxed);
         return finish_acquire(b, out, ctx, op, Hold::taken, false);
@@ -346,6 +388,7 @@ int release_internal(For_Lub *top) {
     for__lub_free_owned(top);
     lub_lock::give(top->lub_owner_thread);
     if (!ts.ifile_spare) {
+        for__thread_storage_owns(ts);
         ts.ifile_spare = top;
     } else {
         free_block(top);
@@ -379,6 +422,8 @@ void for__lub_reset(For_Lub *b) {
     b->lub_a_fmt_isb = b->lub_a_ldir_isb = isb;
     if (for__is_preconnected_block(b)) b->lub_flags = lubf::preconnected;
 }
+
+void for__lub_unpin(For_Lub *lub) { drop_ref(lub); }
 
 int for__lub_slot_index(int unit) {
     uint32_t i = encoded(unit);

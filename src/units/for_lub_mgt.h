@@ -62,6 +62,10 @@ void for__release_newunit(int unit);
 
 void for__preconnected_units_create();
 
+// Drops a reference that pins a hashed block (a thread's unit cache); the
+// block is freed with the last one.
+void for__lub_unpin(For_Lub *lub);
+
 // True for the seven static blocks of the console units.
 bool for__is_preconnected_block(const For_Lub *lub);
 
