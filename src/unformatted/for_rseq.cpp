@@ -58,9 +58,16 @@ void start_input(For_Lub *lub) {
 
 // Makes at least `n` bytes (a few: framing) available at lub_ra_next.
 // Returns how many are (fewer at the end of the file), or -1 (errno set).
-int64_t fill(For_Lub *lub, uint64_t n) {
+int64_t fill_more(For_Lub *lub, uint64_t n);
+
+inline int64_t fill(For_Lub *lub, uint64_t n) {
     uint64_t a = avail(lub);
     if (a >= n) return static_cast<int64_t>(a);
+    return fill_more(lub, n);
+}
+
+int64_t fill_more(For_Lub *lub, uint64_t n) {
+    uint64_t a = avail(lub);
     if (lub->lub_ra_next != lub->lub_buf) {
         std::memmove(lub->lub_buf, lub->lub_ra_next, a);
         lub->lub_ra_next = lub->lub_buf_ptr = lub->lub_buf;
@@ -105,7 +112,7 @@ int64_t take(For_Lub *lub, char *dst, uint64_t n) {
             continue;
         }
         uint64_t k = std::min(a, n);
-        std::memcpy(dst, lub->lub_ra_next, k);
+        for__copy_item(dst, lub->lub_ra_next, k);
         consume(lub, k);
         dst += k;
         n -= k;

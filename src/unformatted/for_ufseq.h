@@ -10,6 +10,7 @@
 // data; STREAM_LF/CR/CRLF: the data and the terminator.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "units/for_lub.h"
 
@@ -57,8 +58,27 @@ constexpr unsigned char for_seg_eof_record[4] = {0x01, 0x00, 0x1a, 0x00};
 inline bool for__eof_records(const For_Lub *lub) { return (lub->lub_flags & 1) != 0; }
 
 // Reads a 4-byte marker in the unit's byte order.
-int32_t for__get_marker(const For_Lub *lub, const unsigned char *p);
-void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v);
+inline int32_t for__get_marker(const For_Lub *lub, const unsigned char *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if (lub->lub_flags & lubf::big_endian) v = __builtin_bswap32(v);
+    return static_cast<int32_t>(v);
+}
+
+inline void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v) {
+    auto u = static_cast<uint32_t>(v);
+    if (lub->lub_flags & lubf::big_endian) u = __builtin_bswap32(u);
+    std::memcpy(p, &u, 4);
+}
+
+// Copies an item's bytes; the common scalar sizes without a call.
+inline void for__copy_item(char *dst, const char *src, uint64_t n) {
+    switch (n) {
+    case 4: std::memcpy(dst, src, 4); return;
+    case 8: std::memcpy(dst, src, 8); return;
+    default: std::memcpy(dst, src, n);
+    }
+}
 
 // Writes a one-record VARIABLE, SEGMENTED, FIXED or STREAM record of the
 // given bytes at the current position, framed as the unit frames records

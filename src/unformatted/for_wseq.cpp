@@ -342,7 +342,7 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
             }
         }
         if (n <= room) {
-            std::memcpy(lub->lub_buf_ptr, p, n);
+            for__copy_item(lub->lub_buf_ptr, p, n);
             lub->lub_buf_ptr += n;
             return 0;
         }
@@ -443,19 +443,6 @@ int apply_pos(For_Lub *lub) {
 }
 
 }  // namespace
-
-int32_t for__get_marker(const For_Lub *lub, const unsigned char *p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    if (lub->lub_flags & lubf::big_endian) v = __builtin_bswap32(v);
-    return static_cast<int32_t>(v);
-}
-
-void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v) {
-    auto u = static_cast<uint32_t>(v);
-    if (lub->lub_flags & lubf::big_endian) u = __builtin_bswap32(u);
-    std::memcpy(p, &u, 4);
-}
 
 uint64_t for__seg_data_max(const For_Lub *lub) {
     uint64_t by_recl = lub->lub_rec_len > 4 ? lub->lub_rec_len - 4 : 1;
