@@ -144,8 +144,14 @@ int previous_record(For_Lub *lub, off_t p, off_t *start) {
             *start = p - 1;
             return 0;
         }
-        if (lub->lub_flags & lubf::recl_defaulted) return 23;
-        *start = p > static_cast<off_t>(lub->lub_rec_len) ? p - static_cast<off_t>(lub->lub_rec_len) : 0;
+        if ((lub->lub_flags & lubf::recl_defaulted) || lub->lub_rec_len == 0) return 23;
+        {
+            // Back to the start of the RECL-sized record the position is
+            // in, or of the one before when it is at a record's start.
+            const auto len = static_cast<off_t>(lub->lub_rec_len);
+            off_t into = p % len;
+            *start = p - (into != 0 ? into : len);
+        }
         return 0;
     default: return 23;
     }

@@ -291,6 +291,51 @@ TEST_F(Positioning, AShortRecordReplacesAnEndOfFileRecordWhole) {
     }
 }
 
+// Unformatted STREAM records with a RECL have no framing: BACKSPACE goes
+// back to the start of the RECL-sized record the unit is in, or of the one
+// before when it stands at a record's start.
+TEST_F(Positioning, BackspaceOfStreamRecordsWithARecl) {
+    const std::string f = path("streamrecl");
+    uf::Bytes bytes(24);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i);
+    uf::put_file(f, bytes);
+    kit::Keys k;
+    k.text(FOR_KEY_RECORDTYPE, "STREAM").value(FOR_KEY_RECL, 2);  // 8 bytes
+    ASSERT_EQ(uf::open_uf(91, f, k), 0);
+    auto read_first = [](int unit, int n) {
+        std::vector<unsigned char> b(static_cast<size_t>(n), 0xff);
+        kit::Stmt rd(unit);
+        rd.flags.iostat();
+        rd.items.chars(reinterpret_cast<char *>(b.data()), b.size()).end();
+        int s = rd.run(for_read_seq);
+        return s == 0 ? static_cast<int>(b[0]) : -100 + s;
+    };
+    struct Step {
+        const char *what;
+        int read_n;     // bytes to read first (0: none)
+        int backspaces;
+        int next_byte;  // the byte a READ finds afterwards
+    } steps[] = {
+        {"inside the second record", 8 + 3, 1, 8},
+        {"at the start of the second record", 8, 1, 0},
+        {"at the start of the third record, twice", 16, 2, 0},
+        {"inside the first record", 5, 1, 0},
+    };
+    for (const Step &st : steps) {
+        SCOPED_TRACE(st.what);
+        ASSERT_EQ(uf::position(for_rewind, 91), 0);
+        if (st.read_n > 8) {
+            ASSERT_EQ(read_first(91, 8), 0);
+            ASSERT_EQ(read_first(91, st.read_n - 8), 8);
+        } else {
+            ASSERT_EQ(read_first(91, st.read_n), 0);
+        }
+        for (int i = 0; i < st.backspaces; ++i) ASSERT_EQ(uf::position(for_backspace, 91), 0);
+        EXPECT_EQ(read_first(91, 1), st.next_byte);
+    }
+    ASSERT_EQ(uf::close_unit(91), 0);
+}
+
 // Formatted files: BACKSPACE finds the previous line by its terminator,
 // with read-ahead in the buffer and across buffer-sized blocks.
 TEST_F(Positioning, BackspaceOfFormattedLines) {
