@@ -4,6 +4,11 @@
 // record types.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -233,6 +238,92 @@ TEST_F(Ufseq, BigEndianMarkersAreGfortrans) {
     ASSERT_EQ(uf::open_uf(61, theirs, k2), 0);
     for (size_t r = 0; r < recs.size(); ++r) EXPECT_TRUE(read_record(61, recs[r], static_cast<int>(r)));
     ASSERT_EQ(uf::close_unit(61), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// At full size: a record of 2147483640 bytes, one more than a subrecord
+// holds, goes out as subrecords of 2147483639 bytes and of 1 byte with the
+// markers -2147483639, 2147483639, then 1, -1. We read it back with an
+// item that crosses the split, and gfortran reads it. The data are zero
+// pages with marks, so the array costs memory only where it is written.
+TEST_F(Ufseq, ARecordOneByteOverTheSubrecordLimitAtFullSize) {
+    constexpr uint64_t n = 2147483640;
+    // In memory: on a disk, 2 GiB of dirty pages wait for writeback.
+    const std::string shm = "/dev/shm";
+    struct statvfs vfs {};
+    if (statvfs(shm.c_str(), &vfs) != 0 || static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize < 2 * n ||
+        uf::available_memory() < 4 * n)
+        GTEST_SKIP() << "needs 4 GiB in /dev/shm and 8 GiB of memory";
+    char templ[] = "/dev/shm/vorlix-bigrec-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string dir = templ;
+    struct Cleanup {
+        std::string d;
+        ~Cleanup() { fs::remove_all(d); }
+    } cleanup{dir};
+    void *m = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(m, MAP_FAILED);
+    auto *a = static_cast<int8_t *>(m);
+    auto mark = [](uint64_t i) { return static_cast<int8_t>(i * 131 % 251 + 1); };
+    // 0-based positions: the start, page edges, the last two bytes of the
+    // first subrecord and the one byte of the second.
+    const uint64_t marks[] = {0, 1, 4095, 4096, n - 4097, 2147483637, 2147483638, n - 1};
+    for (uint64_t i : marks) a[i] = mark(i);
+
+    const std::string f = dir + "/big";
+    ASSERT_EQ(uf::open_uf(60, f), 0);
+    {
+        kit::Stmt w(60);
+        w.flags.iostat();
+        w.items.array(a, n).end();
+        ASSERT_EQ(w.run(for_write_seq), 0);
+    }
+    ASSERT_EQ(uf::close_unit(60), 0);
+    EXPECT_EQ(fs::file_size(f), n + 16);
+    {
+        int fd = open(f.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        auto marker_at = [&](uint64_t off) {
+            int32_t v = 0;
+            EXPECT_EQ(pread(fd, &v, 4, static_cast<off_t>(off)), 4);
+            return v;
+        };
+        EXPECT_EQ(marker_at(0), -2147483639);
+        EXPECT_EQ(marker_at(4 + 2147483639ull), 2147483639);
+        EXPECT_EQ(marker_at(8 + 2147483639ull), 1);
+        EXPECT_EQ(marker_at(12 + 2147483640ull), -1);
+        close(fd);
+    }
+
+    for (uint64_t i : marks) a[i] = 0;
+    int8_t tail[10] = {};
+    ASSERT_EQ(uf::open_uf(61, f), 0);
+    {
+        kit::Stmt rd(61);
+        rd.flags.iostat();
+        rd.items.array(a, n - 10).array(tail, 10).end();
+        ASSERT_EQ(rd.run(for_read_seq), 0);
+    }
+    ASSERT_EQ(uf::close_unit(61), 0);
+    for (uint64_t i : marks) EXPECT_EQ(i < n - 10 ? a[i] : tail[i - (n - 10)], mark(i)) << "byte " << i;
+    for (uint64_t i = 8192; i < n - 10; i += 1 << 24) EXPECT_EQ(a[i], 0) << "byte " << i;
+    munmap(m, n);
+
+    std::string src = "program p\n  integer(1), allocatable :: a(:)\n  integer(8) :: i, k\n"
+                      "  allocate (a(2147483640_8))\n"
+                      "  open (10, file='" + f + "', form='unformatted', status='old')\n"
+                      "  read (10) a\n  k = 0\n  do i = 1, size(a, kind=8)\n    if (a(i) /= 0) k = k + 1\n  end do\n"
+                      "  print '(i0)', k\n";
+    for (uint64_t i : marks) src += "  print '(i0)', a(" + std::to_string(i + 1) + "_8)\n";
+    src += "end program\n";
+    auto out = uf::gfortran_run_flags(src, "-O2");
+    if (!out) GTEST_SKIP() << "gfortran is not installed";
+    std::string want = std::to_string(std::size(marks)) + "\n";
+    for (uint64_t i : marks) want += std::to_string(mark(i)) + "\n";
+    EXPECT_EQ(*out, want);
 }
 
 }  // namespace

@@ -96,6 +96,9 @@ inline int write_record(int unit, const Record &items, int r) {
     return w.run(for_write_seq, for_write_seq_xmit);
 }
 
+// MemAvailable of /proc/meminfo in bytes (0 when unknown).
+uint64_t available_memory();
+
 // gfortran with flags of our choosing (the kit's oracle uses its defaults).
 std::optional<std::string> gfortran_run_flags(const std::string &source, const std::string &flags);
 
