@@ -7,14 +7,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-For_Static_Storage for__static_threadstor_private = {0, {2147483562u, 2147483398u}, {}};
-
-namespace {
 // initial-exec: these are read on every statement; the library is loaded
 // with the program, so the static TLS model is available and avoids a call.
-thread_local For_Thread_Storage tls_storage __attribute__((tls_model("initial-exec"))) = {};
-thread_local uint32_t tls_tid __attribute__((tls_model("initial-exec"))) = 0;
-}  // namespace
+thread_local uint32_t for__tls_tid __attribute__((tls_model("initial-exec"))) = 0;
+thread_local For_Thread_Storage for__tls_storage __attribute__((tls_model("initial-exec"))) = {};
+
+For_Static_Storage for__static_threadstor_private = {0, {2147483562u, 2147483398u}, {}};
 
 void For_Thread_Storage::release() {
     for__free_vm(ifile_spare);
@@ -25,8 +23,6 @@ void For_Thread_Storage::release() {
     }
     cleanup_armed = false;
 }
-
-For_Thread_Storage &for__thread_storage() { return tls_storage; }
 
 namespace {
 pthread_key_t cleanup_key;
@@ -44,15 +40,12 @@ void for__thread_storage_owns(For_Thread_Storage &ts) {
 
 namespace {
 // A forked child is a new thread of its own: forget the parent's id.
-void forget_tid_in_child() { tls_tid = 0; }
+void forget_tid_in_child() { for__tls_tid = 0; }
 [[maybe_unused]] const int atfork_registered = pthread_atfork(nullptr, nullptr, forget_tid_in_child);
 }  // namespace
 
-uint32_t for__thread_id() {
-    uint32_t t = tls_tid;
-    if (t == 0) {
-        t = static_cast<uint32_t>(syscall(SYS_gettid));
-        tls_tid = t;
-    }
+uint32_t for__thread_id_slow() {
+    auto t = static_cast<uint32_t>(syscall(SYS_gettid));
+    for__tls_tid = t;
     return t;
 }

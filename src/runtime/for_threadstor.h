@@ -40,7 +40,8 @@ struct For_Thread_Storage {
 // Trivially destructible on purpose: the static TLS model then reaches it
 // without a call. What it owns is given back at the thread's end once the
 // thread has called for__thread_storage_owns.
-For_Thread_Storage &for__thread_storage();
+extern thread_local For_Thread_Storage for__tls_storage __attribute__((tls_model("initial-exec")));
+inline For_Thread_Storage &for__thread_storage() { return for__tls_storage; }
 void for__thread_storage_owns(For_Thread_Storage &ts);
 
 // Process-wide block: the state of the standard random-number generator is
@@ -53,4 +54,9 @@ struct For_Static_Storage {
 extern For_Static_Storage for__static_threadstor_private;
 
 // A small, stable id of the calling thread (its kernel thread id), never 0.
-uint32_t for__thread_id();
+extern thread_local uint32_t for__tls_tid __attribute__((tls_model("initial-exec")));
+uint32_t for__thread_id_slow();
+inline uint32_t for__thread_id() {
+    uint32_t t = for__tls_tid;
+    return t != 0 ? t : for__thread_id_slow();
+}
