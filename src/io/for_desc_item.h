@@ -84,6 +84,62 @@ inline int for__desc_next(const For_Dsc_Lst **dsc, const For_Value_List **val, F
     return for__desc_ret_item(dsc, val, item, shape);
 }
 
+// The items of a statement that are all plain bytes in one place each
+// (scalars of fixed size, character scalars, contiguous arrays of a
+// fixed-size type), up to the end of the statement within this call: the
+// shape of most unformatted statements, which can then move them without
+// the general item walk.
+struct For_Plain_Items {
+    static constexpr int most = 8;
+    int count;
+    uint64_t total;
+    struct {
+        char *addr;
+        uint64_t length;
+    } item[most];
+};
+
+// False (and nothing read) when the list is not all plain items.
+inline bool for__plain_items(const For_Dsc_Lst *d, const For_Value_List *v, For_Plain_Items *out) {
+    if (!d) return false;
+    int n = 0;
+    uint64_t total = 0;
+    for (;; d += 2) {
+        const int type = d[0];
+        if (type == FOR_TYPE_END_STMT) break;
+        if (n == For_Plain_Items::most || type > FOR_TYPE_MAX || !v) return false;
+        const int64_t size = for__dsc_itm_table[type].size;
+        uint64_t len;
+        switch (d[1]) {
+        case FOR_FORM_ADDR:
+            if (size <= 0) return false;
+            len = static_cast<uint64_t>(size);
+            out->item[n].addr = reinterpret_cast<char *>(v[0]);
+            v += 1;
+            break;
+        case FOR_FORM_CHAR:
+            if (type != FOR_TYPE_CHARACTER) return false;
+            len = v[0];
+            out->item[n].addr = reinterpret_cast<char *>(v[1]);
+            v += 2;
+            break;
+        case FOR_FORM_ARRAY:
+            if (size <= 0) return false;
+            len = v[0];
+            out->item[n].addr = reinterpret_cast<char *>(v[1]);
+            v += 2;
+            break;
+        default: return false;
+        }
+        if (len > (uint64_t{1} << 40)) return false;  // leave the checks of huge items to the walk
+        out->item[n++].length = len;
+        total += len;
+    }
+    out->count = n;
+    out->total = total;
+    return true;
+}
+
 // Reads one control-list keyword item: the item, its keyword code, a pad.
 int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
                            For_Shape *shape, int *keyword);

@@ -196,16 +196,20 @@ int for__iostat_of(int status) {
     }
 }
 
-int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out) {
+int for__stmt_acquire(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out) {
     *out = nullptr;
-    For_IO_Flags f = effective(st.flags);
     // An external entry naming unit -5 continues the thread's innermost
     // internal file (a child statement, or namelist on an internal file).
     int unit = kind.internal ? FOR_UNIT_INTERNAL
                : st.unit == FOR_UNIT_INTERNAL ? FOR_UNIT_INTERNAL_TOP : st.unit;
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, st.ctx, kind.op)) return acquisition_failed(st, s);
+    *out = lub;
+    return 0;
+}
 
+void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub *lub) {
+    For_IO_Flags f = effective(flags);
     // Conditions of this statement only; the next entry rewrites them.
     uint64_t fl = lub->lub_flags & ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor |
                                      lubf::cvterr_quiet);
@@ -225,6 +229,28 @@ int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out
     if (has(f, VORLIX_IOF(46))) sf |= lubs::hi_46;
     sf |= ((f >> 48) & 0xf) << 53;
     lub->lub_stmt_flags = sf;
+    lub->lub_ldir_count = 0;
+    lub->lub_advance = 1;
+    lub->lub_size_addr = nullptr;
+    lub->lub_size_len = 0;
+}
+
+bool for__stmt_has_control_lists(For_IO_Flags flags) { return has_control_lists(effective(flags)); }
+
+int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out) {
+    For_Lub *lub = nullptr;
+    int r = for__stmt_acquire(kind, st, &lub);
+    if (!lub) {
+        *out = nullptr;
+        return r;
+    }
+    return for__stmt_begin_acquired(kind, st, lub, out);
+}
+
+int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub *lub, For_Lub **out) {
+    *out = nullptr;
+    For_IO_Flags f = effective(st.flags);
+    for__stmt_conditions(kind, st.flags, lub);
 
     const For_Dsc_Lst *cd = st.cdsc;
     const For_Value_List *cv = st.cval;
@@ -233,7 +259,6 @@ int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out
         if (int s = apply_keywords(kind, lub, &cd, &cv, f)) return for__stmt_fail(lub, s);
     }
 
-    lub->lub_ldir_count = 0;
     if (!(lub->lub_flags & lubf::opened) && lub->lub_unit != FOR_UNIT_INTERNAL) {
         for__merge_statement_options(lub, f);
         int s = kind.connect ? kind.connect(lub, kind.access, kind.status, kind.form) : 8;
@@ -258,10 +283,6 @@ int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out
             lub->lub_size_len = static_cast<uint64_t>(a.size_len);
         }
         if (s != 0) return for__stmt_fail(lub, s);
-    } else {
-        lub->lub_advance = 1;
-        lub->lub_size_addr = nullptr;
-        lub->lub_size_len = 0;
     }
     *out = lub;
     return 0;

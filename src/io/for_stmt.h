@@ -40,6 +40,21 @@ struct For_Stmt {
 // null) the value the entry returns because the statement is already over.
 int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub **out);
 
+// The same in two steps, for entries that look at the unit before they
+// commit to the general path: acquisition (0 with *out held, or with *out
+// null what the entry returns), then the rest.
+int for__stmt_acquire(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub **out);
+int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub *lub,
+                             For_Lub **out);
+
+// Records the statement's conditions (ERR=, END=, EOR=, IOSTAT= and the
+// other per-statement flags) in the held unit and clears what the last
+// statement left: the part of the start that every statement needs.
+void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub *lub);
+
+// Whether the statement passes control lists (keywords, ADVANCE=, SIZE=).
+bool for__stmt_has_control_lists(For_IO_Flags flags);
+
 // The statement failed with `status` after its unit was acquired: complete
 // it, releasing the unit.
 int for__stmt_fail(For_Lub *lub, int status);

@@ -461,13 +461,65 @@ struct Reader {
 const For_Stmt_Kind read_kind{FOR_OP_READ, false, false, false, "for_rseq",
                               FOR_ACCESS_SEQUENTIAL, 4, 2, for__open_default};
 
+// -- The common statement ------------------------------------------------
+//
+// READ (u) a, b, c with plain items, when the whole next VARIABLE record
+// already lies in the read-ahead with sound markers and holds the items:
+// the items are copied out and the record is stepped over, leaving the
+// unit as the general path would. Anything else (the record's end not yet
+// read, a continued record, a marker that does not match, too few bytes
+// for the items) takes the general path, which also reports the errors.
+bool fast_record(const For_Lub *lub, uint64_t total, uint64_t *length) {
+    constexpr uint64_t must = lubf::opened | lubf::unformatted | lubf::read_ahead;
+    constexpr uint64_t mustnt = lubf::formatted | lubf::write_only | lubf::access_keyed |
+                                lubf::access_direct | lubf::access_stream | lubf::foreign |
+                                lubf::held_records | lubf::eof;
+    const uint64_t fl = lub->lub_flags;
+    if ((fl & (must | mustnt)) != must || rtype(lub) != RT::variable || for__compat_layout(lub) ||
+        for__eof_records(lub) || lub->lub_rec_state != rec_input || !lub->lub_ra_next ||
+        lub->lub_uf_state != 0 || lub->lub_udio_depth != 0)
+        return false;
+    const uint64_t a = avail(lub);
+    if (a < 8) return false;
+    const int32_t m = for__get_marker(lub, cur(lub));
+    if (m < 0) return false;
+    const auto len = static_cast<uint64_t>(m);
+    if (a < len + 8 || total > len || for__get_marker(lub, cur(lub) + 4 + len) != m) return false;
+    *length = len;
+    return true;
+}
+
+void fast_read(For_Lub *lub, const For_Plain_Items &items, uint64_t len) {
+    const char *p = lub->lub_ra_next + 4;
+    for (int i = 0; i < items.count; ++i) {
+        for__copy_item(items.item[i].addr, p, items.item[i].length);
+        p += items.item[i].length;
+    }
+    consume(lub, len + 8);
+    lub->lub_rec_remaining = 0;
+    lub->lub_subrec_len = len;
+    lub->lub_subrec_index = 0;
+    ++lub->lub_record_number;
+}
+
 }  // namespace
 
 VORLIX_API int for_read_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
                             const For_Value_List *val, const For_Dsc_Lst *cdsc,
                             const For_Value_List *cval) {
+    const For_Stmt st{ctx, unit, flags, cdsc, cval};
+    For_Plain_Items items;
+    const bool plain = !for__stmt_has_control_lists(flags) && for__plain_items(dsc, val, &items);
     For_Lub *lub = nullptr;
-    int r = for__stmt_begin(read_kind, {ctx, unit, flags, cdsc, cval}, &lub);
+    int r = for__stmt_acquire(read_kind, st, &lub);
+    if (!lub) return r;
+    uint64_t len = 0;
+    if (plain && fast_record(lub, items.total, &len)) {
+        for__stmt_conditions(read_kind, flags, lub);
+        fast_read(lub, items, len);
+        return for__stmt_end(lub, 0);
+    }
+    r = for__stmt_begin_acquired(read_kind, st, lub, &lub);
     if (!lub) return r;
     int s = for__uf_check(lub);
     if (s == 0 && (lub->lub_flags & lubf::write_only)) s = 39;

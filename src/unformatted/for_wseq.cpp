@@ -433,6 +433,53 @@ struct Writer {
 const For_Stmt_Kind write_kind{FOR_OP_WRITE, true, false, false, "for_wseq",
                                FOR_ACCESS_SEQUENTIAL, 4, 2, for__open_default};
 
+// -- The common statement ------------------------------------------------
+//
+// WRITE (u) a, b, c with plain items on a VARIABLE unit between records,
+// when the record fits in the buffer behind the records held back: it is
+// laid out and framed in one pass, and the unit ends as the general path
+// would leave it. Everything else takes the general path.
+
+bool fast_unit(const For_Lub *lub, uint64_t total) {
+    constexpr uint64_t must = lubf::opened | lubf::unformatted;
+    constexpr uint64_t mustnt = lubf::formatted | lubf::readonly | lubf::access_keyed |
+                                lubf::access_direct | lubf::access_stream | lubf::foreign |
+                                lubf::read_ahead | lubf::truncate_after_write;
+    const uint64_t fl = lub->lub_flags;
+    if ((fl & (must | mustnt)) != must || rtype(lub) != RT::variable || for__compat_layout(lub) ||
+        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0)
+        return false;
+    if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len))
+        return false;
+    const char *base = area_base(lub);
+    return lub->lub_buf && base + total + 8 <= lub->lub_buf + lub->lub_buf_size;
+}
+
+int fast_write(For_Lub *lub, const For_Plain_Items &items) {
+    char *b = area_base(lub);
+    const uint64_t n = items.total;
+    char *p = b + 4;
+    for (int i = 0; i < items.count; ++i) {
+        for__copy_item(p, items.item[i].addr, items.item[i].length);
+        p += items.item[i].length;
+    }
+    for__put_marker(lub, reinterpret_cast<unsigned char *>(b), static_cast<int32_t>(n));
+    for__put_marker(lub, reinterpret_cast<unsigned char *>(p), static_cast<int32_t>(n));
+    lub->lub_flags &= ~(lubf::eof | lubf::at_start);
+    int s = emit(lub, b, n + 8);
+    lub->lub_uf_bytes = n;
+    lub->lub_subrec_index = 0;
+    lub->lub_subrec_room = -1;
+    lub->lub_seg_control = 1;
+    lub->lub_uf_area_len = lub->lub_rec_len;
+    lub->lub_rec_state = rec_idle;
+    lub->lub_uf_state = 0;
+    lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_rec_end = area_base(lub);
+    lub->lub_buf_limit = lub->lub_buf + lub->lub_buf_size - 4;
+    if (s == 0) ++lub->lub_record_number;
+    return s;
+}
+
 // Seeks a stream-access unit to its POS=.
 int apply_pos(For_Lub *lub) {
     if (!(lub->lub_stmt_flags & lubs::pos_given)) return 0;
@@ -509,8 +556,17 @@ int for__uf_check(For_Lub *lub) {
 VORLIX_API int for_write_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
                              const For_Value_List *val, const For_Dsc_Lst *cdsc,
                              const For_Value_List *cval) {
+    const For_Stmt st{ctx, unit, flags, cdsc, cval};
+    For_Plain_Items items;
+    const bool plain = !for__stmt_has_control_lists(flags) && for__plain_items(dsc, val, &items);
     For_Lub *lub = nullptr;
-    int r = for__stmt_begin(write_kind, {ctx, unit, flags, cdsc, cval}, &lub);
+    int r = for__stmt_acquire(write_kind, st, &lub);
+    if (!lub) return r;
+    if (plain && fast_unit(lub, items.total)) {
+        for__stmt_conditions(write_kind, flags, lub);
+        return for__stmt_end(lub, fast_write(lub, items));
+    }
+    r = for__stmt_begin_acquired(write_kind, st, lub, &lub);
     if (!lub) return r;
     int s = for__uf_check(lub);
     if (s == 0) s = apply_pos(lub);
