@@ -235,8 +235,6 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
     lub->lub_size_len = 0;
 }
 
-bool for__stmt_has_control_lists(For_IO_Flags flags) { return has_control_lists(effective(flags)); }
-
 int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out) {
     For_Lub *lub = nullptr;
     int r = for__stmt_acquire(kind, st, &lub);

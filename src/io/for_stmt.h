@@ -52,8 +52,12 @@ int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &stmt, Fo
 // statement left: the part of the start that every statement needs.
 void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub *lub);
 
-// Whether the statement passes control lists (keywords, ADVANCE=, SIZE=).
-bool for__stmt_has_control_lists(For_IO_Flags flags);
+// Whether the statement passes control lists (keywords, ADVANCE=, SIZE=);
+// the high half of the flag word counts only when iof_ext says so.
+inline bool for__stmt_has_control_lists(For_IO_Flags flags) {
+    For_IO_Flags f = (flags & iof_ext) ? flags : (flags & 0xffffffffull);
+    return (f & (iof_keys | iof_advance | iof_size)) != 0;
+}
 
 // The statement failed with `status` after its unit was acquired: complete
 // it, releasing the unit.
