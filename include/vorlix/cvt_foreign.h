@@ -9,7 +9,9 @@
  *   CVT_FOREIGN_BAD_OPTIONS  unknown option bits or two rounding bits
  *                            (nothing stored)
  *   CVT_FOREIGN_OVERFLOW     too large for the target: a limit value stored
- *   CVT_FOREIGN_UNDERFLOW    too small: zero stored (only when asked for)
+ *   CVT_FOREIGN_UNDERFLOW    below the target's smallest normal value: zero
+ *                            stored, or an IEEE subnormal; reported only
+ *                            with CVT_OPT_REPORT_UNDERFLOW, else 0
  *   CVT_FOREIGN_INVALID      NaN, VAX reserved operand, unnormalised IBM or
  *                            invalid Cray input: the target's invalid value
  *   CVT_FOREIGN_POS_INF, CVT_FOREIGN_NEG_INF

@@ -235,6 +235,9 @@ Packed pack_finite(const Format &to, const Value &v, Rounding mode, bool report_
     if (e > static_cast<int32_t>(to.emax)) {
         return {toward_zero ? largest_of(to, v.neg) : overflow_of(to, v.neg), CVT_FOREIGN_OVERFLOW};
     }
+    // Underflow is judged on the rounded result, as overflow is: a value that
+    // rounds to the smallest normal is that normal.  Formats without
+    // subnormals give zero below it, whatever the rounding rule.
     const int32_t uf_status = report_underflow ? CVT_FOREIGN_UNDERFLOW : CVT_FOREIGN_OK;
     if (to.family == Family::ieee && m < u128{1} << (p - 1))  // subnormal or zero
         return {signed_if(to, v.neg, m), uf_status};

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <set>
 #include <sstream>
@@ -248,6 +249,10 @@ const ByteCase kPublished[] = {
     {"cvt_cray_to_ieee_single", kDef, "0000000000000000", 0, "00000000"},
 };
 
+void PrintTo(const ByteCase &c, std::ostream *os) {
+    *os << c.routine << " options " << std::hex << c.options << " in " << c.in;
+}
+
 class ForeignFloatPublished : public ::testing::TestWithParam<ByteCase> {};
 
 TEST_P(ForeignFloatPublished, BytesAndStatus) {
@@ -427,6 +432,11 @@ const ValueCase kBoundaries[] = {
     {"cvt_ieee_double_to_vax_h", kUF, 0x0000000000000001, 0, H(0x3BCF000000000000, 0)},
     {"cvt_ieee_double_to_vax_h", kDef, 0xFFEFFFFFFFFFFFFF, 0, H(0xC400FFFFFFFFFFFF, 0xF000000000000000)},
 };
+
+void PrintTo(const ValueCase &c, std::ostream *os) {
+    *os << c.routine << " options " << std::hex << c.options << " in " << static_cast<uint64_t>(c.in >> 64) << ":"
+        << static_cast<uint64_t>(c.in);
+}
 
 class ForeignFloatBoundaries : public ::testing::TestWithParam<ValueCase> {};
 
