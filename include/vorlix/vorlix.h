@@ -4,6 +4,7 @@
 #include <vorlix/abi.h>
 #include <vorlix/io.h>
 #include <vorlix/cvt.h>
+#include <vorlix/cvt_foreign.h>
 #include <vorlix/diag.h>
 #include <vorlix/runtime.h>
 #include <vorlix/stop.h>
