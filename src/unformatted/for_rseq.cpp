@@ -17,6 +17,7 @@
 
 #include <vorlix/io.h>
 
+#include "cvt/for_cvt_foreign.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
@@ -441,6 +442,18 @@ int end_record(For_Lub *lub) {
     return s;
 }
 
+// The item holds the file's bytes: each element takes the variable's form
+// in place (CONVERT=).
+void convert_read(const For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+    const int64_t part = it.elem_size;
+    const int64_t parts = it.elem_len / part;
+    for__each_element(it, shape, [&](char *p) {
+        for (int64_t k = 0; k < parts; ++k)
+            if (for__cvt_foreign_read(p + k * part, it.type, lub, part) != 0) for__cvt_foreign_failed();
+        return 0;
+    });
+}
+
 struct Reader {
     int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
         int s;
@@ -450,6 +463,9 @@ struct Reader {
         } else {
             s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
         }
+        if (s == 0 && (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
+            for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
+            convert_read(lub, it, shape);
         // The record itself is sound when it is only too short for the
         // items: the next READ starts at the next record, as with gfortran.
         if ((s == 67 || s == 620) && end_record(lub) != 0) return s;

@@ -10,6 +10,7 @@
 
 #include <vorlix/io.h>
 
+#include "cvt/for_cvt_foreign.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "unformatted/for_ufseq.h"
@@ -417,8 +418,35 @@ int finish_record(For_Lub *lub) {
     return s;
 }
 
+// An item whose file form differs from the variable's (CONVERT=): its
+// elements are converted into scratch space, which goes into the record
+// a few kilobytes at a time; the program's variable is only read.
+int put_converted(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+    const int64_t part = it.elem_size;  // a complex value converts part by part
+    const int64_t parts = part > 0 ? it.elem_len / part : 0;
+    alignas(16) char scratch[4096];
+    uint64_t used = 0;
+    const auto step = static_cast<uint64_t>(part);
+    int s = for__each_element(it, shape, [&](char *p) {
+        for (int64_t k = 0; k < parts; ++k) {
+            if (used + step > sizeof scratch) {
+                if (int e = put_bytes(lub, scratch, used, step)) return e;
+                used = 0;
+            }
+            if (for__cvt_foreign_write(p + k * part, it.type, part, lub, scratch + used) != 0)
+                for__cvt_foreign_failed();
+            used += step;
+        }
+        return 0;
+    });
+    return s != 0 ? s : put_bytes(lub, scratch, used, step);
+}
+
 struct Writer {
     int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+        if ((lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
+            for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
+            return put_converted(lub, it, shape);
         uint64_t elem = static_cast<uint64_t>(it.elem_size > 0 ? it.elem_size : 1);
         if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
             auto len = static_cast<uint64_t>(it.elem_len);
