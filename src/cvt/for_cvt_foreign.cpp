@@ -136,4 +136,56 @@ int for__cvt_foreign_write(const void *elem, int type, int64_t size, const For_L
     return s;
 }
 
+bool for__cvt_foreign_reverse_only(int type, const For_Lub *lub, bool output) {
+    if (integral(type)) return big_endian(lub);
+    Class c = class_of(type);
+    if (c < 0 || !reversed(lub, c)) return false;
+    if (c == no_routine || c == ieee_x) return true;
+    return !(output ? write_routine[code_of(lub)][c] : read_routine[c][code_of(lub)]);
+}
+
+void for__reverse_elements(void *dst, const void *src, uint64_t count, int64_t size) {
+    auto *d = static_cast<unsigned char *>(dst);
+    const auto *s = static_cast<const unsigned char *>(src);
+    const auto n = static_cast<size_t>(size);
+    for (uint64_t i = 0; i < count; ++i, d += n, s += n) {
+        switch (size) {
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, s, 2);
+            v = __builtin_bswap16(v);
+            std::memcpy(d, &v, 2);
+            break;
+        }
+        case 4: {
+            uint32_t v;
+            std::memcpy(&v, s, 4);
+            v = __builtin_bswap32(v);
+            std::memcpy(d, &v, 4);
+            break;
+        }
+        case 8: {
+            uint64_t v;
+            std::memcpy(&v, s, 8);
+            v = __builtin_bswap64(v);
+            std::memcpy(d, &v, 8);
+            break;
+        }
+        case 16: {
+            uint64_t lo, hi;
+            std::memcpy(&lo, s, 8);
+            std::memcpy(&hi, s + 8, 8);
+            lo = __builtin_bswap64(lo);
+            hi = __builtin_bswap64(hi);
+            std::memcpy(d, &hi, 8);
+            std::memcpy(d + 8, &lo, 8);
+            break;
+        }
+        default:
+            if (d != s) std::memcpy(d, s, n);
+            reverse(d, size);
+        }
+    }
+}
+
 void for__cvt_foreign_failed() { for__issue_diagnostic(95, 0); }

@@ -23,6 +23,14 @@ int for__cvt_foreign_read(void *elem, int type, const For_Lub *lub, int64_t size
 // then holds the format's special value for it).
 int for__cvt_foreign_write(const void *elem, int type, int64_t size, const For_Lub *lub, void *out);
 
+// Whether the only change to elements of `type` in this direction is the
+// reversal of their bytes: the transfer then reverses whole runs of them.
+bool for__cvt_foreign_reverse_only(int type, const For_Lub *lub, bool output);
+
+// Copies `count` elements of `size` bytes (1, 2, 4, 8 or 16) from `src` to
+// `dst` with the bytes of each reversed; `dst` may be `src`.
+void for__reverse_elements(void *dst, const void *src, uint64_t count, int64_t size);
+
 // Issues the info diagnostic of a 95 from the element conversions; the
 // statement goes on with the next element.
 void for__cvt_foreign_failed();

@@ -447,6 +447,13 @@ int end_record(For_Lub *lub) {
 void convert_read(const For_Lub *lub, const For_Item &it, const For_Shape &shape) {
     const int64_t part = it.elem_size;
     const int64_t parts = it.elem_len / part;
+    if (for__cvt_foreign_reverse_only(it.type, lub, false)) {
+        for__each_element(it, shape, [&](char *p) {
+            for__reverse_elements(p, p, static_cast<uint64_t>(parts), part);
+            return 0;
+        });
+        return;
+    }
     for__each_element(it, shape, [&](char *p) {
         for (int64_t k = 0; k < parts; ++k)
             if (for__cvt_foreign_read(p + k * part, it.type, lub, part) != 0) for__cvt_foreign_failed();

@@ -427,6 +427,19 @@ int put_converted(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
     alignas(16) char scratch[4096];
     uint64_t used = 0;
     const auto step = static_cast<uint64_t>(part);
+    if (shape.form != FOR_FORM_SECTION && shape.form != FOR_FORM_SECTION_ELEN &&
+        for__cvt_foreign_reverse_only(it.type, lub, true)) {
+        // A contiguous item whose bytes are only reversed: whole runs at once.
+        const uint64_t parts_total = static_cast<uint64_t>(it.length) / step;
+        const char *p = static_cast<const char *>(it.addr);
+        for (uint64_t done = 0; done < parts_total;) {
+            uint64_t k = std::min<uint64_t>(parts_total - done, sizeof scratch / step);
+            for__reverse_elements(scratch, p + done * step, k, part);
+            if (int e = put_bytes(lub, scratch, k * step, step)) return e;
+            done += k;
+        }
+        return 0;
+    }
     int s = for__each_element(it, shape, [&](char *p) {
         for (int64_t k = 0; k < parts; ++k) {
             if (used + step > sizeof scratch) {
