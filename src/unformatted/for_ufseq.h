@@ -71,9 +71,11 @@ inline void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v) {
     std::memcpy(p, &u, 4);
 }
 
-// Copies an item's bytes; the common scalar sizes without a call.
+// Copies an item's bytes; the common scalar sizes without a call. An
+// empty array may have no storage at all.
 inline void for__copy_item(char *dst, const char *src, uint64_t n) {
     switch (n) {
+    case 0: return;
     case 4: std::memcpy(dst, src, 4); return;
     case 8: std::memcpy(dst, src, 8); return;
     default: std::memcpy(dst, src, n);
