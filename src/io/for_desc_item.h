@@ -91,8 +91,8 @@ inline int for__desc_next(const For_Dsc_Lst **dsc, const For_Value_List **val, F
 // the general item walk.
 struct For_Plain_Items {
     static constexpr int most = 8;
-    int count;
-    uint64_t total;
+    int count = 0;
+    uint64_t total = 0;
     struct {
         char *addr;
         uint64_t length;
