@@ -350,18 +350,12 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len) {
         after_write(lub);
         return 0;
     }
+    if (for__hold_output(lub, data, len)) return 1;
     char *buf_end = lub->lub_buf + lub->lub_buf_size;
     bool own = lub->lub_buf && data >= lub->lub_buf && data < buf_end;
     if (own) {
         char *next_free = held ? lub->lub_user_buf : lub->lub_buf;
         bool contiguous = data == next_free;
-        bool buffering = (lub->lub_flags & lubf::output_buffered) && !(lub->lub_flags & lubf::no_buffering);
-        if (buffering && contiguous &&
-            static_cast<uint64_t>(buf_end - (data + len)) >= 2 * lub->lub_rec_len) {
-            lub->lub_user_buf = const_cast<char *>(data) + len;
-            lub->lub_flags |= lubf::held_records;
-            return 1;
-        }
         if (contiguous && held) {
             // The held records and this one go out together.
             uint64_t all = static_cast<uint64_t>(data + len - lub->lub_buf);

@@ -82,6 +82,21 @@ int for__new_line_break_record(For_Lub *lub);
 // -1 a write failed (errno set).
 int for__write_output(For_Lub *lub, const char *data, uint64_t len);
 
+// The case of for__write_output that the statements meet most, decided
+// inline: the unit's own record, built at the free end of its buffer, is
+// held back while buffering is on and room for more stays behind it.
+inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
+    const uint64_t fl = lub->lub_flags;
+    const char *next_free = (fl & lubf::held_records) ? lub->lub_user_buf : lub->lub_buf;
+    const char *buf_end = lub->lub_buf + lub->lub_buf_size;
+    if (!lub->lub_buf || data != next_free || !(fl & lubf::output_buffered) || (fl & lubf::no_buffering) ||
+        static_cast<uint64_t>(buf_end - (data + len)) < 2 * lub->lub_rec_len)
+        return false;
+    lub->lub_user_buf = const_cast<char *>(data) + len;
+    lub->lub_flags = fl | lubf::held_records;
+    return true;
+}
+
 // Writes everything, in pieces of at most `chunk` bytes, repeating short
 // writes and writes interrupted by a signal. 0 or -1 (errno set).
 int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk);

@@ -507,7 +507,7 @@ int fast_write(For_Lub *lub, const For_Plain_Items &items) {
     for__put_marker(lub, reinterpret_cast<unsigned char *>(b), static_cast<int32_t>(n));
     for__put_marker(lub, reinterpret_cast<unsigned char *>(p), static_cast<int32_t>(n));
     lub->lub_flags &= ~(lubf::eof | lubf::at_start);
-    int s = emit(lub, b, n + 8);
+    int s = for__hold_output(lub, b, n + 8) ? 0 : emit(lub, b, n + 8);
     lub->lub_uf_bytes = n;
     lub->lub_subrec_index = 0;
     lub->lub_subrec_room = -1;

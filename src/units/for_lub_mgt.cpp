@@ -155,9 +155,10 @@ int process_existing_lub(For_Lub *b, int op) {
     }
 }
 
-// The common end of every successful acquisition of a held block.
-int finish_acquire(For_Lub *b, For_Lub **out, For_Context *ctx, int op, Hold how,
-                   bool existed) {
+// The common end of every successful acquisition of a held block; inlined,
+// so that each caller keeps only the branches of its own kind of hold.
+[[gnu::always_inline]] inline int finish_acquire(For_Lub *b, For_Lub **out, For_Context *ctx, int op,
+                                                 Hold how, bool existed) {
     *out = b;
     if (how == Hold::nested) {
         // An inspection inside the holder's own statement: the statement's
@@ -179,7 +180,7 @@ int finish_acquire(For_Lub *b, For_Lub **out, For_Context *ctx, int op, Hold how
     else if (op != FOR_OP_INQUIRE && op != FOR_OP_WAIT && op != FOR_OP_EOF)
         b->lub_stmt_flags &= ~lubs::rewind_note;
     b->lub_op = static_cast<uint8_t>(op == FOR_OP_OPEN ? FOR_OP_FDOPEN : op);
-    if (existed) {
+    if (existed && b->lub_tty_pair) {
         int s = process_existing_lub(b, op);
         if (s != 0) {
             for__release_lub(b);
