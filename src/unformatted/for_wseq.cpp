@@ -479,7 +479,8 @@ const For_Stmt_Kind write_kind{FOR_OP_WRITE, true, false, false, "for_wseq",
 // WRITE (u) a, b, c with plain items on a VARIABLE unit between records,
 // when the record fits in the buffer behind the records held back: it is
 // laid out and framed in one pass, and the unit ends as the general path
-// would leave it. Everything else takes the general path.
+// would leave it. Everything else (asynchronous units and child
+// statements among them) takes the general path.
 
 bool fast_unit(const For_Lub *lub, uint64_t total) {
     constexpr uint64_t must = lubf::opened | lubf::unformatted;
@@ -488,7 +489,7 @@ bool fast_unit(const For_Lub *lub, uint64_t total) {
                                 lubf::read_ahead | lubf::truncate_after_write;
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || rtype(lub) != RT::variable || for__compat_layout(lub) ||
-        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0)
+        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
         return false;
     if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len))
         return false;
