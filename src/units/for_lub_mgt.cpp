@@ -316,15 +316,6 @@ void cache_block(For_Thread_Storage &ts, For_Lub *b, int unit) {
 int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t me,
                    bool newunit_ok) {
     For_Thread_Storage &ts = for__thread_storage();
-    if (For_Lub *b = cached_block(ts, unit)) {
-        if (lub_lock::try_take(b->lub_owner_thread, me)) {
-            if (!(b->lub_stmt_flags & lubs::deallocating))
-                return finish_acquire(b, out, ctx, op, Hold::taken, true);
-            lub_lock::give(b->lub_owner_thread);
-            forget_cached(ts, b);
-        }
-        // Held by this thread or another: the bucket path sorts that out.
-    }
     For_Lub_Slot &slot = for__lub_table[for__lub_slot_index(unit)];
     for (;;) {
         Slot_Guard g(slot);
@@ -455,9 +446,9 @@ int for__create_lub(int unit, For_Lub **out) {
     return 0;
 }
 
-int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
-    if (!out) return 8;
-    *out = nullptr;
+namespace {
+// Every acquisition the common case below does not settle.
+[[gnu::noinline]] int acquire_any(int unit, For_Lub **out, For_Context *ctx, int op) {
     bool newunit_ok = op == FOR_OP_OPEN_NEWUNIT || op == FOR_OP_FDOPEN_NEWUNIT;
     if (op == FOR_OP_OPEN_NEWUNIT) op = FOR_OP_OPEN;
     if (op == FOR_OP_FDOPEN_NEWUNIT) op = FOR_OP_FDOPEN;
@@ -480,6 +471,29 @@ int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
     uint32_t me = for__thread_id();
     if (encoded(unit) < lub_direct_slots) return acquire_direct(unit, out, ctx, op, me);
     return acquire_hashed(unit, out, ctx, op, me, newunit_ok);
+}
+}  // namespace
+
+int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
+    if (!out) return 8;
+    *out = nullptr;
+    // The common case, kept small: an existing external unit of a direct
+    // slot, or one in this thread's cache, that nobody holds. A cached
+    // block found closed once held is given back and forgotten.
+    if (unit != FOR_UNIT_INTERNAL && unit != FOR_UNIT_INTERNAL_TOP && op != FOR_OP_OPEN_NEWUNIT &&
+        op != FOR_OP_FDOPEN_NEWUNIT && preconnected_ready.load(std::memory_order_acquire)) {
+        const bool direct = encoded(unit) < lub_direct_slots;
+        For_Thread_Storage &ts = for__thread_storage();
+        For_Lub *b = direct ? for__lub_table[unit + 6].slot_lub.load(std::memory_order_acquire)
+                            : cached_block(ts, unit);
+        if (b && lub_lock::try_take(b->lub_owner_thread, for__thread_id())) {
+            if (direct || !(b->lub_stmt_flags & lubs::deallocating))
+                return finish_acquire(b, out, ctx, op, Hold::taken, true);
+            lub_lock::give(b->lub_owner_thread);
+            forget_cached(ts, b);
+        }
+    }
+    return acquire_any(unit, out, ctx, op);
 }
 
 int for__release_lub(For_Lub *b) {
