@@ -12,6 +12,7 @@
 #include "format/for_fmt_val.h"
 #include "format/for_intrp_fmt.h"
 #include "io/for_rec.h"
+#include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
 
 namespace {
@@ -27,17 +28,25 @@ bool internal(const For_Lub *lub) { return lub->lub_unit == FOR_UNIT_INTERNAL; }
 struct Scratch {
     char *p = nullptr;
     int64_t cap = 0;
-    ~Scratch() { for__free_vm(p); }
     char *get(int64_t n) {
         if (n <= cap) return p;
         int64_t want = n < 256 ? 256 : n;
         void *cell = p;
         if (for__realloc_vm(want, &cell, cap) != 0) return nullptr;
+        if (!p) for__arm_thread_exit(exit, release, this);
         p = static_cast<char *>(cell);
         cap = want;
         return p;
     }
+    static void release(void *self) {
+        auto *s = static_cast<Scratch *>(self);
+        for__free_vm(s->p);
+        s->p = nullptr;
+        s->cap = 0;
+    }
+    static For_Thread_Exit exit;
 };
+For_Thread_Exit Scratch::exit;
 // initial-exec: used per item; the library is loaded with the program.
 thread_local Scratch scratch __attribute__((tls_model("initial-exec")));
 

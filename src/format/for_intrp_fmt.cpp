@@ -13,6 +13,7 @@
 #include "diag/for_diag.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
+#include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub.h"
 
@@ -224,9 +225,14 @@ struct Fmt_Cache {
     Cache_Entry e[for_fmt_cache_entries];
     uint64_t clock = 0;
     uint64_t compiles = 0;
-    ~Fmt_Cache() {
-        for (Cache_Entry &c : e) drop(c);
+    bool armed = false;
+    // At the thread's end the compiled formats go back.
+    static void release(void *self) {
+        auto *cache = static_cast<Fmt_Cache *>(self);
+        for (Cache_Entry &c : cache->e) drop(c);
+        cache->armed = false;
     }
+    static For_Thread_Exit exit;
     static void drop(Cache_Entry &c) {
         for__free_vm(c.text);
         for__free_vm(c.fmt);
@@ -255,6 +261,7 @@ struct Fmt_Cache {
     }
 };
 
+For_Thread_Exit Fmt_Cache::exit;
 // initial-exec: asked at every statement with a text format.
 thread_local Fmt_Cache fmt_cache __attribute__((tls_model("initial-exec")));
 
@@ -280,6 +287,10 @@ int text_format(const For_Char_Format *cf, bool diagnose, unsigned char **out, b
     if (len > for_fmt_cache_max_text) return 0;
     Cache_Entry *slot = cache.victim();
     if (!slot) return 0;
+    if (!cache.armed) {
+        cache.armed = true;
+        for__arm_thread_exit(Fmt_Cache::exit, Fmt_Cache::release, &cache);
+    }
     void *copy = nullptr;
     if (for__get_vm(len > 0 ? len : 1, 0, &copy) != 0) return 0;  // uncached, still usable
     if (len > 0) std::memcpy(copy, cf->text, static_cast<size_t>(len));

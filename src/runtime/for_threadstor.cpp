@@ -25,17 +25,19 @@ void For_Thread_Storage::release() {
 }
 
 namespace {
-pthread_key_t cleanup_key;
-pthread_once_t cleanup_once = PTHREAD_ONCE_INIT;
-void cleanup(void *p) { static_cast<For_Thread_Storage *>(p)->release(); }
-void make_cleanup_key() { pthread_key_create(&cleanup_key, cleanup); }
+For_Thread_Exit storage_exit;
 }  // namespace
+
+void for__arm_thread_exit(For_Thread_Exit &exit, void (*release)(void *), void *object) {
+    std::call_once(exit.once, [&] { pthread_key_create(&exit.key, release); });
+    pthread_setspecific(exit.key, object);
+}
 
 void for__thread_storage_owns(For_Thread_Storage &ts) {
     if (ts.cleanup_armed) return;
     ts.cleanup_armed = true;
-    pthread_once(&cleanup_once, make_cleanup_key);
-    pthread_setspecific(cleanup_key, &ts);
+    for__arm_thread_exit(storage_exit, [](void *p) { static_cast<For_Thread_Storage *>(p)->release(); },
+                         &ts);
 }
 
 namespace {

@@ -2,6 +2,9 @@
 // static block beside it.
 #pragma once
 #include <cstdint>
+#include <mutex>
+
+#include <pthread.h>
 
 struct For_Lub;
 
@@ -37,9 +40,17 @@ struct For_Thread_Storage {
     void release();
 };
 
-// Trivially destructible on purpose: the static TLS model then reaches it
-// without a call. What it owns is given back at the thread's end once the
-// thread has called for__thread_storage_owns.
+// Per-thread objects of the library are trivially destructible on purpose:
+// the static TLS model then reaches them without a call. One that comes to
+// own memory arms a cleanup, which runs `release(object)` when its thread
+// ends (once per arming; the object may arm again afterwards).
+struct For_Thread_Exit {
+    std::once_flag once;
+    pthread_key_t key{};
+};
+void for__arm_thread_exit(For_Thread_Exit &exit, void (*release)(void *), void *object);
+
+// The thread's storage arms its own cleanup through this.
 extern thread_local For_Thread_Storage for__tls_storage __attribute__((tls_model("initial-exec")));
 inline For_Thread_Storage &for__thread_storage() { return for__tls_storage; }
 void for__thread_storage_owns(For_Thread_Storage &ts);
