@@ -270,6 +270,26 @@ int finish_record(For_Lub *lub);
 
 int finish_open_record(For_Lub *lub);
 
+// The bookkeeping of a record that starts.
+void start_record_counts(For_Lub *lub) {
+    lub->lub_uf_bytes = 0;
+    lub->lub_subrec_index = 0;
+    lub->lub_subrec_room = -1;
+    lub->lub_seg_control = 1;
+    lub->lub_uf_area_len = lub->lub_rec_len;  // growth of the area lasts one record
+}
+
+// The unit between records again, after a record went out with status s.
+int between_records(For_Lub *lub, int s) {
+    lub->lub_flags &= ~lubf::at_start;  // 'K' went with the record
+    if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
+    lub->lub_rec_state = rec_idle;
+    lub->lub_uf_state = 0;
+    lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_rec_end = area_base(lub);
+    if (s == 0) ++lub->lub_record_number;
+    return s;
+}
+
 int begin_record(For_Lub *lub) {
     if (int s = finish_open_record(lub)) return s;
     if ((lub->lub_flags & lubf::read_ahead) || lub->lub_rec_state == rec_input) {
@@ -295,11 +315,7 @@ int begin_record(For_Lub *lub) {
                                         : lub->lub_buf + lub->lub_buf_size - f.tail;
     lub->lub_rec_state = rec_output;
     lub->lub_uf_state = ufs::in_record;
-    lub->lub_uf_bytes = 0;
-    lub->lub_subrec_index = 0;
-    lub->lub_subrec_room = -1;
-    lub->lub_seg_control = 1;
-    lub->lub_uf_area_len = lub->lub_rec_len;  // growth of the area lasts one record
+    start_record_counts(lub);
     if (for__compat_layout(lub)) {
         if (lub->lub_flags & lubf::at_start) *lub->lub_buf_ptr++ = static_cast<char>(cls::file_start);
         lub->lub_compat_state |= cls::end_pending;
@@ -409,13 +425,7 @@ int finish_record(For_Lub *lub) {
     }
     }
     if (s == 0 && (lub->lub_flags & lubf::truncate_after_write)) s = for__truncate_here(lub);
-    lub->lub_flags &= ~lubf::at_start;  // 'K' went with the record
-    if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
-    lub->lub_rec_state = rec_idle;
-    lub->lub_uf_state = 0;
-    lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_rec_end = area_base(lub);
-    if (s == 0) ++lub->lub_record_number;
-    return s;
+    return between_records(lub, s);
 }
 
 // An item whose file form differs from the variable's (CONVERT=): its
@@ -507,19 +517,12 @@ int fast_write(For_Lub *lub, const For_Plain_Items &items) {
     }
     for__put_marker(lub, reinterpret_cast<unsigned char *>(b), static_cast<int32_t>(n));
     for__put_marker(lub, reinterpret_cast<unsigned char *>(p), static_cast<int32_t>(n));
-    lub->lub_flags &= ~(lubf::eof | lubf::at_start);
+    lub->lub_flags &= ~lubf::eof;
     int s = for__hold_output(lub, b, n + 8) ? 0 : emit(lub, b, n + 8);
+    start_record_counts(lub);
     lub->lub_uf_bytes = n;
-    lub->lub_subrec_index = 0;
-    lub->lub_subrec_room = -1;
-    lub->lub_seg_control = 1;
-    lub->lub_uf_area_len = lub->lub_rec_len;
-    lub->lub_rec_state = rec_idle;
-    lub->lub_uf_state = 0;
-    lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_rec_end = area_base(lub);
     lub->lub_buf_limit = lub->lub_buf + lub->lub_buf_size - 4;
-    if (s == 0) ++lub->lub_record_number;
-    return s;
+    return between_records(lub, s);
 }
 
 // Seeks a stream-access unit to its POS=.

@@ -5,7 +5,6 @@
 // not produced by the code under test.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,21 +12,11 @@
 #include "unformatted/for_ufseq.h"
 #include "unformatted/uf_kit.h"
 
-namespace fs = std::filesystem;
 using uf::Bytes;
 
 namespace {
 
-class Compat : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ufcompat-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
-};
+class Compat : public uf::Scratch_Test {};
 
 using Items = uf::Record;
 using uf::total;

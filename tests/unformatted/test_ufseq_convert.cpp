@@ -7,28 +7,17 @@
 
 #include <complex>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/oracle.h"
 #include "unformatted/uf_kit.h"
 
-namespace fs = std::filesystem;
 using uf::Bytes;
 
 namespace {
 
-class Convert : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ufconv-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
-};
+class Convert : public uf::Scratch_Test {};
 
 int open_converting(int unit, const std::string &f, const char *convert) {
     kit::Keys k;

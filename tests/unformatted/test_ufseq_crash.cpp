@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -23,7 +22,6 @@
 #include "unformatted/for_ufseq.h"
 #include "unformatted/uf_kit.h"
 
-namespace fs = std::filesystem;
 using uf::Bytes;
 
 namespace {
@@ -112,15 +110,7 @@ enum class Ending { stop, error_stop, severe_error, rtl_finish };
     _exit(94);  // a STOP that returned
 }
 
-class UfCrash : public ::testing::TestWithParam<std::tuple<Ending, uint64_t>> {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ufcrash-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string dir_;
-};
+class UfCrash : public uf::Scratch_Test, public ::testing::WithParamInterface<std::tuple<Ending, uint64_t>> {};
 
 TEST_P(UfCrash, RecordsBeforeTheEndAreOnDisk) {
     const auto [how, limit] = GetParam();

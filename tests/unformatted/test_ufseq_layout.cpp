@@ -22,19 +22,7 @@ using uf::Bytes;
 
 namespace {
 
-class Ufseq : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ufseq-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override {
-        for__l_subrec_limit = for_subrec_max;
-        fs::remove_all(dir_);
-    }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
-};
+class Ufseq : public uf::Scratch_Test {};
 
 using Record = uf::Record;
 using uf::total;

@@ -6,27 +6,16 @@
 // the general way), must give the same results and the same files.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "unformatted/uf_kit.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
-class Paths : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ufpaths-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
-};
+class Paths : public uf::Scratch_Test {};
 
 struct Step {
     char what;  // W write, R read, B BACKSPACE, A REWIND, E ENDFILE, F EOF ()

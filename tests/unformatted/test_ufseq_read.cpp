@@ -3,7 +3,6 @@
 // gives its message and leaves the unit usable.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,21 +10,11 @@
 #include "unformatted/for_ufseq.h"
 #include "unformatted/uf_kit.h"
 
-namespace fs = std::filesystem;
 using uf::Bytes;
 
 namespace {
 
-class UfRead : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ufread-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
-};
+class UfRead : public uf::Scratch_Test {};
 
 // READ (unit) n bytes, with IOSTAT= or END=.
 int read_bytes(int unit, std::vector<char> &into, size_t n, bool end_branch = false) {

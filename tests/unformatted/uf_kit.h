@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include <vorlix/io.h>
 
 #include "support/kit.h"
+#include "unformatted/for_ufseq.h"
 
 namespace uf {
 
@@ -95,6 +97,24 @@ inline int write_record(int unit, const Record &items, int r) {
     w.items.end();
     return w.run(for_write_seq, for_write_seq_xmit);
 }
+
+// A test with a scratch directory of its own, removed afterwards; it also
+// puts back the subrecord limit a test may have lowered.
+class Scratch_Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char templ[] = "/tmp/vorlix-uf-XXXXXX";
+        const char *d = mkdtemp(templ);
+        ASSERT_NE(d, nullptr);
+        dir_ = d;
+    }
+    void TearDown() override {
+        for__l_subrec_limit = for_subrec_max;
+        std::filesystem::remove_all(dir_);
+    }
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    std::string dir_;
+};
 
 // MemAvailable of /proc/meminfo in bytes (0 when unknown).
 uint64_t available_memory();

@@ -20,19 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Positioning : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-pos-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override {
-        for__l_subrec_limit = for_subrec_max;
-        fs::remove_all(dir_);
-    }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
-};
+class Positioning : public uf::Scratch_Test {};
 
 // One statement of a sequence: W writes record pattern `r` of `n` bytes,
 // R reads `n` bytes, B, RW, EF are BACKSPACE, REWIND, ENDFILE.
