@@ -14,6 +14,7 @@
 
 #include <vorlix/io.h>
 
+#include "support/files.h"
 #include "support/kit.h"
 #include "support/oracle.h"
 
@@ -93,14 +94,9 @@ struct Store {
 };
 
 // A scratch directory for the files of one test.
-struct Dir {
-    std::string path;
-    Dir() {
-        char t[] = "/tmp/vorlix-fmtio-XXXXXX";
-        path = mkdtemp(t);
-    }
-    ~Dir() { std::filesystem::remove_all(path); }
-    std::string file(const std::string &n) const { return path + "/" + n; }
+struct Dir : kit::Scratch_Dir {
+    Dir() : kit::Scratch_Dir("fmtio") {}
+    std::string file(const std::string &n) const { return path(n); }
 };
 
 inline std::string slurp(const std::string &p) {
@@ -120,19 +116,11 @@ inline std::vector<std::string> lines_of(const std::string &text) {
 inline int open_file(int unit, const std::string &path, const char *status = "replace") {
     kit::Keys k;
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_STATUS, status);
-    kit::Flags f;
-    f.iostat().f90();  // Fortran-90 semantics: PAD='YES' by default
-    For_Context ctx{};
-    return for_open(&ctx, unit, f, k.dsc(), k.val());
+    // Fortran-90 semantics: PAD='YES' by default
+    return kit::open_unit(unit, k, kit::Flags{}.iostat().f90());
 }
 
-inline int close_unit(int unit) {
-    kit::Keys k;
-    kit::Flags f;
-    f.iostat();
-    For_Context ctx{};
-    return for_close(&ctx, unit, f, k.dsc(), k.val());
-}
+inline int close_unit(int unit) { return kit::close_unit(unit); }
 
 // The text must outlive the statement: a literal, or a string kept alive.
 inline For_Char_Format text_format(std::string_view t) {

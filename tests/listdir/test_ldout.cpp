@@ -12,6 +12,7 @@
 
 #include <vorlix/io.h>
 
+#include "support/files.h"
 #include "support/kit.h"
 #include "support/oracle.h"
 
@@ -21,31 +22,23 @@ namespace {
 
 class Ldout : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-ldout-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // Opens unit 20 on a fresh file, runs the statement on it, closes it and
     // returns the file's lines.
     std::vector<std::string> write_file(kit::Stmt &st, int expect = 0) {
         std::string path = dir_ + "/out" + std::to_string(n_++);
         kit::Keys k;
         k.text(FOR_KEY_FILE, path).text(FOR_KEY_STATUS, "replace");
-        For_Context octx{};
-        EXPECT_EQ(for_open(&octx, 20, iof_f90, k.dsc(), k.val()), 0);
+        EXPECT_EQ(kit::open_unit(20, k, iof_f90), 0);
         st.unit = 20;
         EXPECT_EQ(st.run(for_write_seq_lis, for_write_seq_lis_xmit), expect);
-        kit::Keys c;
-        For_Context cctx{};
-        EXPECT_EQ(for_close(&cctx, 20, 0, c.dsc(), c.val()), 0);
+        EXPECT_EQ(kit::close_unit(20), 0);
         std::ifstream in(path);
         std::vector<std::string> lines;
         for (std::string l; std::getline(in, l);) lines.push_back(l);
         return lines;
     }
-    std::string dir_;
+    kit::Scratch_Dir scratch_{"ldout"};
+    const std::string &dir_ = scratch_.dir();
     int n_ = 0;
 };
 

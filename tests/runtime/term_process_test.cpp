@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -56,8 +58,8 @@ void slurp(int out_fd, int err_fd, Outcome &o)
 Outcome run(const std::string &ending, std::vector<std::string> env = {},
             const char *answer = nullptr)
 {
-    char templ[] = "/tmp/vorlix-term-XXXXXX";
-    const std::string dir = mkdtemp(templ);
+    kit::Scratch_Dir scratch("term");
+    const std::string &dir = scratch.dir();
     env.push_back("TMPDIR=" + dir);
     env.push_back("FOR_DISABLE_STACK_TRACE=1");
     int out_pipe[2], err_pipe[2], in_pair[2] = {-1, -1};
@@ -107,7 +109,6 @@ Outcome run(const std::string &ending, std::vector<std::string> env = {},
         o.signal = WTERMSIG(status);
     for (const auto &e : fs::directory_iterator(dir))
         o.left.insert(e.path().filename().string());
-    fs::remove_all(dir);
     return o;
 }
 

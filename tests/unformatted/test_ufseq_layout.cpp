@@ -245,13 +245,8 @@ TEST_F(Ufseq, ARecordOneByteOverTheSubrecordLimitAtFullSize) {
     if (statvfs(shm.c_str(), &vfs) != 0 || static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize < 2 * n ||
         uf::available_memory() < 4 * n)
         GTEST_SKIP() << "needs 4 GiB in /dev/shm and 8 GiB of memory";
-    char templ[] = "/dev/shm/vorlix-bigrec-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    const std::string dir = templ;
-    struct Cleanup {
-        std::string d;
-        ~Cleanup() { fs::remove_all(d); }
-    } cleanup{dir};
+    kit::Scratch_Dir scratch("bigrec", shm);
+    const std::string &dir = scratch.dir();
     void *m = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(m, MAP_FAILED);
     auto *a = static_cast<int8_t *>(m);

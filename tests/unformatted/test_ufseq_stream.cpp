@@ -58,9 +58,8 @@ TEST(UfPipe, LongRecordsOnAPipeCarryTheirRealMarkers) {
 // Unformatted stream access: POS= writes and reads anywhere, and nothing
 // behind a write is cut. gfortran runs the same statements.
 TEST(UfStream, PosWritesAndReadsAnywhere) {
-    char templ[] = "/tmp/vorlix-ufstream-XXXXXX";
-    std::string dir = mkdtemp(templ);
-    const std::string ours = dir + "/ours", theirs = dir + "/theirs";
+    kit::Scratch_Dir dir("ufstream");
+    const std::string ours = dir.path("ours"), theirs = dir.path("theirs");
     auto out = kit::gfortran_run(
         "program p\n  character(3) :: c\n  character(2) :: d\n  open (10, file='" + theirs +
         "', access='stream', form='unformatted', status='replace')\n"
@@ -103,14 +102,12 @@ TEST(UfStream, PosWritesAndReadsAnywhere) {
         EXPECT_EQ(*out, c1 + "\n" + c2 + "\n");
         EXPECT_EQ(uf::file_bytes(theirs), want);
     }
-    fs::remove_all(dir);
 }
 
 // POS= on a unit that is not connected for stream access.
 TEST(UfStream, PosNeedsStreamAccess) {
-    char templ[] = "/tmp/vorlix-ufstream-XXXXXX";
-    std::string dir = mkdtemp(templ);
-    ASSERT_EQ(uf::open_uf(32, dir + "/seq"), 0);
+    kit::Scratch_Dir dir("ufstream");
+    ASSERT_EQ(uf::open_uf(32, dir.path("seq")), 0);
     int64_t one = 1;
     std::string t = "a";
     kit::Stmt w(32);
@@ -119,7 +116,6 @@ TEST(UfStream, PosNeedsStreamAccess) {
     w.items.chars(t).end();
     EXPECT_EQ(w.run(for_write_seq), 31) << "110, reported as 31";
     EXPECT_EQ(uf::close_unit(32), 0);
-    fs::remove_all(dir);
 }
 
 }  // namespace

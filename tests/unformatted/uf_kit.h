@@ -15,6 +15,7 @@
 
 #include <vorlix/io.h>
 
+#include "support/files.h"
 #include "support/kit.h"
 #include "unformatted/for_ufseq.h"
 
@@ -37,19 +38,10 @@ inline void put_file(const std::string &path, const Bytes &b) {
 // the unit option bit 0: physical end-of-file records).
 inline int open_uf(int unit, const std::string &path, kit::Keys k = {}, For_IO_Flags options = 0) {
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_FORM, "UNFORMATTED");
-    kit::Flags f;
-    f.iostat().set(options);
-    For_Context ctx{};
-    return for_open(&ctx, unit, f, k.dsc(), k.val());
+    return kit::open_unit(unit, k, kit::Flags{}.iostat().set(options));
 }
 
-inline int close_unit(int unit) {
-    kit::Keys k;
-    kit::Flags f;
-    f.iostat();
-    For_Context ctx{};
-    return for_close(&ctx, unit, f, k.dsc(), k.val());
-}
+inline int close_unit(int unit) { return kit::close_unit(unit); }
 
 // A positioning statement with IOSTAT=.
 using Pos_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *);
@@ -102,18 +94,10 @@ inline int write_record(int unit, const Record &items, int r) {
 // puts back the subrecord limit a test may have lowered.
 class Scratch_Test : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-uf-XXXXXX";
-        const char *d = mkdtemp(templ);
-        ASSERT_NE(d, nullptr);
-        dir_ = d;
-    }
-    void TearDown() override {
-        for__l_subrec_limit = for_subrec_max;
-        std::filesystem::remove_all(dir_);
-    }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string dir_;
+    void TearDown() override { for__l_subrec_limit = for_subrec_max; }
+    std::string path(const std::string &name) const { return scratch_.path(name); }
+    kit::Scratch_Dir scratch_{"uf"};
+    const std::string &dir_ = scratch_.dir();
 };
 
 // MemAvailable of /proc/meminfo in bytes (0 when unknown).

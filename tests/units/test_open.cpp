@@ -16,6 +16,7 @@
 
 #include <vorlix/io.h>
 
+#include "support/files.h"
 #include "support/kit.h"
 #include "support/oracle.h"
 #include "units/for_lub_mgt.h"
@@ -28,34 +29,16 @@ namespace {
 // A fresh directory per test, removed afterwards.
 class OpenTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char templ[] = "/tmp/vorlix-open-XXXXXX";
-        dir_ = mkdtemp(templ);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    std::string path(const std::string &name) const { return scratch_.path(name); }
     void touch(const std::string &name, const std::string &content = "x\n") const {
         std::ofstream(path(name)) << content;
     }
-    std::string dir_;
+    kit::Scratch_Dir scratch_{"open"};
+    const std::string &dir_ = scratch_.dir();
 };
 
-int open_unit(int unit, kit::Keys &k, std::string *msg = nullptr) {
-    kit::Flags f;
-    f.iostat();
-    if (msg) k.chars(FOR_KEY_IOMSG, *msg);
-    For_Context ctx{};
-    return for_open(&ctx, unit, f, k.dsc(), k.val());
-}
-
-int close_unit(int unit, const char *status = nullptr) {
-    kit::Keys k;
-    if (status) k.text(FOR_KEY_DISPOSE, status);
-    kit::Flags f;
-    f.iostat();
-    For_Context ctx{};
-    return for_close(&ctx, unit, f, k.dsc(), k.val());
-}
+using kit::close_unit;
+using kit::open_unit;
 
 // Looks at a connected unit without disturbing it.
 template <class Fn>
@@ -137,7 +120,8 @@ TEST_F(OpenTest, FailuresFillIomsgAndLeaveNoConnection) {
         std::string msg(60, ' ');
         kit::Keys k;
         k.text(FOR_KEY_FILE, c.file).text(FOR_KEY_STATUS, c.status);
-        EXPECT_EQ(open_unit(41, k, &msg), c.want);
+        k.chars(FOR_KEY_IOMSG, msg);
+        EXPECT_EQ(open_unit(41, k), c.want);
         EXPECT_EQ(msg.rfind(c.text, 0), 0u) << msg;
         with_unit(41, [](For_Lub *lub) {
             EXPECT_FALSE(lub->lub_flags & lubf::opened);
@@ -264,7 +248,8 @@ TEST_F(OpenTest, ReopenKeepsTheModesItDoesNotName) {
     kit::Keys k3;
     k3.text(FOR_KEY_FILE, path("m")).value(FOR_KEY_RECL, 77);
     std::string msg(80, ' ');
-    EXPECT_EQ(open_unit(18, k3, &msg), 104);
+    k3.chars(FOR_KEY_IOMSG, msg);
+    EXPECT_EQ(open_unit(18, k3), 104);
     EXPECT_EQ(msg.rfind("incorrect RECL= specifier value for connected file, unit 18", 0), 0u) << msg;
     // Another file: the first is closed and the second connected.
     kit::Keys k4;
@@ -471,7 +456,8 @@ TEST_F(FileSystemFaults, AReadOnlyFileSystemRefusesNewFiles) {
     std::string msg(80, ' ');
     kit::Keys k;
     k.text(FOR_KEY_FILE, mnt_ + "/new").text(FOR_KEY_STATUS, "new");
-    EXPECT_EQ(open_unit(91, k, &msg), 9);
+    k.chars(FOR_KEY_IOMSG, msg);
+    EXPECT_EQ(open_unit(91, k), 9);
     EXPECT_EQ(msg.rfind("permission to access file denied, unit 91", 0), 0u) << msg;
     with_unit(91, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
 }

@@ -15,6 +15,7 @@
 
 #include <vorlix/io.h>
 
+#include "support/files.h"
 #include "support/kit.h"
 
 namespace fs = std::filesystem;
@@ -22,8 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(OpenThreads, EveryFileGetsEveryRecord) {
-    char templ[] = "/tmp/vorlix-othreads-XXXXXX";
-    const std::string dir = mkdtemp(templ);
+    kit::Scratch_Dir scratch("othreads");
+    const std::string &dir = scratch.dir();
     constexpr int threads = 8, rounds = 3, records = 2000;
     std::atomic<bool> stop{false};
     std::atomic<int> failures{0};
@@ -80,7 +81,6 @@ TEST(OpenThreads, EveryFileGetsEveryRecord) {
             }
             EXPECT_EQ(count, records) << t << "_" << r;
         }
-    fs::remove_all(dir);
 }
 
 }  // namespace
