@@ -18,7 +18,11 @@ SECONDS'); their medians are shown too. A directory holding a file raw
 system's own bandwidth for the same bytes, whose phases are set against
 ours.
 
-usage: tools/bench.py [--runs N] [--count N] [names...]"""
+With --baseline REV the same benchmark programs are also built from the
+revision REV (in a scratch worktree) and run interleaved with the others,
+as "before": the table then shows what a change did to our own times.
+
+usage: tools/bench.py [--runs N] [--count N] [--baseline REV] [names...]"""
 import argparse
 import os
 import re
@@ -60,12 +64,23 @@ def same_values(a, b):
     return True
 
 
-def build_ours(names):
-    subprocess.run(['cmake', '-S', ROOT, '-B', BUILD, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=Release',
+def build_ours(names, root=ROOT, build=BUILD):
+    subprocess.run(['cmake', '-S', root, '-B', build, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=Release',
                     '-DVORLIX_TESTS=OFF'], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(['cmake', '--build', BUILD, '--target'] + [f'bench_{n}' for n in names],
+    subprocess.run(['cmake', '--build', build, '--target'] + [f'bench_{n}' for n in names],
                    check=True, stdout=subprocess.DEVNULL)
-    return {n: os.path.join(BUILD, 'bench', n, f'bench_{n}') for n in names}
+    return {n: os.path.join(build, 'bench', n, f'bench_{n}') for n in names}
+
+
+def build_baseline(names, rev, tmp):
+    """The benchmark programs as revision rev builds them."""
+    tree = os.path.join(tmp, 'baseline')
+    subprocess.run(['git', '-C', ROOT, 'worktree', 'add', '--detach', tree, rev], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        return build_ours(names, tree, os.path.join(ROOT, 'build-bench-baseline'))
+    finally:
+        subprocess.run(['git', '-C', ROOT, 'worktree', 'remove', '--force', tree], check=True)
 
 
 def build_raw():
@@ -106,6 +121,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--runs', type=int, default=5)
     ap.add_argument('--count', type=int, default=10_000_000)
+    ap.add_argument('--baseline', metavar='REV')
     ap.add_argument('names', nargs='*')
     args = ap.parse_args()
     names = args.names or sorted(d for d in os.listdir(os.path.join(ROOT, 'bench'))
@@ -115,8 +131,11 @@ def main():
     rows = []
     phase_rows = []
     with tempfile.TemporaryDirectory() as tmp:
+        before = build_baseline(names, args.baseline, tmp) if args.baseline else {}
         for name in names:
             progs = {'ours': ours[name], **build_peers(name, tmp)}
+            if name in before:
+                progs['before'] = before[name]
             raw_file = os.path.join(ROOT, 'bench', name, 'raw')
             raw_mode = open(raw_file).read().split()[0] if os.path.exists(raw_file) else None
             times = {k: [] for k in progs}
@@ -150,14 +169,21 @@ def main():
             for path in extra:
                 os.unlink(path)
             med = {k: statistics.median(v) for k, v in times.items()}
-            peers = [v for k, v in med.items() if k != 'ours']
+            peers = [v for k, v in med.items() if k not in ('ours', 'before')]
             best = min(peers) if peers else float('nan')
             rows.append((name, med, best / med['ours'] if peers else float('nan')))
-    print(f'{"benchmark":<16}{"ours s":>10}{"gfortran s":>12}{"flang s":>10}{"speed-up vs faster peer":>26}')
+    nan = float('nan')
+    extra_head = f'{"before s":>10}{"before / ours":>15}' if args.baseline else ''
+    print(f'{"benchmark":<16}{"ours s":>10}{"gfortran s":>12}{"flang s":>10}{"speed-up vs faster peer":>26}'
+          + extra_head)
     for name, med, ratio in rows:
-        g = med.get('gfortran', float('nan'))
-        f = med.get('flang', float('nan'))
-        print(f'{name:<16}{med["ours"]:>10.3f}{g:>12.3f}{f:>10.3f}{ratio:>25.2f}x')
+        g = med.get('gfortran', nan)
+        f = med.get('flang', nan)
+        line = f'{name:<16}{med["ours"]:>10.3f}{g:>12.3f}{f:>10.3f}{ratio:>25.2f}x'
+        if args.baseline:
+            b = med.get('before', nan)
+            line += f'{b:>10.3f}{b / med["ours"]:>14.2f}x'
+        print(line)
     if phase_rows:
         print()
         print(f'{"phase":<22}{"ours s":>10}{"gfortran s":>12}{"flang s":>10}{"raw s":>10}'
@@ -169,7 +195,7 @@ def main():
         for name, k in keys:
             m = {label: v for n, kk, label, v in phase_rows if n == name and kk == k}
             o = m.get('ours', float('nan'))
-            peers = [v for label, v in m.items() if label not in ('ours', 'raw')]
+            peers = [v for label, v in m.items() if label not in ('ours', 'raw', 'before')]
             ratio = min(peers) / o if peers else float('nan')
             raw = m.get('raw', float('nan'))
             print(f'{name + " " + k:<22}{o:>10.4f}{m.get("gfortran", float("nan")):>12.4f}'

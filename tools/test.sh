@@ -13,7 +13,7 @@ run() {  # run <build dir> <ctest args...> -- <cmake args...>
     [ $# -gt 0 ] && shift
     cmake_args=("$@")
     echo "== $dir: configure and build"
-    cmake -S . -B "$dir" -G Ninja -DVORLIX_UNITY=ON "${cmake_args[@]}" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DVORLIX_UNITY=ON -DVORLIX_WERROR=ON "${cmake_args[@]}" >/dev/null
     cmake --build "$dir" -j "$jobs"
     echo "== $dir: test"
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure -LE soak "${ctest_args[@]}"
