@@ -6,6 +6,7 @@
 #include "diag/for_diag.h"
 
 #include "diag/for_msgtab.h"
+#include "runtime/for_write_all.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,20 +29,6 @@ constexpr const char *header_of_severity[5] = {"forrtl: ", "forrtl: info (%i): "
                                                "forrtl: warning (%i): ", "forrtl: error (%i): ",
                                                "forrtl: severe (%i): "};
 
-void write_all(int fd, const char *text, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = write(fd, text, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        text += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
-
 bool debugger_mode()
 {
     return for__diag_env_flag("FOR__IS_DEBUGGER_PRESENT") ||
@@ -55,13 +42,13 @@ void write_out(const char *text, std::size_t n)
         if (len > 0 && len <= env_path_max) {
             const int fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
             if (fd >= 0) {
-                write_all(fd, text, n);
+                for__write_all(fd, text, n);
                 close(fd);
             }
         }
     }
     if (!for__diag_env_flag("FOR_DISABLE_DIAGNOSTIC_DISPLAY"))
-        write_all(STDERR_FILENO, text, n);
+        for__write_all(STDERR_FILENO, text, n);
 }
 
 }  // namespace

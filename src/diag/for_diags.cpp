@@ -6,6 +6,7 @@
 #include "caf/for_caf.h"
 #include "diag/for_msgtab.h"
 #include "runtime/for_exit_handler.h"
+#include "runtime/for_write_all.h"
 
 #include <vorlix/runtime.h>
 
@@ -75,21 +76,6 @@ bool debugger_mode()
            for__diag_env_flag("FOR_DEBUGGER_IS_PRESENT");
 }
 
-// Writes all of text to fd, retrying short writes.
-void write_all(int fd, const char *text, std::size_t n)
-{
-    while (n > 0) {
-        ssize_t w = write(fd, text, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        text += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
-
 bool pending_exception()
 {
     return for__l_excpt_info && for__l_excpt_info->signal_pair;
@@ -147,7 +133,7 @@ int issue(int number, int nargs, va_list ap, uintptr_t caller)
         const long long twice[2] = {number, number};
         std::size_t n = for__format_msg_typed(line, sizeof line - 1, fmt, twice, 2, nullptr, 0);
         line[n++] = '\n';
-        write_all(STDERR_FILENO, line, n);
+        for__write_all(STDERR_FILENO, line, n);
     } else {
         const long long header_arg[1] = {number};
         std::size_t used = for__format_msg_typed(buf, diag_buffer_size, for__msg_header(severity),
@@ -332,7 +318,7 @@ void for__dump_msg_buff(const char *text)
     if (!for__diag_env_flag("FOR_DISABLE_DIAGNOSTIC_DISPLAY")) {
         // Whatever the program wrote to stderr through stdio goes first.
         std::fflush(stderr);
-        write_all(STDERR_FILENO, text, n);
+        for__write_all(STDERR_FILENO, text, n);
     }
 }
 

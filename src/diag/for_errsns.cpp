@@ -4,6 +4,7 @@
 #include "diag/for_diag.h"
 
 #include "runtime/for_threadstor.h"
+#include "runtime/for_write_all.h"
 #include "units/for_lub_mgt.h"
 
 #include <unistd.h>
@@ -122,15 +123,8 @@ int write_unit0_record(std::string_view line)
     std::fflush(stderr);
     std::string_view parts[3] = {" ", line, "\n"};
     for (std::string_view part : parts) {
-        while (!part.empty()) {
-            ssize_t w = write(STDERR_FILENO, part.data(), part.size());
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                return msg_write_error;
-            }
-            part.remove_prefix(static_cast<std::size_t>(w));
-        }
+        if (for__write_all(STDERR_FILENO, part.data(), part.size()) != 0)
+            return msg_write_error;
     }
     return 0;
 }

@@ -218,6 +218,17 @@ class Compiler {
     int data_type(std::size_t &i);
     int close_group(std::size_t at, bool &done);
 
+    // The descriptor families; each takes the upper-cased character at
+    // s_[i], may step i over the rest of its descriptor, and returns a status.
+    int step(std::size_t &i, unsigned char c, bool &done);
+    int number(std::size_t i, unsigned char c);
+    int data_edit(std::size_t &i, unsigned char c);
+    int control(std::size_t &i, unsigned char c);
+    int position(std::size_t &i, unsigned char c);
+    int literal(std::size_t &i, unsigned char c);
+    int group(std::size_t i, unsigned char c, bool &done);
+    int separator(std::size_t i, unsigned char c);
+
     std::string_view s_;
     bool diagnose_;
     For_Fmt_Builder b_;
@@ -411,6 +422,308 @@ int Compiler::close_group(std::size_t at, bool &done)
     return emit_now(FOR_FMT_GROUP_END);
 }
 
+// Digits, signs and the "." of w.d: the numbers that a descriptor, a
+// group or a scale factor takes its counts and fields from.
+int Compiler::number(std::size_t i, unsigned char c)
+{
+    const std::size_t n = s_.size();
+    if (c >= '0' && c <= '9') {
+        const uint64_t d = c - '0';
+        if (num_ > (uint64_t{INT64_MAX} - d) / 10)
+            return fail_at(i);
+        num_ = num_ * 10 + d;
+        digits_ = true;
+        return st_ok;
+    }
+    if (c == '+' || c == '-') {
+        if (digits_ || sign_ != 0 || b_.op != 0)
+            return fail_at(i);
+        sign_ = c == '-' ? -1 : 1;
+        return st_ok;
+    }
+    // ".": w ends and d must follow.
+    if (b_.op == 0 || b_.count != 1 || !digits_)
+        return fail_at(i);
+    b_.f2 = static_cast<int64_t>(num_);
+    b_.count = 2;
+    digits_ = false;
+    num_ = 0;
+    std::size_t j = next_nonblank(i + 1);
+    if (j >= n || s_[j] < '0' || s_[j] > '9')
+        return fail_at(j < n ? j : n);
+    return st_ok;
+}
+
+// The data edit descriptors (A, B, D, E, F, G, I, L, O, Z and their
+// two-letter forms, DT) and the exponent part of Ew.dEe and its kin.
+int Compiler::data_edit(std::size_t &i, unsigned char c)
+{
+    switch (c) {
+    case 'A':
+        if (peek_after(i) == 'T') {
+            int st = start_descriptor(i, FOR_FMT_AT, false);
+            i = skip_second(i);
+            return st;
+        }
+        return start_descriptor(i, FOR_FMT_A_NW, false);
+    case 'D':
+        if (peek_after(i) == 'T')
+            return data_type(i);
+        return start_descriptor(i, FOR_FMT_D_NW, false);
+    case 'E': {
+        if (b_.op != 0) {
+            // The exponent part of Ew.dEe, Gw.dEe, ENw.dEe, ESw.dEe, EXw.dEe.
+            int op = b_.op;
+            int with_e = op == FOR_FMT_E_NW    ? FOR_FMT_EE
+                         : op == FOR_FMT_G_NW  ? FOR_FMT_GE
+                         : op == FOR_FMT_EN_NW ? FOR_FMT_ENE
+                         : op == FOR_FMT_ES_NW ? FOR_FMT_ESE
+                         : op == FOR_FMT_EX    ? FOR_FMT_EX
+                                               : 0;
+            if (with_e == 0 || b_.count != 2 || !digits_ || num_ > UINT32_MAX)
+                return fail_at(i);
+            b_.op = static_cast<uint8_t>(with_e);
+            b_.f3 = static_cast<uint32_t>(num_);
+            b_.count = 3;
+            digits_ = false;
+            num_ = 0;
+            return st_ok;
+        }
+        unsigned char p = peek_after(i);
+        int op = p == 'N' ? FOR_FMT_EN_NW : p == 'S' ? FOR_FMT_ES_NW : p == 'X' ? FOR_FMT_EX : FOR_FMT_E_NW;
+        int st = start_descriptor(i, op, false);
+        if (op != FOR_FMT_E_NW)
+            i = skip_second(i);
+        return st;
+    }
+    case 'F': return start_descriptor(i, FOR_FMT_F_NW, false);
+    case 'G': return start_descriptor(i, FOR_FMT_G_NW, false);
+    case 'L': return start_descriptor(i, FOR_FMT_L_NW, false);
+    case 'I': return start_descriptor(i, FOR_FMT_I_NW, true);
+    case 'O': return start_descriptor(i, FOR_FMT_O_NW, true);
+    case 'Z': return start_descriptor(i, FOR_FMT_Z_NW, true);
+    case 'B': return start_descriptor(i, FOR_FMT_B_NW, true);
+    default: return fail_at(i);
+    }
+}
+
+// The descriptors that set a mode of the statement and take no item: S,
+// SP, SS, BN, BZ, RU/RD/RZ/RN/RC/RP, DC, DP, the scale factor P, and Q.
+int Compiler::control(std::size_t &i, unsigned char c)
+{
+    const std::size_t n = s_.size();
+    switch (c) {
+    case 'B':
+    case 'D': {
+        if (!nothing_pending())
+            return fail_at(i);
+        unsigned char p = peek_after(i);
+        i = skip_second(i);
+        if (c == 'B')
+            return emit_now(p == 'N' ? FOR_FMT_BN : FOR_FMT_BZ);
+        return emit_now(p == 'C' ? FOR_FMT_DC : FOR_FMT_DP);
+    }
+    case 'S': {
+        if (!nothing_pending())
+            return fail_at(i);
+        unsigned char p = peek_after(i);
+        int op = FOR_FMT_S;
+        if (p == 'P' || p == 'S') {
+            op = p == 'P' ? FOR_FMT_SP : FOR_FMT_SS;
+            i = skip_second(i);
+        }
+        return emit_now(op);
+    }
+    case 'R': {
+        if (!nothing_pending())
+            return fail_at(i);
+        static constexpr char modes[] = "UDZNCP";
+        unsigned char p = peek_after(i);
+        const char *m = p ? std::strchr(modes, p) : nullptr;
+        if (m == nullptr)
+            return fail_at(skip_second(i) < n ? skip_second(i) : n);
+        i = skip_second(i);
+        return emit_now(FOR_FMT_RU + static_cast<int>(m - modes));
+    }
+    case 'Q':
+        if (!nothing_pending())
+            return fail_at(i);
+        return emit_now(FOR_FMT_Q);
+    case 'P': {
+        if (b_.op != 0 || (sign_ != 0 && !digits_))
+            return fail_at(i);
+        // The scale factor lives in a signed byte of the state.
+        int64_t k = digits_ ? static_cast<int64_t>(num_) : 0;
+        if (sign_ < 0)
+            k = -k;
+        if (k < INT8_MIN || k > INT8_MAX)
+            return fail_at(i);
+        sign_ = 0;
+        digits_ = false;
+        num_ = 0;
+        b_.op = FOR_FMT_P;
+        b_.count = 2;
+        b_.f1 = 0;
+        b_.f2 = k;
+        b_.f3 = b_.f4 = 0;
+        return emit_comp_fmt(b_);
+    }
+    default: return fail_at(i);
+    }
+}
+
+// nX, and T, TL, TR, whose position follows as their field.
+int Compiler::position(std::size_t &i, unsigned char c)
+{
+    if (c == 'X') {
+        if (b_.op != 0)
+            return st_syntax;
+        if (sign_ != 0 || (digits_ && num_ == 0))
+            return fail_at(i);
+        b_.op = FOR_FMT_X;
+        b_.count = 1;
+        b_.f1 = digits_ ? num_ : 1;
+        b_.f2 = 0;
+        b_.f3 = b_.f4 = 0;
+        digits_ = false;
+        num_ = 0;
+        return emit_comp_fmt(b_);
+    }
+    if (!nothing_pending())
+        return fail_at(i);
+    unsigned char p = peek_after(i);
+    int op = FOR_FMT_T;
+    if (p == 'L' || p == 'R') {
+        op = p == 'L' ? FOR_FMT_TL : FOR_FMT_TR;
+        i = skip_second(i);
+    }
+    b_.op = static_cast<uint8_t>(op);
+    b_.count = 1;
+    b_.f1 = 0;
+    b_.f2 = 0;
+    b_.f3 = b_.f4 = 0;
+    return st_ok;
+}
+
+// nH and quoted literals.
+int Compiler::literal(std::size_t &i, unsigned char c)
+{
+    if (c == 'H')
+        return hollerith(i);
+    if (sign_ != 0 || (b_.op == 0 && digits_))
+        return fail_at(i);
+    int st = finish();
+    if (st == st_ok)
+        st = literal_quoted(i);
+    return st;
+}
+
+// "(" with its repeat count or the "*" before it, and ")"; `done` is set
+// by the final ")".
+int Compiler::group(std::size_t i, unsigned char c, bool &done)
+{
+    const std::size_t n = s_.size();
+    switch (c) {
+    case '*':
+        if (unlimited_seen_ || !nothing_pending() || i + 1 >= n || s_[i + 1] != '(')
+            return fail_at(i);
+        unlimited_seen_ = true;
+        star_ = true;
+        return st_ok;
+    case '(': {
+        if (b_.op != 0 || sign_ < 0 || level_ == for_fmt_max_depth)
+            return fail_at(i);
+        b_.op = FOR_FMT_GROUP_BEGIN;
+        b_.count = 1;
+        b_.f1 = star_ ? uint64_t{for_fmt_unlimited} : digits_ && num_ != 0 ? num_ : 1;
+        b_.f2 = 0;
+        b_.f3 = b_.f4 = 0;
+        sign_ = 0;
+        digits_ = false;
+        num_ = 0;
+        int st = emit_comp_fmt(b_);
+        ++level_;
+        empty_[level_] = true;
+        unlimited_[level_] = star_;
+        star_ = false;
+        return st;
+    }
+    default: return close_group(i, done);
+    }
+}
+
+// The separators: "," between items, and "/", ":", "$" and "\", which
+// end the pending descriptor and are records of their own.
+int Compiler::separator(std::size_t i, unsigned char c)
+{
+    if (c == ',') {
+        if (b_.op != 0)
+            return finish();
+        if (digits_ || sign_ != 0)
+            return fail_at(i);
+        return st_ok;
+    }
+    if (sign_ != 0)
+        return fail_at(i);
+    if (c != '/') {
+        int st = finish();
+        if (st == st_ok)
+            st = emit_now(c == ':' ? FOR_FMT_COLON : FOR_FMT_DOLLAR);
+        return st;
+    }
+    uint64_t r = 0;
+    int st = st_ok;
+    if (b_.op == 0 && digits_) {
+        r = num_;
+        digits_ = false;
+        num_ = 0;
+    } else {
+        st = finish();
+    }
+    if (st == st_ok) {
+        // The count is carried in field 1 without counting as a field:
+        // fmt_check gives "/" none to require.
+        b_.op = FOR_FMT_SLASH;
+        b_.count = 0;
+        b_.f1 = r;
+        b_.f2 = 0;
+        b_.f3 = b_.f4 = 0;
+        st = emit_comp_fmt(b_);
+    }
+    return st;
+}
+
+// One upper-cased character of the format to the family it belongs to.
+int Compiler::step(std::size_t &i, unsigned char c, bool &done)
+{
+    if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')
+        return number(i, c);
+    switch (c) {
+    case 'B': {
+        unsigned char p = peek_after(i);
+        return p == 'N' || p == 'Z' ? control(i, c) : data_edit(i, c);
+    }
+    case 'D': {
+        unsigned char p = peek_after(i);
+        return p == 'C' || p == 'P' ? control(i, c) : data_edit(i, c);
+    }
+    case 'A': case 'E': case 'F': case 'G': case 'L': case 'I': case 'O': case 'Z':
+        return data_edit(i, c);
+    case 'S': case 'R': case 'Q': case 'P':
+        return control(i, c);
+    case 'X': case 'T':
+        return position(i, c);
+    case 'H': case '\'': case '"':
+        return literal(i, c);
+    case '*': case '(': case ')':
+        return group(i, c, done);
+    case '/': case ':': case '$': case '\\': case ',':
+        return separator(i, c);
+    default:
+        return fail_at(i);
+    }
+}
+
 int Compiler::run()
 {
     const std::size_t n = s_.size();
@@ -432,265 +745,11 @@ int Compiler::run()
         // only the final ")" may follow: no comma and no further item.
         if (unlimited_closed_ && level_ == 1 && c != ')')
             return fail_at(i);
-        c = upper(c);
-        int st = st_ok;
-        if (c >= '0' && c <= '9') {
-            const uint64_t d = c - '0';
-            if (num_ > (uint64_t{INT64_MAX} - d) / 10)
-                return fail_at(i);
-            num_ = num_ * 10 + d;
-            digits_ = true;
-            continue;
-        }
-        switch (c) {
-        case '+':
-        case '-':
-            if (digits_ || sign_ != 0 || b_.op != 0)
-                return fail_at(i);
-            sign_ = c == '-' ? -1 : 1;
-            break;
-        case '.': {
-            if (b_.op == 0 || b_.count != 1 || !digits_)
-                return fail_at(i);
-            b_.f2 = static_cast<int64_t>(num_);
-            b_.count = 2;
-            digits_ = false;
-            num_ = 0;
-            std::size_t j = next_nonblank(i + 1);
-            if (j >= n || s_[j] < '0' || s_[j] > '9')
-                return fail_at(j < n ? j : n);
-            break;
-        }
-        case 'A':
-            if (peek_after(i) == 'T') {
-                st = start_descriptor(i, FOR_FMT_AT, false);
-                i = skip_second(i);
-            } else {
-                st = start_descriptor(i, FOR_FMT_A_NW, false);
-            }
-            break;
-        case 'D': {
-            unsigned char p = peek_after(i);
-            if (p == 'C' || p == 'P') {
-                if (!nothing_pending())
-                    return fail_at(i);
-                i = skip_second(i);
-                st = emit_now(p == 'C' ? FOR_FMT_DC : FOR_FMT_DP);
-            } else if (p == 'T') {
-                st = data_type(i);
-            } else {
-                st = start_descriptor(i, FOR_FMT_D_NW, false);
-            }
-            break;
-        }
-        case 'E':
-            if (b_.op != 0) {
-                // The exponent part of Ew.dEe, Gw.dEe, ENw.dEe, ESw.dEe, EXw.dEe.
-                int op = b_.op;
-                int with_e = op == FOR_FMT_E_NW    ? FOR_FMT_EE
-                             : op == FOR_FMT_G_NW  ? FOR_FMT_GE
-                             : op == FOR_FMT_EN_NW ? FOR_FMT_ENE
-                             : op == FOR_FMT_ES_NW ? FOR_FMT_ESE
-                             : op == FOR_FMT_EX    ? FOR_FMT_EX
-                                                   : 0;
-                if (with_e == 0 || b_.count != 2 || !digits_ || num_ > UINT32_MAX)
-                    return fail_at(i);
-                b_.op = static_cast<uint8_t>(with_e);
-                b_.f3 = static_cast<uint32_t>(num_);
-                b_.count = 3;
-                digits_ = false;
-                num_ = 0;
-            } else {
-                unsigned char p = peek_after(i);
-                int op = p == 'N' ? FOR_FMT_EN_NW : p == 'S' ? FOR_FMT_ES_NW : p == 'X' ? FOR_FMT_EX : FOR_FMT_E_NW;
-                st = start_descriptor(i, op, false);
-                if (op != FOR_FMT_E_NW)
-                    i = skip_second(i);
-            }
-            break;
-        case 'F': st = start_descriptor(i, FOR_FMT_F_NW, false); break;
-        case 'G': st = start_descriptor(i, FOR_FMT_G_NW, false); break;
-        case 'L': st = start_descriptor(i, FOR_FMT_L_NW, false); break;
-        case 'I': st = start_descriptor(i, FOR_FMT_I_NW, true); break;
-        case 'O': st = start_descriptor(i, FOR_FMT_O_NW, true); break;
-        case 'Z': st = start_descriptor(i, FOR_FMT_Z_NW, true); break;
-        case 'B': {
-            unsigned char p = peek_after(i);
-            if (p == 'N' || p == 'Z') {
-                if (!nothing_pending())
-                    return fail_at(i);
-                i = skip_second(i);
-                st = emit_now(p == 'N' ? FOR_FMT_BN : FOR_FMT_BZ);
-            } else {
-                st = start_descriptor(i, FOR_FMT_B_NW, true);
-            }
-            break;
-        }
-        case 'S': {
-            if (!nothing_pending())
-                return fail_at(i);
-            unsigned char p = peek_after(i);
-            int op = FOR_FMT_S;
-            if (p == 'P' || p == 'S') {
-                op = p == 'P' ? FOR_FMT_SP : FOR_FMT_SS;
-                i = skip_second(i);
-            }
-            st = emit_now(op);
-            break;
-        }
-        case 'R': {
-            if (!nothing_pending())
-                return fail_at(i);
-            static constexpr char modes[] = "UDZNCP";
-            unsigned char p = peek_after(i);
-            const char *m = p ? std::strchr(modes, p) : nullptr;
-            if (m == nullptr)
-                return fail_at(skip_second(i) < n ? skip_second(i) : n);
-            i = skip_second(i);
-            st = emit_now(FOR_FMT_RU + static_cast<int>(m - modes));
-            break;
-        }
-        case 'Q':
-            if (!nothing_pending())
-                return fail_at(i);
-            st = emit_now(FOR_FMT_Q);
-            break;
-        case 'P': {
-            if (b_.op != 0 || (sign_ != 0 && !digits_))
-                return fail_at(i);
-            // The scale factor lives in a signed byte of the state.
-            int64_t k = digits_ ? static_cast<int64_t>(num_) : 0;
-            if (sign_ < 0)
-                k = -k;
-            if (k < INT8_MIN || k > INT8_MAX)
-                return fail_at(i);
-            sign_ = 0;
-            digits_ = false;
-            num_ = 0;
-            b_.op = FOR_FMT_P;
-            b_.count = 2;
-            b_.f1 = 0;
-            b_.f2 = k;
-            b_.f3 = b_.f4 = 0;
-            st = emit_comp_fmt(b_);
-            break;
-        }
-        case 'X': {
-            if (b_.op != 0)
-                return st_syntax;
-            if (sign_ != 0 || (digits_ && num_ == 0))
-                return fail_at(i);
-            b_.op = FOR_FMT_X;
-            b_.count = 1;
-            b_.f1 = digits_ ? num_ : 1;
-            b_.f2 = 0;
-            b_.f3 = b_.f4 = 0;
-            digits_ = false;
-            num_ = 0;
-            st = emit_comp_fmt(b_);
-            break;
-        }
-        case 'T': {
-            if (!nothing_pending())
-                return fail_at(i);
-            unsigned char p = peek_after(i);
-            int op = FOR_FMT_T;
-            if (p == 'L' || p == 'R') {
-                op = p == 'L' ? FOR_FMT_TL : FOR_FMT_TR;
-                i = skip_second(i);
-            }
-            b_.op = static_cast<uint8_t>(op);
-            b_.count = 1;
-            b_.f1 = 0;
-            b_.f2 = 0;
-            b_.f3 = b_.f4 = 0;
-            break;
-        }
-        case 'H':
-            st = hollerith(i);
-            break;
-        case '\'':
-        case '"':
-            if (sign_ != 0 || (b_.op == 0 && digits_))
-                return fail_at(i);
-            st = finish();
-            if (st == st_ok)
-                st = literal_quoted(i);
-            break;
-        case '/': {
-            if (sign_ != 0)
-                return fail_at(i);
-            uint64_t r = 0;
-            if (b_.op == 0 && digits_) {
-                r = num_;
-                digits_ = false;
-                num_ = 0;
-            } else {
-                st = finish();
-            }
-            if (st == st_ok) {
-                // The count is carried in field 1 without counting as a
-                // field: fmt_check gives "/" none to require.
-                b_.op = FOR_FMT_SLASH;
-                b_.count = 0;
-                b_.f1 = r;
-                b_.f2 = 0;
-                b_.f3 = b_.f4 = 0;
-                st = emit_comp_fmt(b_);
-            }
-            break;
-        }
-        case ':':
-        case '$':
-        case '\\':
-            if (sign_ != 0)
-                return fail_at(i);
-            st = finish();
-            if (st == st_ok)
-                st = emit_now(c == ':' ? FOR_FMT_COLON : FOR_FMT_DOLLAR);
-            break;
-        case ',':
-            if (b_.op != 0)
-                st = finish();
-            else if (digits_ || sign_ != 0)
-                return fail_at(i);
-            break;
-        case '*':
-            if (unlimited_seen_ || !nothing_pending() || i + 1 >= n || s_[i + 1] != '(')
-                return fail_at(i);
-            unlimited_seen_ = true;
-            star_ = true;
-            break;
-        case '(': {
-            if (b_.op != 0 || sign_ < 0 || level_ == for_fmt_max_depth)
-                return fail_at(i);
-            b_.op = FOR_FMT_GROUP_BEGIN;
-            b_.count = 1;
-            b_.f1 = star_ ? uint64_t{for_fmt_unlimited} : digits_ && num_ != 0 ? num_ : 1;
-            b_.f2 = 0;
-            b_.f3 = b_.f4 = 0;
-            sign_ = 0;
-            digits_ = false;
-            num_ = 0;
-            st = emit_comp_fmt(b_);
-            ++level_;
-            empty_[level_] = true;
-            unlimited_[level_] = star_;
-            star_ = false;
-            break;
-        }
-        case ')': {
-            bool done = false;
-            st = close_group(i, done);
-            if (st == st_ok && done)
-                return st_ok;  // text after the final ")" is not examined
-            break;
-        }
-        default:
-            return fail_at(i);
-        }
-        if (st != st_ok)
+        bool done = false;
+        if (int st = step(i, upper(c), done); st != st_ok)
             return st;
+        if (done)
+            return st_ok;  // text after the final ")" is not examined
     }
     return quote_from(n - 1);
 }

@@ -11,6 +11,7 @@
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_val.h"
 #include "format/for_intrp_fmt.h"
+#include "io/for_flags.h"
 #include "io/for_rec.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
@@ -276,6 +277,25 @@ int literal(For_Lub *lub, For_Fmt_Isb *isb) {
     }
 }
 
+// A literal, a slash or "$" met on the way to the next data edit or to
+// the end of the list: the literal is written (on input the record's
+// characters take its place), each slash ends a record, "$" keeps the
+// record open.
+template <bool Out>
+int between_items(For_Lub *lub, For_Fmt_Isb *isb) {
+    switch (isb->opcode) {
+    case FOR_FMT_LITERAL: return literal<Out>(lub, isb);
+    case FOR_FMT_SLASH:
+        for (int64_t i = 0; i < isb->repeat; ++i)
+            if (int s = next_record<Out>(lub)) return s;
+        isb->repeat = 0;
+        return 0;
+    default:  // FOR_FMT_DOLLAR
+        if (Out) isb->flags |= isbf::suppress_terminator;
+        return 0;
+    }
+}
+
 // Drives the interpreter to the next data edit (or Q) for a list element,
 // carrying out literals, slashes, "$" and reversion on the way.
 template <bool Out>
@@ -289,18 +309,12 @@ int next_data(For_Lub *lub, For_Fmt_Isb *isb) {
             if (int s = next_record<Out>(lub)) return s;
             continue;
         case FOR_FMT_LITERAL:
-            if (int s = literal<Out>(lub, isb)) return s;
-            continue;
         case FOR_FMT_SLASH:
-            for (int64_t i = 0; i < isb->repeat; ++i)
-                if (int s = next_record<Out>(lub)) return s;
-            isb->repeat = 0;
+        case FOR_FMT_DOLLAR:
+            if (int s = between_items<Out>(lub, isb)) return s;
             continue;
         case FOR_FMT_COLON:
             continue;  // items remain
-        case FOR_FMT_DOLLAR:
-            if (Out) isb->flags |= isbf::suppress_terminator;
-            continue;
         case FOR_FMT_DT:
             return st_type;  // only a derived-type item takes DT
         default:
@@ -319,15 +333,9 @@ int drain(For_Lub *lub, For_Fmt_Isb *isb) {
         if (int s = for__interp_fmt(lub)) return s;
         switch (isb->opcode) {
         case FOR_FMT_LITERAL:
-            if (int s = literal<Out>(lub, isb)) return s;
-            continue;
         case FOR_FMT_SLASH:
-            for (int64_t i = 0; i < isb->repeat; ++i)
-                if (int s = next_record<Out>(lub)) return s;
-            isb->repeat = 0;
-            continue;
         case FOR_FMT_DOLLAR:
-            if (Out) isb->flags |= isbf::suppress_terminator;
+            if (int s = between_items<Out>(lub, isb)) return s;
             continue;
         default:
             return 0;
@@ -506,30 +514,12 @@ struct Fmt_Xfer {
     }
 };
 
-// The first item of an internal statement is the file: a character
-// scalar is one record, a contiguous character array one per element.
+// The first item of an internal statement is the file.
 int internal_file(For_Lub *lub, const For_Dsc_Lst **dsc, const For_Value_List **val, bool out) {
     For_Item it;
     For_Shape sh;
     if (int s = for__desc_ret_item(dsc, val, &it, &sh)) return s;
-    if (it.type != FOR_TYPE_CHARACTER) return st_list;
-    uint64_t elem = static_cast<uint64_t>(it.elem_len);
-    uint64_t count = 1;
-    switch (sh.form) {
-    case FOR_FORM_CHAR: case FOR_FORM_ADDR: case FOR_FORM_ADDR_ALT: break;
-    case FOR_FORM_ARRAY: case FOR_FORM_ARRAY_ELEN:
-        count = elem ? static_cast<uint64_t>(it.length) / elem : 0;
-        break;
-    case FOR_FORM_SECTION_ELEN:
-        // Only a section that is itself contiguous can be the file.
-        if (sh.rank != 1 || (sh.dim[0].stride != it.elem_len && sh.dim[0].upper > sh.dim[0].lower))
-            return st_list;
-        count = sh.dim[0].upper >= sh.dim[0].lower ? static_cast<uint64_t>(sh.dim[0].upper - sh.dim[0].lower + 1) : 0;
-        break;
-    default:
-        return st_list;
-    }
-    return for__ifile_setup(lub, static_cast<char *>(it.addr), elem, count, out);
+    return for__ifile_from_item(lub, it, sh, out);
 }
 
 }  // namespace
@@ -540,7 +530,7 @@ int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fm
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(kind, st, &lub);
     if (!lub) return r;
-    const For_IO_Flags f = (st.flags & iof_ext) ? st.flags : (st.flags & 0xffffffffull);
+    const For_IO_Flags f = for__effective_flags(st.flags);
     int s = 0;
     if (kind.internal) s = internal_file(lub, &dsc, &val, Out);
     if (s == 0) {

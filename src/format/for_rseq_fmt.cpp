@@ -7,8 +7,9 @@
 namespace {
 // An unconnected unit is opened as a formatted sequential file that must
 // exist (status OLD): reading never creates a file.
-const For_Stmt_Kind read_seq_fmt{FOR_OP_READ, false, true, false, "for_rseq_fmt", 1, 1, 1,
-                                 for__open_default};
+const For_Stmt_Kind read_seq_fmt{.op = FOR_OP_READ, .output = false, .formatted = true,
+                                 .internal = false, .module = "for_rseq_fmt", .access = 1,
+                                 .status = 1, .form = 1, .connect = for__open_default};
 }  // namespace
 
 int for_read_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,

@@ -4,7 +4,9 @@
 #include "format/for_fmt_xfer.h"
 
 namespace {
-const For_Stmt_Kind write_int_fmt{FOR_OP_WRITE, true, true, true, "for_wint_fmt", 0, 0, 0, nullptr};
+const For_Stmt_Kind write_int_fmt{.op = FOR_OP_WRITE, .output = true, .formatted = true,
+                                  .internal = true, .module = "for_wint_fmt", .access = 0,
+                                  .status = 0, .form = 0, .connect = nullptr};
 }  // namespace
 
 int for_write_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,

@@ -18,11 +18,6 @@ namespace {
 
 bool internal(const For_Lub *lub) { return lub->lub_unit == FOR_UNIT_INTERNAL; }
 
-For_Rec_Type rtype(const For_Lub *lub) {
-    auto t = static_cast<For_Rec_Type>(lub->lub_record_type);
-    return t == For_Rec_Type::variable_2 ? For_Rec_Type::variable : t;
-}
-
 uint32_t length_word(const For_Lub *lub, const char *p) {
     uint32_t n;
     std::memcpy(&n, p, 4);
@@ -40,17 +35,7 @@ int grow_for_input(For_Lub *lub, uint64_t need) {
     void *cell = old;
     if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell, static_cast<int64_t>(lub->lub_buf_size + 16)))
         return 98;
-    char *nb = static_cast<char *>(cell);
-    auto move = [&](char *&p) {
-        if (p) p = nb + (p - old);
-    };
-    move(lub->lub_ra_end);
-    move(lub->lub_ra_next);
-    move(lub->lub_rec_start);
-    move(lub->lub_buf_ptr);
-    move(lub->lub_buf_limit);
-    move(lub->lub_rec_end);
-    lub->lub_buf = nb;
+    for__rebase_buffer(lub, old, static_cast<char *>(cell));
     lub->lub_buf_size = size;
     if (lub->lub_rec_len < need + 4) lub->lub_rec_len = need + 4;
     return 0;
@@ -65,11 +50,11 @@ Found find_record(For_Lub *lub, char *cur, uint64_t *scanned, char **data_end, c
                   uint64_t *need) {
     char *end = lub->lub_ra_end;
     uint64_t avail = static_cast<uint64_t>(end - cur);
-    switch (rtype(lub)) {
+    switch (for__record_type(lub)) {
     case For_Rec_Type::stream_lf:
     case For_Rec_Type::stream_crlf:
     case For_Rec_Type::stream_cr: {
-        char term = rtype(lub) == For_Rec_Type::stream_cr ? '\r' : '\n';
+        char term = for__record_type(lub) == For_Rec_Type::stream_cr ? '\r' : '\n';
         void *hit = std::memchr(cur + *scanned, term, static_cast<size_t>(avail - *scanned));
         if (!hit) {
             *scanned = avail;
@@ -147,7 +132,7 @@ int for__get_s(For_Lub *lub) {
         return 0;
     }
     if (int s = for__tty_before_read(lub)) return s;
-    For_Rec_Type t = rtype(lub);
+    For_Rec_Type t = for__record_type(lub);
     if (t == For_Rec_Type::none) return 24;
     if (t == For_Rec_Type::segmented && (lub->lub_flags & lubf::formatted)) return 44;
     if (!lub->lub_buf) return 39;
@@ -248,7 +233,7 @@ int for__flush_readahead(For_Lub *lub, int64_t extra) {
     if (lub->lub_rec_state == rec_input && lub->lub_ra_end) {
         // A STREAM record is consumed up to the position; other records
         // are consumed whole once they were read.
-        const char *from = rtype(lub) == For_Rec_Type::stream ? lub->lub_buf_ptr : lub->lub_ra_next;
+        const char *from = for__record_type(lub) == For_Rec_Type::stream ? lub->lub_buf_ptr : lub->lub_ra_next;
         unread = lub->lub_ra_end - from;
     }
     if ((lub->lub_flags & lubf::positionable) && unread - extra != 0) {

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "io/for_rec.h"
+
+#include "io/for_desc_item.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_vm.h"
 
@@ -22,11 +24,6 @@ constexpr int cc_prefix = 5;
 
 bool internal(const For_Lub *lub) { return lub->lub_unit == FOR_UNIT_INTERNAL; }
 
-For_Rec_Type rtype(const For_Lub *lub) {
-    auto t = static_cast<For_Rec_Type>(lub->lub_record_type);
-    return t == For_Rec_Type::variable_2 ? For_Rec_Type::variable : t;
-}
-
 For_Cc ccon(const For_Lub *lub) { return static_cast<For_Cc>(lub->lub_carriage_control); }
 
 bool has_terminator_byte(For_Rec_Type t) {
@@ -38,7 +35,7 @@ bool has_terminator_byte(For_Rec_Type t) {
 // end in CR LF inside the record length.
 bool fixed_crlf(const For_Lub *lub) {
     constexpr uint64_t all = lubf::opt_compat | lubf::formatted | lubf::access_direct;
-    return rtype(lub) == For_Rec_Type::fixed && (lub->lub_flags & all) == all;
+    return for__record_type(lub) == For_Rec_Type::fixed && (lub->lub_flags & all) == all;
 }
 
 uint64_t chunk_of(const For_Lub *lub) {
@@ -53,7 +50,7 @@ struct Layout {
 };
 
 int layout_of(const For_Lub *lub, Layout *out) {
-    For_Rec_Type t = rtype(lub);
+    For_Rec_Type t = for__record_type(lub);
     Layout l{0, 0};
     switch (t) {
     case For_Rec_Type::variable: l = {4, 4}; break;
@@ -88,7 +85,7 @@ char *area_base(const For_Lub *lub) {
 
 bool growable(const For_Lub *lub) {
     if (internal(lub)) return false;
-    For_Rec_Type t = rtype(lub);
+    For_Rec_Type t = for__record_type(lub);
     if (t == For_Rec_Type::fixed || t == For_Rec_Type::segmented) return false;
     return (lub->lub_flags & lubf::recl_defaulted) != 0;
 }
@@ -223,21 +220,6 @@ int for__truncate_here(For_Lub *lub) {
     return 0;
 }
 
-int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk) {
-    if (chunk == 0) chunk = for_default_block;
-    while (len > 0) {
-        size_t n = static_cast<size_t>(len < chunk ? len : chunk);
-        ssize_t w = ::write(fd, data, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        data += w;
-        len -= static_cast<uint64_t>(w);
-    }
-    return 0;
-}
-
 int for__reset_buf(For_Lub *lub, int mode) {
     if (internal(lub)) {
         ifile_layout(lub, mode);
@@ -271,7 +253,7 @@ int for__begin_output(For_Lub *lub) {
 }
 
 int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted) {
-    For_Rec_Type t = rtype(lub);
+    For_Rec_Type t = for__record_type(lub);
     if (t == For_Rec_Type::fixed || t == For_Rec_Type::segmented || internal(lub)) return 41;
     if (!(lub->lub_flags & lubf::recl_defaulted)) return 66;
     uint64_t g = wanted < minimum ? minimum : wanted;
@@ -287,17 +269,9 @@ int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted) {
     if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell, static_cast<int64_t>(lub->lub_buf_size + 16)))
         return 41;
     char *nb = static_cast<char *>(cell);
-    auto move = [&](char *&p) {
-        if (p) p = nb + (p - old);
-    };
-    move(lub->lub_buf_ptr);
-    move(lub->lub_buf_limit);
-    move(lub->lub_rec_start);
-    move(lub->lub_rec_end);
-    move(lub->lub_ra_end);
-    move(lub->lub_ra_next);
-    move(lub->lub_user_buf);
-    lub->lub_buf = nb;
+    // Here lub_user_buf marks the end of the held records, inside the buffer.
+    if (lub->lub_user_buf) lub->lub_user_buf = nb + (lub->lub_user_buf - old);
+    for__rebase_buffer(lub, old, nb);
     lub->lub_buf_size = size;
     lub->lub_rec_len += g;
     lub->lub_buf_limit += g;
@@ -388,7 +362,7 @@ int for__put_sf(For_Lub *lub) {
     if (lub->lub_rec_state != rec_output) {
         if (int s = for__reset_buf(lub, 0)) return s;
     }
-    For_Rec_Type t = rtype(lub);
+    For_Rec_Type t = for__record_type(lub);
     For_Cc cc = ccon(lub);
     bool crlf = fixed_crlf(lub);
     bool fortran = cc == For_Cc::fortran && !crlf;
@@ -551,4 +525,22 @@ int for__ifile_setup(For_Lub *lub, char *var, uint64_t elem_len, uint64_t count,
     lub->lub_rec_start = count && elem_len ? var : lub->lub_ifile_end;
     ifile_layout(lub, output ? 0 : 1);
     return 0;
+}
+
+int for__ifile_from_item(For_Lub *lub, const For_Item &file, const For_Shape &shape, bool output) {
+    if (file.type != FOR_TYPE_CHARACTER) return 48;
+    const int64_t elen = file.elem_len;
+    const int64_t n = for__item_count(file, shape);
+    if (elen < 0 || n < 0) return 48;
+    if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
+        int64_t expect = elen;
+        for (int k = 0; k < shape.rank; ++k) {
+            const For_Dim &d = shape.dim[k];
+            const int64_t extent = d.upper >= d.lower ? d.upper - d.lower + 1 : 0;
+            if (extent > 1 && d.stride != expect) return 48;
+            expect *= extent;
+        }
+    }
+    return for__ifile_setup(lub, static_cast<char *>(file.addr), static_cast<uint64_t>(elen),
+                            static_cast<uint64_t>(n), output);
 }

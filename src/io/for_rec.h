@@ -16,13 +16,24 @@
 #include <cstdint>
 #include <string_view>
 
+#include "runtime/for_write_all.h"
 #include "units/for_lub.h"
+
+struct For_Item;
+struct For_Shape;
 
 // Record types (lub_record_type) and carriage control (lub_carriage_control).
 enum class For_Rec_Type : uint8_t {
     none = 0, fixed = 1, variable_2 = 2, segmented = 3, variable = 4,
     stream = 5, stream_lf = 6, stream_cr = 7, stream_crlf = 8
 };
+
+// The record type of a unit as transfers and positioning treat it: the
+// second VARIABLE code is VARIABLE.
+inline For_Rec_Type for__record_type(const For_Lub *lub) {
+    auto t = static_cast<For_Rec_Type>(lub->lub_record_type);
+    return t == For_Rec_Type::variable_2 ? For_Rec_Type::variable : t;
+}
 enum class For_Cc : uint8_t { unset = 0, fortran = 1, list = 2, none = 3 };
 
 // What the buffer holds for the statement layer (lub_rec_state).
@@ -97,10 +108,6 @@ inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
     return true;
 }
 
-// Writes everything, in pieces of at most `chunk` bytes, repeating short
-// writes and writes interrupted by a signal. 0 or -1 (errno set).
-int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk);
-
 // Flushes the held records (FLUSH, CLOSE, program end, repositioning): 0
 // or 38.
 int for__flush_output(For_Lub *lub);
@@ -152,3 +159,20 @@ int for__flush_readahead(For_Lub *lub, int64_t extra);
 // Output records are blank-filled as they begin; the variable's records
 // that the statement does not reach are left as they were.
 int for__ifile_setup(For_Lub *lub, char *var, uint64_t elem_len, uint64_t count, bool output);
+
+// The same from the first item of an internal statement, the file itself,
+// for formatted and list-directed statements alike: a character scalar is
+// one record, an array or section one record per element. The records must
+// lie one after another; a compiler passes a copy of any section that does
+// not. 0, or 48 when the item cannot be an internal file.
+int for__ifile_from_item(For_Lub *lub, const For_Item &file, const For_Shape &shape, bool output);
+
+// The record buffer moved from `old` to `now` (it grew): every pointer into
+// it moves along. Pointers that may point elsewhere (lub_user_buf) are the
+// caller's to move.
+inline void for__rebase_buffer(For_Lub *lub, char *old, char *now) {
+    for (char **p : {&lub->lub_buf_ptr, &lub->lub_buf_limit, &lub->lub_rec_start, &lub->lub_rec_end,
+                     &lub->lub_ra_end, &lub->lub_ra_next})
+        if (*p) *p = now + (*p - old);
+    lub->lub_buf = now;
+}

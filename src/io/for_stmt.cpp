@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "diag/for_diag.h"
+#include "io/for_flags.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
@@ -14,9 +15,6 @@ namespace {
 
 bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
 
-// The high half of the flag word counts only when iof_ext says so.
-For_IO_Flags effective(For_IO_Flags f) { return has(f, iof_ext) ? f : (f & 0xffffffffull); }
-
 bool has_control_lists(For_IO_Flags f) {
     return has(f, iof_keys) || has(f, iof_advance) || has(f, iof_size);
 }
@@ -24,7 +22,7 @@ bool has_control_lists(For_IO_Flags f) {
 // A failed acquisition still owes an IOMSG= text when the statement gave
 // one first in its control list.
 int acquisition_failed(const For_Stmt &st, int status) {
-    For_IO_Flags f = effective(st.flags);
+    For_IO_Flags f = for__effective_flags(st.flags);
     int unit = st.unit == FOR_UNIT_INTERNAL_TOP ? FOR_UNIT_INTERNAL : st.unit;
     char *iomsg = nullptr;
     uint64_t iomsg_len = 0;
@@ -167,7 +165,7 @@ int check_connection(const For_Stmt_Kind &kind, For_Lub *lub, int *iostat) {
 }  // namespace
 
 int for__fail_unacquired(int unit, For_IO_Flags flags, char *iomsg, uint64_t iomsg_len, int status) {
-    For_IO_Flags f = effective(flags);
+    For_IO_Flags f = for__effective_flags(flags);
     if (!has(f, iof_err) && !has(f, iof_iostat)) {
         for__issue_diagnostic(status, 2, unit, "unknown");
         return status;
@@ -209,7 +207,7 @@ int for__stmt_acquire(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **o
 }
 
 void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub *lub) {
-    For_IO_Flags f = effective(flags);
+    For_IO_Flags f = for__effective_flags(flags);
     // Conditions of this statement only; the next entry rewrites them.
     uint64_t fl = lub->lub_flags & ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor |
                                      lubf::cvterr_quiet);
@@ -247,7 +245,7 @@ int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out
 
 int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub *lub, For_Lub **out) {
     *out = nullptr;
-    For_IO_Flags f = effective(st.flags);
+    For_IO_Flags f = for__effective_flags(st.flags);
     for__stmt_conditions(kind, st.flags, lub);
 
     const For_Dsc_Lst *cd = st.cdsc;

@@ -8,6 +8,7 @@
 #include <vorlix/abi.h>
 
 #include "io/for_desc_item.h"
+#include "io/for_flags.h"
 #include "units/for_lub.h"
 
 struct For_Lub;
@@ -55,8 +56,7 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
 // Whether the statement passes control lists (keywords, ADVANCE=, SIZE=);
 // the high half of the flag word counts only when iof_ext says so.
 inline bool for__stmt_has_control_lists(For_IO_Flags flags) {
-    For_IO_Flags f = (flags & iof_ext) ? flags : (flags & 0xffffffffull);
-    return (f & (iof_keys | iof_advance | iof_size)) != 0;
+    return (for__effective_flags(flags) & (iof_keys | iof_advance | iof_size)) != 0;
 }
 
 // The statement failed with `status` after its unit was acquired: complete

@@ -12,8 +12,10 @@
 
 namespace {
 
-const For_Stmt_Kind rint_lis_kind{FOR_OP_READ_LIS, false, true, true, "for_rint_lis", FOR_ACCESS_SEQUENTIAL,
-                                  4, 1, nullptr};
+const For_Stmt_Kind rint_lis_kind{.op = FOR_OP_READ_LIS, .output = false, .formatted = true,
+                                  .internal = true, .module = "for_rint_lis",
+                                  .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 1,
+                                  .connect = nullptr};
 
 constexpr char file_name[] = "Internal List-Directed Read";
 
@@ -27,29 +29,6 @@ void name_file(For_Lub *lub) {
     lub->lub_file_name_len = static_cast<int16_t>(sizeof file_name - 1);
 }
 
-// The records of the internal file: a character scalar is one record, an
-// array one record per element. The records must lie one after another;
-// a compiler passes a copy of any section that does not.
-int layout(const For_Item &file, const For_Shape &shape, char **var, uint64_t *elem_len, uint64_t *count) {
-    if (file.type != FOR_TYPE_CHARACTER) return 48;
-    const int64_t elen = file.elem_len;
-    const int64_t n = for__item_count(file, shape);
-    if (elen < 0 || n < 0) return 48;
-    if (file.form == FOR_FORM_SECTION || file.form == FOR_FORM_SECTION_ELEN) {
-        int64_t expect = elen;
-        for (int k = 0; k < shape.rank; ++k) {
-            const For_Dim &d = shape.dim[k];
-            const int64_t extent = d.upper >= d.lower ? d.upper - d.lower + 1 : 0;
-            if (extent > 1 && d.stride != expect) return 48;
-            expect *= extent;
-        }
-    }
-    *var = static_cast<char *>(file.addr);
-    *elem_len = static_cast<uint64_t>(elen);
-    *count = static_cast<uint64_t>(n);
-    return 0;
-}
-
 }  // namespace
 
 int for_read_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc, const For_Value_List *val,
@@ -61,10 +40,7 @@ int for_read_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *ds
     For_Item file;
     For_Shape shape;
     if (int s = for__desc_ret_item(&dsc, &val, &file, &shape)) return for__stmt_fail(lub, s);
-    char *var = nullptr;
-    uint64_t elem_len = 0, count = 0;
-    if (int s = layout(file, shape, &var, &elem_len, &count)) return for__stmt_fail(lub, s);
-    for__ifile_setup(lub, var, elem_len, count, false);
+    if (int s = for__ifile_from_item(lub, file, shape, false)) return for__stmt_fail(lub, s);
     if (int s = for__ldir_in_begin(lub, flags)) return for__stmt_fail(lub, s);
     return for__stmt_transfer(ctx, dsc, val, For_Ldir_In{});
 }

@@ -9,8 +9,10 @@ namespace {
 
 // An unconnected unit is opened as a formatted sequential file of status
 // UNKNOWN (4 in the keyword table), as a READ that names it expects.
-const For_Stmt_Kind rseq_lis_kind{FOR_OP_READ_LIS, false, true, false, "for_rseq_lis",
-                                  FOR_ACCESS_SEQUENTIAL, 4, 1, for__open_default};
+const For_Stmt_Kind rseq_lis_kind{.op = FOR_OP_READ_LIS, .output = false, .formatted = true,
+                                  .internal = false, .module = "for_rseq_lis",
+                                  .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 1,
+                                  .connect = for__open_default};
 
 }  // namespace
 

@@ -317,9 +317,12 @@ int start(For_Lub *lub, bool internal) {
     return internal ? 0 : for__begin_output(lub);
 }
 
-const For_Stmt_Kind seq_kind{FOR_OP_WRITE_SEQ, true, true, false, "for_wseq_lis", 1, 4, 1,
-                             for__open_default};
-const For_Stmt_Kind int_kind{FOR_OP_WRITE, true, true, true, "for_wint_lis", 1, 4, 1, nullptr};
+const For_Stmt_Kind seq_kind{.op = FOR_OP_WRITE_SEQ, .output = true, .formatted = true,
+                             .internal = false, .module = "for_wseq_lis", .access = 1, .status = 4,
+                             .form = 1, .connect = for__open_default};
+const For_Stmt_Kind int_kind{.op = FOR_OP_WRITE, .output = true, .formatted = true,
+                             .internal = true, .module = "for_wint_lis", .access = 1, .status = 4,
+                             .form = 1, .connect = nullptr};
 
 constexpr char internal_name[] = "Internal List-Directed Write";
 
@@ -347,17 +350,13 @@ VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(int_kind, {ctx, FOR_UNIT_INTERNAL, flags, cdsc, cval}, &lub);
     if (!lub) return r;
-    // The first item is the internal file: a character scalar is one record,
-    // an array one record per element.
+    // The first item is the internal file.
     For_Item file;
     For_Shape shape;
     if (int s = for__desc_ret_item(&dsc, &val, &file, &shape)) return for__stmt_fail(lub, s);
-    if (file.type != FOR_TYPE_CHARACTER || !(file.form == FOR_FORM_CHAR || file.form == FOR_FORM_ARRAY_ELEN))
-        return for__stmt_fail(lub, 48);
-    const uint64_t elen = static_cast<uint64_t>(file.elem_len);
-    const uint64_t count = elen ? static_cast<uint64_t>(file.length) / elen : 0;
+    if (int s = for__ifile_from_item(lub, file, shape, true)) return for__stmt_fail(lub, s);
     lub->lub_file_name = static_cast<char *>(nullptr);
-    for__ifile_setup(lub, static_cast<char *>(file.addr), elen, count, true);
+    const uint64_t elen = static_cast<uint64_t>(file.elem_len);
     // Messages name the internal file by what it is.
     void *name = nullptr;
     if (for__get_vm(sizeof internal_name, 0, &name) == 0) {

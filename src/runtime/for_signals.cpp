@@ -20,6 +20,7 @@
 #include "runtime/for_fpe.h"
 #include "runtime/for_reentrancy.h"
 #include "runtime/for_vm.h"
+#include "runtime/for_write_all.h"
 
 namespace {
 
@@ -55,15 +56,7 @@ void write_text(const char *text)
     std::size_t n = 0;
     while (text[n])
         ++n;
-    while (n > 0) {
-        const ssize_t w = write(STDERR_FILENO, text, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return;
-        text += w;
-        n -= static_cast<std::size_t>(w);
-    }
+    for__write_all(STDERR_FILENO, text, n);
 }
 
 bool synchronous(int sig, const siginfo_t *info)

@@ -16,6 +16,7 @@
 #include "io/for_stmt.h"
 #include "runtime/for_exit_handler.h"
 #include "runtime/for_threadstor.h"
+#include "runtime/for_write_all.h"
 #include "units/for_lub.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
@@ -83,17 +84,9 @@ int put_stop_record(For_Lub *lub, std::string_view first, std::string_view secon
         n += k;
     }
     line[n++] = '\n';
-    const char *p = line;
-    while (n > 0) {
-        const ssize_t w = write(lub->lub_fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            lub->lub_errno = static_cast<uint64_t>(errno);
-            return msg_write_error;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
+    if (for__write_all(lub->lub_fd, line, n) != 0) {
+        lub->lub_errno = static_cast<uint64_t>(errno);
+        return msg_write_error;
     }
     return 0;
 }

@@ -28,11 +28,6 @@ namespace {
 
 using RT = For_Rec_Type;
 
-RT rtype(const For_Lub *lub) {
-    auto t = static_cast<RT>(lub->lub_record_type);
-    return t == RT::variable_2 ? RT::variable : t;
-}
-
 int read_failed(For_Lub *lub) {
     lub->lub_errno = static_cast<uint64_t>(errno);
     return 39;
@@ -212,7 +207,7 @@ int segment_head(For_Lub *lub, bool first) {
 // A STREAM_LF/CR/CRLF record: the bytes up to its terminator, which the
 // buffer is grown to hold (the terminator is the only framing there is).
 int terminated_head(For_Lub *lub) {
-    RT t = rtype(lub);
+    RT t = for__record_type(lub);
     const char term = t == RT::stream_cr ? '\r' : '\n';
     uint64_t scanned = 0;
     for (;;) {
@@ -341,7 +336,7 @@ int begin_record(For_Lub *lub) {
     lub->lub_uf_state = ufs::in_record;
     lub->lub_subrec_index = 0;
     int s = 0;
-    switch (rtype(lub)) {
+    switch (for__record_type(lub)) {
     case RT::variable: s = variable_head(lub, true); break;
     case RT::segmented: s = segment_head(lub, true); break;
     case RT::fixed: {
@@ -375,7 +370,7 @@ int begin_record(For_Lub *lub) {
 // The current subrecord or segment is used up and items want more.
 int next_piece(For_Lub *lub) {
     if (for__compat_layout(lub)) return compat_next(lub);
-    switch (rtype(lub)) {
+    switch (for__record_type(lub)) {
     case RT::variable:
         if (!(lub->lub_uf_state & ufs::continued)) return 67;
         if (int s = variable_tail(lub)) return s;
@@ -403,7 +398,7 @@ int get_bytes(For_Lub *lub, char *dst, uint64_t n) {
         if (got < 0) return read_failed(lub);
         if (static_cast<uint64_t>(got) < k) {
             if (for__compat_layout(lub)) return 605;  // the file ends inside a block
-            return rtype(lub) == RT::stream ? 24 : 39;
+            return for__record_type(lub) == RT::stream ? 24 : 39;
         }
         if (lub->lub_rec_remaining != UINT64_MAX) lub->lub_rec_remaining -= k;
         dst += k;
@@ -414,7 +409,7 @@ int get_bytes(For_Lub *lub, char *dst, uint64_t n) {
 
 // Steps over what the items left of the record, checking its framing.
 int end_record(For_Lub *lub) {
-    RT t = rtype(lub);
+    RT t = for__record_type(lub);
     int s = 0;
     switch (t) {
     case RT::stream:
@@ -481,8 +476,10 @@ struct Reader {
     int finish(For_Lub *lub) { return end_record(lub); }
 };
 
-const For_Stmt_Kind read_kind{FOR_OP_READ, false, false, false, "for_rseq",
-                              FOR_ACCESS_SEQUENTIAL, 4, 2, for__open_default};
+const For_Stmt_Kind read_kind{.op = FOR_OP_READ, .output = false, .formatted = false,
+                              .internal = false, .module = "for_rseq",
+                              .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 2,
+                              .connect = for__open_default};
 
 // -- The common statement ------------------------------------------------
 //
@@ -498,7 +495,7 @@ bool fast_record(const For_Lub *lub, uint64_t total, uint64_t *length) {
                                 lubf::access_direct | lubf::access_stream | lubf::foreign |
                                 lubf::held_records | lubf::eof;
     const uint64_t fl = lub->lub_flags;
-    if ((fl & (must | mustnt)) != must || rtype(lub) != RT::variable || for__compat_layout(lub) ||
+    if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
         for__eof_records(lub) || lub->lub_rec_state != rec_input || !lub->lub_ra_next ||
         lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
         return false;

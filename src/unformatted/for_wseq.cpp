@@ -22,11 +22,6 @@ namespace {
 
 using RT = For_Rec_Type;
 
-RT rtype(const For_Lub *lub) {
-    auto t = static_cast<RT>(lub->lub_record_type);
-    return t == RT::variable_2 ? RT::variable : t;
-}
-
 uint64_t block_of(const For_Lub *lub) {
     return lub->lub_block_size ? lub->lub_block_size : for_default_block;
 }
@@ -133,13 +128,13 @@ int subrec_write(For_Lub *lub, const char *p, uint64_t n) {
 
 // Writes what the buffer holds of a record that goes to the file directly.
 int direct_out(For_Lub *lub, const char *p, uint64_t n) {
-    return rtype(lub) == RT::variable ? subrec_write(lub, p, n) : write_now(lub, p, n);
+    return for__record_type(lub) == RT::variable ? subrec_write(lub, p, n) : write_now(lub, p, n);
 }
 
 // From here on the record goes to the file as it comes.
 int enter_direct(For_Lub *lub) {
     if (int s = drain(lub)) return s;
-    if (rtype(lub) == RT::variable) {
+    if (for__record_type(lub) == RT::variable) {
         off_t here = ::lseek(lub->lub_fd, 0, SEEK_CUR);
         if (here < 0) return write_failed(lub);
         lub->lub_marker_pos = here;
@@ -296,7 +291,7 @@ int begin_record(For_Lub *lub) {
         if (int s = for__flush_readahead(lub, 0)) return s;
     }
     lub->lub_flags &= ~lubf::eof;
-    RT t = rtype(lub);
+    RT t = for__record_type(lub);
     if (t == RT::none || static_cast<int>(t) > 8) return 44;
     Frame f = frame_of(t);
     // What must fit behind the records held back: a FIXED record, or a
@@ -327,7 +322,7 @@ int begin_record(For_Lub *lub) {
 // Most data bytes a record may have; RECL bounds records of units that
 // gave one.
 uint64_t record_cap(const For_Lub *lub) {
-    RT t = rtype(lub);
+    RT t = for__record_type(lub);
     if (t == RT::fixed) return lub->lub_rec_len;
     if (t == RT::variable && !(lub->lub_flags & lubf::recl_defaulted))
         return lub->lub_rec_len - 8;
@@ -336,7 +331,7 @@ uint64_t record_cap(const For_Lub *lub) {
 
 // Puts `n` bytes of an item whose elements are `elem` bytes long.
 int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
-    RT t = rtype(lub);
+    RT t = for__record_type(lub);
     if (n > record_cap(lub) - lub->lub_uf_bytes) return 66;
     lub->lub_uf_bytes += n;
     if (for__compat_layout(lub)) return put_blocks(lub, p, n);
@@ -394,7 +389,7 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
 }
 
 int finish_record(For_Lub *lub) {
-    RT t = rtype(lub);
+    RT t = for__record_type(lub);
     int s = 0;
     bool direct = lub->lub_uf_state & ufs::direct;
     char *b = lub->lub_rec_start;
@@ -481,8 +476,10 @@ struct Writer {
     int finish(For_Lub *lub) { return finish_record(lub); }
 };
 
-const For_Stmt_Kind write_kind{FOR_OP_WRITE, true, false, false, "for_wseq",
-                               FOR_ACCESS_SEQUENTIAL, 4, 2, for__open_default};
+const For_Stmt_Kind write_kind{.op = FOR_OP_WRITE, .output = true, .formatted = false,
+                               .internal = false, .module = "for_wseq",
+                               .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 2,
+                               .connect = for__open_default};
 
 // -- The common statement ------------------------------------------------
 //
@@ -498,7 +495,7 @@ bool fast_unit(const For_Lub *lub, uint64_t total) {
                                 lubf::access_direct | lubf::access_stream | lubf::foreign |
                                 lubf::read_ahead | lubf::truncate_after_write;
     const uint64_t fl = lub->lub_flags;
-    if ((fl & (must | mustnt)) != must || rtype(lub) != RT::variable || for__compat_layout(lub) ||
+    if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
         lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
         return false;
     if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len))

@@ -162,11 +162,8 @@ int previous_record(For_Lub *lub, off_t p, off_t *start) {
 VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                              const For_Value_List *values) {
     For_Lub *lub = nullptr;
-    int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, &lub);
+    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, 276, 496, &lub);
     if (!lub) return r;
-    if (lub->lub_udio_depth != 0) return for__pos_end(lub, 276);
-    if (for__pos_console(lub)) return for__pos_end(lub, 496);
-    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 0);  // no implicit OPEN
     if (for__uf_settle(lub) != 0) return for__pos_end(lub, 23);
     uint64_t fl = lub->lub_flags;
     if ((fl & lubf::unformatted) && (fl & lubf::access_stream)) return for__pos_end(lub, 113);

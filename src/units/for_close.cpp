@@ -13,6 +13,7 @@
 
 #include "diag/for_diag.h"
 #include "io/for_desc_item.h"
+#include "io/for_flags.h"
 #include "io/for_rec.h"
 #include "io/for_tty_pair.h"
 #include "io/for_stmt.h"
@@ -27,7 +28,6 @@ extern char **environ;
 namespace {
 
 bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
-For_IO_Flags effective(For_IO_Flags f) { return has(f, iof_ext) ? f : (f & 0xffffffffull); }
 
 // Records the first failure; the close goes on.
 void note(int *first, For_Lub *lub, int e) {
@@ -173,7 +173,7 @@ int for__close_default(For_Lub *lub, bool deallocate) {
 
 VORLIX_API int for_close(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                          const For_Value_List *values) {
-    For_IO_Flags f = effective(flags);
+    For_IO_Flags f = for__effective_flags(flags);
     uint64_t args[3];
     const int key_status = close_args(keys, values, args);
     For_Lub *lub = nullptr;

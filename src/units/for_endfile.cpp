@@ -21,23 +21,23 @@ using RT = For_Rec_Type;
 bool accepted(const For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
     if (fl & lubf::access_keyed) return false;
-    auto t = static_cast<RT>(lub->lub_record_type);
+    const RT t = for__record_type(lub);
     return (fl & (lubf::formatted | lubf::form_binary | lubf::compat_layout)) || t == RT::segmented ||
-           t == RT::variable || t == RT::variable_2 || t == RT::stream;
+           t == RT::variable || t == RT::stream;
 }
 
 // Writes the end-of-file record at the current position.
 int write_eof_record(For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
     if ((fl & lubf::formatted) && !(fl & (lubf::form_binary | lubf::compat_layout))) {
-        if (static_cast<RT>(lub->lub_record_type) == RT::segmented) return 44;
+        if (for__record_type(lub) == RT::segmented) return 44;
         if (int s = for__reset_buf(lub, 0)) return s;
         if (static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran) {
             if (int s = for__rec_put(lub, " ")) return s;
         }
         if (int s = for__rec_put(lub, "\x1a")) return s;
         if (int s = for__put_sf(lub)) return s;
-    } else if (static_cast<RT>(lub->lub_record_type) == RT::segmented) {
+    } else if (for__record_type(lub) == RT::segmented) {
         if (for__write_all(lub->lub_fd, reinterpret_cast<const char *>(for_seg_eof_record), 4, 0) != 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
             return 38;

@@ -13,6 +13,7 @@
 
 #include "diag/for_diag.h"
 #include "io/for_desc_item.h"
+#include "io/for_flags.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
@@ -20,58 +21,74 @@
 
 namespace {
 
-using A = For_Open_Args;
-
 bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
-For_IO_Flags effective(For_IO_Flags f) { return has(f, iof_ext) ? f : (f & 0xffffffffull); }
 
-// The slot a keyword code fills; -1 when the code takes no slot.
-int slot_of(int code) {
+// Stores the value of a keyword given as a number or a table value.
+using Store = void (*)(For_Open_Args &, uint64_t);
+
+// How a keyword code's value is stored; null for the codes that take no
+// value this way (the character values, NEWUNIT=, ASSOCIATEVARIABLE=) and
+// for the codes OPEN does not take.
+Store store_of(int code) {
+    using A = For_Open_Args;
     switch (code) {
-    case FOR_KEY_ACCESS: return A::access;
-    case FOR_KEY_ASSOCIATEVARIABLE: return A::assoc_var;
-    case FOR_KEY_ASSOCIATEVARIABLE_TYPE: return A::assoc_kind;
-    case FOR_KEY_BLANK: return A::blank;
-    case FOR_KEY_BLOCKSIZE: return A::block_size;
-    case FOR_KEY_BUFFERCOUNT: return A::buffer_count;
-    case FOR_KEY_CARRIAGECONTROL: return A::carriage;
-    case FOR_KEY_CONVERT: return A::convert;
-    case FOR_KEY_DEFAULTFILE: return A::dir_addr;
-    case FOR_KEY_DISPOSE: return A::dispose;
-    case FOR_KEY_FILE:
-    case FOR_KEY_NAME: return A::file_addr;
-    case FOR_KEY_FORM: return A::form;
-    case FOR_KEY_MAXREC: return A::maxrec;
-    case FOR_KEY_ORGANIZATION: return A::organization;
-    case FOR_KEY_READONLY: return A::readonly;
-    case FOR_KEY_RECL: return A::recl;
-    case FOR_KEY_RECL_BYTES: return A::recl;
-    case FOR_KEY_RECORDTYPE: return A::recordtype;
-    case FOR_KEY_NOSHARED: return A::noshared;
-    case FOR_KEY_SHARED: return A::shared;
-    case FOR_KEY_STATUS: return A::status;
-    case FOR_KEY_USEROPEN: return A::useropen;
-    case FOR_KEY_ACTION: return A::action;
-    case FOR_KEY_DELIM: return A::delim;
-    case FOR_KEY_PAD: return A::pad;
-    case FOR_KEY_POSITION: return A::position;
-    case FOR_KEY_MODE: return A::mode;
-    case FOR_KEY_SHARE: return A::share;
-    case FOR_KEY_BUFFERED: return A::buffered;
-    case FOR_KEY_ASYNCHRONOUS: return A::asynchronous;
-    case FOR_KEY_IOMSG: return A::iomsg_addr;
-    case FOR_KEY_ROUND: return A::round;
-    case FOR_KEY_DECIMAL: return A::decimal;
-    case FOR_KEY_SIGN: return A::sign;
-    case FOR_KEY_ENCODING: return A::encoding;
-    case FOR_KEY_NEWUNIT: return A::newunit_addr;
-    default: return -1;
+    case FOR_KEY_ACCESS: return [](A &a, uint64_t v) { a.access = v; };
+    case FOR_KEY_ASSOCIATEVARIABLE_TYPE: return [](A &a, uint64_t v) { a.assoc_kind = static_cast<uint8_t>(v); };
+    case FOR_KEY_BLANK: return [](A &a, uint64_t v) { a.blank = v; };
+    case FOR_KEY_BLOCKSIZE: return [](A &a, uint64_t v) { a.block_size = v; };
+    case FOR_KEY_BUFFERCOUNT: return [](A &a, uint64_t v) { a.buffer_count = static_cast<int64_t>(v); };
+    case FOR_KEY_CARRIAGECONTROL: return [](A &a, uint64_t v) { a.carriage = v; };
+    case FOR_KEY_CONVERT: return [](A &a, uint64_t v) { a.convert = v; };
+    case FOR_KEY_DISPOSE: return [](A &a, uint64_t v) { a.dispose = v; };
+    case FOR_KEY_FORM: return [](A &a, uint64_t v) { a.form = v; };
+    case FOR_KEY_MAXREC: return [](A &a, uint64_t v) { a.maxrec = v; };
+    case FOR_KEY_ORGANIZATION: return [](A &a, uint64_t v) { a.organization = v; };
+    case FOR_KEY_READONLY: return [](A &a, uint64_t v) { a.readonly = v != 0; };
+    case FOR_KEY_RECL: return [](A &a, uint64_t v) { a.recl = v; };
+    case FOR_KEY_RECL_BYTES: return [](A &a, uint64_t v) { a.recl = v; a.recl_bytes = true; };
+    case FOR_KEY_RECORDTYPE: return [](A &a, uint64_t v) { a.recordtype = v; };
+    case FOR_KEY_NOSHARED: return [](A &a, uint64_t v) { a.noshared = v != 0; };
+    case FOR_KEY_SHARED: return [](A &a, uint64_t v) { a.shared = v != 0; };
+    case FOR_KEY_STATUS: return [](A &a, uint64_t v) { a.status = v; };
+    case FOR_KEY_USEROPEN: return [](A &a, uint64_t v) { a.useropen = reinterpret_cast<For_User_Open>(v); };
+    case FOR_KEY_ACTION: return [](A &a, uint64_t v) { a.action = v; };
+    case FOR_KEY_DELIM: return [](A &a, uint64_t v) { a.delim = v; };
+    case FOR_KEY_PAD: return [](A &a, uint64_t v) { a.pad = v; };
+    case FOR_KEY_POSITION: return [](A &a, uint64_t v) { a.position = v; };
+    case FOR_KEY_MODE: return [](A &a, uint64_t v) { a.mode = v; };
+    case FOR_KEY_SHARE: return [](A &a, uint64_t v) { a.share = v; };
+    case FOR_KEY_BUFFERED: return [](A &a, uint64_t v) { a.buffered = v; };
+    case FOR_KEY_ASYNCHRONOUS: return [](A &a, uint64_t v) { a.asynchronous = v; };
+    case FOR_KEY_ROUND: return [](A &a, uint64_t v) { a.round = v; };
+    case FOR_KEY_DECIMAL: return [](A &a, uint64_t v) { a.decimal = v; };
+    case FOR_KEY_SIGN: return [](A &a, uint64_t v) { a.sign = v; };
+    case FOR_KEY_ENCODING: return [](A &a, uint64_t v) { a.encoding = v; };
+    default: return nullptr;
     }
 }
 
+// Code 69 is a character value OPEN accepts and ignores.
 bool is_text_code(int code) {
     return code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE || code == FOR_KEY_NAME ||
            code == 69 || code == FOR_KEY_IOMSG;
+}
+
+// Whether OPEN takes the code at all (the ignored code 69 does not count).
+bool takes_code(int code) {
+    return store_of(code) || code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE ||
+           code == FOR_KEY_NAME || code == FOR_KEY_IOMSG || code == FOR_KEY_NEWUNIT ||
+           code == FOR_KEY_ASSOCIATEVARIABLE;
+}
+
+// The character values OPEN keeps, by address and length.
+void set_text(For_Open_Args *args, int code, const char *p, size_t n) {
+    switch (code) {
+    case FOR_KEY_DEFAULTFILE: args->default_dir = std::string_view(p, n); break;
+    case FOR_KEY_FILE:
+    case FOR_KEY_NAME: args->file = std::string_view(p, n); break;
+    case FOR_KEY_IOMSG: args->iomsg = std::span<char>(const_cast<char *>(p), n); break;
+    default: break;
+    }
 }
 
 // A keyword found wrong before IOMSG= was read still owes its text there.
@@ -83,8 +100,7 @@ void find_iomsg(const For_Dsc_Lst *d, const For_Value_List *v, For_Open_Args *ar
         if (for__key_desc_ret_item(&d, &v, &item, &shape, &code) != 0) return;
         if (item.type == FOR_TYPE_END_STMT || item.type == FOR_TYPE_END_GROUP) return;
         if (code == FOR_KEY_IOMSG && item.type == FOR_TYPE_CHARACTER) {
-            (*args)[A::iomsg_addr] = reinterpret_cast<uintptr_t>(item.addr);
-            (*args)[A::iomsg_len] = static_cast<uint64_t>(item.length);
+            set_text(args, code, static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
             return;
         }
     }
@@ -93,7 +109,7 @@ void find_iomsg(const For_Dsc_Lst *d, const For_Value_List *v, For_Open_Args *ar
 }  // namespace
 
 int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Open_Args *args) {
-    std::memset(args, 0, sizeof *args);
+    *args = For_Open_Args{};
     if (!keys) return 0;
     const For_Dsc_Lst *d = keys;
     const For_Value_List *v = values;
@@ -104,31 +120,31 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
         if (int s = for__key_desc_ret_item(&d, &v, &item, &shape, &code)) return s;
         if (item.type == FOR_TYPE_END_STMT) return 0;
         if (code < 2 || code > 87) return 48;
-        int slot = slot_of(code);
+        const bool taken = takes_code(code);
         if (item.type == FOR_TYPE_CHARACTER) {
             if (is_text_code(code)) {
-                if (slot < 0) continue;  // stored by nobody
-                args->slot[slot] = reinterpret_cast<uintptr_t>(item.addr);
-                args->slot[slot + 1] = static_cast<uint64_t>(item.length);
+                if (!taken) continue;  // stored by nobody
+                set_text(args, code, static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
                 continue;
             }
-            if (slot < 0) return 48;
+            if (!taken) return 48;
             uint64_t value = 0;
             std::string_view text(static_cast<const char *>(item.addr),
                                   static_cast<size_t>(item.length));
             int s = for__open_key(text, code, &value, For_Key_Stmt::open);
             if (s != 0) {
-                if (!(*args)[A::iomsg_addr]) find_iomsg(d, v, args);
+                if (!args->iomsg.data()) find_iomsg(d, v, args);
                 return s;
             }
-            args->slot[slot] = value;
+            // Only a code with a value table gets here: it is stored by value.
+            store_of(code)(*args, value);
             continue;
         }
-        if (slot < 0) return 48;
+        if (!taken) return 48;
         if (code == FOR_KEY_NEWUNIT) {
             // The variable itself, and its kind: the number goes there.
-            (*args)[A::newunit_addr] = reinterpret_cast<uintptr_t>(item.addr);
-            (*args)[A::newunit_kind] = static_cast<uint64_t>(item.type);
+            args->newunit = item.addr;
+            args->newunit_kind = static_cast<uint64_t>(item.type);
             continue;
         }
         int64_t value = 0;
@@ -140,24 +156,23 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
             std::memcpy(&value, item.addr, 8);
         }
         if (is_text_code(code)) {
+            // A character value passed by the address of a NUL-terminated string.
             const char *p = reinterpret_cast<const char *>(value);
-            args->slot[slot] = static_cast<uint64_t>(value);
-            args->slot[slot + 1] = p ? std::strlen(p) : 0;
+            set_text(args, code, p, p ? std::strlen(p) : 0);
             continue;
         }
         if (code == FOR_KEY_ASSOCIATEVARIABLE) {
-            (*args)[A::assoc_var] = reinterpret_cast<uintptr_t>(item.addr);
-            (*args)[A::assoc_kind] = static_cast<uint64_t>(item.type);
+            args->assoc_var = item.addr;
+            args->assoc_kind = static_cast<uint8_t>(item.type);
             continue;
         }
         if (code == FOR_KEY_CONVERT && value == 0) value = 9;
-        args->slot[slot] = static_cast<uint64_t>(value);
-        if (code == FOR_KEY_RECL_BYTES) (*args)[A::recl_bytes] = 1;
+        store_of(code)(*args, static_cast<uint64_t>(value));
     }
 }
 
 void for__merge_statement_options(For_Lub *lub, For_IO_Flags flags) {
-    For_IO_Flags f = effective(flags);
+    For_IO_Flags f = for__effective_flags(flags);
     uint64_t opt = 0;
     if (has(f, iof_opt_a)) opt |= 1u << 0;
     if (has(f, iof_f90)) opt |= 1u << 1;
@@ -203,13 +218,13 @@ int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
         }
     }
     switch (unit) {
-    case -4: case -3: case 5: (*args)[A::action] = 1; (*args)[A::status] = 1; break;
-    case -2: case -1: case 6: (*args)[A::action] = 3; (*args)[A::status] = 4; break;
-    case 0: (*args)[A::status] = 4; break;
+    case -4: case -3: case 5: args->action = 1; args->status = 1; break;
+    case -2: case -1: case 6: args->action = 3; args->status = 4; break;
+    case 0: args->status = 4; break;
     default: for__issue_diagnostic(8, 2, "for_open", __LINE__); return 0;
     }
-    (*args)[A::access] = 1;
-    (*args)[A::form] = 1;
+    args->access = 1;
+    args->form = 1;
     return 2;
 }
 
@@ -227,40 +242,40 @@ int for__open_default(For_Lub *lub, int access, int status, int form) {
         return 0;
     }
     if (!console) {
-        args[A::access] = static_cast<uint64_t>(access);
-        args[A::status] = static_cast<uint64_t>(status);
-        args[A::form] = static_cast<uint64_t>(form);
+        args.access = static_cast<uint64_t>(access);
+        args.status = static_cast<uint64_t>(status);
+        args.form = static_cast<uint64_t>(form);
     }
     if (lub->lub_flags & lubf::define_file) {
-        args[A::recl] = lub->lub_recl;
-        args[A::maxrec] = lub->lub_maxrec;
-        args[A::assoc_var] = reinterpret_cast<uintptr_t>(lub->lub_assoc_var);
-        args[A::assoc_kind] = lub->lub_assoc_kind;
+        args.recl = lub->lub_recl;
+        args.maxrec = lub->lub_maxrec;
+        args.assoc_var = lub->lub_assoc_var;
+        args.assoc_kind = lub->lub_assoc_kind;
     }
-    args[A::implicit] = 1;
-    if (args[A::form] == 1) {
+    args.implicit = true;
+    if (args.form == 1) {
         // A formatted connection keeps the settings the unit remembers.
-        args[A::delim] = lub->lub_delim == '"' ? 3 : lub->lub_delim == '\'' ? 1 : 0;
-        args[A::blank] = (lub->lub_flags & lubf::blank_null) ? 2 : 0;
-        args[A::pad] = (lub->lub_flags & (lubf::pad | (uint64_t{1} << 1))) ? 2 : 1;
-        args[A::round] = lub->lub_round;
-        args[A::decimal] = lub->lub_decimal;
-        args[A::sign] = lub->lub_sign;
-        args[A::encoding] = lub->lub_encoding;
+        args.delim = lub->lub_delim == '"' ? 3 : lub->lub_delim == '\'' ? 1 : 0;
+        args.blank = (lub->lub_flags & lubf::blank_null) ? 2 : 0;
+        args.pad = (lub->lub_flags & (lubf::pad | (uint64_t{1} << 1))) ? 2 : 1;
+        args.round = lub->lub_round;
+        args.decimal = lub->lub_decimal;
+        args.sign = lub->lub_sign;
+        args.encoding = lub->lub_encoding;
     }
-    return for__open_proc(&args, lub);
+    return for__open_proc(args, lub);
 }
 
 namespace {
 
 int open_failed_early(int unit, For_IO_Flags f, const For_Open_Args &args, int status) {
-    return for__fail_unacquired(unit, f, reinterpret_cast<char *>(args[A::iomsg_addr]),
-                                args[A::iomsg_len], status);
+    return for__fail_unacquired(unit, f, args.iomsg.data(), args.iomsg.size(),
+                                status);
 }
 
 bool store_newunit(const For_Open_Args &args, int unit) {
-    void *p = reinterpret_cast<void *>(args[A::newunit_addr]);
-    switch (args[A::newunit_kind]) {
+    void *p = args.newunit;
+    switch (args.newunit_kind) {
     case FOR_TYPE_INT1: *static_cast<int8_t *>(p) = static_cast<int8_t>(unit); return true;
     case FOR_TYPE_INT2: *static_cast<int16_t *>(p) = static_cast<int16_t>(unit); return true;
     case FOR_TYPE_INT4: *static_cast<int32_t *>(p) = unit; return true;
@@ -287,19 +302,19 @@ int bad_spec(For_Lub *lub, int msg, const char *specifier) {
 // stay as they are.
 int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
-    if (args[A::blank]) {
-        if (args[A::blank] > 2) return 573;
-        fl = args[A::blank] == 2 ? fl | lubf::blank_null : fl & ~lubf::blank_null;
+    if (args.blank) {
+        if (args.blank > 2) return 573;
+        fl = args.blank == 2 ? fl | lubf::blank_null : fl & ~lubf::blank_null;
     }
-    if (args[A::delim]) {
-        if (args[A::delim] > 3) return 751;
-        lub->lub_delim = args[A::delim] == 1 ? '\'' : args[A::delim] == 3 ? '"' : 0;
+    if (args.delim) {
+        if (args.delim > 3) return 751;
+        lub->lub_delim = args.delim == 1 ? '\'' : args.delim == 3 ? '"' : 0;
     }
-    if (args[A::pad]) {
-        if (args[A::pad] > 2) return 753;
-        fl = args[A::pad] == 2 ? fl | lubf::pad : fl & ~lubf::pad;
+    if (args.pad) {
+        if (args.pad > 2) return 753;
+        fl = args.pad == 2 ? fl | lubf::pad : fl & ~lubf::pad;
     }
-    switch (args[A::access]) {
+    switch (args.access) {
     case 0: break;
     case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
     case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, 104, "ACCESS="); break;
@@ -307,8 +322,8 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
     default: return bad_spec(lub, 104, "ACCESS=");
     }
-    for (auto [sl, specifier] : {std::pair{A::action, "ACTION="}, std::pair{A::mode, "MODE="}}) {
-        switch (args[sl]) {
+    for (auto [value, specifier] : {std::pair{args.action, "ACTION="}, std::pair{args.mode, "MODE="}}) {
+        switch (value) {
         case 0: break;
         case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, 104, specifier); break;
         case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, 104, specifier); break;
@@ -316,22 +331,22 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
         default: return bad_spec(lub, 104, specifier);
         }
     }
-    switch (args[A::form]) {
+    switch (args.form) {
     case 0: break;
     case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, 104, "FORM="); break;
     case 2: if (!(fl & lubf::unformatted) && !(fl & (uint64_t{1} << 7))) return bad_spec(lub, 104, "FORM="); break;
     default: if (!(fl & lubf::form_binary)) return bad_spec(lub, 104, "FORM="); break;
     }
-    if (args[A::recl] && args[A::recl] != lub->lub_recl) return bad_spec(lub, 104, "RECL=");
-    if (args[A::maxrec] && args[A::maxrec] != lub->lub_maxrec) return bad_spec(lub, 104, "MAXREC=");
-    if (args[A::status] == 2 || args[A::status] == 5) return bad_spec(lub, 104, "STATUS=");
-    if (args[A::status] == 3 && !(fl & lubf::scratch)) return bad_spec(lub, 104, "STATUS=");
-    if (args[A::readonly] && !(fl & lubf::readonly)) return bad_spec(lub, 103, "READONLY");
-    if (args[A::position] == 1 || args[A::position] == 3) {
+    if (args.recl && args.recl != lub->lub_recl) return bad_spec(lub, 104, "RECL=");
+    if (args.maxrec && args.maxrec != lub->lub_maxrec) return bad_spec(lub, 104, "MAXREC=");
+    if (args.status == 2 || args.status == 5) return bad_spec(lub, 104, "STATUS=");
+    if (args.status == 3 && !(fl & lubf::scratch)) return bad_spec(lub, 104, "STATUS=");
+    if (args.readonly && !(fl & lubf::readonly)) return bad_spec(lub, 103, "READONLY");
+    if (args.position == 1 || args.position == 3) {
         if (fl & (lubf::access_direct | lubf::access_keyed)) return 46;
         off_t cur = (fl & lubf::positionable) ? ::lseek(lub->lub_fd, 0, SEEK_CUR) : 0;
         off_t want = 0;
-        if (args[A::position] == 1 && (fl & lubf::positionable)) {
+        if (args.position == 1 && (fl & lubf::positionable)) {
             want = ::lseek(lub->lub_fd, 0, SEEK_END);
             ::lseek(lub->lub_fd, cur, SEEK_SET);
         }
@@ -342,17 +357,17 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
         if (cur != want) return bad_spec(lub, 104, "POSITION=");
     }
     lub->lub_flags = fl;
-    if (args[A::round]) lub->lub_round = static_cast<uint8_t>(args[A::round]);
-    if (args[A::decimal]) lub->lub_decimal = static_cast<uint8_t>(args[A::decimal]);
-    if (args[A::sign]) lub->lub_sign = static_cast<uint8_t>(args[A::sign]);
-    if (args[A::encoding]) lub->lub_encoding = static_cast<uint8_t>(args[A::encoding]);
+    if (args.round) lub->lub_round = static_cast<uint8_t>(args.round);
+    if (args.decimal) lub->lub_decimal = static_cast<uint8_t>(args.decimal);
+    if (args.sign) lub->lub_sign = static_cast<uint8_t>(args.sign);
+    if (args.encoding) lub->lub_encoding = static_cast<uint8_t>(args.encoding);
     return 0;
 }
 
 int reopen(For_Open_Args *args, For_Lub *lub) {
     std::string name;
     int fd = -1;
-    if ((*args)[A::file_addr] && (*args)[A::status] != 3) {
+    if (args->has_file() && args->status != 3) {
         if (int s = for__compute_filename(lub, *args, &name, &fd)) return s;
     }
     if (name.empty() || same_file(lub, name)) return update_reopen(*args, lub);
@@ -368,27 +383,27 @@ int reopen(For_Open_Args *args, For_Lub *lub) {
     lub->lub_ctx = ctx;
     lub->lub_iomsg_addr = iomsg;
     lub->lub_iomsg_len = iomsg_len;
-    return for__open_proc(args, lub);
+    return for__open_proc(*args, lub);
 }
 
 }  // namespace
 
 VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                         const For_Value_List *values) {
-    For_IO_Flags f = effective(flags);
+    For_IO_Flags f = for__effective_flags(flags);
     For_Open_Args args;
     const int key_status = for__open_args(keys, values, &args);
     int op = FOR_OP_FDOPEN;
-    bool newunit = args[A::newunit_addr] != 0;
+    bool newunit = args.newunit != nullptr;
     if (newunit) {
-        switch (args[A::newunit_kind]) {
+        switch (args.newunit_kind) {
         case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
         default:
             // Refused before anything is connected or any number taken.
             return open_failed_early(unit, f, args, 48);
         }
-        int s = for__get_free_newunit(&unit, args[A::newunit_kind] == FOR_TYPE_INT1 ? 5 : 0);
-        if (s == 0 && !args[A::file_addr] && args[A::status] != 3) s = 117;
+        int s = for__get_free_newunit(&unit, args.newunit_kind == FOR_TYPE_INT1 ? 5 : 0);
+        if (s == 0 && !args.has_file() && args.status != 3) s = 117;
         if (s != 0) {
             if (s != 550) for__release_newunit(unit);
             return open_failed_early(unit, f, args, s);
@@ -406,8 +421,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
     if (has(f, iof_end)) lub->lub_flags |= lubf::stmt_end;
     lub->lub_stmt_flags &= ~lubs::iostat;
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
-    lub->lub_iomsg_addr = reinterpret_cast<char *>(args[A::iomsg_addr]);
-    lub->lub_iomsg_len = args[A::iomsg_len];
+    lub->lub_iomsg_addr = args.iomsg.data();
+    lub->lub_iomsg_len = args.iomsg.size();
 
     auto failed = [&](int s, int disposition) {
         if (newunit) for__release_newunit(unit);
@@ -422,7 +437,7 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         s = reopen(&args, lub);
         if (s != 0) return failed(s, 1);
     } else {
-        s = for__open_proc(&args, lub);
+        s = for__open_proc(args, lub);
         if (s != 0) return failed(s, 2);
     }
     lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::eof);
@@ -436,7 +451,7 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
 
 VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl,
                                void *assoc_var, int assoc_kind) {
-    For_IO_Flags f = effective(flags);
+    For_IO_Flags f = for__effective_flags(flags);
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, ctx, FOR_OP_DEFINE_FILE)) {
         if (has(f, iof_err) || has(f, iof_iostat)) return s;
@@ -466,8 +481,8 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
 VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) {
     if (fd < 0) return 9;  // EBADF
     For_Open_Args args{};
-    args[A::form] = 1;
-    args[A::status] = 4;
+    args.form = 1;
+    args.status = 4;
     std::string text;
     for (size_t i = 0; options && i < length; ++i) {
         unsigned char c = static_cast<unsigned char>(options[i]);
@@ -483,20 +498,20 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         if (eq == std::string::npos) return 22;  // EINVAL
         std::string key = pair.substr(0, eq), value = pair.substr(eq + 1);
         if (key == "NEWLINE" && (value == "YES" || value == "NO")) {
-            args[A::carriage] = value == "YES" ? 2 : 3;
+            args.carriage = value == "YES" ? 2 : 3;
             newline_given = true;
         } else if (key == "BLANK" && (value == "ZERO" || value == "NULL")) {
-            args[A::blank] = value == "ZERO" ? 1 : 2;
+            args.blank = value == "ZERO" ? 1 : 2;
         } else if (key == "STATUS" && (value == "OLD" || value == "SCRATCH" || value == "UNKNOWN")) {
-            args[A::status] = value == "OLD" ? 1 : 4;
+            args.status = value == "OLD" ? 1 : 4;
         } else if (key == "FORM" && (value == "UNFORMATTED" || value == "FORMATTED")) {
-            args[A::form] = value == "FORMATTED" ? 1 : 2;
+            args.form = value == "FORMATTED" ? 1 : 2;
         } else {
             return 22;
         }
     }
-    if (args[A::form] == 2 && newline_given) args[A::carriage] = 0;
-    args[A::fd_given] = 1 | (static_cast<uint64_t>(static_cast<uint32_t>(fd)) << 32);
+    if (args.form == 2 && newline_given) args.carriage = 0;
+    args.given_fd = fd;
     For_Lub *lub = nullptr;
     if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return 9;
     lub->lub_flags &= ~lubf::options;
@@ -506,7 +521,7 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         for__release_lub(lub);
         return 9;
     }
-    int s = for__open_proc(&args, lub);
+    int s = for__open_proc(args, lub);
     for__release_lub(lub);
     return s == 0 ? 0 : 9;
 }

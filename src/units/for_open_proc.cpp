@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <vorlix/runtime.h>
 
 #include "diag/for_diag.h"
+#include "io/for_rec.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_env.h"
 #include "runtime/for_vm.h"
@@ -33,7 +36,6 @@ off_t before_end_byte(int fd, off_t end) {
     return end;
 }
 
-using A = For_Open_Args;
 constexpr size_t max_path = 4096;
 constexpr int max_path_msg = 785;
 
@@ -89,9 +91,8 @@ std::string with_slash(std::string d) {
 // The directory that relative names and scratch files go to when the OPEN
 // gives one, else the current directory.
 int default_directory(const For_Open_Args &args, std::string *dir) {
-    if (args[A::dir_addr] && args[A::dir_len]) {
-        std::string_view d = trimmed(reinterpret_cast<const char *>(args[A::dir_addr]),
-                                     static_cast<size_t>(args[A::dir_len]));
+    if (args.default_dir.data() && !args.default_dir.empty()) {
+        std::string_view d = trimmed(args.default_dir.data(), args.default_dir.size());
         *dir = std::string(d);
         if (int s = expand_home(dir)) return s;
     } else {
@@ -134,8 +135,8 @@ int for__compute_filename(For_Lub *lub, const For_Open_Args &args, std::string *
     *fd = -1;
     const int unit = lub->lub_unit;
     const bool connected = lub->lub_flags & lubf::opened;
-    const bool has_file = args[A::file_addr] != 0;
-    if (args[A::status] == 3 && !connected) {  // SCRATCH
+    const bool has_file = args.has_file();
+    if (args.status == 3 && !connected) {  // SCRATCH
         if (has_file) for__issue_diagnostic(530, 0);
         return make_scratch(args, name, fd);
     }
@@ -154,8 +155,7 @@ int for__compute_filename(For_Lub *lub, const For_Open_Args &args, std::string *
     }
     if (!console_redirect) {
         if (has_file) {
-            n = std::string(trimmed(reinterpret_cast<const char *>(args[A::file_addr]),
-                                    static_cast<size_t>(args[A::file_len])));
+            n = std::string(trimmed(args.file.data(), args.file.size()));
         } else {
             char var[24];
             std::snprintf(var, sizeof var, "FORT%d", unit);
@@ -206,9 +206,7 @@ int spec_or(const For_Lub *lub, int specific_msg, int general) {
 bool compat(const For_Lub *lub) { return lub->lub_flags & lubf::opt_compat; }
 bool opt(const For_Lub *lub, int bit) { return lub->lub_flags & (uint64_t{1} << bit); }
 
-// Record-type codes as the unit block carries them.
-enum : uint8_t { rt_none = 0, rt_fixed = 1, rt_segmented = 3, rt_variable = 4, rt_stream = 5,
-                 rt_stream_lf = 6, rt_stream_cr = 7, rt_stream_crlf = 8 };
+using RT = For_Rec_Type;
 
 int map_open_errno(const For_Lub *lub, int e) {
     switch (e) {
@@ -264,7 +262,7 @@ void apply_conversion(uint64_t *fl, uint8_t *code, const Conversion &c) {
 // variable naming no representation.
 int record_conversion(const For_Open_Args &args, int unit, uint64_t *fl, uint8_t *code) {
     static constexpr int by_keyword[] = {-1, 2, 1, 4, 3, 5, 6, 7, 8, 0};  // key_convert -> row
-    uint64_t k = args[A::convert];
+    uint64_t k = args.convert;
     if (k >= 1 && k <= 9) apply_conversion(fl, code, conversions[by_keyword[k]]);
     char var[32];
     std::snprintf(var, sizeof var, "FORT_CONVERT%d", unit);
@@ -283,489 +281,570 @@ int record_conversion(const For_Open_Args &args, int unit, uint64_t *fl, uint8_t
 
 }  // namespace
 
-int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
-    For_Open_Args &args = *ap;
-    uint64_t fl = lub->lub_flags & (lubf::options | lubf::preconnected | lubf::preconnected_env);
-    const bool given_fd = args[A::fd_given] & 1;
-    if (compat(lub) && !args[A::implicit] && !args[A::file_addr] && !args[A::status])
-        args[A::status] = 3;
-    int open_flags = O_CLOEXEC;
-    int mode = 0666;
+namespace {
 
+// What the connection will be. The keyword checks fill it without touching
+// the unit; opening the file completes it with what the descriptor tells
+// (a terminal, a position, a size); only the commit writes it to the unit.
+struct Open_Plan {
+    // The file.
     std::string name;
-    int fd = given_fd ? static_cast<int>(args[A::fd_given] >> 32) : -1;
-    bool named = true;
-    if (!given_fd) {
-        if (int s = for__compute_filename(lub, args, &name, &fd)) return s;
-        named = fd < 0 || args[A::status] == 3;
-        if (fd >= 0 && args[A::status] == 3) fl |= lubf::own_fd;
-    } else {
-        name = console_name(fd);
-        named = false;
-    }
-    auto fail = [&](int s) {
-        // A failure never closes a descriptor it did not open, and takes a
-        // scratch file it made away again.
-        if (fl & lubf::own_fd) {
-            ::close(fd);
-            if (args[A::status] == 3) ::unlink(name.c_str());
-        }
-        return s;
-    };
-    lub->lub_record_number = lub->lub_record_number ? lub->lub_record_number : 1;
+    int fd = -1;           // the descriptor, once there is one
+    bool given_fd = false; // handed over by the program
+    bool named = true;     // a file of ours, not a console descriptor
+    bool locked = false;   // this OPEN took a lock on the descriptor
 
-    // Direction.
+    // The connection flags, from the unit options kept over a re-OPEN.
+    uint64_t fl = 0;
+    int open_flags = O_CLOEXEC;
     int rw = O_RDWR;
-    if (args[A::readonly]) {
-        fl |= lubf::readonly;
-        rw = O_RDONLY;
+    int mode = 0666;
+    uint64_t status = 4;   // an absent STATUS= is UNKNOWN
+    bool seq = false, direct = false, keyed = false, stream = false;
+    bool formatted = false;
+
+    // Records.
+    RT rt = RT::none;
+    uint8_t cc = 0;        // carriage control, 0 until decided
+    uint8_t org = 1;
+    uint8_t kind = 0;      // transfer kind
+    uint8_t convert_code = 0;
+    bool recl_given = false;
+    uint64_t recl = 0;        // RECL as the unit reports it
+    uint64_t recl_bytes = 0;  // RECL in bytes
+    uint64_t rec_len = 0;     // the record area, terminators and markers included
+    uint8_t overhead = 0;
+
+    // Settings carried over as given.
+    uint8_t delim = 0, round = 0, decimal = 0, sign = 0, encoding = 0;
+    uint8_t share = 0;     // 4 shared lock, 16 exclusive lock
+    bool lock = false;
+
+    // What the descriptor told.
+    struct stat st = {};
+    uint64_t record_number = 1;
+    std::optional<uint64_t> stream_pos;
+    std::optional<uint64_t> buf_threshold;
+    uint64_t ldir_line_len = 0;
+    uint64_t block_size = 0;
+    uint64_t buf_size = 0;
+    bool buffered = false;
+
+    // Storage made for the unit, handed over by the commit.
+    void *buf = nullptr;
+    void *isb = nullptr;
+    char *name_copy = nullptr;
+};
+
+// -- The name: its errors come before any keyword check, and a scratch file
+// is made here.
+
+int name_file(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
+    if (p->given_fd) {
+        p->name = console_name(p->fd);
+        p->named = false;
+        return 0;
     }
-    for (A::Slot sl : {A::action, A::mode}) {
-        uint64_t v = args[sl];
+    if (int s = for__compute_filename(lub, args, &p->name, &p->fd)) return s;
+    p->named = p->fd < 0 || args.status == 3;
+    if (p->fd >= 0 && args.status == 3) p->fl |= lubf::own_fd;
+    return 0;
+}
+
+// -- The keyword checks, in the order that decides which error a statement
+// with two bad keywords gets. Each returns 0 or the message number.
+
+int plan_direction(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    if (args.readonly) {
+        p->fl |= lubf::readonly;
+        p->rw = O_RDONLY;
+    }
+    for (auto [v, action] : {std::pair{args.action, true}, std::pair{args.mode, false}}) {
         if (!v) continue;
-        if (v > 3) return fail(spec_or(lub, sl == A::action ? 749 : 571, 48));
+        if (v > 3) return spec_or(lub, action ? 749 : 571, 48);
         if (v == 1) {
-            fl |= lubf::readonly | lubf::action_read;
-            rw = O_RDONLY;
-        } else if (fl & (lubf::readonly) && !(fl & lubf::action_read)) {
-            return fail(46);
+            p->fl |= lubf::readonly | lubf::action_read;
+            p->rw = O_RDONLY;
+        } else if (p->fl & (lubf::readonly) && !(p->fl & lubf::action_read)) {
+            return 46;
         } else if (v == 2) {
-            rw = O_RDWR;
+            p->rw = O_RDWR;
         } else {
-            fl |= lubf::write_only;
-            rw = O_WRONLY;
+            p->fl |= lubf::write_only;
+            p->rw = O_WRONLY;
         }
     }
-    if ((fl & lubf::action_read) && args[A::readonly]) fl &= ~lubf::action_read;
+    if ((p->fl & lubf::action_read) && args.readonly) p->fl &= ~lubf::action_read;
+    return 0;
+}
 
-    // Access.
-    switch (args[A::access]) {
-    case 0: case 1: fl |= lubf::access_seq; break;
-    case 2: fl |= lubf::access_direct; break;
+int plan_access(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    switch (args.access) {
+    case 0: case 1: p->fl |= lubf::access_seq; break;
+    case 2: p->fl |= lubf::access_direct; break;
     case 3:
-        if (fl & lubf::readonly) return fail(46);
-        fl |= lubf::access_seq | lubf::append;
+        if (p->fl & lubf::readonly) return 46;
+        p->fl |= lubf::access_seq | lubf::append;
         break;
-    case 4: fl |= lubf::access_keyed; break;
+    case 4: p->fl |= lubf::access_keyed; break;
     case 5:
-        fl &= ~(lubf::opt_compat | (uint64_t{1} << 7));
-        fl |= lubf::access_stream | lubf::access_seq;
+        p->fl &= ~(lubf::opt_compat | (uint64_t{1} << 7));
+        p->fl |= lubf::access_stream | lubf::access_seq;
         break;
-    default: return fail(spec_or(lub, 572, 48));
+    default: return spec_or(lub, 572, 48);
     }
-    const bool seq = fl & lubf::access_seq, direct = fl & lubf::access_direct,
-               keyed = fl & lubf::access_keyed, stream = fl & lubf::access_stream;
+    p->seq = p->fl & lubf::access_seq;
+    p->direct = p->fl & lubf::access_direct;
+    p->keyed = p->fl & lubf::access_keyed;
+    p->stream = p->fl & lubf::access_stream;
+    return 0;
+}
 
-    // Status. An absent STATUS is UNKNOWN, as the standard has it; NEW
-    // creates exclusively in the open itself (no check-then-open race).
-    uint64_t status = args[A::status] ? args[A::status] : 4;
-    switch (status) {
+// NEW creates exclusively in the open itself (no check-then-open race).
+int plan_status(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    p->status = args.status ? args.status : 4;
+    switch (p->status) {
     case 2:
-        if ((fl & lubf::append) && !compat(lub)) return fail(46);
-        open_flags |= O_CREAT | O_EXCL;
+        if ((p->fl & lubf::append) && !compat(lub)) return 46;
+        p->open_flags |= O_CREAT | O_EXCL;
         break;
-    case 1: fl |= lubf::must_exist; break;
+    case 1: p->fl |= lubf::must_exist; break;
     case 3:
-        if ((fl & lubf::append) && !compat(lub)) return fail(46);
-        fl |= lubf::scratch;
+        if ((p->fl & lubf::append) && !compat(lub)) return 46;
+        p->fl |= lubf::scratch;
         break;
     case 4:
-        if (rw == O_RDONLY) fl |= lubf::must_exist;
-        else open_flags |= O_CREAT;
+        if (p->rw == O_RDONLY) p->fl |= lubf::must_exist;
+        else p->open_flags |= O_CREAT;
         break;
-    case 5: open_flags |= O_CREAT | O_TRUNC; break;
-    default: return fail(spec_or(lub, 570, 48));
+    case 5: p->open_flags |= O_CREAT | O_TRUNC; break;
+    default: return spec_or(lub, 570, 48);
     }
+    return 0;
+}
 
-    // Disposition at close.
-    const bool scratch = fl & lubf::scratch, ro = fl & lubf::readonly;
-    switch (args[A::dispose]) {
+// The disposition at close.
+int plan_dispose(const For_Open_Args &args, Open_Plan *p) {
+    const bool scratch = p->fl & lubf::scratch, ro = p->fl & lubf::readonly;
+    const bool may_delete = !ro || (p->fl & lubf::action_read);
+    switch (args.dispose) {
     case 0: break;
-    case 1: if (scratch) return fail(46); break;
-    case 2: if (ro && !(fl & lubf::action_read)) return fail(46); fl |= lubf::dispose_delete; break;
-    case 3: if (scratch) return fail(46); fl |= lubf::dispose_print; break;
-    case 4: if (scratch) return fail(46); fl |= lubf::dispose_submit; break;
+    case 1: if (scratch) return 46; break;
+    case 2: if (!may_delete) return 46; p->fl |= lubf::dispose_delete; break;
+    case 3: if (scratch) return 46; p->fl |= lubf::dispose_print; break;
+    case 4: if (scratch) return 46; p->fl |= lubf::dispose_submit; break;
     case 5: case 6:
-        if (scratch || (ro && !(fl & lubf::action_read))) return fail(46);
-        fl |= lubf::dispose_delete | (args[A::dispose] == 5 ? lubf::dispose_print : lubf::dispose_submit);
+        if (scratch || !may_delete) return 46;
+        p->fl |= lubf::dispose_delete | (args.dispose == 5 ? lubf::dispose_print : lubf::dispose_submit);
         break;
-    default: return fail(48);
+    default: return 48;
     }
+    return 0;
+}
 
-    // Form.
-    bool formatted;
-    switch (args[A::form]) {
-    case 0: formatted = !(stream || direct || keyed); break;
-    case 1: formatted = true; break;
-    case 2: formatted = false; break;
-    case 3: case 4: formatted = false; fl |= lubf::form_binary; break;
-    default: return fail(spec_or(lub, 574, 48));
+// FORM=, and the formatted-only keywords an unformatted connection refuses.
+int plan_form(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    switch (args.form) {
+    case 0: p->formatted = !(p->stream || p->direct || p->keyed); break;
+    case 1: p->formatted = true; break;
+    case 2: p->formatted = false; break;
+    case 3: case 4: p->formatted = false; p->fl |= lubf::form_binary; break;
+    default: return spec_or(lub, 574, 48);
     }
-    if (!formatted && !(fl & lubf::form_binary) && opt(lub, 7)) fl |= lubf::compat_layout;
-    fl |= formatted ? lubf::formatted : lubf::unformatted;
-    if (!formatted && !(fl & lubf::form_binary)) {
-        if (args[A::delim]) return fail(spec_or(lub, 750, 46));
-        if (args[A::pad] || args[A::blank]) return fail(spec_or(lub, 752, 46));
-        if (args[A::round] || args[A::decimal] || args[A::sign]) return fail(spec_or(lub, 752, 46));
+    const bool plain_unformatted = !p->formatted && !(p->fl & lubf::form_binary);
+    if (plain_unformatted && opt(lub, 7)) p->fl |= lubf::compat_layout;
+    p->fl |= p->formatted ? lubf::formatted : lubf::unformatted;
+    if (plain_unformatted) {
+        if (args.delim) return spec_or(lub, 750, 46);
+        if (args.pad || args.blank) return spec_or(lub, 752, 46);
+        if (args.round || args.decimal || args.sign) return spec_or(lub, 752, 46);
     }
-    if (args[A::encoding] && !formatted) return fail(spec_or(lub, 752, 46));
+    if (args.encoding && !p->formatted) return spec_or(lub, 752, 46);
+    return 0;
+}
 
-    // Record type and carriage control.
-    uint8_t rt = rt_none;
-    switch (args[A::recordtype]) {
+// The record type, the carriage control and the organization, each checked
+// against the others; an undecided record type follows from them.
+int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    const bool formatted = p->formatted, direct = p->direct, keyed = p->keyed, stream = p->stream;
+    RT rt = RT::none;
+    switch (args.recordtype) {
     case 0: break;
-    case 1: if (stream) return fail(46); rt = rt_fixed; break;
-    case 2: rt = rt_variable; break;
+    case 1: if (stream) return 46; rt = RT::fixed; break;
+    case 2: rt = RT::variable; break;
     case 3: case 4:
-        if (stream || direct || keyed || formatted) return fail(46);
-        rt = rt_segmented;
+        if (stream || direct || keyed || formatted) return 46;
+        rt = RT::segmented;
         break;
-    case 5: case 6: case 7: case 8: rt = static_cast<uint8_t>(args[A::recordtype]); break;
-    default: return fail(48);
+    case 5: case 6: case 7: case 8: rt = static_cast<RT>(args.recordtype); break;
+    default: return 48;
     }
     uint8_t cc = 0;
-    switch (args[A::carriage]) {
+    switch (args.carriage) {
     case 0:
         if (formatted && direct && compat(lub)) cc = 2;
-        else if (rt == rt_fixed || rt == rt_variable || !formatted || (rt >= rt_stream && rt <= rt_stream_crlf))
+        else if (rt == RT::fixed || rt == RT::variable || !formatted || (rt >= RT::stream && rt <= RT::stream_crlf))
             cc = 3;
         break;
     case 1: case 2:
-        if (stream) return fail(46);
-        cc = static_cast<uint8_t>(args[A::carriage]);
-        if (cc == 2 && formatted && rt >= rt_stream && rt <= rt_stream_crlf) cc = 3;
+        if (stream) return 46;
+        cc = static_cast<uint8_t>(args.carriage);
+        if (cc == 2 && formatted && rt >= RT::stream && rt <= RT::stream_crlf) cc = 3;
         break;
     case 3: cc = 3; break;
-    default: return fail(spec_or(lub, 754, 48));
+    default: return spec_or(lub, 754, 48);
     }
     uint8_t org = keyed ? 3 : 1;
-    if (args[A::organization]) {
-        org = static_cast<uint8_t>(args[A::organization]);
-        if (org > 3) return fail(48);
-        if (org == 1 && (keyed || (direct && rt != rt_none && rt != rt_fixed))) return fail(46);
-        if (org == 2 && keyed) return fail(46);
-        if (org == 3 && (seq || direct)) return fail(46);
+    if (args.organization) {
+        org = static_cast<uint8_t>(args.organization);
+        if (org > 3) return 48;
+        if (org == 1 && (keyed || (direct && rt != RT::none && rt != RT::fixed))) return 46;
+        if (org == 2 && keyed) return 46;
+        if (org == 3 && (p->seq || direct)) return 46;
     }
-    if (rt != rt_none && !(org == 1 && !direct && !keyed) && rt != rt_fixed) return fail(46);
-    if (rt == rt_none) {
-        if (org != 1 || direct || keyed) rt = rt_fixed;
-        else if ((fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) rt = rt_stream;
-        else if (!formatted) rt = rt_variable;
-        else rt = cc == 3 ? rt_stream : rt_stream_lf;
+    if (rt != RT::none && !(org == 1 && !direct && !keyed) && rt != RT::fixed) return 46;
+    if (rt == RT::none) {
+        if (org != 1 || direct || keyed) rt = RT::fixed;
+        else if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) rt = RT::stream;
+        else if (!formatted) rt = RT::variable;
+        else rt = cc == 3 ? RT::stream : RT::stream_lf;
     }
-    if ((fl & lubf::compat_layout) && seq && rt != rt_stream) return fail(46);
-    if (rt == rt_variable && cc != 0 && cc != 3) return fail(46);
+    if ((p->fl & lubf::compat_layout) && p->seq && rt != RT::stream) return 46;
+    if (rt == RT::variable && cc != 0 && cc != 3) return 46;
+    p->rt = rt;
+    p->cc = cc;
+    p->org = org;
+    return 0;
+}
 
-    // BLANK and PAD.
-    switch (args[A::blank]) {
-    case 0: if (!(opt(lub, 0) && !args[A::file_addr])) fl |= lubf::blank_null; break;
+int plan_blank_pad(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    switch (args.blank) {
+    case 0: if (!(opt(lub, 0) && !args.has_file())) p->fl |= lubf::blank_null; break;
     case 1: break;
-    case 2: fl |= lubf::blank_null; break;
-    default: return fail(spec_or(lub, 573, 48));
+    case 2: p->fl |= lubf::blank_null; break;
+    default: return spec_or(lub, 573, 48);
     }
-    switch (args[A::pad]) {
-    case 0: case 2: if (opt(lub, 1) || args[A::pad] == 2) fl |= lubf::pad; break;
+    switch (args.pad) {
+    case 0: case 2: if (opt(lub, 1) || args.pad == 2) p->fl |= lubf::pad; break;
     case 1: break;
-    default: return fail(spec_or(lub, 753, 48));
+    default: return spec_or(lub, 753, 48);
     }
+    return 0;
+}
 
-    // Record length, all arithmetic overflow-checked.
-    uint64_t recl = args[A::recl];
+// The record length, all arithmetic overflow-checked.
+int plan_record_length(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    const bool formatted = p->formatted, stream = p->stream;
+    uint64_t recl = args.recl;
     uint64_t rec_len = 0, recl_bytes = 0;
-    uint8_t overhead = 0;
-    const bool recl_given = recl != 0;
-    if (recl_given && stream) return fail(112);
-    if (!recl_given && !stream) {
+    p->recl_given = recl != 0;
+    if (p->recl_given && stream) return 112;
+    if (!p->recl_given && !stream) {
         int32_t env = formatted ? for__l_fmtrecl : for__l_ufmtrecl;
-        if (env == -2) return fail(formatted ? 99 : 100);
+        if (env == -2) return formatted ? 99 : 100;
         if (env > 0) recl = static_cast<uint64_t>(env);
     }
     if (recl) {
         if (compat(lub) ? (recl < 1 || recl > 4294967290ull) : static_cast<int64_t>(recl) < 1)
-            return fail(compat(lub) ? 581 : 769);
-        lub->lub_recl = recl;
+            return compat(lub) ? 581 : 769;
+        p->recl = recl;
         recl_bytes = recl;
-        if (!formatted && !(fl & (lubf::form_binary | lubf::compat_layout | lubf::define_file)) &&
-            !args[A::recl_bytes]) {
-            if (!checked_mul(recl, 4, &recl_bytes)) return fail(spec_or(lub, 581, 769));
-            fl |= lubf::recl_scaled;
+        if (!formatted && !(p->fl & (lubf::form_binary | lubf::compat_layout | lubf::define_file)) &&
+            !args.recl_bytes) {
+            if (!checked_mul(recl, 4, &recl_bytes)) return spec_or(lub, 581, 769);
+            p->fl |= lubf::recl_scaled;
         }
         rec_len = recl_bytes;
-        switch (rt) {
-        case rt_variable:
-            if (!checked_add(recl_bytes, 8, &rec_len)) return fail(769);
-            overhead = 8;
+        switch (p->rt) {
+        case RT::variable:
+            if (!checked_add(recl_bytes, 8, &rec_len)) return 769;
+            p->overhead = 8;
             break;
-        case rt_segmented:
-            overhead = 4;
-            lub->lub_recl -= args[A::recl_bytes] ? 4 : 1;
-            if (recl_bytes < 5) return fail(531);
+        case RT::segmented:
+            p->overhead = 4;
+            p->recl -= args.recl_bytes ? 4 : 1;
+            if (recl_bytes < 5) return 531;
             break;
-        case rt_stream:
-            if ((fl & lubf::form_binary) || (!formatted && stream)) {
-                lub->lub_recl = 65536;
+        case RT::stream:
+            if ((p->fl & lubf::form_binary) || (!formatted && stream)) {
+                p->recl = 65536;
                 rec_len = 1024;
-                fl |= lubf::recl_defaulted;
+                p->fl |= lubf::recl_defaulted;
             }
             break;
-        case rt_stream_lf:
-        case rt_stream_cr:
-            if (cc == 3) { overhead = 1; if (!checked_add(recl_bytes, 1, &rec_len)) return fail(769); }
+        case RT::stream_lf:
+        case RT::stream_cr:
+            if (p->cc == 3) { p->overhead = 1; if (!checked_add(recl_bytes, 1, &rec_len)) return 769; }
             break;
-        case rt_stream_crlf:
-            if (cc == 3) { overhead = 2; if (!checked_add(recl_bytes, 2, &rec_len)) return fail(769); }
+        case RT::stream_crlf:
+            if (p->cc == 3) { p->overhead = 2; if (!checked_add(recl_bytes, 2, &rec_len)) return 769; }
             break;
         default: break;
         }
     } else {
-        if (rt == rt_fixed || direct) return fail(spec_or(lub, 577, 37));
-        fl |= lubf::recl_defaulted;
-        if ((fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) {
-            rec_len = 1024; lub->lub_recl = 65536;
+        if (p->rt == RT::fixed || p->direct) return spec_or(lub, 577, 37);
+        p->fl |= lubf::recl_defaulted;
+        if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) {
+            rec_len = 1024; p->recl = 65536;
         } else if (formatted && compat(lub)) {
-            rec_len = 1024; lub->lub_recl = 1024;
+            rec_len = 1024; p->recl = 1024;
         } else if (!formatted) {
-            rec_len = 2048; lub->lub_recl = 510;
+            rec_len = 2048; p->recl = 510;
         } else if (stream) {
-            rec_len = 1025; lub->lub_recl = 1024;
+            rec_len = 1025; p->recl = 1024;
         } else {
-            rec_len = 133; lub->lub_recl = 132;
+            rec_len = 133; p->recl = 132;
         }
     }
-    lub->lub_recl_bytes = recl_bytes;
+    p->rec_len = rec_len;
+    p->recl_bytes = recl_bytes;
+    return 0;
+}
 
-    if (args[A::assoc_var]) {
-        lub->lub_assoc_var = reinterpret_cast<void *>(args[A::assoc_var]);
-        lub->lub_assoc_kind = static_cast<uint8_t>(args[A::assoc_kind]);
-    }
-    lub->lub_maxrec = args[A::maxrec];
+// DELIM= and POSITION=; the modes are carried over as given.
+int plan_modes(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    if (args.delim > 3) return spec_or(lub, 751, 48);
+    p->delim = args.delim == 1 ? '\'' : args.delim == 3 ? '"' : 0;
+    if (args.position > 3) return spec_or(lub, 748, 48);
+    if (args.position && (p->direct || p->keyed)) return 46;
+    p->round = static_cast<uint8_t>(args.round);
+    p->decimal = static_cast<uint8_t>(args.decimal);
+    p->sign = static_cast<uint8_t>(args.sign);
+    p->encoding = static_cast<uint8_t>(args.encoding);
+    return 0;
+}
 
-    // DELIM, POSITION, modes.
-    if (args[A::delim] > 3) return fail(spec_or(lub, 751, 48));
-    lub->lub_delim = args[A::delim] == 1 ? '\'' : args[A::delim] == 3 ? '"' : 0;
-    if (args[A::position] > 3) return fail(spec_or(lub, 748, 48));
-    if (args[A::position] && (direct || keyed)) return fail(46);
-    lub->lub_round = static_cast<uint8_t>(args[A::round]);
-    lub->lub_decimal = static_cast<uint8_t>(args[A::decimal]);
-    lub->lub_sign = static_cast<uint8_t>(args[A::sign]);
-    lub->lub_encoding = static_cast<uint8_t>(args[A::encoding]);
-
-    // Sharing: OPEN asks for a lock only when SHARED/NOSHARED/SHARE say so.
-    uint8_t share = 0;
-    bool lock = false;
-    switch (args[A::share]) {
+// OPEN asks for a lock only when SHARED/NOSHARED/SHARE say so.
+int plan_sharing(const For_Open_Args &args, Open_Plan *p) {
+    const bool ro = p->fl & lubf::readonly, wo = p->fl & lubf::write_only;
+    switch (args.share) {
     case 0:
-        if (args[A::shared] && !(fl & lubf::write_only)) { share = 4; lock = true; }
-        else if (args[A::noshared] && !ro) { share = 16; lock = true; }
+        if (args.shared && !wo) { p->share = 4; p->lock = true; }
+        else if (args.noshared && !ro) { p->share = 16; p->lock = true; }
         break;
     case 2:
-        if (args[A::noshared]) return fail(270);
-        if (!(fl & lubf::write_only)) { share = 4; lock = true; }
+        if (args.noshared) return 270;
+        if (!wo) { p->share = 4; p->lock = true; }
         break;
     case 4:
-        if (args[A::shared]) return fail(270);
-        if (args[A::noshared]) { if (ro) share = 4; else { share = 16; lock = true; } }
-        else { lock = true; share = ro ? 4 : 16; }
+        if (args.shared) return 270;
+        if (args.noshared) { if (ro) p->share = 4; else { p->share = 16; p->lock = true; } }
+        else { p->lock = true; p->share = ro ? 4 : 16; }
         break;
-    default: return fail(48);
+    default: return 48;
     }
+    return 0;
+}
 
-    uint8_t convert_code = 0;
-    if (!formatted) {
-        if (int s = record_conversion(args, lub->lub_unit, &fl, &convert_code)) return fail(s);
+uint8_t transfer_kind(const Open_Plan &p) {
+    if (p.formatted) return p.direct ? 2 : p.keyed ? 8 : 3;
+    if (p.fl & lubf::form_binary) return p.direct ? 4 : p.keyed ? 10 : 5;
+    if (p.fl & lubf::compat_layout) return 7;
+    return p.direct ? 6 : p.keyed ? 9 : 11;
+}
+
+int validate(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    if (int s = plan_direction(args, lub, p)) return s;
+    if (int s = plan_access(args, lub, p)) return s;
+    if (int s = plan_status(args, lub, p)) return s;
+    if (int s = plan_dispose(args, p)) return s;
+    if (int s = plan_form(args, lub, p)) return s;
+    if (int s = plan_record_type(args, lub, p)) return s;
+    if (int s = plan_blank_pad(args, lub, p)) return s;
+    if (int s = plan_record_length(args, lub, p)) return s;
+    if (int s = plan_modes(args, lub, p)) return s;
+    if (int s = plan_sharing(args, p)) return s;
+    if (!p->formatted) {
+        if (int s = record_conversion(args, lub->lub_unit, &p->fl, &p->convert_code)) return s;
     }
+    p->kind = transfer_kind(*p);
+    return 0;
+}
 
-    // Transfer kind.
-    uint8_t kind;
-    if (formatted) kind = direct ? 2 : keyed ? 8 : 3;
-    else if (fl & lubf::form_binary) kind = direct ? 4 : keyed ? 10 : 5;
-    else if (fl & lubf::compat_layout) kind = 7;
-    else kind = direct ? 6 : keyed ? 9 : 11;
+// -- The system calls. lub_errno takes the errno of a failing call, for
+// the message; nothing else of the unit is touched.
 
-    // Open.
-    if (fd < 0) {
-        int of = open_flags | rw;
-        if (fl & lubf::must_exist) of &= ~O_CREAT;
-        if (args[A::useropen]) {
-            // The program opens the file itself; it may change the flags
-            // and mode it is handed.
-            using User_Open = int (*)(const char *, int *, int *, int *, int);
-            auto user_open = reinterpret_cast<User_Open>(args[A::useropen]);
-            int unit = lub->lub_unit;
-            fd = user_open(name.c_str(), &of, &mode, &unit, static_cast<int>(name.size()));
-        } else {
-            fd = ::open(name.c_str(), of, mode);
-        }
-        if (fd < 0 && !args[A::useropen] && (errno == EPERM || errno == EACCES || errno == EROFS) &&
-            !args[A::action] && !args[A::mode] && rw == O_RDWR && !opt(lub, 0) && status != 5) {
-            // Only a unit that did not ask for a direction falls back to
-            // reading; REPLACE must be able to write. When reading fails
-            // too, the reason that counts is the first one.
-            const int first_errno = errno;
-            fd = ::open(name.c_str(), (of & ~O_RDWR & ~O_CREAT & ~O_EXCL) | O_RDONLY, mode);
-            if (fd >= 0) fl |= lubf::readonly;
-            else errno = first_errno;
-        }
-        if (fd < 0) {
-            lub->lub_errno = static_cast<uint64_t>(errno);
-            return fail(map_open_errno(lub, errno));
-        }
-        fl |= lubf::own_fd;
-    }
-    if (fd == 1 || fd == 2) kind = 1;
+int fail_errno(For_Lub *lub, int e, int msg) {
+    lub->lub_errno = static_cast<uint64_t>(e);
+    return msg;
+}
 
-    if (lock) {
-        struct flock fk = {};
-        fk.l_type = share == 4 ? F_RDLCK : F_WRLCK;
-        fk.l_whence = SEEK_SET;
-        fk.l_start = 1;
-        fk.l_len = share == 4 ? 1 : 4;
-        // Open-file-description locks belong to this descriptor, so closing
-        // another descriptor of the same file does not drop them.
-        if (::fcntl(fd, F_OFD_SETLK, &fk) != 0) {
-            lub->lub_errno = static_cast<uint64_t>(errno);
-            return fail(errno == EAGAIN || errno == EACCES ? 269 : errno == EBADF ? 270 : 30);
-        }
-    }
-    lub->lub_share_mode = lock ? share : 0;
-
-    // Undecided carriage control, now that the descriptor is known.
-    if (cc == 0) {
-        uint64_t console_cc = (lub->lub_flags >> 9) & 3;
-        bool tty = isatty(fd);
-        if (rt == rt_fixed) cc = (formatted && direct && compat(lub)) ? 2 : 3;
-        else if ((lub->lub_unit == -2 || lub->lub_unit == -1 || lub->lub_unit == 6) && console_cc)
-            cc = static_cast<uint8_t>(console_cc);
-        else if (compat(lub)) cc = (kind == 1 || (formatted && tty)) ? 1 : 2;
-        else cc = (formatted && tty && opt(lub, 0)) ? 1 : 2;
-    }
-    if (rt != rt_fixed && (cc == 1 || cc == 2)) {
-        uint64_t grow = cc == 1 ? 6 : 1;
-        if (!checked_add(rec_len, grow, &rec_len)) return fail(769);
-        overhead = static_cast<uint8_t>(overhead + grow);
-    }
-
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 && errno != EOPNOTSUPP) {
-        lub->lub_errno = static_cast<uint64_t>(errno);
-        return fail(108);
-    }
-    if (st.st_nlink != 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) && !isatty(fd))
-        fl |= lubf::positionable;
-    if (S_ISDIR(st.st_mode)) {
-        lub->lub_errno = EISDIR;
-        return fail(30);
-    }
-    if (direct && !(fl & lubf::positionable)) return fail(51);
-
-    // Positioning.
-    lub->lub_record_number = 1;
-    if (named) {
-        if (status == 5 && !(fl & lubf::positionable)) {
-            // REPLACE on a device: nothing to cut.
-        }
-        switch (args[A::position]) {
-        case 1:
-            if (fl & lubf::positionable) {
-                off_t end = ::lseek(fd, 0, SEEK_END);
-                if (end < 0) { lub->lub_errno = static_cast<uint64_t>(errno); return fail(120); }
-                if (kind == 7) end = before_end_byte(fd, end);
-                lub->lub_stream_pos = static_cast<uint64_t>(end);
-            }
-            lub->lub_record_number = static_cast<uint64_t>(INT32_MIN);
-            fl &= ~lubf::append;
-            break;
-        case 3: fl &= ~lubf::append; break;
-        default: fl |= lubf::position_unchanged; break;
-        }
-        if (fl & lubf::append && (fl & lubf::positionable)) {
-            off_t end = ::lseek(fd, 0, SEEK_END);
-            if (end < 0) { lub->lub_errno = static_cast<uint64_t>(errno); return fail(120); }
-            if (kind == 7) before_end_byte(fd, end);
-            lub->lub_record_number = static_cast<uint64_t>(INT32_MIN);
-            fl &= ~lubf::position_unchanged;
-        }
-        if ((fl & lubf::positionable) && !(fl & lubf::append) && !(kind == 2 && compat(lub)) &&
-            !(!formatted && stream))
-            fl |= lubf::truncate_after_write;
-    }
-    if (for_check_env_name("FORT_FMT_NO_WRAP_MARGIN")) fl |= lubf::no_wrap_margin;
-
-    // Line length of list-directed output.
-    if (recl_given) lub->lub_ldir_line_len = rec_len;
-    else if (cc == 1 && rt != rt_fixed) lub->lub_ldir_line_len = compat(lub) ? 80 : 81;
-    else lub->lub_ldir_line_len = compat(lub) ? 79 : 80;
-
-    // Buffering: terminals are written at once; anything else is buffered
-    // and reaches the kernel in large writes.
-    bool buffered;
-    if (for_check_env_name("FORT_NO_BUFFERING")) {
-        buffered = false;
-        lub->lub_buf_threshold = 1;
-        fl |= lubf::threshold_given | lubf::no_buffering;
+int open_descriptor(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
+    if (p->fd >= 0) return 0;
+    int of = p->open_flags | p->rw;
+    if (p->fl & lubf::must_exist) of &= ~O_CREAT;
+    if (args.useropen) {
+        // The program opens the file itself; it may change the flags and
+        // mode it is handed.
+        int unit = lub->lub_unit;
+        p->fd = args.useropen(p->name.c_str(), &of, &p->mode, &unit, static_cast<int>(p->name.size()));
     } else {
-        switch (args[A::buffered]) {
-        case 0: buffered = !(kind == 1 && isatty(fd)); break;
-        case 2: buffered = kind != 1 || !isatty(fd); fl |= lubf::buffered_yes; break;
-        case 1: buffered = false; break;
-        default: return fail(48);
+        p->fd = ::open(p->name.c_str(), of, p->mode);
+    }
+    if (p->fd < 0 && !args.useropen && (errno == EPERM || errno == EACCES || errno == EROFS) &&
+        !args.action && !args.mode && p->rw == O_RDWR && !opt(lub, 0) && p->status != 5) {
+        // Only a unit that did not ask for a direction falls back to
+        // reading; REPLACE must be able to write. When reading fails too,
+        // the reason that counts is the first one.
+        const int first_errno = errno;
+        p->fd = ::open(p->name.c_str(), (of & ~O_RDWR & ~O_CREAT & ~O_EXCL) | O_RDONLY, p->mode);
+        if (p->fd >= 0) p->fl |= lubf::readonly;
+        else errno = first_errno;
+    }
+    if (p->fd < 0) return fail_errno(lub, errno, map_open_errno(lub, errno));
+    p->fl |= lubf::own_fd;
+    return 0;
+}
+
+int take_lock(For_Lub *lub, Open_Plan *p) {
+    if (!p->lock) return 0;
+    struct flock fk = {};
+    fk.l_type = p->share == 4 ? F_RDLCK : F_WRLCK;
+    fk.l_whence = SEEK_SET;
+    fk.l_start = 1;
+    fk.l_len = p->share == 4 ? 1 : 4;
+    // Open-file-description locks belong to this descriptor, so closing
+    // another descriptor of the same file does not drop them.
+    if (::fcntl(p->fd, F_OFD_SETLK, &fk) != 0) {
+        const int e = errno;
+        return fail_errno(lub, e, e == EAGAIN || e == EACCES ? 269 : e == EBADF ? 270 : 30);
+    }
+    p->locked = true;
+    return 0;
+}
+
+// Carriage control still undecided, now that the descriptor is known.
+int settle_carriage(const For_Lub *lub, Open_Plan *p) {
+    if (p->cc == 0) {
+        uint64_t console_cc = (lub->lub_flags >> 9) & 3;
+        bool tty = isatty(p->fd);
+        if (p->rt == RT::fixed) p->cc = (p->formatted && p->direct && compat(lub)) ? 2 : 3;
+        else if ((lub->lub_unit == -2 || lub->lub_unit == -1 || lub->lub_unit == 6) && console_cc)
+            p->cc = static_cast<uint8_t>(console_cc);
+        else if (compat(lub)) p->cc = (p->kind == 1 || (p->formatted && tty)) ? 1 : 2;
+        else p->cc = (p->formatted && tty && opt(lub, 0)) ? 1 : 2;
+    }
+    if (p->rt != RT::fixed && (p->cc == 1 || p->cc == 2)) {
+        uint64_t grow = p->cc == 1 ? 6 : 1;
+        if (!checked_add(p->rec_len, grow, &p->rec_len)) return 769;
+        p->overhead = static_cast<uint8_t>(p->overhead + grow);
+    }
+    return 0;
+}
+
+int examine_file(For_Lub *lub, Open_Plan *p) {
+    if (::fstat(p->fd, &p->st) != 0 && errno != EOPNOTSUPP) return fail_errno(lub, errno, 108);
+    if (p->st.st_nlink != 0 && !S_ISFIFO(p->st.st_mode) && !S_ISSOCK(p->st.st_mode) && !isatty(p->fd))
+        p->fl |= lubf::positionable;
+    if (S_ISDIR(p->st.st_mode)) return fail_errno(lub, EISDIR, 30);
+    if (p->direct && !(p->fl & lubf::positionable)) return 51;
+    return 0;
+}
+
+// POSITION= and ACCESS='APPEND' on a file of ours.
+int position_file(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
+    if (!p->named) return 0;
+    uint64_t &fl = p->fl;
+    switch (args.position) {
+    case 1:
+        if (fl & lubf::positionable) {
+            off_t end = ::lseek(p->fd, 0, SEEK_END);
+            if (end < 0) return fail_errno(lub, errno, 120);
+            if (p->kind == 7) end = before_end_byte(p->fd, end);
+            p->stream_pos = static_cast<uint64_t>(end);
         }
-        if (buffered) {
+        p->record_number = static_cast<uint64_t>(INT32_MIN);
+        fl &= ~lubf::append;
+        break;
+    case 3: fl &= ~lubf::append; break;
+    default: fl |= lubf::position_unchanged; break;
+    }
+    if (fl & lubf::append && (fl & lubf::positionable)) {
+        off_t end = ::lseek(p->fd, 0, SEEK_END);
+        if (end < 0) return fail_errno(lub, errno, 120);
+        if (p->kind == 7) before_end_byte(p->fd, end);
+        p->record_number = static_cast<uint64_t>(INT32_MIN);
+        fl &= ~lubf::position_unchanged;
+    }
+    if ((fl & lubf::positionable) && !(fl & lubf::append) && !(p->kind == 2 && compat(lub)) &&
+        !(!p->formatted && p->stream))
+        fl |= lubf::truncate_after_write;
+    return 0;
+}
+
+// Terminals are written at once; anything else is buffered and reaches the
+// kernel in large writes.
+int plan_buffering(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    if (for_check_env_name("FORT_NO_BUFFERING")) {
+        p->buffered = false;
+        p->buf_threshold = 1;
+        p->fl |= lubf::threshold_given | lubf::no_buffering;
+    } else {
+        switch (args.buffered) {
+        case 0: p->buffered = !(p->kind == 1 && isatty(p->fd)); break;
+        case 2: p->buffered = p->kind != 1 || !isatty(p->fd); p->fl |= lubf::buffered_yes; break;
+        case 1: p->buffered = false; break;
+        default: return 48;
+        }
+        if (p->buffered) {
             int64_t th = env_positive("FORT_BUFFERING_THRESHOLD");
-            if (th == -2) return fail(119);
+            if (th == -2) return 119;
             if (th > 0) {
-                lub->lub_buf_threshold = static_cast<uint64_t>(th);
-                fl |= lubf::threshold_given;
+                p->buf_threshold = static_cast<uint64_t>(th);
+                p->fl |= lubf::threshold_given;
             }
         }
-        if (!buffered && kind == 1 && (lub->lub_unit == -2 || lub->lub_unit == -1 || lub->lub_unit == 6) &&
+        if (!p->buffered && p->kind == 1 &&
+            (lub->lub_unit == -2 || lub->lub_unit == -1 || lub->lub_unit == 6) &&
             ((lub->lub_stmt_flags & lubs::buffered_default) || for_check_env_name("FORT_BUFFER_STDOUT")))
-            buffered = true;
+            p->buffered = true;
     }
-    if (buffered) fl |= lubf::output_buffered;
+    if (p->buffered) p->fl |= lubf::output_buffered;
+    return 0;
+}
 
-    // Buffer size.
-    int64_t count = static_cast<int64_t>(args[A::buffer_count]);
+int plan_buffer_size(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    int64_t count = args.buffer_count;
     if (count <= 0) {
-        if (for__l_buffercount == -2) return fail(107);
+        if (for__l_buffercount == -2) return 107;
         count = for__l_buffercount > 1 ? for__l_buffercount : 1;
     }
     uint64_t block;
     bool from_stat = false;
-    if (args[A::block_size] > 0) {
-        uint64_t b = args[A::block_size];
-        if (!checked_add(b, 511, &block)) return fail(48);
+    if (args.block_size > 0) {
+        if (!checked_add(args.block_size, 511, &block)) return 48;
         block &= ~uint64_t{511};
         if (compat(lub) && block > 2147483136ull) block = 2147483136ull;
     } else if (compat(lub)) {
         block = 1024;
         from_stat = true;
     } else if (for__l_blocksize == -2) {
-        return fail(106);
+        return 106;
     } else if (for__l_blocksize > 0) {
         block = static_cast<uint64_t>(for__l_blocksize);
     } else {
-        block = st.st_blksize > 131072 ? static_cast<uint64_t>(st.st_blksize) : 131072;
+        block = p->st.st_blksize > 131072 ? static_cast<uint64_t>(p->st.st_blksize) : 131072;
         from_stat = true;
     }
-    lub->lub_block_size = block;
+    p->block_size = block;
+    const uint64_t rec_len = p->rec_len;
     uint64_t unit_size = from_stat ? 8192 : block;
     uint64_t buf_size;
-    if (direct) {
-        if (!buffered || compat(lub)) buf_size = rec_len;
-        else if (unit_size < rec_len) { if (!checked_mul(count, rec_len, &buf_size)) return fail(41); }
+    if (p->direct) {
+        if (!p->buffered || compat(lub)) buf_size = rec_len;
+        else if (unit_size < rec_len) { if (!checked_mul(count, rec_len, &buf_size)) return 41; }
         else {
             uint64_t per = unit_size - unit_size % rec_len;
             if (per < rec_len) per = rec_len;
-            if (!checked_mul(count, per, &buf_size)) return fail(41);
+            if (!checked_mul(count, per, &buf_size)) return 41;
         }
     } else {
         uint64_t a = 0, b = 0;
         if (!checked_add(rec_len, 4, &a) || !checked_mul(static_cast<uint64_t>(count), unit_size, &b))
-            return fail(41);
+            return 41;
         buf_size = a > b ? a : b;
     }
-    if (rt == rt_segmented && !formatted && buf_size < rec_len + 8) buf_size += 8;
+    if (p->rt == RT::segmented && !p->formatted && buf_size < rec_len + 8) buf_size += 8;
 
     // Very long records start with a threshold-sized buffer that grows.
     int64_t threshold = 20480;
@@ -776,77 +855,175 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
         else threshold = t;
     }
     if (threshold > 0) {
-        if (static_cast<int64_t>(lub->lub_ldir_line_len) > threshold)
-            threshold = static_cast<int64_t>(lub->lub_ldir_line_len);
-        if (rec_len > static_cast<uint64_t>(threshold) && rt != rt_fixed && rt != rt_segmented) {
-            fl |= lubf::virtual_recl;
-            if (lub->lub_recl_bytes == 0) lub->lub_recl_bytes = 68451041280ull;
-            rec_len = overhead + static_cast<uint64_t>(threshold);
-            if (buf_size > static_cast<uint64_t>(threshold)) buf_size = rec_len;
+        if (static_cast<int64_t>(p->ldir_line_len) > threshold)
+            threshold = static_cast<int64_t>(p->ldir_line_len);
+        if (p->rec_len > static_cast<uint64_t>(threshold) && p->rt != RT::fixed && p->rt != RT::segmented) {
+            p->fl |= lubf::virtual_recl;
+            if (p->recl_bytes == 0) p->recl_bytes = 68451041280ull;
+            p->rec_len = p->overhead + static_cast<uint64_t>(threshold);
+            if (buf_size > static_cast<uint64_t>(threshold)) buf_size = p->rec_len;
         }
     }
-    if (buf_size < rec_len) buf_size = rec_len;
+    if (buf_size < p->rec_len) buf_size = p->rec_len;
+    p->buf_size = buf_size;
+    return 0;
+}
 
-    void *buf = nullptr;
-    if (int s = for__get_vm(static_cast<int64_t>(buf_size + 16), 0, &buf)) return fail(s);
-    std::memcpy(static_cast<char *>(buf) + buf_size, guard_text, sizeof guard_text);
-
-    // Connected: commit everything to the block.
-    void *isb = nullptr;
-    if (formatted && !lub->lub_a_fmt_isb) {
-        if (int s = for__get_vm(216, 0, &isb)) {
-            for__free_vm(buf);
-            return fail(s);
-        }
-        std::memset(isb, 0, 216);
-        *static_cast<For_Lub **>(isb) = lub;
-        lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = isb;
+// The record buffer (with its guard text), the formatted-transfer state a
+// unit does not have yet, and the unit's copy of the name.
+int allocate(const For_Lub *lub, Open_Plan *p) {
+    if (int s = for__get_vm(static_cast<int64_t>(p->buf_size + 16), 0, &p->buf)) return s;
+    std::memcpy(static_cast<char *>(p->buf) + p->buf_size, guard_text, sizeof guard_text);
+    if (p->formatted && !lub->lub_a_fmt_isb) {
+        if (int s = for__get_vm(216, 0, &p->isb)) return s;
+        std::memset(p->isb, 0, 216);
     }
-    for__free_vm(lub->lub_file_name);
     void *namebuf = nullptr;
-    if (int s = for__get_vm(static_cast<int64_t>(name.size() + 10), 0, &namebuf)) {
-        for__free_vm(buf);
-        return fail(s);
+    if (int s = for__get_vm(static_cast<int64_t>(p->name.size() + 10), 0, &namebuf)) return s;
+    std::memcpy(namebuf, p->name.c_str(), p->name.size() + 1);
+    p->name_copy = static_cast<char *>(namebuf);
+    return 0;
+}
+
+// Everything that opens the file and learns from it, in the order whose
+// first failure is the one reported.
+int connect(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
+    if (int s = open_descriptor(args, lub, p)) return s;
+    if (p->fd == 1 || p->fd == 2) p->kind = 1;
+    if (int s = take_lock(lub, p)) return s;
+    if (int s = settle_carriage(lub, p)) return s;
+    if (int s = examine_file(lub, p)) return s;
+    p->record_number = 1;
+    if (int s = position_file(args, lub, p)) return s;
+    if (for_check_env_name("FORT_FMT_NO_WRAP_MARGIN")) p->fl |= lubf::no_wrap_margin;
+
+    // The line length of list-directed output.
+    if (p->recl_given) p->ldir_line_len = p->rec_len;
+    else if (p->cc == 1 && p->rt != RT::fixed) p->ldir_line_len = compat(lub) ? 80 : 81;
+    else p->ldir_line_len = compat(lub) ? 79 : 80;
+
+    if (int s = plan_buffering(args, lub, p)) return s;
+    if (int s = plan_buffer_size(args, lub, p)) return s;
+    if (int s = allocate(lub, p)) return s;
+    if (p->named && p->kind == 7 && ::lseek(p->fd, 0, SEEK_CUR) == 0) p->fl |= lubf::at_start;
+    return 0;
+}
+
+// A failed OPEN leaves nothing behind: it gives back what it allocated,
+// drops the lock it took, never closes a descriptor it did not open, and
+// takes a scratch file it made away again.
+int abandon(const For_Open_Args &args, const Open_Plan &p, int s) {
+    for__free_vm(p.buf);
+    for__free_vm(p.isb);
+    for__free_vm(p.name_copy);
+    if (p.fl & lubf::own_fd) {
+        ::close(p.fd);
+        if (args.status == 3) ::unlink(p.name.c_str());
+    } else if (p.locked) {
+        struct flock fk = {};
+        fk.l_type = F_UNLCK;
+        fk.l_whence = SEEK_SET;
+        fk.l_start = 1;
+        fk.l_len = p.share == 4 ? 1 : 4;
+        ::fcntl(p.fd, F_OFD_SETLK, &fk);
     }
-    std::memcpy(namebuf, name.c_str(), name.size() + 1);
-    lub->lub_file_name = static_cast<char *>(namebuf);
-    lub->lub_file_name_len = static_cast<int16_t>(name.size() > INT16_MAX ? INT16_MAX : name.size());
-    // A descriptor handed over by the program is the unit's from now on.
-    if (given_fd && fd > 2) fl |= lubf::own_fd;
-    lub->lub_fd = fd;
-    lub->lub_dev = st.st_dev;
-    lub->lub_ino = st.st_ino;
-    lub->lub_buf = static_cast<char *>(buf);
+    return s;
+}
+
+// -- The commit: the only step that writes the connection to the unit.
+
+int commit(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
+    // Units on one file (a terminal read and written by two units) share an
+    // entry, through which a prompt reaches the screen before a read. The
+    // entry is found by the unit's name, so it is put in first and taken
+    // back out if the table has no room.
+    char *old_name = lub->lub_file_name;
+    lub->lub_file_name = p->name_copy;
+    if (p->formatted) {
+        if (int s = for__add_to_lf_table(lub)) {
+            lub->lub_file_name = old_name;
+            return s;
+        }
+    }
+    for__free_vm(old_name);
+    p->name_copy = nullptr;
+    if (p->isb) {
+        *static_cast<For_Lub **>(p->isb) = lub;
+        lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = p->isb;
+        p->isb = nullptr;
+    }
+    const size_t name_len = p->name.size();
+    lub->lub_file_name_len = static_cast<int16_t>(name_len > INT16_MAX ? INT16_MAX : name_len);
+
+    lub->lub_recl = p->recl;
+    lub->lub_recl_bytes = p->recl_bytes;
+    if (args.assoc_var) {
+        lub->lub_assoc_var = args.assoc_var;
+        lub->lub_assoc_kind = args.assoc_kind;
+    }
+    lub->lub_maxrec = args.maxrec;
+    lub->lub_delim = p->delim;
+    lub->lub_round = p->round;
+    lub->lub_decimal = p->decimal;
+    lub->lub_sign = p->sign;
+    lub->lub_encoding = p->encoding;
+    lub->lub_share_mode = p->lock ? p->share : 0;
+    lub->lub_record_number = p->record_number;
+    if (p->stream_pos) lub->lub_stream_pos = *p->stream_pos;
+    lub->lub_ldir_line_len = p->ldir_line_len;
+    if (p->buf_threshold) lub->lub_buf_threshold = *p->buf_threshold;
+    lub->lub_block_size = p->block_size;
+
+    lub->lub_fd = p->fd;
+    lub->lub_dev = p->st.st_dev;
+    lub->lub_ino = p->st.st_ino;
+    lub->lub_buf = static_cast<char *>(p->buf);
+    p->buf = nullptr;
     lub->lub_buf_ptr = lub->lub_rec_start = lub->lub_buf;
-    lub->lub_buf_limit = lub->lub_buf + rec_len;
-    lub->lub_buf_size = buf_size;
-    lub->lub_rec_len = rec_len;
-    lub->lub_rec_overhead = overhead;
-    lub->lub_record_type = rt;
-    lub->lub_carriage_control = cc;
-    lub->lub_organization = org;
-    lub->lub_xfer_kind = kind;
-    lub->lub_convert = convert_code;
-    if (named && kind == 7 && ::lseek(fd, 0, SEEK_CUR) == 0) fl |= lubf::at_start;
-    if (formatted) {
-        // Units on one file (a terminal read and written by two units) share
-        // an entry, through which a prompt reaches the screen before a read.
-        if (int s = for__add_to_lf_table(lub)) return fail(s);
-    }
-    // The preconnection state ends here; CLOSE knows console units by
-    // their blocks and puts them back.
-    lub->lub_flags = (fl | lubf::opened) & ~(lubf::preconnected | lubf::preconnected_env);
-    if (lub->lub_record_number == static_cast<uint64_t>(INT32_MIN) && (fl & lubf::positionable) &&
+    lub->lub_buf_limit = lub->lub_buf + p->rec_len;
+    lub->lub_buf_size = p->buf_size;
+    lub->lub_rec_len = p->rec_len;
+    lub->lub_rec_overhead = p->overhead;
+    lub->lub_record_type = static_cast<uint8_t>(p->rt);
+    lub->lub_carriage_control = p->cc;
+    lub->lub_organization = p->org;
+    lub->lub_xfer_kind = p->kind;
+    lub->lub_convert = p->convert_code;
+    // A descriptor handed over by the program is the unit's from now on.
+    if (p->given_fd && p->fd > 2) p->fl |= lubf::own_fd;
+    // The preconnection state ends here; CLOSE knows console units by their
+    // blocks and puts them back.
+    lub->lub_flags = (p->fl | lubf::opened) & ~(lubf::preconnected | lubf::preconnected_env);
+    if (lub->lub_record_number == static_cast<uint64_t>(INT32_MIN) && (p->fl & lubf::positionable) &&
         for__eof_records(lub)) {
         // Appending goes before the end-of-file record our ENDFILE wrote, as
         // reading does, so that the record still ends the file.
-        off_t end = ::lseek(fd, 0, SEEK_CUR);
+        off_t end = ::lseek(p->fd, 0, SEEK_CUR);
         off_t n = for__eof_record_size(lub);
-        if (n > 0 && end >= n && for__eof_record_at(lub, fd, end - n) && ::lseek(fd, end - n, SEEK_SET) >= 0) {
+        if (n > 0 && end >= n && for__eof_record_at(lub, p->fd, end - n) && ::lseek(p->fd, end - n, SEEK_SET) >= 0) {
             // The first record written replaces it, whatever its length.
             lub->lub_flags |= lubf::truncate_after_write;
         }
     }
+    return 0;
+}
+
+}  // namespace
+
+int for__open_proc(const For_Open_Args &given, For_Lub *lub) {
+    // Under the compatibility option an explicit OPEN naming no file and no
+    // status is a scratch file.
+    For_Open_Args args = given;
+    if (compat(lub) && !args.implicit && !args.has_file() && !args.status) args.status = 3;
+
+    Open_Plan p;
+    p.fl = lub->lub_flags & (lubf::options | lubf::preconnected | lubf::preconnected_env);
+    p.given_fd = args.given_fd >= 0;
+    p.fd = args.given_fd;
+    if (int s = name_file(args, lub, &p)) return s;
+    if (int s = validate(args, lub, &p)) return abandon(args, p, s);
+    if (int s = connect(args, lub, &p)) return abandon(args, p, s);
+    if (int s = commit(args, lub, &p)) return abandon(args, p, s);
     for__l_exit_hand_decl.store(1, std::memory_order_relaxed);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "io/for_desc_item.h"
+#include "io/for_flags.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "units/for_lub_mgt.h"
@@ -10,7 +11,6 @@
 namespace {
 
 bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
-For_IO_Flags effective(For_IO_Flags f) { return has(f, iof_ext) ? f : (f & 0xffffffffull); }
 
 // The control list: IOMSG= is the only keyword these statements have.
 int iomsg_of(const For_Pos_Stmt &st, char **addr, uint64_t *len) {
@@ -35,7 +35,7 @@ int iomsg_of(const For_Pos_Stmt &st, char **addr, uint64_t *len) {
 
 int for__pos_begin(const For_Pos_Stmt &st, int op, For_Lub **out) {
     *out = nullptr;
-    For_IO_Flags f = effective(st.flags);
+    For_IO_Flags f = for__effective_flags(st.flags);
     char *iomsg = nullptr;
     uint64_t iomsg_len = 0;
     int key_status = iomsg_of(st, &iomsg, &iomsg_len);
@@ -51,6 +51,18 @@ int for__pos_begin(const For_Pos_Stmt &st, int op, For_Lub **out) {
     lub->lub_iomsg_addr = iomsg;
     lub->lub_iomsg_len = iomsg_len;
     if (key_status != 0) return for__io_return(1, key_status, key_status, lub);
+    *out = lub;
+    return 0;
+}
+
+int for__pos_begin_connected(const For_Pos_Stmt &st, int op, int in_child, int console, For_Lub **out) {
+    For_Lub *lub = nullptr;
+    int r = for__pos_begin(st, op, &lub);
+    *out = nullptr;
+    if (!lub) return r;
+    if (lub->lub_udio_depth != 0) return for__pos_end(lub, in_child);
+    if (for__pos_console(lub)) return for__pos_end(lub, console);
+    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 0);
     *out = lub;
     return 0;
 }

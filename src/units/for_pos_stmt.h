@@ -22,6 +22,14 @@ struct For_Pos_Stmt {
 // what the entry returns.
 int for__pos_begin(const For_Pos_Stmt &st, int op, For_Lub **out);
 
+// The same for REWIND and BACKSPACE, which then act only on a connected
+// file: inside a defined I/O child the statement fails with `in_child`, a
+// console unit only warns with `console`, and an unconnected unit makes the
+// statement do nothing (there is no implicit OPEN). 0 with *out held and
+// the statement still to carry out; otherwise *out is null and the result
+// is what the entry returns.
+int for__pos_begin_connected(const For_Pos_Stmt &st, int op, int in_child, int console, For_Lub **out);
+
 // Completes the statement: 0 clears its conditions and releases the unit;
 // a failure goes to completion as `status`, reported to the program as
 // `iostat` (0: the status itself).

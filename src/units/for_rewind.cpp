@@ -13,11 +13,8 @@
 VORLIX_API int for_rewind(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                           const For_Value_List *values) {
     For_Lub *lub = nullptr;
-    int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_REWIND, &lub);
+    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_REWIND, 278, 499, &lub);
     if (!lub) return r;
-    if (lub->lub_udio_depth != 0) return for__pos_end(lub, 278);
-    if (for__pos_console(lub)) return for__pos_end(lub, 499);
-    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 0);  // no implicit OPEN
     if (lub->lub_flags & lubf::access_keyed) return for__pos_end(lub, 20);
     if (for__uf_settle(lub) != 0) return for__pos_end(lub, 20);
     if (::lseek(lub->lub_fd, 0, SEEK_SET) < 0) {

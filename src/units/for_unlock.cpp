@@ -9,8 +9,7 @@
 VORLIX_API int for_unlock(For_Context *ctx, int unit, For_IO_Flags flags) {
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, ctx, FOR_OP_UNLOCK)) {
-        bool iostat = (flags & iof_ext) && (flags & iof_iostat);
-        if ((flags & iof_err) || iostat) return s;
+        if (for__effective_flags(flags) & (iof_err | iof_iostat)) return s;
         for__issue_diagnostic(s, 2, unit, "unknown");
         return s;
     }
