@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "listdir/for_ldir_in.h"
 #include "runtime/for_vm.h"
@@ -31,16 +32,16 @@ void name_file(For_Lub *lub) {
 // array one record per element. The records must lie one after another;
 // a compiler passes a copy of any section that does not.
 int layout(const For_Item &file, const For_Shape &shape, char **var, uint64_t *elem_len, uint64_t *count) {
-    if (file.type != FOR_TYPE_CHARACTER) return 48;
+    if (file.type != FOR_TYPE_CHARACTER) return msg::invalid_argument;
     const int64_t elen = file.elem_len;
     const int64_t n = for__item_count(file, shape);
-    if (elen < 0 || n < 0) return 48;
+    if (elen < 0 || n < 0) return msg::invalid_argument;
     if (file.form == FOR_FORM_SECTION || file.form == FOR_FORM_SECTION_ELEN) {
         int64_t expect = elen;
         for (int k = 0; k < shape.rank; ++k) {
             const For_Dim &d = shape.dim[k];
             const int64_t extent = d.upper >= d.lower ? d.upper - d.lower + 1 : 0;
-            if (extent > 1 && d.stride != expect) return 48;
+            if (extent > 1 && d.stride != expect) return msg::invalid_argument;
             expect *= extent;
         }
     }

@@ -7,6 +7,7 @@
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "format/for_fmt_isb.h"
 #include "format/for_fmt_val.h"
 #include "io/for_rec.h"
@@ -104,13 +105,13 @@ class Ldir_Writer {
     int item(For_Lub *, const For_Item &item, const For_Shape &shape) {
         if (st_->internal && item.addr && static_cast<char *>(item.addr) < st_->self_end &&
             static_cast<char *>(item.addr) + item.length > st_->self_begin)
-            for__issue_diagnostic(768, 0);  // a warning: the write goes on
+            for__issue_diagnostic(msg::internal_file_write_self_undefined, 0);  // a warning: the write goes on
         const int type = item.type;
-        if (type == FOR_TYPE_DERIVED_UDIO) return 48;
+        if (type == FOR_TYPE_DERIVED_UDIO) return msg::invalid_argument;
         For_Wfs f = for__wfs(type, alt_);
-        if (f.w == 0) return 48;
+        if (f.w == 0) return msg::invalid_argument;
         switch (type) {
-        case 27: case 30: case 41: case 47: case 49: case 51: case 57: return 38;
+        case 27: case 30: case 41: case 47: case 49: case 51: case 57: return msg::write_error;
         default: break;
         }
         const bool cplx = is_complex(type);
@@ -119,8 +120,8 @@ class Ldir_Writer {
             if (type == FOR_TYPE_CHARACTER) s = character(p, item.elem_len);
             else if (cplx) s = complex(p, type, f, item.elem_size);
             else s = number(p, type, f, item.elem_len);
-            if (s == 63) {
-                if (!(lub_->lub_flags & lubf::cvterr_quiet)) st_->pending = 63;
+            if (s == msg::output_conversion) {
+                if (!(lub_->lub_flags & lubf::cvterr_quiet)) st_->pending = msg::output_conversion;
                 s = 0;
             }
             if (s == 0) {
@@ -192,7 +193,7 @@ class Ldir_Writer {
         int s = integer && (type & 1) ? cvt_integer64_to_text(signed_value(value, type), f.w, 1, sign_plus_,
                                                               field)
                                       : edit(value, type, f, len, field);
-        if (s != 0 && s != 63) return s;
+        if (s != 0 && s != msg::output_conversion) return s;
         int64_t advance = f.w;
         if (st_->compact && integer) advance = ensure_one_leading_blank_before_data(field, f.w);
         lub_->lub_buf_ptr += advance;
@@ -220,7 +221,7 @@ class Ldir_Writer {
         int s1 = part(re, type, f, part_len, &a);
         int s2 = part(im, type, f, part_len, &b);
         for (int s : {s1, s2})
-            if (s != 0 && s != 63) return s;
+            if (s != 0 && s != msg::output_conversion) return s;
         const char sep = lub_->lub_decimal == FOR_DECIMAL_COMMA ? ';' : ',';
         std::string lead = " ";
         int64_t whole = static_cast<int64_t>(a.size() + b.size()) + 3;
@@ -278,11 +279,11 @@ class Ldir_Writer {
             if (r <= 0) {
                 if (line() < 2 && used() > 0 && lub_->lub_udio_depth == 0 &&
                     !(lub_->lub_flags & lubf::recl_defaulted))
-                    return 66;
+                    return msg::output_overflows_record;
                 if (int s = wrap()) return s;
                 if (int s = put(" ")) return s;
                 r = room();
-                if (r <= 0) return 66;
+                if (r <= 0) return msg::output_overflows_record;
             }
             size_t n = static_cast<size_t>(r) < text.size() ? static_cast<size_t>(r) : text.size();
             if (int s = put(text.substr(0, n))) return s;
@@ -313,7 +314,7 @@ int start(For_Lub *lub, bool internal) {
         st->at_record_start = 1;
     }
     st->internal = internal;
-    if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented) return 44;
+    if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented) return msg::inconsistent_record_type;
     return internal ? 0 : for__begin_output(lub);
 }
 
@@ -353,7 +354,7 @@ VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For
     For_Shape shape;
     if (int s = for__desc_ret_item(&dsc, &val, &file, &shape)) return for__stmt_fail(lub, s);
     if (file.type != FOR_TYPE_CHARACTER || !(file.form == FOR_FORM_CHAR || file.form == FOR_FORM_ARRAY_ELEN))
-        return for__stmt_fail(lub, 48);
+        return for__stmt_fail(lub, msg::invalid_argument);
     const uint64_t elen = static_cast<uint64_t>(file.elem_len);
     const uint64_t count = elen ? static_cast<uint64_t>(file.length) / elen : 0;
     lub->lub_file_name = static_cast<char *>(nullptr);

@@ -4,6 +4,7 @@
 #include "units/for_open.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
@@ -103,7 +105,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
         int code = 0;
         if (int s = for__key_desc_ret_item(&d, &v, &item, &shape, &code)) return s;
         if (item.type == FOR_TYPE_END_STMT) return 0;
-        if (code < 2 || code > 87) return 48;
+        if (code < 2 || code > 87) return msg::invalid_argument;
         int slot = slot_of(code);
         if (item.type == FOR_TYPE_CHARACTER) {
             if (is_text_code(code)) {
@@ -112,7 +114,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
                 args->slot[slot + 1] = static_cast<uint64_t>(item.length);
                 continue;
             }
-            if (slot < 0) return 48;
+            if (slot < 0) return msg::invalid_argument;
             uint64_t value = 0;
             std::string_view text(static_cast<const char *>(item.addr),
                                   static_cast<size_t>(item.length));
@@ -124,7 +126,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
             args->slot[slot] = value;
             continue;
         }
-        if (slot < 0) return 48;
+        if (slot < 0) return msg::invalid_argument;
         if (code == FOR_KEY_NEWUNIT) {
             // The variable itself, and its kind: the number goes there.
             (*args)[A::newunit_addr] = reinterpret_cast<uintptr_t>(item.addr);
@@ -206,7 +208,7 @@ int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
     case -4: case -3: case 5: (*args)[A::action] = 1; (*args)[A::status] = 1; break;
     case -2: case -1: case 6: (*args)[A::action] = 3; (*args)[A::status] = 4; break;
     case 0: (*args)[A::status] = 4; break;
-    default: for__issue_diagnostic(8, 2, "for_open", __LINE__); return 0;
+    default: for__issue_diagnostic(msg::internal_error, 2, "for_open", __LINE__); return 0;
     }
     (*args)[A::access] = 1;
     (*args)[A::form] = 1;
@@ -288,47 +290,47 @@ int bad_spec(For_Lub *lub, int msg, const char *specifier) {
 int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
     if (args[A::blank]) {
-        if (args[A::blank] > 2) return 573;
+        if (args[A::blank] > 2) return msg::illegal_blank_value;
         fl = args[A::blank] == 2 ? fl | lubf::blank_null : fl & ~lubf::blank_null;
     }
     if (args[A::delim]) {
-        if (args[A::delim] > 3) return 751;
+        if (args[A::delim] > 3) return msg::illegal_delim_value;
         lub->lub_delim = args[A::delim] == 1 ? '\'' : args[A::delim] == 3 ? '"' : 0;
     }
     if (args[A::pad]) {
-        if (args[A::pad] > 2) return 753;
+        if (args[A::pad] > 2) return msg::illegal_pad_value;
         fl = args[A::pad] == 2 ? fl | lubf::pad : fl & ~lubf::pad;
     }
     switch (args[A::access]) {
     case 0: break;
-    case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
-    case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, 104, "ACCESS="); break;
-    case 4: if (!(fl & lubf::access_keyed)) return bad_spec(lub, 104, "ACCESS="); break;
-    case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
-    default: return bad_spec(lub, 104, "ACCESS=");
+    case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 4: if (!(fl & lubf::access_keyed)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    default: return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
     }
     for (auto [sl, specifier] : {std::pair{A::action, "ACTION="}, std::pair{A::mode, "MODE="}}) {
         switch (args[sl]) {
         case 0: break;
-        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, 104, specifier); break;
-        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, 104, specifier); break;
-        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, 104, specifier); break;
-        default: return bad_spec(lub, 104, specifier);
+        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        default: return bad_spec(lub, msg::incorrect_specifier_value, specifier);
         }
     }
     switch (args[A::form]) {
     case 0: break;
-    case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, 104, "FORM="); break;
-    case 2: if (!(fl & lubf::unformatted) && !(fl & (uint64_t{1} << 7))) return bad_spec(lub, 104, "FORM="); break;
-    default: if (!(fl & lubf::form_binary)) return bad_spec(lub, 104, "FORM="); break;
+    case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
+    case 2: if (!(fl & lubf::unformatted) && !(fl & (uint64_t{1} << 7))) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
+    default: if (!(fl & lubf::form_binary)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
     }
-    if (args[A::recl] && args[A::recl] != lub->lub_recl) return bad_spec(lub, 104, "RECL=");
-    if (args[A::maxrec] && args[A::maxrec] != lub->lub_maxrec) return bad_spec(lub, 104, "MAXREC=");
-    if (args[A::status] == 2 || args[A::status] == 5) return bad_spec(lub, 104, "STATUS=");
-    if (args[A::status] == 3 && !(fl & lubf::scratch)) return bad_spec(lub, 104, "STATUS=");
-    if (args[A::readonly] && !(fl & lubf::readonly)) return bad_spec(lub, 103, "READONLY");
+    if (args[A::recl] && args[A::recl] != lub->lub_recl) return bad_spec(lub, msg::incorrect_specifier_value, "RECL=");
+    if (args[A::maxrec] && args[A::maxrec] != lub->lub_maxrec) return bad_spec(lub, msg::incorrect_specifier_value, "MAXREC=");
+    if (args[A::status] == 2 || args[A::status] == 5) return bad_spec(lub, msg::incorrect_specifier_value, "STATUS=");
+    if (args[A::status] == 3 && !(fl & lubf::scratch)) return bad_spec(lub, msg::incorrect_specifier_value, "STATUS=");
+    if (args[A::readonly] && !(fl & lubf::readonly)) return bad_spec(lub, msg::incorrect_specifier, "READONLY");
     if (args[A::position] == 1 || args[A::position] == 3) {
-        if (fl & (lubf::access_direct | lubf::access_keyed)) return 46;
+        if (fl & (lubf::access_direct | lubf::access_keyed)) return msg::inconsistent_open_close;
         off_t cur = (fl & lubf::positionable) ? ::lseek(lub->lub_fd, 0, SEEK_CUR) : 0;
         off_t want = 0;
         if (args[A::position] == 1 && (fl & lubf::positionable)) {
@@ -337,9 +339,9 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
         }
         if (cur < 0 || want < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
-            return 120;
+            return msg::needs_seek;
         }
-        if (cur != want) return bad_spec(lub, 104, "POSITION=");
+        if (cur != want) return bad_spec(lub, msg::incorrect_specifier_value, "POSITION=");
     }
     lub->lub_flags = fl;
     if (args[A::round]) lub->lub_round = static_cast<uint8_t>(args[A::round]);
@@ -385,12 +387,12 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
         default:
             // Refused before anything is connected or any number taken.
-            return open_failed_early(unit, f, args, 48);
+            return open_failed_early(unit, f, args, msg::invalid_argument);
         }
         int s = for__get_free_newunit(&unit, args[A::newunit_kind] == FOR_TYPE_INT1 ? 5 : 0);
-        if (s == 0 && !args[A::file_addr] && args[A::status] != 3) s = 117;
+        if (s == 0 && !args[A::file_addr] && args[A::status] != 3) s = msg::newunit_needs_file;
         if (s != 0) {
-            if (s != 550) for__release_newunit(unit);
+            if (s != msg::integer_assignment_overflow) for__release_newunit(unit);
             return open_failed_early(unit, f, args, s);
         }
         op = FOR_OP_FDOPEN_NEWUNIT;
@@ -413,8 +415,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         if (newunit) for__release_newunit(unit);
         return for__io_return(disposition, s, for__iostat_of(s), lub);
     };
-    if (lub->lub_udio_depth != 0) return failed(274, 1);
-    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(21, 1);
+    if (lub->lub_udio_depth != 0) return failed(msg::open_in_child_io, 1);
+    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(msg::duplicate_file_spec, 1);
     if (key_status != 0) return failed(key_status, (lub->lub_flags & lubf::opened) ? 1 : 2);
 
     int s;
@@ -448,10 +450,10 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
     if (has(f, iof_opt_a)) lub->lub_flags |= 1;
     int s = 0;
-    if (lub->lub_flags & lubf::opened) s = 34;
-    else if (lub->lub_flags & lubf::define_file) s = 21;
-    else if (maxrec < 1) s = 25;
-    else if (recl < 1) s = 37;
+    if (lub->lub_flags & lubf::opened) s = msg::unit_already_open;
+    else if (lub->lub_flags & lubf::define_file) s = msg::duplicate_file_spec;
+    else if (maxrec < 1) s = msg::rec_out_of_range;
+    else if (recl < 1) s = msg::inconsistent_record_length;
     if (s != 0) return for__io_return(1, s, s, lub);
     lub->lub_recl = 2 * static_cast<uint64_t>(recl);  // counted in 2-byte units
     lub->lub_maxrec = static_cast<uint64_t>(maxrec);
@@ -464,7 +466,7 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
 }
 
 VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) {
-    if (fd < 0) return 9;  // EBADF
+    if (fd < 0) return EBADF;
     For_Open_Args args{};
     args[A::form] = 1;
     args[A::status] = 4;
@@ -480,7 +482,7 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         std::string pair = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         pos = comma == std::string::npos ? text.size() : comma + 1;
         size_t eq = pair.find('=');
-        if (eq == std::string::npos) return 22;  // EINVAL
+        if (eq == std::string::npos) return EINVAL;
         std::string key = pair.substr(0, eq), value = pair.substr(eq + 1);
         if (key == "NEWLINE" && (value == "YES" || value == "NO")) {
             args[A::carriage] = value == "YES" ? 2 : 3;
@@ -492,19 +494,19 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         } else if (key == "FORM" && (value == "UNFORMATTED" || value == "FORMATTED")) {
             args[A::form] = value == "FORMATTED" ? 1 : 2;
         } else {
-            return 22;
+            return EINVAL;
         }
     }
     if (args[A::form] == 2 && newline_given) args[A::carriage] = 0;
     args[A::fd_given] = 1 | (static_cast<uint64_t>(static_cast<uint32_t>(fd)) << 32);
     For_Lub *lub = nullptr;
-    if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return 9;
+    if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return EBADF;
     lub->lub_flags &= ~lubf::options;
     lub->lub_flags |= uint64_t{1} << 1;
     lub->lub_stmt_flags |= lubs::compat;
     if (lub->lub_flags & (lubf::opened | lubf::define_file)) {
         for__release_lub(lub);
-        return 9;
+        return EBADF;
     }
     int s = for__open_proc(&args, lub);
     for__release_lub(lub);

@@ -7,6 +7,7 @@
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "unformatted/for_ufseq.h"
 #include "units/for_pos_stmt.h"
 
@@ -15,18 +16,18 @@ VORLIX_API int for_rewind(For_Context *ctx, int unit, For_IO_Flags flags, const 
     For_Lub *lub = nullptr;
     int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_REWIND, &lub);
     if (!lub) return r;
-    if (lub->lub_udio_depth != 0) return for__pos_end(lub, 278);
-    if (for__pos_console(lub)) return for__pos_end(lub, 499);
-    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 0);  // no implicit OPEN
-    if (lub->lub_flags & lubf::access_keyed) return for__pos_end(lub, 20);
-    if (for__uf_settle(lub) != 0) return for__pos_end(lub, 20);
+    if (lub->lub_udio_depth != 0) return for__pos_end(lub, msg::rewind_in_child_io);
+    if (for__pos_console(lub)) return for__pos_end(lub, msg::rewind_tty_noop);
+    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, msg::ok);  // no implicit OPEN
+    if (lub->lub_flags & lubf::access_keyed) return for__pos_end(lub, msg::rewind_error);
+    if (for__uf_settle(lub) != 0) return for__pos_end(lub, msg::rewind_error);
     if (::lseek(lub->lub_fd, 0, SEEK_SET) < 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return for__pos_end(lub, 20);
+        return for__pos_end(lub, msg::rewind_error);
     }
     lub->lub_record_number = 1;
     lub->lub_flags &= ~lubf::append;
     for__pos_reset(lub);
     if (lub->lub_xfer_kind == 7) lub->lub_flags |= lubf::at_start;
-    return for__pos_end(lub, 0);
+    return for__pos_end(lub, msg::ok);
 }
