@@ -73,8 +73,8 @@ Prec precision(int type) {
 int message_for(int32_t result, const For_Fmt_Isb &isb) {
     if (result == 0 || result == 10 || result == 12) return 0;
     if (result == 2 && isb.unit) {
-        if (isb.unit->lub_op == 2) return msg::list_syntax;  // list-directed READ
-        if (isb.unit->lub_op == 3) return msg::namelist_syntax;  // namelist READ
+        if (isb.unit->lub_op == FOR_OP_READ_LIS) return msg::list_syntax;
+        if (isb.unit->lub_op == FOR_OP_READ_NML) return msg::namelist_syntax;
     }
     return msg::input_conversion;
 }

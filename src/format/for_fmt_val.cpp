@@ -16,20 +16,13 @@
 
 namespace {
 
-// Unit option bits that output editing reads.  Option bit 4 makes a logical
-// true 1 instead of -1 (Part of INQUIRE and EOF), so a unit that stores
-// logicals as 1 and 0 also reads any nonzero value as true.  Option bit 6
-// is the alternative list-directed style.
-constexpr uint64_t kUnitNonzeroTrue = lubf::bit(4);
-constexpr uint64_t kUnitAltListStyle = lubf::bit(6);
-
 // Kind word of the real converters.
 constexpr uint32_t kKindE = 0x1, kKindF = 0x2, kKindLetterD = 0x4, kKindPlus = 0x10, kKindExpGiven = 0x40,
                    kKindZeroWidth = 0x100, kKindEN = 0x200, kKindES = 0x400, kKindEX = 0x1C40,
                    kKindRound = 0x80000000u;
 // Upper half of their option word; the lower half is always 4.
 constexpr uint64_t kOptAltList = 0x1, kOptComma = 0x4, kOptComputeWidth = 0x8, kOptGNoWidth = 0x10,
-                   kOptCompat5 = 0x20, kOptCompat6 = 0x40, kOptCompat7 = 0x80, kOptDNonzero = 0x400,
+                   kOptCompat5 = 0x20, kOptMinusRounded = 0x40, kOptCompat7 = 0x80, kOptDNonzero = 0x400,
                    kOptWZero = 0x800;
 
 enum class Class { signed_int, unsigned_int, logical, real_s, real_t, real_x, character, other };
@@ -134,7 +127,7 @@ int edit_logical(const For_Value_Info &v, const For_Fmt_Isb &isb, int32_t w, cha
     if (c != Class::signed_int && c != Class::unsigned_int && c != Class::logical) return msg::format_type_mismatch;
     const int64_t x = load_signed(v.address, v.type);
     if (is_8_bytes(v.type)) return message_of(cvt_boolean64_to_text(x, w, CVT_BOOL_LETTER, field));
-    const bool nonzero_true = isb.unit && (isb.unit->lub_flags & kUnitNonzeroTrue);
+    const bool nonzero_true = isb.unit && (isb.unit->lub_flags & lubf::opt_true_is_one);
     return message_of(cvt_boolean_to_text_ex(static_cast<int32_t>(x), w, CVT_BOOL_LETTER, field,
                                              4 | (nonzero_true ? CVT_BOOL_NONZERO_TRUE : 0)));
 }
@@ -179,11 +172,11 @@ uint64_t real_options(const For_Fmt_Isb &isb, bool g_edit) {
     if (md & isbm::width_computed) o |= kOptComputeWidth;
     if (md & isbm::g_no_width) o |= kOptGNoWidth;
     if (md & isbm::compat_5) o |= kOptCompat5;
-    if (md & isbm::compat_6) o |= kOptCompat6;
+    if (md & isbm::minus_rounded_zero) o |= kOptMinusRounded;
     if (md & isbm::compat_7) o |= kOptCompat7;
     if (md & isbm::d_nonzero) o |= kOptDNonzero;
     if (md & isbm::w_zero) o |= kOptWZero;
-    if (g_edit && isb.unit && (isb.unit->lub_flags & kUnitAltListStyle)) o |= kOptAltList;
+    if (g_edit && isb.unit && (isb.unit->lub_flags & lubf::opt_alt_list)) o |= kOptAltList;
     return (o << 32) | 4;
 }
 

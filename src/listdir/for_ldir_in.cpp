@@ -465,7 +465,7 @@ int for__ldir_in_begin(For_Lub *lub, For_IO_Flags flags) {
     st.point = comma ? ',' : '.';
     // Unit option bit 1 is the f90 mode the unit was connected under; an
     // internal file has no connection, so its statement's flag decides.
-    if ((lub->lub_flags & lubf::bit(1)) || (flags & iof_f90)) st.flags |= ldf::f90;
+    if ((lub->lub_flags & lubf::opt_f90) || (flags & iof_f90)) st.flags |= ldf::f90;
     if (lub->lub_stmt_flags & lubs::strict_ldin) st.flags |= ldf::strict;
     return for__begin_input(lub);
 }

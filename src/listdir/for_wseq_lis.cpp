@@ -61,10 +61,6 @@ int64_t ensure_one_leading_blank_before_data(char *field, int64_t w) {
 
 namespace {
 
-constexpr uint64_t opt_f90 = uint64_t{1} << 1;      // DELIM= applies
-constexpr uint64_t opt_no_blank = uint64_t{1} << 3; // no blank before a character item
-constexpr uint64_t opt_alt = uint64_t{1} << 6;      // the alternative field widths
-
 bool is_complex(int t) { return for__type_is_complex(t); }
 
 int64_t signed_value(const unsigned char *v, int type) {
@@ -93,7 +89,7 @@ class Ldir_Writer {
   public:
     explicit Ldir_Writer(For_Lub *lub)
         : lub_(lub), st_(static_cast<For_Ldir_Out_State *>(lub->lub_a_ldir_isb)) {
-        alt_ = lub->lub_flags & opt_alt;
+        alt_ = lub->lub_flags & lubf::opt_alt_list;
         fortran_cc_ = static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran;
         std::memset(&isb_, 0, sizeof isb_);
         isb_.unit = lub;
@@ -250,8 +246,8 @@ class Ldir_Writer {
         std::string delimited;
         const char delim = static_cast<char>(lub_->lub_delim);
         const bool blank_first = st_->at_record_start ||
-                                 (!(lub_->lub_flags & opt_no_blank) && st_->prev_type != FOR_TYPE_CHARACTER);
-        if ((lub_->lub_flags & opt_f90) && delim) {
+                                 (!(lub_->lub_flags & lubf::opt_no_char_blank) && st_->prev_type != FOR_TYPE_CHARACTER);
+        if ((lub_->lub_flags & lubf::opt_f90) && delim) {
             // Delimited: a blank sets it apart from what came before (or
             // opens the record), and the delimiter is doubled inside, so
             // the value reads back.

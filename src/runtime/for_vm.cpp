@@ -49,7 +49,6 @@ class Inside_Allocator {
   Inside_Allocator &operator=(const Inside_Allocator &) = delete;
 };
 
-
 }  // namespace
 
 int for__set_signal_ops_during_vm(int sig) {

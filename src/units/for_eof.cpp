@@ -79,7 +79,7 @@ VORLIX_API int for_eof(For_Context *ctx, int unit, For_IO_Flags flags, const For
     if (for__pos_console(lub)) return for__pos_end(lub, msg::eof_tty_noop);
     if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, msg::unknown_unit_number);
     if (!(lub->lub_flags & lubf::positionable) || for__unit_is_tty(lub)) return for__pos_end(lub, msg::eof_illegal_terminal_device);
-    const int yes = (lub->lub_flags & (uint64_t{1} << 4)) ? 1 : -1;
+    const int yes = (lub->lub_flags & lubf::opt_true_is_one) ? 1 : -1;
     bool at_end = (lub->lub_flags & lubf::eof) != 0;
     if (!at_end) {
         // Output held back is part of the file the program sees.

@@ -161,15 +161,15 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
 void for__merge_statement_options(For_Lub *lub, For_IO_Flags flags) {
     For_IO_Flags f = effective(flags);
     uint64_t opt = 0;
-    if (has(f, iof_opt_a)) opt |= 1u << 0;
-    if (has(f, iof_f90)) opt |= 1u << 1;
-    if (has(f, iof_opt_c)) opt |= (1u << 2) | (1u << 5);
-    if (has(f, iof_opt_d)) opt |= 1u << 3;
-    if (has(f, iof_opt_e)) opt |= 1u << 4;
-    if (has(f, iof_ldio_ms)) opt |= (1u << 6) | (1u << 7);
-    if (has(f, iof_hi_opt_a)) opt |= 1u << 8;
-    if (has(f, VORLIX_IOF(34))) opt |= 1u << 9;
-    if (has(f, VORLIX_IOF(35))) opt |= 1u << 10;
+    if (has(f, iof_opt_a)) opt |= lubf::opt_eof_records;
+    if (has(f, iof_f90)) opt |= lubf::opt_f90;
+    if (has(f, iof_opt_c)) opt |= lubf::opt_compat | lubf::opt_specific_msgs;
+    if (has(f, iof_opt_d)) opt |= lubf::opt_no_char_blank;
+    if (has(f, iof_opt_e)) opt |= lubf::opt_true_is_one;
+    if (has(f, iof_ldio_ms)) opt |= lubf::opt_alt_list | lubf::opt_uf_compat_layout;
+    if (has(f, iof_hi_opt_a)) opt |= lubf::opt_hi_a;
+    if (has(f, VORLIX_IOF(34))) opt |= uint64_t{1} << lubf::opt_console_cc_shift;
+    if (has(f, VORLIX_IOF(35))) opt |= uint64_t{2} << lubf::opt_console_cc_shift;
     lub->lub_flags = (lub->lub_flags & ~lubf::options) | opt;
     uint64_t st = 0;
     if (has(f, iof_opt_c)) st |= lubs::compat;
@@ -188,7 +188,7 @@ namespace {
 int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
     const int unit = lub->lub_unit;
     const bool from_cmdline_only = (lub->lub_stmt_flags & lubs::name_from_cmdline) &&
-                                   !(lub->lub_flags & 1);
+                                   !(lub->lub_flags & lubf::opt_eof_records);
     const char *var = nullptr;
     switch (unit) {
     case -4: var = "FOR_READ"; break;
@@ -244,7 +244,7 @@ int for__open_default(For_Lub *lub, int access, int status, int form) {
         // A formatted connection keeps the settings the unit remembers.
         args[A::delim] = lub->lub_delim == '"' ? 3 : lub->lub_delim == '\'' ? 1 : 0;
         args[A::blank] = (lub->lub_flags & lubf::blank_null) ? 2 : 0;
-        args[A::pad] = (lub->lub_flags & (lubf::pad | (uint64_t{1} << 1))) ? 2 : 1;
+        args[A::pad] = (lub->lub_flags & (lubf::pad | lubf::opt_f90)) ? 2 : 1;
         args[A::round] = lub->lub_round;
         args[A::decimal] = lub->lub_decimal;
         args[A::sign] = lub->lub_sign;
@@ -321,7 +321,7 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     switch (args[A::form]) {
     case 0: break;
     case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
-    case 2: if (!(fl & lubf::unformatted) && !(fl & (uint64_t{1} << 7))) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
+    case 2: if (!(fl & lubf::unformatted) && !(fl & lubf::opt_uf_compat_layout)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
     default: if (!(fl & lubf::form_binary)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
     }
     if (args[A::recl] && args[A::recl] != lub->lub_recl) return bad_spec(lub, msg::incorrect_specifier_value, "RECL=");
@@ -502,7 +502,7 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
     For_Lub *lub = nullptr;
     if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return EBADF;
     lub->lub_flags &= ~lubf::options;
-    lub->lub_flags |= uint64_t{1} << 1;
+    lub->lub_flags |= lubf::opt_f90;
     lub->lub_stmt_flags |= lubs::compat;
     if (lub->lub_flags & (lubf::opened | lubf::define_file)) {
         for__release_lub(lub);
