@@ -9,6 +9,15 @@ line format) and writes into OUTPUT_DIR:
   for_msgtab.cpp   the table for_msgtab_norvo and the lookup for__msg_row
   vorlix_msg.msg   message source for gencat, every text in set 1 under its
                    number, so that the built-in texts also exist as a catalog
+  for_msgnum.h     the message numbers by name, `msg::eof_during_read` for 24,
+                   so that code returns and compares statuses by name; it
+                   also names the IOSTAT values of end of file and end of
+                   record, which are no messages
+
+Each line of the data file gives a message its number, its symbolic name, its
+severity and its text.  A name is lower-case snake_case (a letter, then
+letters, digits and single underscores, not ending in one), unique in the
+table, and neither a C++ keyword nor one of the IOSTAT names.
 
 Each row of the table also carries the printf conversion signature of its
 text.  A translated catalog text is only usable when its signature equals the
@@ -20,7 +29,9 @@ Any malformed input line is a hard error: a broken table must stop the build,
 not ship.
 """
 
+import keyword
 import os
+import re
 import sys
 
 MAX_SEVERITY = 4
@@ -37,6 +48,24 @@ _LETTERS = "diouxXeEfFgGaAcspCS"
 # off).  No built-in text contains one, so a catalog text that does can never
 # match a built-in signature.
 BAD = "!"
+
+# IOSTAT values that are not message numbers, named beside the messages.
+IOSTAT_NAMES = (("iostat_end", -1), ("iostat_eor", -2))
+_NAME = re.compile(r"[a-z](?:_?[a-z0-9])*")
+# Words the generated enumerators must not spell.  Python's keywords cover
+# few of them; these are the C++ ones a snake_case name could collide with.
+_CXX_KEYWORDS = frozenset("""
+    alignas alignof and and_eq asm auto bitand bitor bool break case catch
+    char char8_t char16_t char32_t class compl concept const consteval
+    constexpr constinit const_cast continue co_await co_return co_yield
+    decltype default delete do double dynamic_cast else enum explicit export
+    extern false float for friend goto if inline int long mutable namespace
+    new noexcept not not_eq nullptr operator or or_eq private protected public
+    register reinterpret_cast requires return short signed sizeof static
+    static_assert static_cast struct switch template this thread_local throw
+    true try typedef typeid typename union unsigned using virtual void
+    volatile wchar_t while xor xor_eq
+""".split())
 
 
 def printf_signature(fmt):
@@ -135,24 +164,34 @@ def _unescape(text, where):
 
 
 def read_table(path):
-    """Rows (number, severity, text) of the data file, validated."""
+    """Rows (number, name, severity, text) of the data file, validated."""
     rows = []
+    names = {name: None for name, _ in IOSTAT_NAMES}
     with open(path, encoding="utf-8", newline="") as f:
         for lineno, line in enumerate(f, 1):
             where = f"{path}:{lineno}"
             line = line.rstrip("\r\n")
             if not line or line.startswith("#"):
                 continue
-            fields = line.split("\t", 2)
-            if len(fields) != 3:
-                raise TableError(f"{where}: expected NUMBER<TAB>SEVERITY<TAB>\"TEXT\"")
-            num_s, sev_s, quoted = fields
+            fields = line.split("\t", 3)
+            if len(fields) != 4:
+                raise TableError(f"{where}: expected NUMBER<TAB>NAME<TAB>SEVERITY<TAB>\"TEXT\"")
+            num_s, name, sev_s, quoted = fields
             if not num_s.isdigit() or not sev_s.isdigit():
                 raise TableError(f"{where}: number and severity must be decimal")
             number, severity = int(num_s), int(sev_s)
             if number > 0xFFFF:
                 # Diagnostics look up only the low 16 bits of a number.
                 raise TableError(f"{where}: number {number} does not fit 16 bits")
+            if not _NAME.fullmatch(name):
+                raise TableError(f"{where}: name {name!r} is not lower-case snake_case")
+            if name in _CXX_KEYWORDS or keyword.iskeyword(name):
+                raise TableError(f"{where}: name {name!r} is a keyword")
+            if name in names:
+                other = names[name]
+                taken = "an IOSTAT name" if other is None else f"the name of message {other}"
+                raise TableError(f"{where}: name {name!r} is already {taken}")
+            names[name] = number
             if severity > MAX_SEVERITY:
                 raise TableError(f"{where}: severity {severity} out of range")
             if len(quoted) < 2 or quoted[0] != '"' or quoted[-1] != '"':
@@ -160,10 +199,10 @@ def read_table(path):
             text = _unescape(quoted[1:-1], where)
             if rows and number <= rows[-1][0]:
                 raise TableError(f"{where}: number {number} not above {rows[-1][0]}")
-            rows.append((number, severity, text))
+            rows.append((number, name, severity, text))
     if not rows:
         raise TableError(f"{path}: no messages")
-    for number, _, text in rows:
+    for number, _, _, text in rows:
         if BAD in printf_signature(text).split(","):
             raise TableError(f"{path}: message {number} has an unusable printf conversion")
     return rows
@@ -221,7 +260,7 @@ def emit_cpp(rows, source_name):
         "",
         "const For_Msg_Row for_msgtab_norvo[for_msgtab_count] = {",
     ]
-    for number, severity, text in rows:
+    for number, _, severity, text in rows:
         sig = printf_signature(text)
         lines.append(f"    {{{number}, {severity}, {c_literal(text)}, {c_literal(sig)}}},")
     lines += [
@@ -250,9 +289,28 @@ def emit_msg(rows, source_name):
         '$quote "',
         "$set 1",
     ]
-    for number, _, text in rows:
+    for number, _, _, text in rows:
         lines.append(f"{number} {gencat_text(text)}")
     lines.append("")
+    return "\n".join(lines)
+
+
+def emit_header(rows, source_name):
+    width = max(len(name) for _, name, _, _ in rows)
+    lines = [
+        f"// Generated by gen_msgtab.py from {source_name}; do not edit.",
+        "// Message numbers by name: every status the library returns, compares or",
+        "// reports is one of these.",
+        "#pragma once",
+        "",
+        "namespace msg {",
+        "enum : int {",
+    ]
+    for name, value in IOSTAT_NAMES:
+        lines.append(f"    {name.ljust(width)} = {value},")
+    for number, name, _, _ in rows:
+        lines.append(f"    {name.ljust(width)} = {number},")
+    lines += ["};", "}  // namespace msg", ""]
     return "\n".join(lines)
 
 
@@ -285,6 +343,7 @@ def main(argv):
     os.makedirs(outdir, exist_ok=True)
     write_if_changed(os.path.join(outdir, "for_msgtab.cpp"), emit_cpp(rows, source_name))
     write_if_changed(os.path.join(outdir, "vorlix_msg.msg"), emit_msg(rows, source_name))
+    write_if_changed(os.path.join(outdir, "for_msgnum.h"), emit_header(rows, source_name))
     return 0
 
 

@@ -8,6 +8,7 @@
 #include <vorlix/cvt_foreign.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "units/for_lub.h"
 
 namespace {
@@ -112,11 +113,11 @@ int for__cvt_foreign_read(void *elem, int type, const For_Lub *lub, int64_t size
     Class c = class_of(type);
     if (c == not_floating) return 0;
     if (c >= 0 && reversed(lub, c)) reverse(p, size);
-    if (c == no_class) return 95;
+    if (c == no_class) return msg::float_conversion_failed;
     Routine r = c == no_routine || c == ieee_x ? nullptr : read_routine[c][code_of(lub)];
     if (!r) return 0;
     unsigned char scratch[16];
-    if (r(p, 0, scratch) != 0) return 95;
+    if (r(p, 0, scratch) != 0) return msg::float_conversion_failed;
     std::memcpy(p, scratch, static_cast<size_t>(size));
     return 0;
 }
@@ -125,10 +126,10 @@ int for__cvt_foreign_write(const void *elem, int type, int64_t size, const For_L
     auto *o = static_cast<unsigned char *>(out);
     int s = 0;
     Class c = integral(type) ? not_floating : class_of(type);
-    if (c == no_class) return 95;
+    if (c == no_class) return msg::float_conversion_failed;
     Routine r = c < 0 || c == no_routine || c == ieee_x ? nullptr : write_routine[code_of(lub)][c];
     if (r) {
-        if (r(elem, 0, o) != 0) s = 95;
+        if (r(elem, 0, o) != 0) s = msg::float_conversion_failed;
     } else {
         std::memcpy(o, elem, static_cast<size_t>(size));
     }
@@ -188,4 +189,4 @@ void for__reverse_elements(void *dst, const void *src, uint64_t count, int64_t s
     }
 }
 
-void for__cvt_foreign_failed() { for__issue_diagnostic(95, 0); }
+void for__cvt_foreign_failed() { for__issue_diagnostic(msg::float_conversion_failed, 0); }

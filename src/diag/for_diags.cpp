@@ -4,6 +4,7 @@
 #include "diag/for_diag.h"
 
 #include "caf/for_caf.h"
+#include "diag/for_msgnum.h"
 #include "diag/for_msgtab.h"
 #include "runtime/for_exit_handler.h"
 #include "runtime/for_write_all.h"
@@ -30,15 +31,15 @@ namespace {
 
 constexpr std::size_t diag_buffer_size = 16384;
 constexpr std::size_t env_path_max = 260;
-constexpr int msg_not_found = 500;
-constexpr int msg_no_diag_buffer = 503;
-constexpr int msg_buffer_overflow = 399;
 constexpr std::size_t caller_text_max = 8192;
 
 // Conditions after which the program cannot sensibly go on: floating-point
 // and integer exceptions and signals.
-constexpr int not_continuable[] = {65, 70, 71, 73, 74, 75, 76, 79, 140, 168, 174};
-constexpr int msg_sigterm = 78;
+constexpr int not_continuable[] = {
+    msg::float_invalid,        msg::integer_overflow,    msg::integer_divide_by_zero,
+    msg::float_divide_by_zero, msg::float_underflow,     msg::float_exception,
+    msg::sigabrt,              msg::sigquit,             msg::float_inexact,
+    msg::exc_illegal_instruction, msg::sigsegv};
 
 struct User_Handler {
     For_User_Error_Handler handler;
@@ -118,7 +119,7 @@ int issue(int number, int nargs, va_list ap, uintptr_t caller)
     const char *text;
     bool known = get_message(number, &severity, &text) == 0;
     if (!known) {
-        severity = static_cast<int>(for__msg_row(msg_not_found)->severity);
+        severity = static_cast<int>(for__msg_row(msg::msg_not_found)->severity);
         text = "Message not found\n";
         nargs = 0;
     }
@@ -129,7 +130,7 @@ int issue(int number, int nargs, va_list ap, uintptr_t caller)
         // Nothing is left to build the text in: a line made on the stack
         // still says which condition it was.
         char line[256];
-        const char *fmt = for__get_msg(msg_no_diag_buffer, 0);
+        const char *fmt = for__get_msg(msg::no_message_buffer_hex, 0);
         const long long twice[2] = {number, number};
         std::size_t n = for__format_msg_typed(line, sizeof line - 1, fmt, twice, 2, nullptr, 0);
         line[n++] = '\n';
@@ -169,9 +170,9 @@ int issue(int number, int nargs, va_list ap, uintptr_t caller)
 
         // A terminating image reports SIGTERM through the coarray library,
         // which has already said why: a trace of every image would bury it.
-        const bool quiet_sigterm = number == msg_sigterm && for__caf_probably_abort() != 0;
+        const bool quiet_sigterm = number == msg::sigterm && for__caf_probably_abort() != 0;
         if (!no_trace && !quiet_sigterm &&
-            (severity >= 3 || forced || pending_exception() || (number >= 404 && number <= 407))) {
+            (severity >= 3 || forced || pending_exception() || (number >= msg::text2_plain && number <= msg::text2_error))) {
             uintptr_t start = pending_exception()
                                   ? for__signal_pair_ip(for__l_excpt_info->signal_pair)
                                   : caller;
@@ -368,14 +369,16 @@ void for__end_process(int status, bool core_dump, bool debugger)
 
 VORLIX_API void for_emit_diagnostic(int code, const char *format, ...)
 {
-    static constexpr int messages[9] = {400, 401, 402, 403, 408, 404, 405, 406, 407};
+    static constexpr int messages[9] = {msg::text_plain,  msg::text_info,     msg::text_warning,
+                                         msg::text_error,  msg::text2_severe,  msg::text2_plain,
+                                         msg::text2_info,  msg::text2_warning, msg::text2_error};
     const int selector = code >> 26;
     if (selector < 0 || selector > 8)
         return;
     const uintptr_t caller = caller_of_entry(__builtin_return_address(0));
     char *text = static_cast<char *>(std::malloc(caller_text_max + 4));
     if (!text) {
-        issue_from(caller, 41, 0);
+        issue_from(caller, msg::no_memory, 0);
         return;
     }
     va_list ap;
@@ -383,7 +386,7 @@ VORLIX_API void for_emit_diagnostic(int code, const char *format, ...)
     const int n = std::vsnprintf(text, caller_text_max + 1, format ? format : "", ap);
     va_end(ap);
     if (n < 0 || static_cast<std::size_t>(n) > caller_text_max)
-        issue_from(caller, msg_buffer_overflow, 1, static_cast<unsigned>(code));
+        issue_from(caller, msg::diag_buffer_overflow, 1, static_cast<unsigned>(code));
     else
         issue_from(caller, messages[selector], 1, static_cast<const char *>(text));
     std::free(text);
@@ -405,11 +408,11 @@ VORLIX_API int for__intermediate_establish(For_User_Error_Handler handler, void 
 
 VORLIX_API void for__rtc_uninit_use(const char *variable)
 {
-    issue_from(caller_of_entry(__builtin_return_address(0)), 193, 1, variable ? variable : "");
+    issue_from(caller_of_entry(__builtin_return_address(0)), msg::undefined_variable, 1, variable ? variable : "");
 }
 
 VORLIX_API void for__rtc_uninit_use_src(const char *variable, const char *procedure)
 {
-    issue_from(caller_of_entry(__builtin_return_address(0)), 194, 2, variable ? variable : "",
+    issue_from(caller_of_entry(__builtin_return_address(0)), msg::undefined_variable_in, 2, variable ? variable : "",
                procedure ? procedure : "");
 }

@@ -3,6 +3,7 @@
 // text of any message.
 #include "diag/for_diag.h"
 
+#include "diag/for_msgnum.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_write_all.h"
 #include "units/for_lub_mgt.h"
@@ -19,8 +20,6 @@
 
 namespace {
 
-constexpr int msg_no_message_memory = 501;
-constexpr int msg_write_error = 38;
 constexpr std::size_t perror_text_size = 4229;
 constexpr std::size_t errmsg_area = 8196;
 constexpr std::size_t errmsg_max = 8192;
@@ -47,7 +46,7 @@ void copy_out(char *out, std::size_t length, const char *text)
 void no_memory_text(char *out, std::size_t length)
 {
     char text[128];
-    std::snprintf(text, sizeof text, "%s\n", for__get_msg(msg_no_message_memory, 0));
+    std::snprintf(text, sizeof text, "%s\n", for__get_msg(msg::no_message_memory, 0));
     copy_out(out, length, text);
 }
 
@@ -100,7 +99,7 @@ void gerror_text(char *out, std::size_t length)
     // unit for integers; the keyword (103 and 104 only) and the file name
     // for strings.
     const long long ints[1] = {e.err_unit};
-    const bool with_keyword = e.err_number == 103 || e.err_number == 104;
+    const bool with_keyword = e.err_number == msg::incorrect_specifier || e.err_number == msg::incorrect_specifier_value;
     const char *strings[2] = {keyword, name ? name : ""};
     for__format_msg_typed(text, gerror_area, fmt, ints, 1, with_keyword ? strings : strings + 1,
                           with_keyword ? 2 : 1);
@@ -124,7 +123,7 @@ int write_unit0_record(std::string_view line)
     std::string_view parts[3] = {" ", line, "\n"};
     for (std::string_view part : parts) {
         if (for__write_all(STDERR_FILENO, part.data(), part.size()) != 0)
-            return msg_write_error;
+            return msg::write_error;
     }
     return 0;
 }
@@ -197,7 +196,7 @@ VORLIX_API void for_perror_(const char *prefix, int64_t length)
     char *line = static_cast<char *>(std::malloc(plen + sep.size() + tlen + 1));
     if (!line) {
         std::fprintf(stderr, "%.*s : %s\n ", static_cast<int>(plen), prefix ? prefix : "", text);
-        std::fprintf(stderr, "%s\n", for__get_msg(msg_no_message_memory, 0));
+        std::fprintf(stderr, "%s\n", for__get_msg(msg::no_message_memory, 0));
         return;
     }
     std::memcpy(line, prefix, plen);

@@ -5,6 +5,7 @@
 // text is a printf format that receives the arguments meant for the
 // built-in text, so it is used only when its conversions are the same.
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "diag/for_msgtab.h"
 
 #include <dlfcn.h>
@@ -23,8 +24,9 @@ constexpr int catalog_set = 1;
 const nl_catd no_catalog = reinterpret_cast<nl_catd>(-1);
 
 // Messages whose catalog texts replace the header table entries 0 to 6.
-constexpr int header_messages[7] = {450, 451, 452, 453, 454, 779, 788};
-constexpr int forrtl_header_message = 455;
+constexpr int header_messages[7] = {msg::header_plain, msg::header_info,  msg::header_warning,
+                                     msg::header_error, msg::header_severe, msg::image_line,
+                                     msg::image_team_line};
 constexpr const char *builtin_headers[7] = {
     "forrtl: ",
     "forrtl: info (%i): ",
@@ -217,7 +219,7 @@ void open_catalog()
         if (header_copies[i])
             headers[i].store(header_copies[i], std::memory_order_release);
     }
-    if (const For_Msg_Row *row = for__msg_row(forrtl_header_message)) {
+    if (const For_Msg_Row *row = for__msg_row(msg::header_forrtl)) {
         // At most 15 characters are kept, as the prefix of perror lines.
         const char *t = catalog_text(*row);
         size_t n = strnlen(t, sizeof forrtl_header - 1);

@@ -2,6 +2,7 @@
 // into the room a diagnostic buffer has left; and the entries that print a
 // trace on request (TRACEBACKQQ, the host-side continuation banner).
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -19,8 +20,6 @@ namespace {
 
 constexpr int max_frames = 128;
 constexpr std::size_t trace_area = 16384;
-constexpr int msg_no_memory = 41;
-constexpr int msg_no_message_memory = 501;
 
 // Serialises traces of different threads: dladdr and the unwinder are
 // safe to share, but interleaved traces on one stderr are not readable.
@@ -125,11 +124,11 @@ int traceback_qq(const char *string, int *exit_code, int *status, const For_Sign
     if (!area) {
         if (keep_going) {
             if (status)
-                *status = msg_no_memory;
-            return msg_no_memory;
+                *status = msg::no_memory;
+            return msg::no_memory;
         }
-        for__issue_diagnostic(msg_no_memory, 0);
-        return msg_no_memory;
+        for__issue_diagnostic(msg::no_memory, 0);
+        return msg::no_memory;
     }
     std::size_t used = 0;
     if (string) {
@@ -157,7 +156,7 @@ void continue_traceback(uintptr_t caller)
     for__redirect_stderr();
     char *area = static_cast<char *>(std::malloc(trace_area));
     if (!area) {
-        const char *text = for__get_msg(msg_no_message_memory, 0);
+        const char *text = for__get_msg(msg::no_message_memory, 0);
         std::fprintf(stderr, "%s\n", text);
         return;
     }

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "units/for_lub.h"
 
 namespace {
@@ -72,10 +73,10 @@ Prec precision(int type) {
 int message_for(int32_t result, const For_Fmt_Isb &isb) {
     if (result == 0 || result == 10 || result == 12) return 0;
     if (result == 2 && isb.unit) {
-        if (isb.unit->lub_op == 2) return 59;  // list-directed READ
-        if (isb.unit->lub_op == 3) return 17;  // namelist READ
+        if (isb.unit->lub_op == FOR_OP_READ_LIS) return msg::list_syntax;
+        if (isb.unit->lub_op == FOR_OP_READ_NML) return msg::namelist_syntax;
     }
-    return 64;
+    return msg::input_conversion;
 }
 
 uint32_t blank_flags(const For_Fmt_Isb &isb) { return (isb.flags & isbf::blank_bz) ? CVT_IN_BZ : CVT_IN_BN; }
@@ -92,7 +93,7 @@ bool fits(int64_t v, int64_t size, bool is_uns) {
 }
 
 int edit_logical(const For_Fmt_Isb &isb, const char *field, int32_t w, const For_Value_Info &item) {
-    if (!is_integer(item.type) && !is_logical(item.type)) return 61;
+    if (!is_integer(item.type) && !is_logical(item.type)) return msg::format_type_mismatch;
     int64_t v;
     const int32_t r = cvt_text_to_boolean64(field, w, CVT_BOOLEAN_FORTRAN, &v);
     store(item.address, value_size(item), r == 0 ? v : 0);
@@ -100,7 +101,7 @@ int edit_logical(const For_Fmt_Isb &isb, const char *field, int32_t w, const For
 }
 
 int edit_integer(const For_Fmt_Isb &isb, const char *field, int32_t w, const For_Value_Info &item) {
-    if (!is_integer(item.type) && !is_logical(item.type)) return 61;
+    if (!is_integer(item.type) && !is_logical(item.type)) return msg::format_type_mismatch;
     const bool uns = is_unsigned(item.type);
     if ((isb.flags & isbf::compat_logical_i) && is_integer(item.type) && !uns)
         return edit_logical(isb, field, w, item);
@@ -128,8 +129,8 @@ int edit_bits(const For_Fmt_Isb &isb, const char *field, int32_t w, const For_Va
     // Exactly the item's own bytes: a CHARACTER(3) item gets 3, an 8-byte
     // integer or real all 8, a REAL(16) all 16.
     const int64_t size = value_size(item);
-    if (size <= 0 && !is_character(item.type)) return 61;
-    if (size > INT32_MAX) return 64;
+    if (size <= 0 && !is_character(item.type)) return msg::format_type_mismatch;
+    if (size > INT32_MAX) return msg::input_conversion;
     const int32_t r =
         cvt_text_to_data(field, w, static_cast<int32_t>(size), radix, blank_flags(isb), item.address);
     return message_for(r, isb);
@@ -139,7 +140,7 @@ int edit_character(const For_Fmt_Isb &isb, const char *field, int64_t w, const F
     // Non-character items take characters by their byte size, as programs
     // that kept text in numeric variables expect.
     const int64_t len = value_size(item);
-    if (len <= 0 && !is_character(item.type)) return 61;
+    if (len <= 0 && !is_character(item.type)) return msg::format_type_mismatch;
     char *dst = static_cast<char *>(item.address);
     if (len >= w) {
         std::memcpy(dst, field, static_cast<size_t>(w));
@@ -174,7 +175,7 @@ void store_real(const For_Value_Info &item, V v) {
 
 int edit_real(const For_Fmt_Isb &isb, const char *field, int64_t w, const For_Value_Info &item, bool exp_width) {
     const Prec prec = precision(item.type);
-    if (prec == Prec::none) return 61;
+    if (prec == Prec::none) return msg::format_type_mismatch;
     if (isb.flags & isbf::compat_logical_i) {
         const char *p = field, *end = field + w;
         while (p < end && *p == ' ') ++p;
@@ -210,7 +211,7 @@ int edit_real(const For_Fmt_Isb &isb, const char *field, int64_t w, const For_Va
     }
     }
     // The field layer's one failure result means "not a number".
-    return r ? 64 : 0;
+    return r ? msg::input_conversion : 0;
 }
 
 }  // namespace
@@ -224,9 +225,9 @@ int for__cvt_value(For_Fmt_Isb *isb, const char *field, const For_Value_Info *it
     const int type = item->type;
     switch (edit) {
     case Edit::character: return edit_character(*isb, field, w, *item);
-    case Edit::integer: return w32 < 0 ? 64 : edit_integer(*isb, field, w32, *item);
-    case Edit::logical: return w32 < 0 ? 64 : edit_logical(*isb, field, w32, *item);
-    case Edit::bits: return w32 < 0 ? 64 : edit_bits(*isb, field, w32, *item, radix);
+    case Edit::integer: return w32 < 0 ? msg::input_conversion : edit_integer(*isb, field, w32, *item);
+    case Edit::logical: return w32 < 0 ? msg::input_conversion : edit_logical(*isb, field, w32, *item);
+    case Edit::bits: return w32 < 0 ? msg::input_conversion : edit_bits(*isb, field, w32, *item, radix);
     case Edit::real: return edit_real(*isb, field, w, *item, false);
     case Edit::real_ew: return edit_real(*isb, field, w, *item, true);
     case Edit::general:
@@ -234,14 +235,14 @@ int for__cvt_value(For_Fmt_Isb *isb, const char *field, const For_Value_Info *it
             // d of Gw.d means nothing to an integer field.
             For_Fmt_Isb as_int = *isb;
             as_int.d = 0;
-            return w32 < 0 ? 64 : edit_integer(as_int, field, w32, *item);
+            return w32 < 0 ? msg::input_conversion : edit_integer(as_int, field, w32, *item);
         }
-        if (is_logical(type)) return w32 < 0 ? 64 : edit_logical(*isb, field, w32, *item);
+        if (is_logical(type)) return w32 < 0 ? msg::input_conversion : edit_logical(*isb, field, w32, *item);
         if (is_character(type)) return edit_character(*isb, field, w, *item);
         return edit_real(*isb, field, w, *item, isb->opcode == FOR_FMT_GE && isb->e > 0);
     case Edit::none: break;
     }
-    return 48;
+    return msg::invalid_argument;
 }
 
 // ---- INUM, JNUM, KNUM, RNUM, DNUM, QNUM ----------------------------------
@@ -264,26 +265,23 @@ T text_number(const char *text, int64_t length, uint8_t opcode, int32_t type, in
     return v;
 }
 
-constexpr int kInvalidInteger = 545;
-constexpr int kInvalidReal = 547;
-
 }  // namespace
 
 int16_t for_inum(const char *text, int64_t length) {
-    return text_number<int16_t>(text, length, FOR_FMT_I, FOR_TYPE_INT2, kInvalidInteger);
+    return text_number<int16_t>(text, length, FOR_FMT_I, FOR_TYPE_INT2, msg::invalid_integer);
 }
 int32_t for_jnum(const char *text, int64_t length) {
-    return text_number<int32_t>(text, length, FOR_FMT_I, FOR_TYPE_INT4, kInvalidInteger);
+    return text_number<int32_t>(text, length, FOR_FMT_I, FOR_TYPE_INT4, msg::invalid_integer);
 }
 int64_t for_knum(const char *text, int64_t length) {
-    return text_number<int64_t>(text, length, FOR_FMT_I, FOR_TYPE_INT8, kInvalidInteger);
+    return text_number<int64_t>(text, length, FOR_FMT_I, FOR_TYPE_INT8, msg::invalid_integer);
 }
 float for_rnum(const char *text, int64_t length) {
-    return text_number<float>(text, length, FOR_FMT_F, FOR_TYPE_REAL4, kInvalidReal);
+    return text_number<float>(text, length, FOR_FMT_F, FOR_TYPE_REAL4, msg::invalid_real);
 }
 double for_dnum(const char *text, int64_t length) {
-    return text_number<double>(text, length, FOR_FMT_F, FOR_TYPE_REAL8, kInvalidReal);
+    return text_number<double>(text, length, FOR_FMT_F, FOR_TYPE_REAL8, msg::invalid_real);
 }
 __float128 for_qnum(const char *text, int64_t length) {
-    return text_number<__float128>(text, length, FOR_FMT_F, FOR_TYPE_REAL16, kInvalidReal);
+    return text_number<__float128>(text, length, FOR_FMT_F, FOR_TYPE_REAL16, msg::invalid_real);
 }

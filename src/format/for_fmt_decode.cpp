@@ -6,12 +6,10 @@
 #include <cstring>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "format/for_fmt_comp.h"
 
 namespace {
-
-constexpr int st_internal = 8;
-constexpr int st_bad_record = 62;
 
 uint32_t get32(const unsigned char *p)
 {
@@ -48,24 +46,24 @@ bool string_at(const unsigned char *rec, std::size_t avail, std::size_t at, cons
 int decode_dt_compiled(const unsigned char *rec, std::size_t avail, For_Fmt_Rec *r)
 {
     if (avail < 33)
-        return st_bad_record;
+        return msg::format_syntax;
     int32_t repeat;
     std::memcpy(&repeat, rec + 24, 4);
     r->f1 = repeat;
     std::size_t tag = 32;
     if (rec[32] == 'u') {
         if (!string_at(rec, avail, 64, &r->dt_type, &r->dt_type_len))
-            return st_bad_record;
+            return msg::format_syntax;
         tag = 68 + round4(r->dt_type_len);
     }
     if (tag < avail && rec[tag] == 'v') {
         if (!string_at(rec, avail, tag + 32, &r->dt_vlist, &r->dt_vlist_len))
-            return st_bad_record;
+            return msg::format_syntax;
         tag += 36 + round4(r->dt_vlist_len);
     }
     if (repeat == 1 && tag < avail && rec[tag] == 't') {
         if (tag + 16 > avail)
-            return st_bad_record;
+            return msg::format_syntax;
         int32_t count;
         std::memcpy(&count, rec + tag + 12, 4);
         if (count != 0) {
@@ -74,7 +72,7 @@ int decode_dt_compiled(const unsigned char *rec, std::size_t avail, For_Fmt_Rec 
         }
     }
     if (tag > avail)
-        return st_bad_record;
+        return msg::format_syntax;
     r->size = tag;
     return 0;
 }
@@ -84,13 +82,13 @@ int decode_dt_compiled(const unsigned char *rec, std::size_t avail, For_Fmt_Rec 
 int decode_dt_runtime(const unsigned char *rec, std::size_t avail, For_Fmt_Rec *r)
 {
     if (avail < 16)
-        return st_bad_record;
+        return msg::format_syntax;
     r->f1 = static_cast<int64_t>(get64(rec + 8));
     if (!string_at(rec, avail, 16, &r->dt_type, &r->dt_type_len) ||
         !string_at(rec, avail, 16 + r->dt_type_len + 1, &r->dt_vlist, &r->dt_vlist_len))
-        return st_bad_record;
+        return msg::format_syntax;
     r->size = 16 + round4(r->dt_type_len + r->dt_vlist_len + 2);
-    return r->size <= avail ? 0 : st_bad_record;
+    return r->size <= avail ? 0 : msg::format_syntax;
 }
 
 int decode_generic(const unsigned char *rec, std::size_t avail, uint32_t h, For_Fmt_Rec *r)
@@ -100,7 +98,7 @@ int decode_generic(const unsigned char *rec, std::size_t avail, uint32_t h, For_
     r->vfe = static_cast<uint8_t>((h & FOR_FMT_VFE_ANY) >> 8);
     r->size = fixed + (r->vfe ? 4 * sizeof(For_Vfe_Slot) : 0);
     if (r->size > avail)
-        return st_bad_record;
+        return msg::format_syntax;
     if (long_form) {
         r->f1 = static_cast<int64_t>(get64(rec + 8));
         r->f2 = static_cast<int64_t>(get64(rec + 16));
@@ -121,12 +119,12 @@ int for__fmt_decode(const unsigned char *rec, std::size_t avail, For_Fmt_Rec *ou
 {
     *out = For_Fmt_Rec{};
     if (avail < 4)
-        return st_bad_record;
+        return msg::format_syntax;
     const uint32_t h = get32(rec);
     out->header = h;
     out->code = static_cast<uint8_t>(h);
     if (out->code >= for_fmt_ncodes || fmt_cat[out->code].category == 0)
-        return st_internal;
+        return msg::internal_error;
     out->category = fmt_cat[out->code].category;
     out->op = fmt_cat[out->code].op;
     out->size = 4;
@@ -141,7 +139,7 @@ int for__fmt_decode(const unsigned char *rec, std::size_t avail, For_Fmt_Rec *ou
             out->f2 = h >> 16;
             out->size = 4 + round4(static_cast<std::size_t>(out->f2));
             if (out->size > avail)
-                return st_bad_record;
+                return msg::format_syntax;
             out->text = reinterpret_cast<const char *>(rec + 4);
             return 0;
         }
@@ -171,7 +169,7 @@ int64_t get_vfe_value(const void *table, const For_Vfe_Slot *slot)
     const auto *entry = static_cast<const uintptr_t *>(table);
     const bool int32 = slot->type == 9;
     if (slot->type != 9 && slot->type != 11) {
-        for__issue_diagnostic(8, 2, "for_fmt_decode.cpp", __LINE__);
+        for__issue_diagnostic(msg::internal_error, 2, "for_fmt_decode.cpp", __LINE__);
         return 0;
     }
     switch (slot->kind) {
@@ -194,7 +192,7 @@ int64_t get_vfe_value(const void *table, const For_Vfe_Slot *slot)
         return reinterpret_cast<For_Vfe_Fn64>(fn)(table, slot);
     }
     default:
-        for__issue_diagnostic(8, 2, "for_fmt_decode.cpp", __LINE__);
+        for__issue_diagnostic(msg::internal_error, 2, "for_fmt_decode.cpp", __LINE__);
         return 0;
     }
 }

@@ -10,21 +10,11 @@
 #include <climits>
 #include <cstring>
 
+#include "diag/for_msgnum.h"
 #include "format/for_fmt_isb.h"
 #include "units/for_lub.h"
 
 namespace {
-
-// Message numbers.
-constexpr int kInvalidArgument = 48, kTypeMismatch = 61, kOutputConversion = 63, kInputConversion = 64,
-              kRecordOverflow = 66;
-
-// Unit option bits that output editing reads.  Option bit 4 makes a logical
-// true 1 instead of -1 (Part of INQUIRE and EOF), so a unit that stores
-// logicals as 1 and 0 also reads any nonzero value as true.  Option bit 6
-// is the alternative list-directed style.
-constexpr uint64_t kUnitNonzeroTrue = lubf::bit(4);
-constexpr uint64_t kUnitAltListStyle = lubf::bit(6);
 
 // Kind word of the real converters.
 constexpr uint32_t kKindE = 0x1, kKindF = 0x2, kKindLetterD = 0x4, kKindPlus = 0x10, kKindExpGiven = 0x40,
@@ -32,7 +22,7 @@ constexpr uint32_t kKindE = 0x1, kKindF = 0x2, kKindLetterD = 0x4, kKindPlus = 0
                    kKindRound = 0x80000000u;
 // Upper half of their option word; the lower half is always 4.
 constexpr uint64_t kOptAltList = 0x1, kOptComma = 0x4, kOptComputeWidth = 0x8, kOptGNoWidth = 0x10,
-                   kOptCompat5 = 0x20, kOptCompat6 = 0x40, kOptCompat7 = 0x80, kOptDNonzero = 0x400,
+                   kOptCompat5 = 0x20, kOptMinusRounded = 0x40, kOptCompat7 = 0x80, kOptDNonzero = 0x400,
                    kOptWZero = 0x800;
 
 enum class Class { signed_int, unsigned_int, logical, real_s, real_t, real_x, character, other };
@@ -99,9 +89,9 @@ bool is_8_bytes(int type) { return type == 11 || type == 12 || type == 17; }
 int message_of(int32_t r) {
     switch (r) {
     case 0: case 10: case 12: return 0;
-    case 1: return kInputConversion;
-    case 14: return kRecordOverflow;
-    default: return kOutputConversion;
+    case 1: return msg::input_conversion;
+    case 14: return msg::output_overflows_record;
+    default: return msg::output_conversion;
     }
 }
 
@@ -129,15 +119,15 @@ int edit_integer(const For_Value_Info &v, const For_Fmt_Isb &isb, int32_t w, int
         return message_of(is_8_bytes(v.type) ? cvt_unsigned64_to_text(x, w, 10, m, field)
                                               : cvt_unsigned_to_text(static_cast<uint32_t>(x), w, 10, m, field));
     }
-    return kTypeMismatch;
+    return msg::format_type_mismatch;
 }
 
 int edit_logical(const For_Value_Info &v, const For_Fmt_Isb &isb, int32_t w, char *field) {
     const Class c = class_of(v.type);
-    if (c != Class::signed_int && c != Class::unsigned_int && c != Class::logical) return kTypeMismatch;
+    if (c != Class::signed_int && c != Class::unsigned_int && c != Class::logical) return msg::format_type_mismatch;
     const int64_t x = load_signed(v.address, v.type);
     if (is_8_bytes(v.type)) return message_of(cvt_boolean64_to_text(x, w, CVT_BOOL_LETTER, field));
-    const bool nonzero_true = isb.unit && (isb.unit->lub_flags & kUnitNonzeroTrue);
+    const bool nonzero_true = isb.unit && (isb.unit->lub_flags & lubf::opt_true_is_one);
     return message_of(cvt_boolean_to_text_ex(static_cast<int32_t>(x), w, CVT_BOOL_LETTER, field,
                                              4 | (nonzero_true ? CVT_BOOL_NONZERO_TRUE : 0)));
 }
@@ -147,9 +137,9 @@ int edit_pattern(const For_Value_Info &v, int32_t w, int radix, int32_t m, char 
     if (size <= 0) {
         // A zero-length CHARACTER item has no bits: it shows as zero.
         if (v.type == 56 || v.type == 57) return message_of(cvt_unsigned_to_text(0, w, radix, m, field));
-        return kTypeMismatch;
+        return msg::format_type_mismatch;
     }
-    if (size > INT32_MAX) return kInvalidArgument;
+    if (size > INT32_MAX) return msg::invalid_argument;
     const Class c = class_of(v.type);
     const bool int_storage = c == Class::signed_int || c == Class::unsigned_int || c == Class::logical;
     if (size == 8) return message_of(cvt_data64_to_text(v.address, w, 8, radix, m, field));
@@ -182,11 +172,11 @@ uint64_t real_options(const For_Fmt_Isb &isb, bool g_edit) {
     if (md & isbm::width_computed) o |= kOptComputeWidth;
     if (md & isbm::g_no_width) o |= kOptGNoWidth;
     if (md & isbm::compat_5) o |= kOptCompat5;
-    if (md & isbm::compat_6) o |= kOptCompat6;
+    if (md & isbm::minus_rounded_zero) o |= kOptMinusRounded;
     if (md & isbm::compat_7) o |= kOptCompat7;
     if (md & isbm::d_nonzero) o |= kOptDNonzero;
     if (md & isbm::w_zero) o |= kOptWZero;
-    if (g_edit && isb.unit && (isb.unit->lub_flags & kUnitAltListStyle)) o |= kOptAltList;
+    if (g_edit && isb.unit && (isb.unit->lub_flags & lubf::opt_alt_list)) o |= kOptAltList;
     return (o << 32) | 4;
 }
 
@@ -213,7 +203,7 @@ int format_real(const For_Value_Info &v, const For_Fmt_Isb &isb, int32_t w, int3
         r = cvt_ieee_x_to_text_ex(static_cast<const __float128 *>(v.address), w, k, d, fw, e, kind, field, options,
                                   &len);
         break;
-    default: return kTypeMismatch;
+    default: return msg::format_type_mismatch;
     }
     if (message_of(r) == 0 && len < static_cast<uint32_t>(w)) {
         std::memmove(field + (w - len), field, len);
@@ -226,7 +216,7 @@ int format_real(const For_Value_Info &v, const For_Fmt_Isb &isb, int32_t w, int3
 
 int for__format_value(const For_Value_Info *value, For_Fmt_Isb *isb, char *field) {
     const For_Value_Info &v = *value;
-    if (isb->w < 0 || isb->w > INT32_MAX) return kInvalidArgument;
+    if (isb->w < 0 || isb->w > INT32_MAX) return msg::invalid_argument;
     const auto w = static_cast<int32_t>(isb->w);
     const int32_t d = isb->d;
     const int32_t e = isb->e;
@@ -235,11 +225,11 @@ int for__format_value(const For_Value_Info *value, For_Fmt_Isb *isb, char *field
     switch (isb->opcode) {
     case FOR_FMT_A_NW: case FOR_FMT_LITERAL: case FOR_FMT_A: {
         const int64_t n = c == Class::character ? v.length : pattern_size(v);
-        if (c == Class::other || n < 0) return kTypeMismatch;
+        if (c == Class::other || n < 0) return msg::format_type_mismatch;
         return edit_character(static_cast<const char *>(v.address), n, w, field);
     }
     case FOR_FMT_AT_NW: case FOR_FMT_AT: {
-        if (c != Class::character) return kTypeMismatch;
+        if (c != Class::character) return msg::format_type_mismatch;
         const char *s = static_cast<const char *>(v.address);
         int64_t n = v.length;
         while (n > 0 && s[n - 1] == ' ') --n;
@@ -270,11 +260,11 @@ int for__format_value(const For_Value_Info *value, For_Fmt_Isb *isb, char *field
         case Class::signed_int: case Class::unsigned_int: return edit_integer(v, *isb, w, 1, field);
         case Class::logical: return edit_logical(v, *isb, w, field);
         case Class::character: return edit_character(static_cast<const char *>(v.address), v.length, w, field);
-        case Class::other: return kTypeMismatch;
+        case Class::other: return msg::format_type_mismatch;
         default:
             return format_real(v, *isb, w, w, e, e != 0 && isb->opcode == FOR_FMT_GE ? kKindExpGiven : 0, field);
         }
     case FOR_FMT_Q: return 0;
-    default: return kInvalidArgument;
+    default: return msg::invalid_argument;
     }
 }

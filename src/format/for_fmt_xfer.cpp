@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "diag/for_msgnum.h"
 #include "format/for_cvt_val.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_val.h"
@@ -17,8 +18,6 @@
 #include "runtime/for_vm.h"
 
 namespace {
-
-constexpr int st_type = 61, st_no_data_edit = 105, st_too_much = 67, st_eor = 268, st_list = 48;
 
 bool internal(const For_Lub *lub) { return lub->lub_unit == FOR_UNIT_INTERNAL; }
 
@@ -133,15 +132,15 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
         break;
     case FOR_FMT_I_NW:
         w = i_default(p);
-        if (w == 0) return st_type;
+        if (w == 0) return msg::format_type_mismatch;
         break;
     case FOR_FMT_B_NW:
         w = b_default(p);
-        if (w == 0) return st_type;
+        if (w == 0) return msg::format_type_mismatch;
         break;
     case FOR_FMT_O_NW: case FOR_FMT_Z_NW:
         w = oz_default(p);
-        if (w == 0) return st_type;
+        if (w == 0) return msg::format_type_mismatch;
         break;
     case FOR_FMT_L_NW:
         w = for_fmt_l_width;
@@ -149,7 +148,7 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
     case FOR_FMT_D_NW: case FOR_FMT_E_NW: case FOR_FMT_F_NW: case FOR_FMT_EN_NW:
     case FOR_FMT_ES_NW: {
         const For_Fedg_Width &t = fedg(p);
-        if (t.w == 0) return st_type;
+        if (t.w == 0) return msg::format_type_mismatch;
         w = t.w;
         isb->d = t.d;
         isb->e = t.e;
@@ -169,7 +168,7 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
             modes |= isbm::g_no_width;
             break;
         }
-        default: return st_type;
+        default: return msg::format_type_mismatch;
         }
         break;
     case FOR_FMT_G: case FOR_FMT_GE:
@@ -213,7 +212,7 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
                 base = fedg(p).w;
                 if (base < isb->d + 6) base = isb->d + 6;
                 break;
-            default: return st_type;
+            default: return msg::format_type_mismatch;
             }
             break;
         default:
@@ -305,7 +304,7 @@ int next_data(For_Lub *lub, For_Fmt_Isb *isb) {
         switch (isb->opcode) {
         case FOR_FMT_FORMAT_END:
             // Reversion: the group it returns to must hold a data edit.
-            if (!(isb->flags & isbf::data_since_reversion)) return st_no_data_edit;
+            if (!(isb->flags & isbf::data_since_reversion)) return msg::no_data_edit_descriptor;
             if (int s = next_record<Out>(lub)) return s;
             continue;
         case FOR_FMT_LITERAL:
@@ -316,7 +315,7 @@ int next_data(For_Lub *lub, For_Fmt_Isb *isb) {
         case FOR_FMT_COLON:
             continue;  // items remain
         case FOR_FMT_DT:
-            return st_type;  // only a derived-type item takes DT
+            return msg::format_type_mismatch;  // only a derived-type item takes DT
         default:
             return 0;
         }
@@ -355,13 +354,13 @@ int put_zero_width(For_Lub *lub, For_Fmt_Isb *isb, const Part &p, int64_t work) 
     const bool computed = isb->opcode == FOR_FMT_F && kind_of(p.v.type) == Kind::real;
     if (computed) work += 160;
     char *f = scratch.get(work);
-    if (!f) return 41;
+    if (!f) return msg::no_memory;
     std::memset(f, computed ? '\0' : ' ', static_cast<size_t>(work));
     isb->w = computed ? 0 : work;
     int s = for__format_value(&p.v, isb, f);
     isb->w = 0;
-    if (s != 0 && s != 63) return s;
-    if (s == 63) isb->deferred_warning = 63;
+    if (s != 0 && s != msg::output_conversion) return s;
+    if (s == msg::output_conversion) isb->deferred_warning = msg::output_conversion;
     if (computed) {
         const void *end = std::memchr(f, '\0', static_cast<size_t>(work));
         if (end) work = static_cast<const char *>(end) - f;
@@ -388,8 +387,8 @@ int put_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     char *f = lub->lub_buf_ptr;
     if (!trimmed) std::memset(f, ' ', static_cast<size_t>(w));
     int s = for__format_value(&p.v, isb, f);
-    if (s == 63) {
-        isb->deferred_warning = 63;
+    if (s == msg::output_conversion) {
+        isb->deferred_warning = msg::output_conversion;
         s = 0;
     }
     if (s != 0) return s;
@@ -405,7 +404,7 @@ int get_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     char *ptr = lub->lub_buf_ptr;
     const int64_t avail = lub->lub_buf_limit > ptr ? lub->lub_buf_limit - ptr : 0;
     if (isb->opcode == FOR_FMT_Q) {
-        if (kind_of(p.v.type) != Kind::integer) return st_type;
+        if (kind_of(p.v.type) != Kind::integer) return msg::format_type_mismatch;
         const int64_t left = avail;
         std::memcpy(p.v.address, &left, static_cast<size_t>(p.v.length > 8 ? 8 : p.v.length));
         return 0;
@@ -420,7 +419,7 @@ int get_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     const bool advancing = lub->lub_advance != 0;
     lub->lub_buf_ptr = ptr + avail;
     count_size(lub, avail);
-    if (!(lub->lub_flags & lubf::pad)) return advancing ? st_too_much : st_eor;
+    if (!(lub->lub_flags & lubf::pad)) return advancing ? msg::input_too_much_data : msg::eor_during_read;
     const bool character = isb->opcode == FOR_FMT_A || isb->opcode == FOR_FMT_A_NW ||
                            (kind_of(p.v.type) == Kind::character);
     int s;
@@ -431,13 +430,13 @@ int get_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
         s = for__cvt_value(isb, ptr, &p.v);
     } else {
         char *f = scratch.get(w);
-        if (!f) return 41;
+        if (!f) return msg::no_memory;
         std::memcpy(f, ptr, static_cast<size_t>(avail));
         std::memset(f + avail, ' ', static_cast<size_t>(w - avail));
         s = for__cvt_value(isb, f, &p.v);
     }
     if (s != 0) return s;
-    return advancing ? 0 : st_eor;
+    return advancing ? 0 : msg::eor_during_read;
 }
 
 template <bool Out>
@@ -461,7 +460,7 @@ int value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
 // back, and an internal file gets the name its messages carry.
 int ending(For_Lub *lub, int s, bool out) {
     for__fmt_stmt_done(lub);
-    if (s == st_eor) {
+    if (s == msg::eor_during_read) {
         // After an end of record the next statement starts a new record.
         lub->lub_flags &= ~lubf::partial_record;
     }
@@ -483,7 +482,7 @@ struct Fmt_Xfer {
     int item(For_Lub *lub, const For_Item &item, const For_Shape &shape) {
         For_Fmt_Isb *isb = for__fmt_isb(lub);
         if (item.type >= FOR_TYPE_DERIVED_UDIO && item.type <= FOR_TYPE_DERIVED_67)
-            return ending(lub, st_type, Out);
+            return ending(lub, msg::format_type_mismatch, Out);
         const int vt = value_type(item.type);
         const bool cplx = for__type_is_complex(item.type);
         const int64_t part_len = kind_of(vt) == Kind::character ? item.elem_len : item.elem_size;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
 #include "runtime/for_threadstor.h"
@@ -18,8 +19,6 @@
 #include "units/for_lub.h"
 
 namespace {
-
-constexpr int st_internal = 8, st_recursive = 40, st_syntax = 62, st_vfe = 68;
 
 uint32_t offset_of(const For_Fmt_Isb *isb, const unsigned char *rec) {
     return static_cast<uint32_t>(rec - isb->format_start);
@@ -65,24 +64,24 @@ bool takes_default_m(int op) {
 // or for P a scale factor that must fit in a signed byte.
 int apply_vfe(const For_Lub *lub, For_Fmt_Rec &r) {
     const void *table = lub->lub_ctx ? lub->lub_ctx->vfe_table : nullptr;
-    if (!table) return st_vfe;
+    if (!table) return msg::vfe_value;
     if (r.vfe & 1) {
         r.f1 = get_vfe_value(table, &r.slots[0]);
         int64_t least = (r.op == FOR_FMT_X || r.op == FOR_FMT_TL || r.op == FOR_FMT_TR) ? 0 : 1;
-        if (r.f1 < least) return st_vfe;
+        if (r.f1 < least) return msg::vfe_value;
     }
     if (r.vfe & 2) {
         r.f2 = get_vfe_value(table, &r.slots[1]);
-        if (r.op == FOR_FMT_P ? (r.f2 < INT8_MIN || r.f2 > INT8_MAX) : r.f2 < 0) return st_vfe;
+        if (r.op == FOR_FMT_P ? (r.f2 < INT8_MIN || r.f2 > INT8_MAX) : r.f2 < 0) return msg::vfe_value;
     }
     if (r.vfe & 4) {
         int64_t d = get_vfe_value(table, &r.slots[2]);
-        if (d < 0 || d > 32767) return st_vfe;
+        if (d < 0 || d > 32767) return msg::vfe_value;
         r.f3 = static_cast<uint32_t>(d);
     }
     if (r.vfe & 8) {
         int64_t e = get_vfe_value(table, &r.slots[3]);
-        if (e < 0 || e > 255) return st_vfe;
+        if (e < 0 || e > 255) return msg::vfe_value;
         r.f4 = static_cast<uint32_t>(e);
     }
     return 0;
@@ -96,13 +95,13 @@ char *tab_limit(const For_Lub *lub) { return lub->lub_rec_start + lub->lub_saved
 
 int for__interp_fmt(For_Lub *unit) {
     For_Fmt_Isb *isb = for__fmt_isb(unit);
-    if (!isb || !isb->current) return st_recursive;
+    if (!isb || !isb->current) return msg::recursive_io;
     for (;;) {
         For_Fmt_Rec r;
         const unsigned char *rec = isb->current;
         // Formats are closed by their end record and the run-time compiler
         // checks every record it writes, so the reader needs no bound.
-        if (int s = for__fmt_decode(rec, SIZE_MAX, &r)) return s == st_internal ? st_internal : st_syntax;
+        if (int s = for__fmt_decode(rec, SIZE_MAX, &r)) return s == msg::internal_error ? msg::internal_error : msg::format_syntax;
         if (r.vfe && !(isb->flags & isbf::end_of_list)) {
             if (int s = apply_vfe(unit, r)) return s;
         }
@@ -114,7 +113,7 @@ int for__interp_fmt(For_Lub *unit) {
         isb->e = static_cast<uint16_t>(r.f4);
         const int op = r.op;
         if (is_data_op(op)) {
-            if (op == FOR_FMT_GE && r.f2 == 0 && r.f4 != 0) return st_syntax;
+            if (op == FOR_FMT_GE && r.f2 == 0 && r.f4 != 0) return msg::format_syntax;
             isb->flags |= isbf::data_seen | isbf::data_since_reversion;
             isb->repeat = r.f1 < 1 ? 1 : r.f1;
             if (takes_default_m(op)) isb->d = 1;
@@ -133,7 +132,7 @@ int for__interp_fmt(For_Lub *unit) {
             return 0;
         case FOR_FMT_GROUP_BEGIN: {
             isb->flags &= ~isbf::data_seen;
-            if (isb->depth >= for_fmt_max_depth) return st_syntax;
+            if (isb->depth >= for_fmt_max_depth) return msg::format_syntax;
             int depth = ++isb->depth;
             if (depth == 1) {
                 // Reversion returns here: only data edits from here on
@@ -147,7 +146,7 @@ int for__interp_fmt(For_Lub *unit) {
         }
         case FOR_FMT_GROUP_END: {
             int depth = isb->depth;
-            if (depth <= 0) return st_syntax;
+            if (depth <= 0) return msg::format_syntax;
             if (isb->group_count[depth] <= 1) {
                 --isb->depth;
             } else {
@@ -203,7 +202,7 @@ int for__interp_fmt(For_Lub *unit) {
         case FOR_FMT_DC: isb->modes = (isb->modes & ~isbm::decimal_mask) | isbm::decimal_dc; continue;
         case FOR_FMT_DP: isb->modes = (isb->modes & ~isbm::decimal_mask) | isbm::decimal_dp; continue;
         default:
-            return st_syntax;
+            return msg::format_syntax;
         }
     }
 }
@@ -323,7 +322,7 @@ int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose)
     For_Fmt_Isb *isb = for__fmt_isb(lub);
     if (!isb) {
         void *p = nullptr;
-        if (for__get_vm(sizeof(For_Fmt_Isb), 0, &p) != 0) return 41;
+        if (for__get_vm(sizeof(For_Fmt_Isb), 0, &p) != 0) return msg::no_memory;
         isb = static_cast<For_Fmt_Isb *>(p);
         lub->lub_a_fmt_isb = isb;
     } else {
@@ -358,7 +357,7 @@ int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose)
         flags |= cached ? isbf::format_cached : isbf::format_owned;
     } else {
         start = static_cast<unsigned char *>(const_cast<void *>(fmt));
-        if (!start) return 62;
+        if (!start) return msg::format_syntax;
     }
     isb->flags = flags;
     isb->format_start = isb->current = start;

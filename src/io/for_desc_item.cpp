@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "diag/for_msgnum.h"
+
 namespace {
 constexpr int8_t no = -3;       // not a type code
 constexpr int8_t var = -1;      // size comes with the item (character, derived)
@@ -84,7 +86,7 @@ int64_t for__item_count(const For_Item &item, const For_Shape &shape) {
 
 int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
                        For_Shape *shape) {
-    if (!dsc || !*dsc || !item || !shape) return 48;
+    if (!dsc || !*dsc || !item || !shape) return msg::invalid_argument;
     const For_Dsc_Lst *d = *dsc;
     int type = d[0];
     std::memset(item, 0, sizeof *item);
@@ -96,10 +98,10 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
         *dsc = d + 2;
         return 0;
     }
-    if (type > FOR_TYPE_MAX) return 48;
-    if (!val || !*val) return 48;
+    if (type > FOR_TYPE_MAX) return msg::invalid_argument;
+    if (!val || !*val) return msg::invalid_argument;
     For_Dsc_Itm row = for__dsc_itm_table[type];
-    if (row.size == no) return 8;
+    if (row.size == no) return msg::internal_error;
     const For_Value_List *v = *val;
     int form = d[1];
     item->form = form;
@@ -138,7 +140,7 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
     case FOR_FORM_ARRAY:
         item->length = static_cast<int64_t>(take(v));
         item->addr = reinterpret_cast<void *>(take(v));
-        if (tsize == 0 && item->length != 0) return 48;  // no element size to step by
+        if (tsize == 0 && item->length != 0) return msg::invalid_argument;  // no element size to step by
         break;
     case FOR_FORM_ARRAY_ELEN:
         item->length = static_cast<int64_t>(take(v));
@@ -148,11 +150,11 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
     case FOR_FORM_SECTION:
     case FOR_FORM_SECTION_ELEN: {
         int64_t rank = static_cast<int64_t>(take(v));
-        if (rank < 1 || rank > for_max_rank) return 48;
+        if (rank < 1 || rank > for_max_rank) return msg::invalid_argument;
         shape->rank = static_cast<int>(rank);
         shape->base = reinterpret_cast<char *>(take(v));
         if (form == FOR_FORM_SECTION_ELEN) elen = static_cast<int64_t>(take(v));
-        if (form == FOR_FORM_SECTION && tsize == 0) return 48;
+        if (form == FOR_FORM_SECTION && tsize == 0) return msg::invalid_argument;
         int64_t count = 1;
         for (int k = 0; k < shape->rank; ++k) {
             For_Dim &dm = shape->dim[k];
@@ -160,11 +162,11 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
             dm.upper = static_cast<int64_t>(take(v));
             dm.stride = static_cast<int64_t>(take(v));
             int64_t extent = dm.upper >= dm.lower ? dm.upper - dm.lower + 1 : 0;
-            if (__builtin_mul_overflow(count, extent, &count)) return 48;
+            if (__builtin_mul_overflow(count, extent, &count)) return msg::invalid_argument;
         }
         item->addr = shape->base;
         int64_t unit = elen < 2 ? 1 : elen;
-        if (__builtin_mul_overflow(count, unit, &item->length)) return 48;
+        if (__builtin_mul_overflow(count, unit, &item->length)) return msg::invalid_argument;
         break;
     }
     case FOR_FORM_VALUE_ADDR:
@@ -181,9 +183,9 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
     }
     case 2:
     case 9:
-        return 8;
+        return msg::internal_error;
     default:
-        return 48;
+        return msg::invalid_argument;
     }
     item->elem_len = elen;
     item->elem_size = cplx ? elen / 2 : elen;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_vm.h"
 
@@ -28,13 +29,13 @@ uint32_t length_word(const For_Lub *lub, const char *p) {
 // unit's records may not grow, 98 when there is no memory.
 int grow_for_input(For_Lub *lub, uint64_t need) {
     if (need <= lub->lub_buf_size) return 0;
-    if (!(lub->lub_flags & lubf::recl_defaulted)) return 22;
+    if (!(lub->lub_flags & lubf::recl_defaulted)) return msg::input_record_too_long;
     uint64_t size = lub->lub_buf_size * 2;
     if (size < need + 20) size = need + 20;
     char *old = lub->lub_buf;
     void *cell = old;
     if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell, static_cast<int64_t>(lub->lub_buf_size + 16)))
-        return 98;
+        return msg::no_buffer_memory;
     for__rebase_buffer(lub, old, static_cast<char *>(cell));
     lub->lub_buf_size = size;
     if (lub->lub_rec_len < need + 4) lub->lub_rec_len = need + 4;
@@ -124,7 +125,7 @@ int for__get_s(For_Lub *lub) {
         char *next = lub->lub_rec_start + lub->lub_rec_len;
         if (next >= lub->lub_ifile_end || lub->lub_rec_start >= lub->lub_ifile_end) {
             lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_buf_limit = lub->lub_ifile_end;
-            return 24;
+            return msg::eof_during_read;
         }
         lub->lub_rec_start = lub->lub_buf_ptr = next;
         lub->lub_buf_limit = next + lub->lub_rec_len;
@@ -133,9 +134,9 @@ int for__get_s(For_Lub *lub) {
     }
     if (int s = for__tty_before_read(lub)) return s;
     For_Rec_Type t = for__record_type(lub);
-    if (t == For_Rec_Type::none) return 24;
-    if (t == For_Rec_Type::segmented && (lub->lub_flags & lubf::formatted)) return 44;
-    if (!lub->lub_buf) return 39;
+    if (t == For_Rec_Type::none) return msg::eof_during_read;
+    if (t == For_Rec_Type::segmented && (lub->lub_flags & lubf::formatted)) return msg::inconsistent_record_type;
+    if (!lub->lub_buf) return msg::read_error;
 
     char *cur;
     if ((lub->lub_flags & lubf::read_ahead) && lub->lub_ra_next) {
@@ -152,13 +153,13 @@ int for__get_s(For_Lub *lub) {
         uint64_t need = 0;
         Found f = find_record(lub, cur, &scanned, &data_end, &next, &need);
         if (f == Found::record) break;
-        if (f == Found::bad) return 39;
+        if (f == Found::bad) return msg::read_error;
         uint64_t avail = static_cast<uint64_t>(lub->lub_ra_end - cur);
         if (at_eof) {
             if (avail == 0 || t == For_Rec_Type::variable) {
                 lub->lub_ra_next = cur;
                 lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_buf_limit = cur;
-                return avail == 0 ? 24 : 39;
+                return avail == 0 ? msg::eof_during_read : msg::read_error;
             }
             // The last line of the file need not end with its terminator.
             data_end = next = lub->lub_ra_end;
@@ -181,7 +182,7 @@ int for__get_s(For_Lub *lub) {
         if (!for__read_input(lub->lub_fd, lub->lub_ra_end, room, &got, lub)) {
             lub->lub_errno = static_cast<uint64_t>(errno);
             lub->lub_ra_next = cur;
-            return 39;
+            return msg::read_error;
         }
         if (got == 0) at_eof = true;
         lub->lub_ra_end += got;
@@ -201,12 +202,12 @@ int for__get_s(For_Lub *lub) {
     lub->lub_ra_next = next;
     lub->lub_flags &= ~lubf::partial_record;
     ++lub->lub_record_number;
-    if (data_end - cur == 1 && *cur == 0x1a) return 24;  // Ctrl-Z: an end-of-file mark
+    if (data_end - cur == 1 && *cur == 0x1a) return msg::eof_during_read;  // Ctrl-Z: an end-of-file mark
     return 0;
 }
 
 int for__begin_input(For_Lub *lub) {
-    if (internal(lub)) return lub->lub_rec_start >= lub->lub_ifile_end ? 24 : 0;
+    if (internal(lub)) return lub->lub_rec_start >= lub->lub_ifile_end ? msg::eof_during_read : 0;
     if (lub->lub_rec_state == rec_output) {
         // An output record left open by a non-advancing WRITE goes out first.
         if (lub->lub_flags & lubf::partial_record) {
@@ -241,7 +242,7 @@ int for__flush_readahead(For_Lub *lub, int64_t extra) {
         if (here < 0 || ::lseek(lub->lub_fd, -(unread - extra), SEEK_CUR) < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
             if (here >= 0) ::lseek(lub->lub_fd, here, SEEK_SET);
-            return 38;
+            return msg::write_error;
         }
     }
     lub->lub_flags &= ~(lubf::read_ahead | lubf::partial_record);
@@ -252,18 +253,18 @@ int for__flush_readahead(For_Lub *lub, int64_t extra) {
 
 int for__get_d(For_Lub *lub) {
     uint64_t len = lub->lub_rec_len;
-    if (len > lub->lub_buf_size) return 39;
+    if (len > lub->lub_buf_size) return msg::read_error;
     off_t where = static_cast<off_t>((lub->lub_record_number - 1) * len);
     if (::lseek(lub->lub_fd, where, SEEK_SET) < 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 39;
+        return msg::read_error;
     }
     uint64_t got = 0;
     if (!for__read_input(lub->lub_fd, lub->lub_buf, len, &got, lub)) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 39;
+        return msg::read_error;
     }
-    if (got == 0) return 36;
+    if (got == 0) return msg::nonexistent_record;
     char *end = lub->lub_buf + got;
     bool formatted = (lub->lub_flags & lubf::formatted) != 0;
     if (formatted && (lub->lub_flags & lubf::opt_compat) && got == len && len >= 2)

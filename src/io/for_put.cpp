@@ -9,6 +9,7 @@
 
 #include "io/for_rec.h"
 
+#include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_vm.h"
@@ -55,7 +56,7 @@ int layout_of(const For_Lub *lub, Layout *out) {
     switch (t) {
     case For_Rec_Type::variable: l = {4, 4}; break;
     case For_Rec_Type::segmented:
-        if (lub->lub_flags & lubf::formatted) return 44;
+        if (lub->lub_flags & lubf::formatted) return msg::inconsistent_record_type;
         break;
     case For_Rec_Type::stream_lf:
     case For_Rec_Type::stream_cr:
@@ -211,11 +212,11 @@ int for__truncate_here(For_Lub *lub) {
     struct stat st;
     if (pos < 0 || ::fstat(lub->lub_fd, &st) != 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
+        return msg::write_error;
     }
     if (pos < st.st_size && ::ftruncate(lub->lub_fd, pos) != 0 && errno != EINVAL) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
+        return msg::write_error;
     }
     return 0;
 }
@@ -254,8 +255,8 @@ int for__begin_output(For_Lub *lub) {
 
 int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted) {
     For_Rec_Type t = for__record_type(lub);
-    if (t == For_Rec_Type::fixed || t == For_Rec_Type::segmented || internal(lub)) return 41;
-    if (!(lub->lub_flags & lubf::recl_defaulted)) return 66;
+    if (t == For_Rec_Type::fixed || t == For_Rec_Type::segmented || internal(lub)) return msg::no_memory;
+    if (!(lub->lub_flags & lubf::recl_defaulted)) return msg::output_overflows_record;
     uint64_t g = wanted < minimum ? minimum : wanted;
     char *buf_end = lub->lub_buf + lub->lub_buf_size;
     if (lub->lub_buf_limit + g <= buf_end) {
@@ -267,7 +268,7 @@ int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted) {
     void *cell = old;
     uint64_t size = lub->lub_buf_size + g;
     if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell, static_cast<int64_t>(lub->lub_buf_size + 16)))
-        return 41;
+        return msg::no_memory;
     char *nb = static_cast<char *>(cell);
     // Here lub_user_buf marks the end of the held records, inside the buffer.
     if (lub->lub_user_buf) lub->lub_user_buf = nb + (lub->lub_user_buf - old);
@@ -283,11 +284,11 @@ int for__rec_room(For_Lub *lub, uint64_t n) {
     if (need_end > lub->lub_buf_limit) {
         // Past the last record of an internal file the statement overflows
         // the file itself: an error of the output, never an end of file.
-        if (internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end) return for_ifile_overflow;
-        if (!growable(lub)) return 66;
+        if (internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end) return msg::internal_file_overflow;
+        if (!growable(lub)) return msg::output_overflows_record;
         uint64_t short_by = static_cast<uint64_t>(need_end - lub->lub_buf_limit);
         int s = for__adjust_buffer(lub, short_by, short_by < 512 ? 512 : short_by);
-        if (s != 0) return s == 41 ? 41 : 66;
+        if (s != 0) return s == msg::no_memory ? msg::no_memory : msg::output_overflows_record;
     }
     // Positions skipped over (T and X editing) read as blanks.
     if (lub->lub_buf_ptr > lub->lub_rec_end) {
@@ -350,7 +351,7 @@ int for__flush_output(For_Lub *lub) {
     if (internal(lub)) return 0;
     if (for__write_output(lub, nullptr, 0) < 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
+        return msg::write_error;
     }
     return 0;
 }
@@ -433,7 +434,7 @@ int for__put_sf(For_Lub *lub) {
             static const char lf = LF;
             if (for__write_output(lub, &lf, 1) < 0) {
                 lub->lub_errno = static_cast<uint64_t>(errno);
-                return 38;
+                return msg::write_error;
             }
             line_closed(lub);
         }
@@ -453,7 +454,7 @@ int for__put_sf(For_Lub *lub) {
     }
     if (for__write_output(lub, b, static_cast<uint64_t>(end - b)) < 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
+        return msg::write_error;
     }
     lub->lub_line_open = line_open_after ? 1 : 0;
     if (lub->lub_tty_pair && for__unit_is_tty(lub)) {
@@ -508,7 +509,7 @@ int for__put_d(For_Lub *lub) {
     if (::lseek(lub->lub_fd, where, SEEK_SET) < 0 ||
         for__write_all(lub->lub_fd, b, len, chunk_of(lub)) != 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
+        return msg::write_error;
     }
     ++lub->lub_record_number;
     return for__reset_buf(lub, 0);

@@ -47,10 +47,6 @@ constexpr uint64_t for_default_block = 131072;
 // and the kernel moves little more than 2 GiB in one call anyway.
 constexpr uint64_t for_direct_chunk = uint64_t{1} << 30;
 
-// Writing into a record an internal file does not have ("internal file
-// overflow").
-constexpr int for_ifile_overflow = 629;
-
 // -- Output --------------------------------------------------------------
 
 // Lays out a fresh output record area (mode 0) or an empty input record

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
@@ -55,11 +56,11 @@ int for__add_to_lf_table(For_Lub *lub) {
         if (c > 0) break;
     }
     void *p = nullptr;
-    if (for__get_vm(sizeof(For_Tty_Pair), 0, &p)) return 41;
+    if (for__get_vm(sizeof(For_Tty_Pair), 0, &p)) return msg::no_memory;
     void *n = nullptr;
     if (for__get_vm(static_cast<int64_t>(len + 1), 0, &n)) {
         for__free_vm(p);
-        return 41;
+        return msg::no_memory;
     }
     std::memcpy(n, name, len + 1);
     For_Tty_Pair *ne = static_cast<For_Tty_Pair *>(p);
@@ -146,7 +147,7 @@ int for__tty_before_read(For_Lub *lub) {
     if (out && out != lub && p->line_open && out->lub_line_open) {
         if (for__write_output(out, "\n", 1) < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
-            return 38;
+            return msg::write_error;
         }
         out->lub_line_open = 0;
         p->line_open = 0;

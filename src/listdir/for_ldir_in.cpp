@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub.h"
@@ -56,7 +57,7 @@ int reserve(St &st, uint64_t n) {
     uint64_t cap = st.text_cap ? st.text_cap : 128;
     while (cap < n) cap *= 2;
     void *cell = st.text;
-    if (for__realloc_vm(static_cast<int64_t>(cap), &cell, static_cast<int64_t>(st.text_cap))) return 41;
+    if (for__realloc_vm(static_cast<int64_t>(cap), &cell, static_cast<int64_t>(st.text_cap))) return msg::no_memory;
     st.text = static_cast<char *>(cell);
     st.text_cap = cap;
     return 0;
@@ -96,7 +97,7 @@ const char *lex_number(const char *p, const char *end, char point, bool *complet
 
 // A number where a repeat count would stand ("-2*", "1.5*"): only unsigned
 // digits count.
-int bad_repeat(const char *p) { return *p == '-' ? 494 : 64; }
+int bad_repeat(const char *p) { return *p == '-' ? msg::repeat_not_unsigned : msg::input_conversion; }
 
 int scan_number(St &st, For_Lub *lub) {
     const char *p = lub->lub_buf_ptr, *end = lub->lub_buf_limit;
@@ -104,9 +105,9 @@ int scan_number(St &st, For_Lub *lub) {
     const char *q = lex_number(p, end, st.point, &complete);
     if (q < end) {
         if (*q == '*') return bad_repeat(p);
-        if (!ends_value(st, *q) && *q != ')') return 59;
+        if (!ends_value(st, *q) && *q != ')') return msg::list_syntax;
     }
-    if (!complete) return 59;
+    if (!complete) return msg::list_syntax;
     st.field = p;
     st.field_len = q - p;
     st.cls = Cls::number;
@@ -159,7 +160,7 @@ int scan_delimited(St &st, For_Lub *lub) {
                 continue;
             }
             lub->lub_buf_ptr = p;
-            if (p < end && !ends_value(st, *p)) return 59;
+            if (p < end && !ends_value(st, *p)) return msg::list_syntax;
             st.field = n ? st.text : "";  // '' has no copy at all
             st.field_len = static_cast<int64_t>(n);
             st.cls = Cls::character;
@@ -168,7 +169,7 @@ int scan_delimited(St &st, For_Lub *lub) {
         }
         lub->lub_buf_ptr = p;
         int s = for__get_s(lub);
-        if (s == 24) return 59;
+        if (s == msg::eof_during_read) return msg::list_syntax;
         if (s) return s;
         p = lub->lub_buf_ptr;
     }
@@ -180,8 +181,8 @@ int complex_part(St &st, For_Lub *lub, uint64_t *n, bool last) {
     const char *p = lub->lub_buf_ptr, *end = lub->lub_buf_limit;
     bool complete = false;
     const char *q = lex_number(p, end, st.point, &complete);
-    if (!complete) return 59;
-    if (q < end && !is_blank(*q) && *q != (last ? ')' : st.sep)) return 59;
+    if (!complete) return msg::list_syntax;
+    if (q < end && !is_blank(*q) && *q != (last ? ')' : st.sep)) return msg::list_syntax;
     if (int s = append(st, n, p, static_cast<uint64_t>(q - p))) return s;
     lub->lub_buf_ptr = const_cast<char *>(q);
     return skip_blanks(st, lub);
@@ -194,12 +195,12 @@ int scan_complex(St &st, For_Lub *lub) {
     uint64_t n = 0;
     if (int s = complex_part(st, lub, &n, false)) return s;
     const uint64_t real_len = n;
-    if (*lub->lub_buf_ptr != st.sep) return 59;
+    if (*lub->lub_buf_ptr != st.sep) return msg::list_syntax;
     ++lub->lub_buf_ptr;
     if (int s = complex_part(st, lub, &n, true)) return s;
-    if (*lub->lub_buf_ptr != ')') return 59;
+    if (*lub->lub_buf_ptr != ')') return msg::list_syntax;
     char *p = ++lub->lub_buf_ptr;
-    if (p < lub->lub_buf_limit && !ends_value(st, *p)) return 59;
+    if (p < lub->lub_buf_limit && !ends_value(st, *p)) return msg::list_syntax;
     st.field = st.text;
     st.field_len = static_cast<int64_t>(real_len);
     st.imag_off = static_cast<int64_t>(real_len);
@@ -216,7 +217,7 @@ int scan_value(St &st, For_Lub *lub, int type) {
     if (c == '\'' || c == '"') return scan_delimited(st, lub);
     if (type == FOR_TYPE_CHARACTER && (st.flags & ldf::f90)) return scan_undelimited(st, lub);
     if (c == '(') return scan_complex(st, lub);
-    if (c == ')') return 59;
+    if (c == ')') return msg::list_syntax;
     auto tf = [](char x) { return x == 'T' || x == 't' || x == 'F' || x == 'f'; };
     if (tf(c) || (c == '.' && p + 1 < end && tf(p[1]))) return scan_logical(st, lub);
     return scan_number(st, lub);
@@ -255,9 +256,9 @@ int scan(St &st, For_Lub *lub, int type) {
     char *q = p;
     while (q < end && is_digit(*q)) ++q;
     if (q > p && q < end && *q == '*') {
-        if (q - p > INT32_MAX) return 64;
-        if (cvt_text_to_unsigned(p, static_cast<int32_t>(q - p), 10, 0, &r) != CVT_IN_OK) return 64;
-        if (r == 0) return 495;
+        if (q - p > INT32_MAX) return msg::input_conversion;
+        if (cvt_text_to_unsigned(p, static_cast<int32_t>(q - p), 10, 0, &r) != CVT_IN_OK) return msg::input_conversion;
+        if (r == 0) return msg::repeat_zero;
         p = q + 1;
         lub->lub_buf_ptr = p;
         // "r*" alone stands for r null values; its separator is still ahead.
@@ -311,9 +312,9 @@ int to_real(const St &st, const For_Lub *lub, const char *text, int64_t len, cha
         r = cvt_text_to_ieee_x_ex(text, len, 0, 0, flags, &v, options);
         if (r == 0) std::memcpy(addr, &v, sizeof v);
     } else {
-        return 64;
+        return msg::input_conversion;
     }
-    return r ? 64 : 0;
+    return r ? msg::input_conversion : 0;
 }
 
 // A number with a point or an exponent for an integer: read as a real
@@ -325,24 +326,24 @@ int real_to_integer(const St &st, const For_Lub *lub, const char *text, int64_t 
     const int bits = static_cast<int>(size) * 8;
     if (size == 8) {
         __float128 v;
-        if (to_real(st, lub, text, len, reinterpret_cast<char *>(&v), 16)) return 64;
+        if (to_real(st, lub, text, len, reinterpret_cast<char *>(&v), 16)) return msg::input_conversion;
         const __float128 two63 = static_cast<__float128>(9223372036854775808.0);  // 2^63, exact
         if (uns) {
-            if (!(v > -1 && v < 2 * two63)) return 64;
+            if (!(v > -1 && v < 2 * two63)) return msg::input_conversion;
             const uint64_t u = static_cast<uint64_t>(v);
             std::memcpy(addr, &u, 8);
         } else {
-            if (!(v > -two63 - 1 && v < two63)) return 64;
+            if (!(v > -two63 - 1 && v < two63)) return msg::input_conversion;
             store_bytes(addr, 8, static_cast<int64_t>(v));
         }
         return 0;
     }
     double v;
-    if (to_real(st, lub, text, len, reinterpret_cast<char *>(&v), 8)) return 64;
+    if (to_real(st, lub, text, len, reinterpret_cast<char *>(&v), 8)) return msg::input_conversion;
     const double half = static_cast<double>(int64_t{1} << (bits - 1));
     const double lo = uns ? -1.0 : -half - 1.0;
     const double hi = uns ? 2.0 * half : half;
-    if (!(v > lo && v < hi)) return 64;
+    if (!(v > lo && v < hi)) return msg::input_conversion;
     store_bytes(addr, size, static_cast<int64_t>(v));
     return 0;
 }
@@ -357,7 +358,7 @@ bool fits(int64_t v, int64_t size, bool uns) {
 
 int to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, char *addr, int64_t size,
                bool uns) {
-    if (len > INT32_MAX) return 64;
+    if (len > INT32_MAX) return msg::input_conversion;
     const int32_t n = static_cast<int32_t>(len);
     int64_t v = 0;
     int32_t r;
@@ -371,15 +372,15 @@ int to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, 
         r = cvt_text_to_integer64(text, n, 0, &v);
     }
     if (r == CVT_IN_BAD_CHAR) return real_to_integer(st, lub, text, len, addr, size, uns);
-    if (r != CVT_IN_OK || !fits(v, size, uns)) return 64;
+    if (r != CVT_IN_OK || !fits(v, size, uns)) return msg::input_conversion;
     store_bytes(addr, size, v);
     return 0;
 }
 
 int to_logical(const char *text, int64_t len, char *addr, int64_t size) {
-    if (len > INT32_MAX) return 64;
+    if (len > INT32_MAX) return msg::input_conversion;
     int64_t v = 0;
-    if (cvt_text_to_boolean64(text, static_cast<int32_t>(len), CVT_BOOLEAN_FORTRAN, &v) != CVT_IN_OK) return 64;
+    if (cvt_text_to_boolean64(text, static_cast<int32_t>(len), CVT_BOOLEAN_FORTRAN, &v) != CVT_IN_OK) return msg::input_conversion;
     store_bytes(addr, size, v);
     return 0;
 }
@@ -399,20 +400,20 @@ int store(const St &st, const For_Lub *lub, int type, char *addr, int64_t size) 
     if (is_integer(type)) {
         if (c == Cls::number) return to_integer(st, lub, st.field, st.field_len, addr, size, is_unsigned(type));
         if (c == Cls::logical && !strict) return to_logical(st.field, st.field_len, addr, size);
-        return 64;
+        return msg::input_conversion;
     }
     if (is_logical(type)) {
         if (c == Cls::logical) return to_logical(st.field, st.field_len, addr, size);
         if (c == Cls::number && !strict) return to_integer(st, lub, st.field, st.field_len, addr, size, false);
-        return 64;
+        return msg::input_conversion;
     }
     if (is_real(type)) {
         // A complex value gives a real item its real part.
         if (c == Cls::number || c == Cls::complex) return to_real(st, lub, st.field, st.field_len, addr, size);
-        return 64;
+        return msg::input_conversion;
     }
     if (for__type_is_complex(type)) {
-        if (c != Cls::complex) return 64;
+        if (c != Cls::complex) return msg::input_conversion;
         if (int s = to_real(st, lub, st.field, st.field_len, addr, size)) return s;
         return to_real(st, lub, st.text + st.imag_off, st.imag_len, addr + size, size);
     }
@@ -423,9 +424,9 @@ int store(const St &st, const For_Lub *lub, int type, char *addr, int64_t size) 
             to_character(st.field, st.field_len, addr, size);
             return 0;
         }
-        return 59;
+        return msg::list_syntax;
     }
-    return 64;
+    return msg::input_conversion;
 }
 
 bool listable(int type) {
@@ -464,7 +465,7 @@ int for__ldir_in_begin(For_Lub *lub, For_IO_Flags flags) {
     st.point = comma ? ',' : '.';
     // Unit option bit 1 is the f90 mode the unit was connected under; an
     // internal file has no connection, so its statement's flag decides.
-    if ((lub->lub_flags & lubf::bit(1)) || (flags & iof_f90)) st.flags |= ldf::f90;
+    if ((lub->lub_flags & lubf::opt_f90) || (flags & iof_f90)) st.flags |= ldf::f90;
     if (lub->lub_stmt_flags & lubs::strict_ldin) st.flags |= ldf::strict;
     return for__begin_input(lub);
 }
@@ -474,7 +475,7 @@ int For_Ldir_In::item(For_Lub *lub, const For_Item &item, const For_Shape &shape
     if (st.flags & ldf::slash) return 0;
     if (!listable(item.type)) {
         release_text(st);
-        return 64;
+        return msg::input_conversion;
     }
     const int type = item.type;
     const int64_t size = item.elem_size;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "listdir/for_ldir_in.h"
 #include "runtime/for_vm.h"

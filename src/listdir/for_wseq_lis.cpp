@@ -7,6 +7,7 @@
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "format/for_fmt_isb.h"
 #include "format/for_fmt_val.h"
 #include "io/for_rec.h"
@@ -60,10 +61,6 @@ int64_t ensure_one_leading_blank_before_data(char *field, int64_t w) {
 
 namespace {
 
-constexpr uint64_t opt_f90 = uint64_t{1} << 1;      // DELIM= applies
-constexpr uint64_t opt_no_blank = uint64_t{1} << 3; // no blank before a character item
-constexpr uint64_t opt_alt = uint64_t{1} << 6;      // the alternative field widths
-
 bool is_complex(int t) { return for__type_is_complex(t); }
 
 int64_t signed_value(const unsigned char *v, int type) {
@@ -92,7 +89,7 @@ class Ldir_Writer {
   public:
     explicit Ldir_Writer(For_Lub *lub)
         : lub_(lub), st_(static_cast<For_Ldir_Out_State *>(lub->lub_a_ldir_isb)) {
-        alt_ = lub->lub_flags & opt_alt;
+        alt_ = lub->lub_flags & lubf::opt_alt_list;
         fortran_cc_ = static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran;
         std::memset(&isb_, 0, sizeof isb_);
         isb_.unit = lub;
@@ -104,13 +101,13 @@ class Ldir_Writer {
     int item(For_Lub *, const For_Item &item, const For_Shape &shape) {
         if (st_->internal && item.addr && static_cast<char *>(item.addr) < st_->self_end &&
             static_cast<char *>(item.addr) + item.length > st_->self_begin)
-            for__issue_diagnostic(768, 0);  // a warning: the write goes on
+            for__issue_diagnostic(msg::internal_file_write_self_undefined, 0);  // a warning: the write goes on
         const int type = item.type;
-        if (type == FOR_TYPE_DERIVED_UDIO) return 48;
+        if (type == FOR_TYPE_DERIVED_UDIO) return msg::invalid_argument;
         For_Wfs f = for__wfs(type, alt_);
-        if (f.w == 0) return 48;
+        if (f.w == 0) return msg::invalid_argument;
         switch (type) {
-        case 27: case 30: case 41: case 47: case 49: case 51: case 57: return 38;
+        case 27: case 30: case 41: case 47: case 49: case 51: case 57: return msg::write_error;
         default: break;
         }
         const bool cplx = is_complex(type);
@@ -119,8 +116,8 @@ class Ldir_Writer {
             if (type == FOR_TYPE_CHARACTER) s = character(p, item.elem_len);
             else if (cplx) s = complex(p, type, f, item.elem_size);
             else s = number(p, type, f, item.elem_len);
-            if (s == 63) {
-                if (!(lub_->lub_flags & lubf::cvterr_quiet)) st_->pending = 63;
+            if (s == msg::output_conversion) {
+                if (!(lub_->lub_flags & lubf::cvterr_quiet)) st_->pending = msg::output_conversion;
                 s = 0;
             }
             if (s == 0) {
@@ -192,7 +189,7 @@ class Ldir_Writer {
         int s = integer && (type & 1) ? cvt_integer64_to_text(signed_value(value, type), f.w, 1, sign_plus_,
                                                               field)
                                       : edit(value, type, f, len, field);
-        if (s != 0 && s != 63) return s;
+        if (s != 0 && s != msg::output_conversion) return s;
         int64_t advance = f.w;
         if (st_->compact && integer) advance = ensure_one_leading_blank_before_data(field, f.w);
         lub_->lub_buf_ptr += advance;
@@ -220,7 +217,7 @@ class Ldir_Writer {
         int s1 = part(re, type, f, part_len, &a);
         int s2 = part(im, type, f, part_len, &b);
         for (int s : {s1, s2})
-            if (s != 0 && s != 63) return s;
+            if (s != 0 && s != msg::output_conversion) return s;
         const char sep = lub_->lub_decimal == FOR_DECIMAL_COMMA ? ';' : ',';
         std::string lead = " ";
         int64_t whole = static_cast<int64_t>(a.size() + b.size()) + 3;
@@ -249,8 +246,8 @@ class Ldir_Writer {
         std::string delimited;
         const char delim = static_cast<char>(lub_->lub_delim);
         const bool blank_first = st_->at_record_start ||
-                                 (!(lub_->lub_flags & opt_no_blank) && st_->prev_type != FOR_TYPE_CHARACTER);
-        if ((lub_->lub_flags & opt_f90) && delim) {
+                                 (!(lub_->lub_flags & lubf::opt_no_char_blank) && st_->prev_type != FOR_TYPE_CHARACTER);
+        if ((lub_->lub_flags & lubf::opt_f90) && delim) {
             // Delimited: a blank sets it apart from what came before (or
             // opens the record), and the delimiter is doubled inside, so
             // the value reads back.
@@ -278,11 +275,11 @@ class Ldir_Writer {
             if (r <= 0) {
                 if (line() < 2 && used() > 0 && lub_->lub_udio_depth == 0 &&
                     !(lub_->lub_flags & lubf::recl_defaulted))
-                    return 66;
+                    return msg::output_overflows_record;
                 if (int s = wrap()) return s;
                 if (int s = put(" ")) return s;
                 r = room();
-                if (r <= 0) return 66;
+                if (r <= 0) return msg::output_overflows_record;
             }
             size_t n = static_cast<size_t>(r) < text.size() ? static_cast<size_t>(r) : text.size();
             if (int s = put(text.substr(0, n))) return s;
@@ -313,7 +310,7 @@ int start(For_Lub *lub, bool internal) {
         st->at_record_start = 1;
     }
     st->internal = internal;
-    if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented) return 44;
+    if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented) return msg::inconsistent_record_type;
     return internal ? 0 : for__begin_output(lub);
 }
 

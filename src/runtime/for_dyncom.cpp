@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "runtime/for_vm.h"
 
 std::atomic<for_ftn_alloc_routine> the_ftn_alloc_routine{nullptr};
@@ -63,17 +64,17 @@ void copy_text(char (&to)[256], const char *from) { std::snprintf(to, sizeof to,
 // block and which procedure; 585 itself only says that nothing was allocated.
 void print_report(const Dyncom_Failure &f, const char *procedure) {
   char prefix[256], what[256], name[256], current[32], requested[32];
-  copy_text(prefix, for__get_msg(450, 0));
-  copy_text(what, for__get_msg(515 + static_cast<int>(f.fault), 0));
+  copy_text(prefix, for__get_msg(msg::header_plain, 0));
+  copy_text(what, for__get_msg(msg::dyncom_error + static_cast<int>(f.fault), 0));
   copy_text(name, f.name);
   std::snprintf(current, sizeof current, "%" PRId64, f.current);
   std::snprintf(requested, sizeof requested, "%" PRId64, f.requested);
-  std::fprintf(stderr, "\n%s\n", for__get_msg(515, 2, prefix, what));
+  std::fprintf(stderr, "\n%s\n", for__get_msg(msg::dyncom_error, 2, prefix, what));
   if (f.fault == Dyncom_Fault::allocation_failure) {
-    std::fprintf(stderr, "%s\n", for__get_msg(506, 3, name, requested, procedure));
+    std::fprintf(stderr, "%s\n", for__get_msg(msg::dyncom_alloc_failed, 3, name, requested, procedure));
   } else {
-    std::fprintf(stderr, "%s\n", for__get_msg(508, 2, name, current));
-    std::fprintf(stderr, "%s\n", for__get_msg(509, 2, procedure, requested));
+    std::fprintf(stderr, "%s\n", for__get_msg(msg::dyncom_current_size, 2, name, current));
+    std::fprintf(stderr, "%s\n", for__get_msg(msg::dyncom_declared_size, 2, procedure, requested));
   }
   std::fputc('\n', stderr);
   std::fflush(stderr);
@@ -145,7 +146,7 @@ VORLIX_API void f90_dyncom(const void *request_list) {
     if (f.fault == Dyncom_Fault::none) continue;
     print_report(f, procedure);  // under the lock: two reports never interleave
     lock.unlock();
-    for__issue_diagnostic(585, 0);
+    for__issue_diagnostic(msg::array_not_allocated, 0);
     return;
   }
 }

@@ -11,6 +11,7 @@
 
 #include "caf/for_caf.h"
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "runtime/for_fpe.h"
 #include "runtime/for_signals.h"
 #include "runtime/for_threadstor.h"
@@ -23,8 +24,6 @@ std::atomic<int32_t> for__l_exit_termination{0};
 
 namespace {
 
-constexpr int msg_internal = 8;
-constexpr int msg_recursive_io = 40;
 constexpr int walk_idle = -2;
 
 // The thread that ends the process, and the status it ends with.
@@ -47,7 +46,7 @@ void close_one(For_Lub *lub)
     const int unit = lub->lub_unit;
     if (!(lub->lub_flags & lubf::opened)) {
         if (for__deallocate_lub(unit) != 0)
-            for__issue_diagnostic(msg_internal, 2, "for_exit_handler", __LINE__);
+            for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
         return;
     }
     // Conditions of a statement long finished must not turn the close
@@ -59,7 +58,7 @@ void close_one(For_Lub *lub)
         // given up all the same, so no later run tries it again.
         lub->lub_flags &= ~lubf::opened;
         if (for__deallocate_lub(unit) != 0)
-            for__issue_diagnostic(msg_internal, 2, "for_exit_handler", __LINE__);
+            for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
     }
 }
 
@@ -76,10 +75,10 @@ void close_all_units()
     for (;;) {
         For_Lub *lub = nullptr;
         const int s = for__get_next_lub(&lub, &index, FOR_OP_CLOSE);
-        if (s == msg_recursive_io) {
+        if (s == msg::recursive_io) {
             // A statement of this thread is still active on the unit.
         } else if (s != 0) {
-            for__issue_diagnostic(msg_internal, 2, "for_exit_handler", __LINE__);
+            for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
         } else if (lub) {
             walk_index.store(index);
             close_one(lub);

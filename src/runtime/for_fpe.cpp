@@ -9,6 +9,7 @@
 #include <vorlix/stop.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 
 std::atomic<uint32_t> for__l_fpe_mask{0};
 std::atomic<uint32_t> for__l_undcnt{0}, for__l_ovfcnt{0}, for__l_div0cnt{0}, for__l_invcnt{0},
@@ -35,9 +36,11 @@ struct Kind {
 // Order of the x87 and SIMD error classification: invalid, divide-by-zero,
 // overflow, underflow, inexact.
 const Kind classify_order[] = {
-    {0x1, fpe::trap_inv, 65, &for__l_invcnt},  {0x4, fpe::trap_div, 73, &for__l_div0cnt},
-    {0x8, fpe::trap_ovf, 72, &for__l_ovfcnt},  {0x10, fpe::trap_und, 74, &for__l_undcnt},
-    {0x20, fpe::trap_ine, 140, &for__l_inecnt},
+    {0x1, fpe::trap_inv, msg::float_invalid, &for__l_invcnt},
+    {0x4, fpe::trap_div, msg::float_divide_by_zero, &for__l_div0cnt},
+    {0x8, fpe::trap_ovf, msg::float_overflow, &for__l_ovfcnt},
+    {0x10, fpe::trap_und, msg::float_underflow, &for__l_undcnt},
+    {0x20, fpe::trap_ine, msg::float_inexact, &for__l_inecnt},
 };
 
 uint16_t get_x87_cw()
@@ -93,7 +96,7 @@ uint32_t masks_from_trap_bits(uint32_t word)
 const ucontext_t *uc(void *context) { return static_cast<const ucontext_t *>(context); }
 
 // The first exception raised and unmasked, else the first raised, in the
-// classification order; 75 when none is raised.
+// classification order; msg::float_exception when none is raised.
 int first_exception(uint32_t flags, uint32_t masks)
 {
     for (const Kind &k : classify_order)
@@ -102,7 +105,7 @@ int first_exception(uint32_t flags, uint32_t masks)
     for (const Kind &k : classify_order)
         if (flags & k.hw_bit)
             return k.message;
-    return 75;
+    return msg::float_exception;
 }
 
 void count(int message)
@@ -199,11 +202,11 @@ void for__fpe_exit_handler()
         int message;
         const std::atomic<uint32_t> *count;
     };
-    static const Line lines[] = {{fpe::count_und, 300, &for__l_undcnt},
-                                 {fpe::count_ovf, 298, &for__l_ovfcnt},
-                                 {fpe::count_div, 299, &for__l_div0cnt},
-                                 {fpe::count_inv, 297, &for__l_invcnt},
-                                 {fpe::count_ine, 296, &for__l_inecnt}};
+    static const Line lines[] = {{fpe::count_und, msg::fpe_underflow_traps, &for__l_undcnt},
+                                 {fpe::count_ovf, msg::fpe_overflow_traps, &for__l_ovfcnt},
+                                 {fpe::count_div, msg::fpe_divide_by_zero_traps, &for__l_div0cnt},
+                                 {fpe::count_inv, msg::fpe_invalid_traps, &for__l_invcnt},
+                                 {fpe::count_ine, msg::fpe_inexact_traps, &for__l_inecnt}};
     const uint32_t mask = for__l_fpe_mask.load();
     for (const Line &l : lines) {
         const uint32_t n = l.count->load();
@@ -221,9 +224,9 @@ int get_flt_inv_message(void *context)
     if (context && uc(context)->uc_mcontext.fpregs) {
         const auto *fp = uc(context)->uc_mcontext.fpregs;
         if (holds_fill_pattern(fp->_xmm[0]) || holds_fill_pattern(fp->_xmm[1]))
-            return 182;
+            return msg::float_invalid_uninit;
     }
-    return 65;
+    return msg::float_invalid;
 }
 
 int handle_flt_und(void *)
@@ -231,25 +234,25 @@ int handle_flt_und(void *)
     // Repairing an x87 underflow in place needs the instruction decoded;
     // no form is decoded here, so every one is reported as it stands.
     for__l_undcnt.fetch_add(1, std::memory_order_relaxed);
-    return 74;
+    return msg::float_underflow;
 }
 
 int handle_flt_signal(const siginfo_t *info, void *context)
 {
     if (!info)
-        return 75;
+        return msg::float_exception;
     int message = 0;
     switch (info->si_code) {
-    case FPE_INTDIV: return 71;
-    case FPE_INTOVF: return 70;
-    case FPE_FLTDIV: message = 73; break;
-    case FPE_FLTOVF: message = 72; break;
+    case FPE_INTDIV: return msg::integer_divide_by_zero;
+    case FPE_INTOVF: return msg::integer_overflow;
+    case FPE_FLTDIV: message = msg::float_divide_by_zero; break;
+    case FPE_FLTOVF: message = msg::float_overflow; break;
     case FPE_FLTUND: return handle_flt_und(context);
-    case FPE_FLTRES: message = 140; break;
+    case FPE_FLTRES: message = msg::float_inexact; break;
     case FPE_FLTINV:
         for__l_invcnt.fetch_add(1, std::memory_order_relaxed);
         return get_flt_inv_message(context);
-    case FPE_FLTSUB: return 138;
+    case FPE_FLTSUB: return msg::sigtrap_bounds;
     default: break;
     }
     if (message != 0) {
@@ -259,25 +262,25 @@ int handle_flt_signal(const siginfo_t *info, void *context)
     // Sent by a process (kill, sigqueue, tgkill): no instruction faulted, so
     // the trap number left in the context says nothing about this signal.
     if (info->si_code <= 0 || !context)
-        return 75;
+        return msg::float_exception;
     const mcontext_t &mc = uc(context)->uc_mcontext;
     switch (mc.gregs[REG_TRAPNO]) {
-    case 0: return 71;
-    case 4: return 70;
+    case 0: return msg::integer_divide_by_zero;
+    case 4: return msg::integer_overflow;
     case 16:
         if (!mc.fpregs)
-            return 75;
+            return msg::float_exception;
         message = first_exception(mc.fpregs->swd, mc.fpregs->cwd);
         break;
     case 19:
         if (!mc.fpregs)
-            return 75;
+            return msg::float_exception;
         message = first_exception(mc.fpregs->mxcsr & mx_flags,
                                   (mc.fpregs->mxcsr >> mx_mask_shift) & 0x3f);
         break;
-    default: return 75;
+    default: return msg::float_exception;
     }
-    if (message == 74)
+    if (message == msg::float_underflow)
         return handle_flt_und(context);
     count(message);
     return message;

@@ -3,10 +3,7 @@
 #include <unistd.h>
 
 #include "diag/for_diag.h"
-
-namespace {
-constexpr int status_contention = 152;
-}
+#include "diag/for_msgnum.h"
 
 int for__once_private(For_Once_Block *block, void (*routine)()) {
   if (block->done.load(std::memory_order_acquire)) return 0;
@@ -18,8 +15,8 @@ int for__once_private(For_Once_Block *block, void (*routine)()) {
       break;
     // A routine that needs itself would wait for ever.
     if (owner == self) {
-      for__issue_diagnostic(status_contention, 0);
-      return status_contention;
+      for__issue_diagnostic(msg::resource_contention, 0);
+      return msg::resource_contention;
     }
     // Sleeps only while `owner` still holds the block (a futex wait).
     block->in_progress.wait(owner, std::memory_order_acquire);

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "diag/for_msgtab.h"
 #include "runtime/for_exit_handler.h"
 #include "runtime/for_fpe.h"
@@ -24,9 +25,6 @@
 
 namespace {
 
-constexpr int msg_internal = 8;
-constexpr int msg_sigint = 69, msg_sigquit = 79, msg_sigill = 168, msg_sigabrt = 76,
-              msg_sigterm = 78, msg_bounds = 154, msg_sigsegv = 174;
 constexpr const char *segv_default_msg = "segmentation fault occurred";
 constexpr int vm_repeat_limit = 1000;
 constexpr int handled_signals[] = {SIGFPE, SIGILL, SIGSEGV, SIGABRT, SIGTERM, SIGQUIT, SIGINT};
@@ -77,10 +75,10 @@ void nested_signal(int sig, const siginfo_t *info)
     if (sig == SIGSEGV || synchronous(sig, info)) {
         if (sig == SIGSEGV) {
             write_text("forrtl: severe (174): SIGSEGV, segmentation fault occurred\n");
-            _exit(msg_sigsegv);
+            _exit(msg::sigsegv);
         }
         write_text("forrtl: severe (8): a fault in the run-time signal handler\n");
-        _exit(msg_internal);
+        _exit(msg::internal_error);
     }
 }
 
@@ -148,11 +146,11 @@ void handle(int sig, siginfo_t *info, void *context)
 {
     switch (sig) {
     case SIGINT:
-        report_and_end(msg_sigint, nullptr, 1, For_Ending::quick);
+        report_and_end(msg::sigint, nullptr, 1, For_Ending::quick);
     case SIGQUIT:
-        report_and_end(msg_sigquit, nullptr, 1, For_Ending::quick_abort);
+        report_and_end(msg::sigquit, nullptr, 1, For_Ending::quick_abort);
     case SIGILL:
-        report_and_end(msg_sigill, nullptr, 1, For_Ending::quick);
+        report_and_end(msg::exc_illegal_instruction, nullptr, 1, For_Ending::quick);
     case SIGABRT: {
         // Most likely raised by the allocator over a corrupted heap, with
         // its locks held: no unit can be closed, nothing can be freed.
@@ -160,7 +158,7 @@ void handle(int sig, siginfo_t *info, void *context)
         ign.sa_handler = SIG_IGN;
         sigaction(SIGABRT, &ign, nullptr);
         for__disable_vm();
-        for__issue_signal_diagnostic(msg_sigabrt, nullptr, 0);
+        for__issue_signal_diagnostic(msg::sigabrt, nullptr, 0);
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
         sigaction(SIGABRT, &dfl, nullptr);
@@ -170,13 +168,14 @@ void handle(int sig, siginfo_t *info, void *context)
         const int m = handle_flt_signal(info, context);
         if (m == 0)
             return;
-        if (m == msg_sigsegv)
-            report_and_end(msg_sigsegv, segv_default_msg, 1, For_Ending::quick);
+        if (m == msg::sigsegv)
+            report_and_end(msg::sigsegv, segv_default_msg, 1, For_Ending::quick);
         For_Excpt_Info *rec = for__l_excpt_info;
-        if (rec && (m == 72 || m == 73 || m == 74 || m == 140))
+        if (rec && (m == msg::float_overflow || m == msg::float_divide_by_zero || m == msg::float_underflow ||
+                    m == msg::float_inexact))
             rec->fp_reporting = 1;
-        const int claimed = for__issue_signal_diagnostic(m, m == msg_internal ? "for_fpe" : nullptr, 0);
-        if (rec && (m == 72 || m == 74))
+        const int claimed = for__issue_signal_diagnostic(m, m == msg::internal_error ? "for_fpe" : nullptr, 0);
+        if (rec && (m == msg::float_overflow || m == msg::float_underflow))
             rec->fp_reporting = 0;
         if (for__core_dump_requested())
             end_after(0, For_Ending::quick_abort);
@@ -190,12 +189,12 @@ void handle(int sig, siginfo_t *info, void *context)
         // Classified by how the processor reported it, never by reading
         // the instruction: 0x62 opens an EVEX instruction in 64-bit code.
         if (context && reg(context, REG_TRAPNO) == 5)
-            report_and_end(msg_bounds, nullptr, 1, For_Ending::quick);
-        report_and_end(msg_sigsegv, segv_default_msg, 1, For_Ending::quick);
+            report_and_end(msg::bounds_exceeded, nullptr, 1, For_Ending::quick);
+        report_and_end(msg::sigsegv, segv_default_msg, 1, For_Ending::quick);
     case SIGTERM:
-        report_and_end(msg_sigterm, nullptr, 1, For_Ending::quick);
+        report_and_end(msg::sigterm, nullptr, 1, For_Ending::quick);
     default:
-        for__issue_signal_diagnostic(msg_internal, "for_init", __LINE__);
+        for__issue_signal_diagnostic(msg::internal_error, "for_init", __LINE__);
         end_after(1, For_Ending::quick);
     }
 }

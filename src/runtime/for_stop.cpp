@@ -13,6 +13,7 @@
 #include <vorlix/stop.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "runtime/for_exit_handler.h"
 #include "runtime/for_threadstor.h"
@@ -23,9 +24,6 @@
 
 namespace {
 
-constexpr int msg_stop_terminated = 521;
-constexpr int msg_return_code = 522;
-constexpr int msg_write_error = 38;
 constexpr int error_stop_default = 128;
 constexpr int abort_status = 134;
 
@@ -61,7 +59,10 @@ void report_ieee_flags()
         int message;
     };
     static constexpr Flag order[] = {
-        {FE_DIVBYZERO, 525}, {FE_INVALID, 526}, {FE_OVERFLOW, 527}, {FE_UNDERFLOW, 528}};
+        {FE_DIVBYZERO, msg::ieee_divide_by_zero_signaling},
+        {FE_INVALID, msg::ieee_invalid_signaling},
+        {FE_OVERFLOW, msg::ieee_overflow_signaling},
+        {FE_UNDERFLOW, msg::ieee_underflow_signaling}};
     const int raised = fetestexcept(FE_ALL_EXCEPT);
     for (const Flag &f : order)
         if (raised & f.except)
@@ -86,7 +87,7 @@ int put_stop_record(For_Lub *lub, std::string_view first, std::string_view secon
     line[n++] = '\n';
     if (for__write_all(lub->lub_fd, line, n) != 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return msg_write_error;
+        return msg::write_error;
     }
     return 0;
 }
@@ -166,9 +167,9 @@ VORLIX_API int for_stop_core_impl(int error_stop, const char *text, int length, 
     } else {
         unit = FOR_UNIT_STDOUT;
         if (!integer_code)
-            first = given.empty() ? message_text(msg_stop_terminated, msf_def_stopstr_msg) : given;
+            first = given.empty() ? message_text(msg::stop_terminated, msf_def_stopstr_msg) : given;
         else {
-            first = message_text(msg_return_code, msf_def_stopn_msg);
+            first = message_text(msg::return_code, msf_def_stopn_msg);
             second = given;
         }
     }

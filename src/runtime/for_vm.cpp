@@ -7,6 +7,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "diag/for_msgnum.h"
+
 int for__dont_free = 0;
 
 namespace {
@@ -47,8 +49,6 @@ class Inside_Allocator {
   Inside_Allocator &operator=(const Inside_Allocator &) = delete;
 };
 
-constexpr int status_no_memory = 41;
-
 }  // namespace
 
 int for__set_signal_ops_during_vm(int sig) {
@@ -63,7 +63,7 @@ void for__clear_signal_ops_during_vm() { vm_deferred.store(0, std::memory_order_
 int for__get_vm(int64_t size, int64_t /*flags*/, void **out) {
   if (size <= 0) {
     *out = nullptr;
-    return size == 0 ? 0 : status_no_memory;
+    return size == 0 ? 0 : msg::no_memory;
   }
   void *p;
   {
@@ -71,11 +71,11 @@ int for__get_vm(int64_t size, int64_t /*flags*/, void **out) {
     p = std::malloc(static_cast<size_t>(size));
   }
   *out = p;
-  return p ? 0 : status_no_memory;
+  return p ? 0 : msg::no_memory;
 }
 
 int for__realloc_vm(int64_t size, void **cell, int64_t old_size) {
-  if (size < 0) return status_no_memory;
+  if (size < 0) return msg::no_memory;
   void *old = *cell;
   if (size == 0) {
     // Not realloc(old, 0): glibc frees and returns null, which the copy
@@ -97,7 +97,7 @@ int for__realloc_vm(int64_t size, void **cell, int64_t old_size) {
       }
     }
   }
-  if (!fresh) return status_no_memory;
+  if (!fresh) return msg::no_memory;
   *cell = fresh;
   return 0;
 }

@@ -18,6 +18,7 @@
 #include <vorlix/io.h>
 
 #include "cvt/for_cvt_foreign.h"
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
@@ -30,7 +31,7 @@ using RT = For_Rec_Type;
 
 int read_failed(For_Lub *lub) {
     lub->lub_errno = static_cast<uint64_t>(errno);
-    return 39;
+    return msg::read_error;
 }
 
 uint64_t avail(const For_Lub *lub) { return static_cast<uint64_t>(lub->lub_ra_end - lub->lub_ra_next); }
@@ -135,7 +136,7 @@ int skip(For_Lub *lub, uint64_t n) {
     while (n > 0) {
         int64_t f = fill(lub, 1);
         if (f < 0) return read_failed(lub);
-        if (f == 0) return 39;
+        if (f == 0) return msg::read_error;
         uint64_t k = std::min(static_cast<uint64_t>(f), n);
         consume(lub, k);
         n -= k;
@@ -156,16 +157,16 @@ int64_t magnitude(int32_t m) {
 int variable_head(For_Lub *lub, bool first) {
     int64_t a = fill(lub, 4);
     if (a < 0) return read_failed(lub);
-    if (a == 0 && first) return 24;
-    if (a < 4) return 39;
+    if (a == 0 && first) return msg::eof_during_read;
+    if (a < 4) return msg::read_error;
     int32_t m = for__get_marker(lub, cur(lub));
     int64_t len = magnitude(m);
-    if (len < 0) return 39;
+    if (len < 0) return msg::read_error;
     if (first && m == 1 && for__eof_records(lub)) {
         // Our ENDFILE's record: stay before it, as at any end of file.
         int64_t b = fill(lub, 9);
         if (b < 0) return read_failed(lub);
-        if (b >= 9 && cur(lub)[4] == 0x1a && for__get_marker(lub, cur(lub) + 5) == 1) return 24;
+        if (b >= 9 && cur(lub)[4] == 0x1a && for__get_marker(lub, cur(lub) + 5) == 1) return msg::eof_during_read;
     }
     consume(lub, 4);
     lub->lub_rec_remaining = lub->lub_subrec_len = static_cast<uint64_t>(len);
@@ -178,9 +179,9 @@ int variable_head(For_Lub *lub, bool first) {
 int variable_tail(For_Lub *lub) {
     int64_t a = fill(lub, 4);
     if (a < 0) return read_failed(lub);
-    if (a < 4) return 39;
+    if (a < 4) return msg::read_error;
     if (magnitude(for__get_marker(lub, cur(lub))) != static_cast<int64_t>(lub->lub_subrec_len))
-        return 39;
+        return msg::read_error;
     consume(lub, 4);
     return 0;
 }
@@ -189,13 +190,13 @@ int variable_tail(For_Lub *lub) {
 int segment_head(For_Lub *lub, bool first) {
     int64_t a = fill(lub, 4);
     if (a < 0) return read_failed(lub);
-    if (a == 0 && first) return 24;
-    if (a < 4) return 35;
+    if (a == 0 && first) return msg::eof_during_read;
+    if (a < 4) return msg::segmented_record_format;
     const unsigned char *p = cur(lub);
-    if (first && std::memcmp(p, for_seg_eof_record, 4) == 0) return 24;
+    if (first && std::memcmp(p, for_seg_eof_record, 4) == 0) return msg::eof_during_read;
     uint16_t count = le16(p), control = le16(p + 2);
     // A record opens with a first segment, and only its first segment is one.
-    if (count < 2 || ((control & 1) != 0) != first || control > 3) return 35;
+    if (count < 2 || ((control & 1) != 0) != first || control > 3) return msg::segmented_record_format;
     consume(lub, 4);
     lub->lub_rec_remaining = lub->lub_subrec_len = count - 2u;
     lub->lub_seg_control = control;
@@ -230,7 +231,7 @@ int terminated_head(For_Lub *lub) {
             uint64_t size = lub->lub_buf_size * 2;
             if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell,
                                 static_cast<int64_t>(lub->lub_buf_size + 16)))
-                return 98;
+                return msg::no_buffer_memory;
             char *nb = static_cast<char *>(cell);
             lub->lub_ra_end = nb + (lub->lub_ra_end - lub->lub_buf);
             lub->lub_ra_next = lub->lub_buf_ptr = nb;
@@ -241,7 +242,7 @@ int terminated_head(For_Lub *lub) {
         int64_t f = fill(lub, a + 1);
         if (f < 0) return read_failed(lub);
         if (static_cast<uint64_t>(f) == a) {
-            if (a == 0) return 24;
+            if (a == 0) return msg::eof_during_read;
             lub->lub_rec_remaining = a;  // the last record needs no terminator
             lub->lub_subrec_len = 0;
             return 0;
@@ -259,8 +260,8 @@ int terminated_head(For_Lub *lub) {
 int compat_start(For_Lub *lub) {
     int64_t a = fill(lub, 1);
     if (a < 0) return read_failed(lub);
-    if (a == 0) return 613;  // an empty file holds no record
-    if (*cur(lub) != cls::file_start) return 605;
+    if (a == 0) return msg::eof_encountered;  // an empty file holds no record
+    if (*cur(lub) != cls::file_start) return msg::illegal_unformatted_structure;
     consume(lub, 1);
     lub->lub_flags &= ~lubf::at_start;
     return 0;
@@ -271,15 +272,15 @@ int compat_start(For_Lub *lub) {
 int compat_head(For_Lub *lub, bool first) {
     int64_t a = fill(lub, 1);
     if (a < 0) return read_failed(lub);
-    if (a == 0) return first ? 613 : 605;
+    if (a == 0) return first ? msg::eof_encountered : msg::illegal_unformatted_structure;
     unsigned char b = *cur(lub);
-    if (b == cls::file_end) return first ? 613 : 605;
-    if (b > cls::file_end) return 605;
+    if (b == cls::file_end) return first ? msg::eof_encountered : msg::illegal_unformatted_structure;
+    if (b > cls::file_end) return msg::illegal_unformatted_structure;
     if (first && b == 1 && for__eof_records(lub)) {
         // Our ENDFILE's record: stay before it, as at any end of file.
         int64_t n = fill(lub, 3);
         if (n < 0) return read_failed(lub);
-        if (n >= 3 && cur(lub)[1] == 0x1a && cur(lub)[2] == 1) return 24;
+        if (n >= 3 && cur(lub)[1] == 0x1a && cur(lub)[2] == 1) return msg::eof_during_read;
     }
     consume(lub, 1);
     lub->lub_block_byte = b;
@@ -291,7 +292,7 @@ int compat_head(For_Lub *lub, bool first) {
 int compat_tail(For_Lub *lub) {
     int64_t a = fill(lub, 1);
     if (a < 0) return read_failed(lub);
-    if (a == 0 || *cur(lub) != lub->lub_block_byte) return 605;
+    if (a == 0 || *cur(lub) != lub->lub_block_byte) return msg::illegal_unformatted_structure;
     consume(lub, 1);
     if (lub->lub_block_byte != cls::block_more) lub->lub_block_byte = cls::block_done;
     return 0;
@@ -299,9 +300,9 @@ int compat_tail(For_Lub *lub) {
 
 // The current block is used up and items want more.
 int compat_next(For_Lub *lub) {
-    if (lub->lub_block_byte == cls::block_done) return 620;
+    if (lub->lub_block_byte == cls::block_done) return msg::too_many_bytes_read;
     if (int s = compat_tail(lub)) return s;
-    if (lub->lub_block_byte == cls::block_done) return 620;
+    if (lub->lub_block_byte == cls::block_done) return msg::too_many_bytes_read;
     return compat_head(lub, false);
 }
 
@@ -342,7 +343,7 @@ int begin_record(For_Lub *lub) {
     case RT::fixed: {
         int64_t a = fill(lub, 1);
         if (a < 0) return read_failed(lub);
-        if (a == 0) s = 24;
+        if (a == 0) s = msg::eof_during_read;
         lub->lub_rec_remaining = lub->lub_rec_len;
         break;
     }
@@ -357,7 +358,7 @@ int begin_record(For_Lub *lub) {
         }
         lub->lub_rec_remaining = UINT64_MAX;
         break;
-    default: return 44;
+    default: return msg::inconsistent_record_type;
     }
     if (s != 0) {
         lub->lub_uf_state = 0;
@@ -372,18 +373,18 @@ int next_piece(For_Lub *lub) {
     if (for__compat_layout(lub)) return compat_next(lub);
     switch (for__record_type(lub)) {
     case RT::variable:
-        if (!(lub->lub_uf_state & ufs::continued)) return 67;
+        if (!(lub->lub_uf_state & ufs::continued)) return msg::input_too_much_data;
         if (int s = variable_tail(lub)) return s;
         if (int s = variable_head(lub, false)) return s;
         ++lub->lub_subrec_index;
         return 0;
     case RT::segmented:
-        if (lub->lub_uf_state & ufs::last_seg) return 67;
+        if (lub->lub_uf_state & ufs::last_seg) return msg::input_too_much_data;
         if (int s = skip(lub, lub->lub_subrec_len & 1)) return s;
         if (int s = segment_head(lub, false)) return s;
         ++lub->lub_subrec_index;
         return 0;
-    default: return 67;
+    default: return msg::input_too_much_data;
     }
 }
 
@@ -397,8 +398,8 @@ int get_bytes(For_Lub *lub, char *dst, uint64_t n) {
         int64_t got = take(lub, dst, k);
         if (got < 0) return read_failed(lub);
         if (static_cast<uint64_t>(got) < k) {
-            if (for__compat_layout(lub)) return 605;  // the file ends inside a block
-            return for__record_type(lub) == RT::stream ? 24 : 39;
+            if (for__compat_layout(lub)) return msg::illegal_unformatted_structure;  // the file ends inside a block
+            return for__record_type(lub) == RT::stream ? msg::eof_during_read : msg::read_error;
         }
         if (lub->lub_rec_remaining != UINT64_MAX) lub->lub_rec_remaining -= k;
         dst += k;
@@ -470,7 +471,7 @@ struct Reader {
             convert_read(lub, it, shape);
         // The record itself is sound when it is only too short for the
         // items: the next READ starts at the next record, as with gfortran.
-        if ((s == 67 || s == 620) && end_record(lub) != 0) return s;
+        if ((s == msg::input_too_much_data || s == msg::too_many_bytes_read) && end_record(lub) != 0) return s;
         return s;
     }
     int finish(For_Lub *lub) { return end_record(lub); }
@@ -542,7 +543,7 @@ VORLIX_API int for_read_seq(For_Context *ctx, int unit, For_IO_Flags flags, cons
     r = for__stmt_begin_acquired(read_kind, st, lub, &lub);
     if (!lub) return r;
     int s = for__uf_check(lub);
-    if (s == 0 && (lub->lub_flags & lubf::write_only)) s = 39;
+    if (s == 0 && (lub->lub_flags & lubf::write_only)) s = msg::read_error;
     if (s == 0) s = begin_record(lub);
     if (s != 0) return for__stmt_fail(lub, s);
     return for__stmt_transfer(ctx, dsc, val, Reader{});

@@ -53,9 +53,9 @@ uint64_t for__seg_data_max(const For_Lub *lub);
 constexpr unsigned char for_seg_eof_record[4] = {0x01, 0x00, 0x1a, 0x00};
 
 // A one-byte 0x1A record counts as an end-of-file record only on units
-// whose ENDFILE writes such records (option bit 0): anywhere else it is
+// whose ENDFILE writes such records: anywhere else it is
 // data another program wrote.
-inline bool for__eof_records(const For_Lub *lub) { return (lub->lub_flags & 1) != 0; }
+inline bool for__eof_records(const For_Lub *lub) { return (lub->lub_flags & lubf::opt_eof_records) != 0; }
 
 // Reads a 4-byte marker in the unit's byte order.
 inline int32_t for__get_marker(const For_Lub *lub, const unsigned char *p) {

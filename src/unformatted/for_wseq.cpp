@@ -11,6 +11,7 @@
 #include <vorlix/io.h>
 
 #include "cvt/for_cvt_foreign.h"
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "unformatted/for_ufseq.h"
@@ -54,7 +55,7 @@ char *area_base(const For_Lub *lub) {
 
 int write_failed(For_Lub *lub) {
     lub->lub_errno = static_cast<uint64_t>(errno);
-    return 38;
+    return msg::write_error;
 }
 
 // Hands framed bytes in the buffer to the record layer, which may hold
@@ -236,7 +237,7 @@ int open_block(For_Lub *lub) {
             return s;
         lub->lub_flags &= ~lubf::at_start;
         lub->lub_buf_ptr = lub->lub_rec_start;
-        if (lub->lub_buf + lub->lub_buf_size - lub->lub_buf_ptr < whole) return 66;
+        if (lub->lub_buf + lub->lub_buf_size - lub->lub_buf_ptr < whole) return msg::output_overflows_record;
     }
     *lub->lub_buf_ptr++ = 0;
     lub->lub_subrec_room = cls::block_data;
@@ -292,7 +293,7 @@ int begin_record(For_Lub *lub) {
     }
     lub->lub_flags &= ~lubf::eof;
     RT t = for__record_type(lub);
-    if (t == RT::none || static_cast<int>(t) > 8) return 44;
+    if (t == RT::none || static_cast<int>(t) > 8) return msg::inconsistent_record_type;
     Frame f = frame_of(t);
     // What must fit behind the records held back: a FIXED record, or a
     // segment, whole; anything else at least its framing.
@@ -303,7 +304,7 @@ int begin_record(For_Lub *lub) {
         if (int s = for__flush_output(lub)) return s;
         base = lub->lub_buf;
     }
-    if (t == RT::fixed && lub->lub_rec_len + 16 > lub->lub_buf_size) return 66;
+    if (t == RT::fixed && lub->lub_rec_len + 16 > lub->lub_buf_size) return msg::output_overflows_record;
     lub->lub_rec_start = base;
     lub->lub_buf_ptr = lub->lub_rec_end = base + f.head;
     lub->lub_buf_limit = t == RT::fixed ? base + lub->lub_rec_len
@@ -332,7 +333,7 @@ uint64_t record_cap(const For_Lub *lub) {
 // Puts `n` bytes of an item whose elements are `elem` bytes long.
 int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
     RT t = for__record_type(lub);
-    if (n > record_cap(lub) - lub->lub_uf_bytes) return 66;
+    if (n > record_cap(lub) - lub->lub_uf_bytes) return msg::output_overflows_record;
     lub->lub_uf_bytes += n;
     if (for__compat_layout(lub)) return put_blocks(lub, p, n);
     while (n > 0) {
@@ -358,7 +359,7 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
             lub->lub_buf_ptr += n;
             return 0;
         }
-        if (t == RT::fixed) return 66;
+        if (t == RT::fixed) return msg::output_overflows_record;
         const bool can_direct =
             (lub->lub_flags & lubf::recl_defaulted) &&
             (stream_like(t) || (t == RT::variable && (lub->lub_flags & lubf::positionable)));
@@ -383,7 +384,7 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
         }
         uint64_t short_by = n - room;
         int s = for__adjust_buffer(lub, short_by, std::max<uint64_t>(short_by, 512));
-        if (s != 0) return 66;
+        if (s != 0) return msg::output_overflows_record;
     }
     return 0;
 }
@@ -556,7 +557,7 @@ int for__finish_ufseq_write(For_Lub *lub) {
     if (int s = finish_open_record(lub)) return s;
     if (!for__compat_layout(lub) || !(lub->lub_compat_state & cls::end_pending)) return 0;
     if (lub->lub_flags & lubf::read_ahead) {
-        if (for__flush_readahead(lub, 0) != 0) return 38;
+        if (for__flush_readahead(lub, 0) != 0) return msg::write_error;
     }
     if (int s = for__flush_output(lub)) return s;
     char bytes[2];
@@ -588,10 +589,10 @@ int for__put_su_bytes(For_Lub *lub, const char *data, uint64_t n) {
 
 int for__uf_check(For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
-    if (fl & lubf::formatted) return 256;
-    if ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)) return 259;
+    if (fl & lubf::formatted) return msg::unformatted_to_formatted;
+    if ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)) return msg::sequential_to_direct;
     // Editing modes mean nothing to raw bytes.
-    if (lub->lub_stmt_flags & lubs::overrides) return 114;
+    if (lub->lub_stmt_flags & lubs::overrides) return msg::keyword_not_unformatted;
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <vorlix/io.h>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "unformatted/for_ufseq.h"
 #include "units/for_pos_stmt.h"
 
@@ -23,27 +24,27 @@ constexpr uint64_t at_end_record = static_cast<uint64_t>(static_cast<int64_t>(IN
 
 int sys_failed(For_Lub *lub) {
     lub->lub_errno = static_cast<uint64_t>(errno);
-    return 23;
+    return msg::backspace_error;
 }
 
 // Reads exactly n bytes at offset `at`: 0, or 23 (short or failed).
 int read_at(For_Lub *lub, void *dst, size_t n, off_t at) {
     ssize_t r = ::pread(lub->lub_fd, dst, n, at);
     if (r < 0) return sys_failed(lub);
-    return static_cast<size_t>(r) == n ? 0 : 23;
+    return static_cast<size_t>(r) == n ? 0 : msg::backspace_error;
 }
 
 // VARIABLE: each trailing marker gives the length of the piece before it;
 // a negative one says that a piece of the same record precedes.
 int previous_variable(For_Lub *lub, off_t p, off_t *start) {
     for (;;) {
-        if (p < 4) return 23;
+        if (p < 4) return msg::backspace_error;
         unsigned char m[4];
         if (int s = read_at(lub, m, 4, p - 4)) return s;
         int32_t t = for__get_marker(lub, m);
-        if (t == INT32_MIN) return 23;
+        if (t == INT32_MIN) return msg::backspace_error;
         int64_t len = t < 0 ? -static_cast<int64_t>(t) : t;
-        if (p < len + 8) return 23;
+        if (p < len + 8) return msg::backspace_error;
         p -= len + 8;
         if (t >= 0) break;
     }
@@ -64,7 +65,7 @@ int previous_segmented(For_Lub *lub, off_t p, off_t *start) {
             continue;
         }
         unsigned count = h[0] | (h[1] << 8), control = h[2] | (h[3] << 8);
-        if (count < 2) return 23;
+        if (count < 2) return msg::backspace_error;
         if (control & 1) last = at;
         unsigned n = count - 2;
         at += 4 + n + (n & 1);
@@ -115,14 +116,14 @@ int previous_compat(For_Lub *lub, off_t p, off_t *start) {
         }
         if (int s = read_at(lub, &c, 1, p - 1)) return s;
     }
-    if (c > cls::block_data) return 23;
+    if (c > cls::block_data) return msg::backspace_error;
     p -= c + 2;
     while (p > 1) {
         if (int s = read_at(lub, &c, 1, p - 1)) return s;
         if (c != cls::block_more) break;
         p -= cls::block_data + 2;
     }
-    if (p < 1) return 23;
+    if (p < 1) return msg::backspace_error;
     *start = p;
     return 0;
 }
@@ -144,7 +145,7 @@ int previous_record(For_Lub *lub, off_t p, off_t *start) {
             *start = p - 1;
             return 0;
         }
-        if ((lub->lub_flags & lubf::recl_defaulted) || lub->lub_rec_len == 0) return 23;
+        if ((lub->lub_flags & lubf::recl_defaulted) || lub->lub_rec_len == 0) return msg::backspace_error;
         {
             // Back to the start of the RECL-sized record the position is
             // in, or of the one before when it is at a record's start.
@@ -153,7 +154,7 @@ int previous_record(For_Lub *lub, off_t p, off_t *start) {
             *start = p - (into != 0 ? into : len);
         }
         return 0;
-    default: return 23;
+    default: return msg::backspace_error;
     }
 }
 
@@ -162,21 +163,21 @@ int previous_record(For_Lub *lub, off_t p, off_t *start) {
 VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                              const For_Value_List *values) {
     For_Lub *lub = nullptr;
-    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, 276, 496, &lub);
+    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, msg::backspace_in_child_io, msg::backspace_tty_noop, &lub);
     if (!lub) return r;
-    if (for__uf_settle(lub) != 0) return for__pos_end(lub, 23);
+    if (for__uf_settle(lub) != 0) return for__pos_end(lub, msg::backspace_error);
     uint64_t fl = lub->lub_flags;
-    if ((fl & lubf::unformatted) && (fl & lubf::access_stream)) return for__pos_end(lub, 113);
+    if ((fl & lubf::unformatted) && (fl & lubf::access_stream)) return for__pos_end(lub, msg::backspace_unformatted_stream);
     if ((fl & lubf::eof) && lub->lub_xfer_kind != 7) {
         // Reading hit the end: the unit is already before the end of the
         // file, which is all the statement has to undo.
         lub->lub_flags &= ~lubf::eof;
-        return for__pos_end(lub, 0);
+        return for__pos_end(lub, msg::ok);
     }
     if ((lub->lub_organization != 0 && lub->lub_organization != 1) ||
         (fl & lubf::access_keyed) || ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)))
-        return for__pos_end(lub, 265, 23);
-    if (!(fl & lubf::positionable)) return for__pos_end(lub, 264, 23);
+        return for__pos_end(lub, msg::needs_sequential, msg::backspace_error);
+    if (!(fl & lubf::positionable)) return for__pos_end(lub, msg::needs_disk_or_tape, msg::backspace_error);
     off_t p = for__logical_pos(lub);
     if (p < 0) return for__pos_end(lub, sys_failed(lub));
     if (p > 0) {
@@ -187,5 +188,5 @@ VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, con
             --lub->lub_record_number;
     }
     for__pos_reset(lub);
-    return for__pos_end(lub, 0);
+    return for__pos_end(lub, msg::ok);
 }

@@ -12,6 +12,7 @@
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
 #include "io/for_flags.h"
 #include "io/for_rec.h"
@@ -72,11 +73,11 @@ int close_args(const For_Dsc_Lst *keys, const For_Value_List *values, uint64_t a
                 args[0] = v;
             } else {
                 int64_t v = 0;
-                if (!for__item_int(item, &v)) return 48;
+                if (!for__item_int(item, &v)) return msg::invalid_argument;
                 args[0] = static_cast<uint64_t>(v);
             }
         } else {
-            return 48;
+            return msg::invalid_argument;
         }
     }
 }
@@ -91,15 +92,15 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     if (args && args[0]) {
         fl &= ~(lubf::dispose_delete | lubf::dispose_print | lubf::dispose_submit);
         switch (args[0]) {
-        case 1: if (scratch) return 46; break;
-        case 2: if (protected_ro) return 46; fl |= lubf::dispose_delete; break;
-        case 3: if (scratch) return 46; fl |= lubf::dispose_print; break;
-        case 4: if (scratch) return 46; fl |= lubf::dispose_submit; break;
+        case 1: if (scratch) return msg::inconsistent_open_close; break;
+        case 2: if (protected_ro) return msg::inconsistent_open_close; fl |= lubf::dispose_delete; break;
+        case 3: if (scratch) return msg::inconsistent_open_close; fl |= lubf::dispose_print; break;
+        case 4: if (scratch) return msg::inconsistent_open_close; fl |= lubf::dispose_submit; break;
         case 5: case 6:
-            if (scratch || protected_ro) return 46;
+            if (scratch || protected_ro) return msg::inconsistent_open_close;
             fl |= lubf::dispose_delete | (args[0] == 5 ? lubf::dispose_print : lubf::dispose_submit);
             break;
-        default: return 48;
+        default: return msg::invalid_argument;
         }
     }
     fl &= ~lubf::pad;
@@ -178,8 +179,8 @@ VORLIX_API int for_close(For_Context *ctx, int unit, For_IO_Flags flags, const F
     const int key_status = close_args(keys, values, args);
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, ctx, FOR_OP_CLOSE)) {
-        if (s == 32) {
-            if (has(f, VORLIX_IOF(43))) for__issue_diagnostic(529, 1, unit);
+        if (s == msg::invalid_unit) {
+            if (has(f, VORLIX_IOF(43))) for__issue_diagnostic(msg::close_not_open, 1, unit);
             return 0;
         }
         if (!has(f, iof_err) && !has(f, iof_iostat)) {
@@ -192,9 +193,9 @@ VORLIX_API int for_close(For_Context *ctx, int unit, For_IO_Flags flags, const F
     if (has(f, iof_err)) lub->lub_flags |= lubf::stmt_err;
     lub->lub_stmt_flags &= ~lubs::iostat;
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
-    if (lub->lub_udio_depth != 0) return for__io_return(1, 275, 275, lub);
+    if (lub->lub_udio_depth != 0) return for__io_return(1, msg::close_in_child_io, msg::close_in_child_io, lub);
     if (!(lub->lub_flags & lubf::opened)) {
-        if (has(f, VORLIX_IOF(43))) for__issue_diagnostic(529, 1, unit);
+        if (has(f, VORLIX_IOF(43))) for__issue_diagnostic(msg::close_not_open, 1, unit);
         for__deallocate_lub(unit);
         if (ctx) ctx->lub = nullptr;
         return 0;

@@ -9,6 +9,7 @@
 #include <vorlix/io.h>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "unformatted/for_ufseq.h"
 #include "units/for_open.h"
@@ -30,7 +31,7 @@ bool accepted(const For_Lub *lub) {
 int write_eof_record(For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
     if ((fl & lubf::formatted) && !(fl & (lubf::form_binary | lubf::compat_layout))) {
-        if (for__record_type(lub) == RT::segmented) return 44;
+        if (for__record_type(lub) == RT::segmented) return msg::inconsistent_record_type;
         if (int s = for__reset_buf(lub, 0)) return s;
         if (static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran) {
             if (int s = for__rec_put(lub, " ")) return s;
@@ -40,7 +41,7 @@ int write_eof_record(For_Lub *lub) {
     } else if (for__record_type(lub) == RT::segmented) {
         if (for__write_all(lub->lub_fd, reinterpret_cast<const char *>(for_seg_eof_record), 4, 0) != 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
-            return 38;
+            return msg::write_error;
         }
     } else {
         if (int s = for__put_su_bytes(lub, "\x1a", 1)) return s;
@@ -56,12 +57,12 @@ int cut_here(For_Lub *lub) {
     struct stat st;
     if (here < 0 || ::fstat(lub->lub_fd, &st) != 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return 38;
+        return msg::write_error;
     }
     if (here < st.st_size && ::ftruncate(lub->lub_fd, here) != 0 && errno != EINVAL) {
         lub->lub_errno = static_cast<uint64_t>(errno);
         lub->lub_flags &= ~lubf::truncate_after_write;
-        return 33;
+        return msg::endfile_error;
     }
     return 0;
 }
@@ -73,7 +74,7 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
     For_Lub *lub = nullptr;
     int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_ENDFILE, &lub);
     if (!lub) return r;
-    if (lub->lub_udio_depth != 0) return for__pos_end(lub, 277);
+    if (lub->lub_udio_depth != 0) return for__pos_end(lub, msg::endfile_in_child_io);
     if (lub->lub_flags & lubf::opened) {
         // The file ends here, with the end byte of its layout: what
         // follows is cut behind that byte. With end-of-file records the
@@ -90,15 +91,15 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
         if (int s = for__open_default(lub, FOR_ACCESS_SEQUENTIAL, 4, 2))
             return for__io_return(2, s, for__iostat_of(s), lub);
     }
-    if (for__pos_console(lub)) return for__pos_end(lub, 498);
-    if (!accepted(lub)) return for__pos_end(lub, 33);
+    if (for__pos_console(lub)) return for__pos_end(lub, msg::endfile_tty_noop);
+    if (!accepted(lub)) return for__pos_end(lub, msg::endfile_error);
     const bool physical = for__eof_records(lub) && lub->lub_organization != 2 &&
                           !(lub->lub_flags & lubf::access_direct);
     if (physical) {
         off_t here = ::lseek(lub->lub_fd, 0, SEEK_CUR);
         if (here < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
-            return for__pos_end(lub, 38);
+            return for__pos_end(lub, msg::write_error);
         }
         // On a fresh file in the compatibility layout the 'K' goes first:
         // the unit stays after it.
@@ -107,7 +108,7 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
         int s = write_eof_record(lub);
         if (s == 0 && ::lseek(lub->lub_fd, here, SEEK_SET) < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
-            s = 38;
+            s = msg::write_error;
         }
         lub->lub_record_number = record;
         lub->lub_flags &= ~(lubf::position_unchanged | lubf::eof);
@@ -122,8 +123,8 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
     // writes it again after the new records.
     if (for__compat_layout(lub) && ::lseek(lub->lub_fd, -1, SEEK_CUR) < 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
-        return for__pos_end(lub, 38);
+        return for__pos_end(lub, msg::write_error);
     }
     lub->lub_flags |= lubf::eof;
-    return for__pos_end(lub, 0);
+    return for__pos_end(lub, msg::ok);
 }

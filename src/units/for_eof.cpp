@@ -9,6 +9,7 @@
 #include <vorlix/io.h>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "io/for_tty_pair.h"
 #include "unformatted/for_ufseq.h"
 #include "units/for_pos_stmt.h"
@@ -75,10 +76,10 @@ VORLIX_API int for_eof(For_Context *ctx, int unit, For_IO_Flags flags, const For
     For_Lub *lub = nullptr;
     int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_EOF, &lub);
     if (!lub) return r;
-    if (for__pos_console(lub)) return for__pos_end(lub, 497);
-    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 606);
-    if (!(lub->lub_flags & lubf::positionable) || for__unit_is_tty(lub)) return for__pos_end(lub, 587);
-    const int yes = (lub->lub_flags & (uint64_t{1} << 4)) ? 1 : -1;
+    if (for__pos_console(lub)) return for__pos_end(lub, msg::eof_tty_noop);
+    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, msg::unknown_unit_number);
+    if (!(lub->lub_flags & lubf::positionable) || for__unit_is_tty(lub)) return for__pos_end(lub, msg::eof_illegal_terminal_device);
+    const int yes = (lub->lub_flags & lubf::opt_true_is_one) ? 1 : -1;
     bool at_end = (lub->lub_flags & lubf::eof) != 0;
     if (!at_end) {
         // Output held back is part of the file the program sees.
@@ -86,10 +87,10 @@ VORLIX_API int for_eof(For_Context *ctx, int unit, For_IO_Flags flags, const For
         errno = 0;
         off_t pos = for__logical_pos(lub);
         struct stat st;
-        if (pos < 0 || ::fstat(lub->lub_fd, &st) != 0) return for__pos_end(lub, 602);
+        if (pos < 0 || ::fstat(lub->lub_fd, &st) != 0) return for__pos_end(lub, msg::file_not_found_alt);
         off_t end = st.st_size - (lub->lub_xfer_kind == 7 ? 1 : 0);
         at_end = end <= pos || (for__eof_records(lub) && for__eof_record_at(lub, lub->lub_fd, pos));
     }
-    for__pos_end(lub, 0);
+    for__pos_end(lub, msg::ok);
     return at_end ? yes : 0;
 }

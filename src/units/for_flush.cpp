@@ -5,6 +5,7 @@
 #include <vorlix/io.h>
 
 #include "io/for_rec.h"
+#include "diag/for_msgnum.h"
 #include "units/for_pos_stmt.h"
 
 VORLIX_API int for_flush(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
@@ -12,10 +13,10 @@ VORLIX_API int for_flush(For_Context *ctx, int unit, For_IO_Flags flags, const F
     For_Lub *lub = nullptr;
     int r = for__pos_begin({ctx, unit, flags, keys, values}, FOR_OP_FLUSH, &lub);
     if (!lub) return r;
-    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, 0);
+    if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, msg::ok);
     if (int s = for__flush_output(lub)) return for__pos_end(lub, s);
     if ((lub->lub_flags & lubf::positionable) && !(lub->lub_flags & lubf::partial_record)) {
         if (int s = for__flush_readahead(lub, 0)) return for__pos_end(lub, s);
     }
-    return for__pos_end(lub, 0);
+    return for__pos_end(lub, msg::ok);
 }

@@ -16,8 +16,28 @@ struct For_Lub;
 // facilities that set them.
 namespace lubf {
 constexpr uint64_t bit(int n) { return uint64_t{1} << n; }
-constexpr uint64_t options = 0x7ff;             // unit option bits 0 to 10
+// Unit option bits 0 to 10: taken from the statement's flag word when the
+// unit is connected (for__merge_statement_options) and kept for the life of
+// the connection.
+constexpr uint64_t options = 0x7ff;
+// ENDFILE writes an end-of-file record (and EOF looks for one); it also
+// keeps BLANK=NULL off for a unit without FILE=, gives terminals FORTRAN
+// carriage control and forbids the read-only retry of a refused open.
+constexpr uint64_t opt_eof_records = bit(0);
+// Fortran-90 run-time semantics: PAD=YES by default, DELIM= applies to
+// list-directed output, undelimited list-directed character input is text.
+constexpr uint64_t opt_f90 = bit(1);
 constexpr uint64_t opt_compat = bit(2);         // compatibility option
+constexpr uint64_t opt_no_char_blank = bit(3);  // no blank before a list-directed character item
+// A logical true is stored as 1, not -1, and any nonzero value reads as true.
+constexpr uint64_t opt_true_is_one = bit(4);
+constexpr uint64_t opt_specific_msgs = bit(5);  // OPEN reports the specific keyword messages
+constexpr uint64_t opt_alt_list = bit(6);       // the alternative list-directed field widths
+constexpr uint64_t opt_uf_compat_layout = bit(7);  // UNFORMATTED takes the compatibility layout
+constexpr uint64_t opt_hi_a = bit(8);           // copied from iof_hi_opt_a; nothing tests it yet
+// Carriage control of the console units: 1 FORTRAN, 2 LIST, 3 NONE, 0 undecided.
+constexpr int opt_console_cc_shift = 9;
+constexpr uint64_t opt_console_cc = uint64_t{3} << opt_console_cc_shift;
 constexpr uint64_t preconnected = bit(11);      // preconnected, not yet opened
 constexpr uint64_t preconnected_env = bit(12);  // preconnected, FORTn names its file
 constexpr uint64_t opened = bit(13);
@@ -88,20 +108,22 @@ constexpr uint64_t ovr_sign = bit(29);
 constexpr uint64_t overrides = 0x3full << 24;
 constexpr uint64_t strict_ldin = bit(30);
 constexpr uint64_t compact_int = bit(31);
-constexpr uint64_t hi_41 = bit(35);
+constexpr uint64_t hi_41 = bit(35);            // flag-word bit 41, not read yet
 constexpr uint64_t no_wrap_margin = bit(36);
 constexpr uint64_t held = bit(41);
 constexpr uint64_t deallocating = bit(42);
-constexpr uint64_t hi_45 = bit(46);
-constexpr uint64_t hi_46 = bit(47);
+constexpr uint64_t hi_45 = bit(46);            // flag-word bit 45, not read yet
+constexpr uint64_t hi_46 = bit(47);            // flag-word bit 46, not read yet
 constexpr uint64_t iostat = bit(52);
-constexpr uint64_t hi_48_51 = 0xfull << 53;
+// Flag-word bits 48 to 51: the statement's f77 run-time mode (bits 49 and
+// 51 decide whether PAD= draws msg::pad_specifier_not_allowed_f77rtl).
+constexpr uint64_t f77rtl_mode = 0xfull << 53;
 constexpr uint64_t nested = bit(57);
 constexpr uint64_t iomsg_quiet = bit(58);        // handled conditions leave IOMSG= alone
 constexpr uint64_t pos_given = bit(7);           // POS= in the active statement
 // Cleared when a statement ends: they describe only the statement.
 constexpr uint64_t statement_only =
-    iostat | hi_45 | hi_46 | hi_48_51 | strict_ldin | rewind_note | pos_given;
+    iostat | hi_45 | hi_46 | f77rtl_mode | strict_ldin | rewind_note | pos_given;
 }  // namespace lubs
 
 // The library-side fields of the unit block. The layout is private to the

@@ -4,6 +4,7 @@
 #include "units/for_open.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
 #include "io/for_flags.h"
 #include "io/for_stmt.h"
@@ -119,7 +121,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
         int code = 0;
         if (int s = for__key_desc_ret_item(&d, &v, &item, &shape, &code)) return s;
         if (item.type == FOR_TYPE_END_STMT) return 0;
-        if (code < 2 || code > 87) return 48;
+        if (code < 2 || code > 87) return msg::invalid_argument;
         const bool taken = takes_code(code);
         if (item.type == FOR_TYPE_CHARACTER) {
             if (is_text_code(code)) {
@@ -127,7 +129,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
                 set_text(args, code, static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
                 continue;
             }
-            if (!taken) return 48;
+            if (!taken) return msg::invalid_argument;
             uint64_t value = 0;
             std::string_view text(static_cast<const char *>(item.addr),
                                   static_cast<size_t>(item.length));
@@ -140,7 +142,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
             store_of(code)(*args, value);
             continue;
         }
-        if (!taken) return 48;
+        if (!taken) return msg::invalid_argument;
         if (code == FOR_KEY_NEWUNIT) {
             // The variable itself, and its kind: the number goes there.
             args->newunit = item.addr;
@@ -174,15 +176,15 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
 void for__merge_statement_options(For_Lub *lub, For_IO_Flags flags) {
     For_IO_Flags f = for__effective_flags(flags);
     uint64_t opt = 0;
-    if (has(f, iof_opt_a)) opt |= 1u << 0;
-    if (has(f, iof_f90)) opt |= 1u << 1;
-    if (has(f, iof_opt_c)) opt |= (1u << 2) | (1u << 5);
-    if (has(f, iof_opt_d)) opt |= 1u << 3;
-    if (has(f, iof_opt_e)) opt |= 1u << 4;
-    if (has(f, iof_ldio_ms)) opt |= (1u << 6) | (1u << 7);
-    if (has(f, iof_hi_opt_a)) opt |= 1u << 8;
-    if (has(f, VORLIX_IOF(34))) opt |= 1u << 9;
-    if (has(f, VORLIX_IOF(35))) opt |= 1u << 10;
+    if (has(f, iof_opt_a)) opt |= lubf::opt_eof_records;
+    if (has(f, iof_f90)) opt |= lubf::opt_f90;
+    if (has(f, iof_opt_c)) opt |= lubf::opt_compat | lubf::opt_specific_msgs;
+    if (has(f, iof_opt_d)) opt |= lubf::opt_no_char_blank;
+    if (has(f, iof_opt_e)) opt |= lubf::opt_true_is_one;
+    if (has(f, iof_ldio_ms)) opt |= lubf::opt_alt_list | lubf::opt_uf_compat_layout;
+    if (has(f, iof_hi_opt_a)) opt |= lubf::opt_hi_a;
+    if (has(f, VORLIX_IOF(34))) opt |= uint64_t{1} << lubf::opt_console_cc_shift;
+    if (has(f, VORLIX_IOF(35))) opt |= uint64_t{2} << lubf::opt_console_cc_shift;
     lub->lub_flags = (lub->lub_flags & ~lubf::options) | opt;
     uint64_t st = 0;
     if (has(f, iof_opt_c)) st |= lubs::compat;
@@ -201,7 +203,7 @@ namespace {
 int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
     const int unit = lub->lub_unit;
     const bool from_cmdline_only = (lub->lub_stmt_flags & lubs::name_from_cmdline) &&
-                                   !(lub->lub_flags & 1);
+                                   !(lub->lub_flags & lubf::opt_eof_records);
     const char *var = nullptr;
     switch (unit) {
     case -4: var = "FOR_READ"; break;
@@ -221,7 +223,7 @@ int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
     case -4: case -3: case 5: args->action = 1; args->status = 1; break;
     case -2: case -1: case 6: args->action = 3; args->status = 4; break;
     case 0: args->status = 4; break;
-    default: for__issue_diagnostic(8, 2, "for_open", __LINE__); return 0;
+    default: for__issue_diagnostic(msg::internal_error, 2, "for_open", __LINE__); return 0;
     }
     args->access = 1;
     args->form = 1;
@@ -257,7 +259,7 @@ int for__open_default(For_Lub *lub, int access, int status, int form) {
         // A formatted connection keeps the settings the unit remembers.
         args.delim = lub->lub_delim == '"' ? 3 : lub->lub_delim == '\'' ? 1 : 0;
         args.blank = (lub->lub_flags & lubf::blank_null) ? 2 : 0;
-        args.pad = (lub->lub_flags & (lubf::pad | (uint64_t{1} << 1))) ? 2 : 1;
+        args.pad = (lub->lub_flags & (lubf::pad | lubf::opt_f90)) ? 2 : 1;
         args.round = lub->lub_round;
         args.decimal = lub->lub_decimal;
         args.sign = lub->lub_sign;
@@ -303,47 +305,47 @@ int bad_spec(For_Lub *lub, int msg, const char *specifier) {
 int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     uint64_t fl = lub->lub_flags;
     if (args.blank) {
-        if (args.blank > 2) return 573;
+        if (args.blank > 2) return msg::illegal_blank_value;
         fl = args.blank == 2 ? fl | lubf::blank_null : fl & ~lubf::blank_null;
     }
     if (args.delim) {
-        if (args.delim > 3) return 751;
+        if (args.delim > 3) return msg::illegal_delim_value;
         lub->lub_delim = args.delim == 1 ? '\'' : args.delim == 3 ? '"' : 0;
     }
     if (args.pad) {
-        if (args.pad > 2) return 753;
+        if (args.pad > 2) return msg::illegal_pad_value;
         fl = args.pad == 2 ? fl | lubf::pad : fl & ~lubf::pad;
     }
     switch (args.access) {
     case 0: break;
-    case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
-    case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, 104, "ACCESS="); break;
-    case 4: if (!(fl & lubf::access_keyed)) return bad_spec(lub, 104, "ACCESS="); break;
-    case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, 104, "ACCESS="); break;
-    default: return bad_spec(lub, 104, "ACCESS=");
+    case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 4: if (!(fl & lubf::access_keyed)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    default: return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
     }
     for (auto [value, specifier] : {std::pair{args.action, "ACTION="}, std::pair{args.mode, "MODE="}}) {
         switch (value) {
         case 0: break;
-        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, 104, specifier); break;
-        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, 104, specifier); break;
-        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, 104, specifier); break;
-        default: return bad_spec(lub, 104, specifier);
+        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        default: return bad_spec(lub, msg::incorrect_specifier_value, specifier);
         }
     }
     switch (args.form) {
     case 0: break;
-    case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, 104, "FORM="); break;
-    case 2: if (!(fl & lubf::unformatted) && !(fl & (uint64_t{1} << 7))) return bad_spec(lub, 104, "FORM="); break;
-    default: if (!(fl & lubf::form_binary)) return bad_spec(lub, 104, "FORM="); break;
+    case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
+    case 2: if (!(fl & lubf::unformatted) && !(fl & lubf::opt_uf_compat_layout)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
+    default: if (!(fl & lubf::form_binary)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
     }
-    if (args.recl && args.recl != lub->lub_recl) return bad_spec(lub, 104, "RECL=");
-    if (args.maxrec && args.maxrec != lub->lub_maxrec) return bad_spec(lub, 104, "MAXREC=");
-    if (args.status == 2 || args.status == 5) return bad_spec(lub, 104, "STATUS=");
-    if (args.status == 3 && !(fl & lubf::scratch)) return bad_spec(lub, 104, "STATUS=");
-    if (args.readonly && !(fl & lubf::readonly)) return bad_spec(lub, 103, "READONLY");
+    if (args.recl && args.recl != lub->lub_recl) return bad_spec(lub, msg::incorrect_specifier_value, "RECL=");
+    if (args.maxrec && args.maxrec != lub->lub_maxrec) return bad_spec(lub, msg::incorrect_specifier_value, "MAXREC=");
+    if (args.status == 2 || args.status == 5) return bad_spec(lub, msg::incorrect_specifier_value, "STATUS=");
+    if (args.status == 3 && !(fl & lubf::scratch)) return bad_spec(lub, msg::incorrect_specifier_value, "STATUS=");
+    if (args.readonly && !(fl & lubf::readonly)) return bad_spec(lub, msg::incorrect_specifier, "READONLY");
     if (args.position == 1 || args.position == 3) {
-        if (fl & (lubf::access_direct | lubf::access_keyed)) return 46;
+        if (fl & (lubf::access_direct | lubf::access_keyed)) return msg::inconsistent_open_close;
         off_t cur = (fl & lubf::positionable) ? ::lseek(lub->lub_fd, 0, SEEK_CUR) : 0;
         off_t want = 0;
         if (args.position == 1 && (fl & lubf::positionable)) {
@@ -352,9 +354,9 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
         }
         if (cur < 0 || want < 0) {
             lub->lub_errno = static_cast<uint64_t>(errno);
-            return 120;
+            return msg::needs_seek;
         }
-        if (cur != want) return bad_spec(lub, 104, "POSITION=");
+        if (cur != want) return bad_spec(lub, msg::incorrect_specifier_value, "POSITION=");
     }
     lub->lub_flags = fl;
     if (args.round) lub->lub_round = static_cast<uint8_t>(args.round);
@@ -400,12 +402,12 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
         default:
             // Refused before anything is connected or any number taken.
-            return open_failed_early(unit, f, args, 48);
+            return open_failed_early(unit, f, args, msg::invalid_argument);
         }
         int s = for__get_free_newunit(&unit, args.newunit_kind == FOR_TYPE_INT1 ? 5 : 0);
-        if (s == 0 && !args.has_file() && args.status != 3) s = 117;
+        if (s == 0 && !args.has_file() && args.status != 3) s = msg::newunit_needs_file;
         if (s != 0) {
-            if (s != 550) for__release_newunit(unit);
+            if (s != msg::integer_assignment_overflow) for__release_newunit(unit);
             return open_failed_early(unit, f, args, s);
         }
         op = FOR_OP_FDOPEN_NEWUNIT;
@@ -428,8 +430,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         if (newunit) for__release_newunit(unit);
         return for__io_return(disposition, s, for__iostat_of(s), lub);
     };
-    if (lub->lub_udio_depth != 0) return failed(274, 1);
-    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(21, 1);
+    if (lub->lub_udio_depth != 0) return failed(msg::open_in_child_io, 1);
+    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(msg::duplicate_file_spec, 1);
     if (key_status != 0) return failed(key_status, (lub->lub_flags & lubf::opened) ? 1 : 2);
 
     int s;
@@ -463,10 +465,10 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
     if (has(f, iof_opt_a)) lub->lub_flags |= 1;
     int s = 0;
-    if (lub->lub_flags & lubf::opened) s = 34;
-    else if (lub->lub_flags & lubf::define_file) s = 21;
-    else if (maxrec < 1) s = 25;
-    else if (recl < 1) s = 37;
+    if (lub->lub_flags & lubf::opened) s = msg::unit_already_open;
+    else if (lub->lub_flags & lubf::define_file) s = msg::duplicate_file_spec;
+    else if (maxrec < 1) s = msg::rec_out_of_range;
+    else if (recl < 1) s = msg::inconsistent_record_length;
     if (s != 0) return for__io_return(1, s, s, lub);
     lub->lub_recl = 2 * static_cast<uint64_t>(recl);  // counted in 2-byte units
     lub->lub_maxrec = static_cast<uint64_t>(maxrec);
@@ -479,7 +481,7 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
 }
 
 VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) {
-    if (fd < 0) return 9;  // EBADF
+    if (fd < 0) return EBADF;
     For_Open_Args args{};
     args.form = 1;
     args.status = 4;
@@ -495,7 +497,7 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         std::string pair = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         pos = comma == std::string::npos ? text.size() : comma + 1;
         size_t eq = pair.find('=');
-        if (eq == std::string::npos) return 22;  // EINVAL
+        if (eq == std::string::npos) return EINVAL;
         std::string key = pair.substr(0, eq), value = pair.substr(eq + 1);
         if (key == "NEWLINE" && (value == "YES" || value == "NO")) {
             args.carriage = value == "YES" ? 2 : 3;
@@ -507,19 +509,19 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         } else if (key == "FORM" && (value == "UNFORMATTED" || value == "FORMATTED")) {
             args.form = value == "FORMATTED" ? 1 : 2;
         } else {
-            return 22;
+            return EINVAL;
         }
     }
     if (args.form == 2 && newline_given) args.carriage = 0;
     args.given_fd = fd;
     For_Lub *lub = nullptr;
-    if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return 9;
+    if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return EBADF;
     lub->lub_flags &= ~lubf::options;
-    lub->lub_flags |= uint64_t{1} << 1;
+    lub->lub_flags |= lubf::opt_f90;
     lub->lub_stmt_flags |= lubs::compat;
     if (lub->lub_flags & (lubf::opened | lubf::define_file)) {
         for__release_lub(lub);
-        return 9;
+        return EBADF;
     }
     int s = for__open_proc(args, lub);
     for__release_lub(lub);

@@ -2,6 +2,8 @@
 
 #include <vorlix/abi.h>
 
+#include "diag/for_msgnum.h"
+
 namespace {
 
 constexpr For_Key_Row key_access[] = {
@@ -64,7 +66,7 @@ std::span<const For_Key_Row> for__key_table(int code) {
 
 int for__open_key(std::string_view text, int code, uint64_t *value, For_Key_Stmt stmt) {
     std::span<const For_Key_Row> table = for__key_table(code);
-    if (table.empty()) return 8;
+    if (table.empty()) return msg::internal_error;
     // Trailing blanks go, but never the first character: an all-blank value
     // stays one blank and matches nothing.
     size_t n = text.size();
@@ -83,8 +85,8 @@ int for__open_key(std::string_view text, int code, uint64_t *value, For_Key_Stmt
         }
     }
     switch (stmt) {
-    case For_Key_Stmt::open: return 45;
-    case For_Key_Stmt::close: return 115;
-    default: return 116;
+    case For_Key_Stmt::open: return msg::open_keyword_value;
+    case For_Key_Stmt::close: return msg::close_keyword_value;
+    default: return msg::io_keyword_value;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
 #include "io/for_flags.h"
 #include "io/for_rec.h"
@@ -25,7 +26,7 @@ int iomsg_of(const For_Pos_Stmt &st, char **addr, uint64_t *len) {
         int code = 0;
         if (int s = for__key_desc_ret_item(&d, &v, &item, &shape, &code)) return s;
         if (item.type == FOR_TYPE_END_STMT) return 0;
-        if (code != FOR_KEY_IOMSG || item.type != FOR_TYPE_CHARACTER) return 48;
+        if (code != FOR_KEY_IOMSG || item.type != FOR_TYPE_CHARACTER) return msg::invalid_argument;
         *addr = static_cast<char *>(item.addr);
         *len = static_cast<uint64_t>(item.length);
     }

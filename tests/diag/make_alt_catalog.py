@@ -27,7 +27,8 @@ OVERRIDES = {
 
 def main(argv):
     data, out = argv[1], argv[2]
-    rows = [(n, sev, OVERRIDES.get(n, "[xx] " + text)) for n, sev, text in gen_msgtab.read_table(data)]
+    rows = [(n, name, sev, OVERRIDES.get(n, "[xx] " + text))
+            for n, name, sev, text in gen_msgtab.read_table(data)]
     with open(out, "w", encoding="utf-8") as f:
         f.write(gen_msgtab.emit_msg(rows, os.path.basename(data)))
 

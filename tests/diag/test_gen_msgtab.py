@@ -14,7 +14,7 @@ sys.path.insert(0, TOOLS)
 
 import gen_msgtab  # noqa: E402
 
-HEADER = "# NUMBER<TAB>SEVERITY<TAB>\"TEXT\"\n"
+HEADER = "# NUMBER<TAB>NAME<TAB>SEVERITY<TAB>\"TEXT\"\n"
 
 
 class TempTable:
@@ -35,37 +35,47 @@ class TempTable:
 
 class ReadTable(unittest.TestCase):
     def test_accepts_escapes_comments_and_trailing_blanks(self):
-        body = ('0\t0\t"ok"\n'
+        body = ('0\tok\t0\t"ok"\n'
                 "\n"
                 "# a comment between rows\n"
-                '5\t2\t"tab\\there, newline\\n"\n'
-                '6\t4\t"quote \\" and backslash \\\\ and trailing "\n'
-                '9\t1\t"odd \\"quoted\\" end with quote\\""\n')
+                '5\ttab_newline\t2\t"tab\\there, newline\\n"\n'
+                '6\tquote2\t4\t"quote \\" and backslash \\\\ and trailing "\n'
+                '9\todd_quoted\t1\t"odd \\"quoted\\" end with quote\\""\n')
         with TempTable(body) as path:
             rows = gen_msgtab.read_table(path)
         self.assertEqual(rows, [
-            (0, 0, "ok"),
-            (5, 2, "tab\there, newline\n"),
-            (6, 4, 'quote " and backslash \\ and trailing '),
-            (9, 1, 'odd "quoted" end with quote"'),
+            (0, "ok", 0, "ok"),
+            (5, "tab_newline", 2, "tab\there, newline\n"),
+            (6, "quote2", 4, 'quote " and backslash \\ and trailing '),
+            (9, "odd_quoted", 1, 'odd "quoted" end with quote"'),
         ])
 
     def test_rejects_malformed_tables(self):
         cases = [
-            ("descending numbers", '5\t0\t"a"\n4\t0\t"b"\n'),
-            ("duplicate number", '5\t0\t"a"\n5\t0\t"b"\n'),
-            ("severity above 4", '1\t5\t"a"\n'),
-            ("negative number", '-1\t0\t"a"\n'),
-            ("number beyond 16 bits", '65536\t0\t"a"\n'),
-            ("blank instead of tab", '1 0 "a"\n'),
-            ("missing text", '1\t0\n'),
-            ("unquoted text", '1\t0\tplain\n'),
-            ("unclosed quote", '1\t0\t"plain\n'),
-            ("unknown escape", '1\t0\t"a\\qb"\n'),
-            ("backslash at end", '1\t0\t"a\\"\n'),
-            ("raw control character", '1\t0\t"a\x01b"\n'),
-            ("untrusted conversion", '1\t0\t"count %n"\n'),
-            ("positional conversion", '1\t0\t"%1$d"\n'),
+            ("descending numbers", '5\ta\t0\t"a"\n4\tb\t0\t"b"\n'),
+            ("duplicate number", '5\ta\t0\t"a"\n5\tb\t0\t"b"\n'),
+            ("severity above 4", '1\ta\t5\t"a"\n'),
+            ("negative number", '-1\ta\t0\t"a"\n'),
+            ("number beyond 16 bits", '65536\ta\t0\t"a"\n'),
+            ("blank instead of tab", '1 a 0 "a"\n'),
+            ("missing name", '1\t0\t"a"\n'),
+            ("missing text", '1\ta\t0\n'),
+            ("unquoted text", '1\ta\t0\tplain\n'),
+            ("unclosed quote", '1\ta\t0\t"plain\n'),
+            ("unknown escape", '1\ta\t0\t"a\\qb"\n'),
+            ("backslash at end", '1\ta\t0\t"a\\"\n'),
+            ("raw control character", '1\ta\t0\t"a\x01b"\n'),
+            ("untrusted conversion", '1\ta\t0\t"count %n"\n'),
+            ("positional conversion", '1\ta\t0\t"%1$d"\n'),
+            ("duplicate name", '1\tsame\t0\t"a"\n2\tsame\t0\t"b"\n'),
+            ("name of an IOSTAT value", '1\tiostat_end\t0\t"a"\n'),
+            ("upper-case name", '1\tEof\t0\t"a"\n'),
+            ("name starting with a digit", '1\t2nd\t0\t"a"\n'),
+            ("name with a double underscore", '1\ta__b\t0\t"a"\n'),
+            ("name ending in an underscore", '1\ta_\t0\t"a"\n'),
+            ("name with a hyphen", '1\tend-of-file\t0\t"a"\n'),
+            ("C++ keyword as name", '1\tdelete\t0\t"a"\n'),
+            ("empty name", '1\t\t0\t"a"\n'),
             ("no rows at all", "# only a comment\n"),
         ]
         for name, body in cases:
@@ -160,23 +170,29 @@ class CommandLine(unittest.TestCase):
                               capture_output=True, text=True)
 
     def test_bad_table_fails_without_output(self):
-        with TempTable('2\t0\t"a"\n1\t0\t"b"\n') as path, tempfile.TemporaryDirectory() as out:
+        with TempTable('2\ta\t0\t"a"\n1\tb\t0\t"b"\n') as path, tempfile.TemporaryDirectory() as out:
             result = self.run_tool(path, out)
             self.assertNotEqual(result.returncode, 0)
             self.assertIn("not above", result.stderr)
             self.assertEqual(os.listdir(out), [])
 
-    def test_writes_both_outputs(self):
-        with TempTable('3\t2\t"unit %d, file %s"\n') as path, tempfile.TemporaryDirectory() as out:
+    def test_writes_all_outputs(self):
+        with TempTable('3\tunit_file\t2\t"unit %d, file %s"\n') as path, tempfile.TemporaryDirectory() as out:
             result = self.run_tool(path, out)
             self.assertEqual(result.returncode, 0, result.stderr)
             with open(os.path.join(out, "for_msgtab.cpp"), encoding="utf-8") as f:
                 cpp = f.read()
             with open(os.path.join(out, "vorlix_msg.msg"), encoding="utf-8") as f:
                 msg = f.read().splitlines()
+            with open(os.path.join(out, "for_msgnum.h"), encoding="utf-8") as f:
+                names = [line.split() for line in f.read().splitlines()]
         self.assertIn('{3, 2, "unit %d, file %s", "d,s"},', cpp)
         self.assertIn("static_assert(1 == for_msgtab_count", cpp)
         self.assertEqual(msg[-3:], ['$quote "', "$set 1", '3 "unit %d, file %s"'])
+        self.assertIn(["namespace", "msg", "{"], names)
+        self.assertIn(["unit_file", "=", "3,"], names)
+        self.assertIn(["iostat_end", "=", "-1,"], names)
+        self.assertIn(["iostat_eor", "=", "-2,"], names)
 
     def test_usage(self):
         self.assertEqual(self.run_tool().returncode, 2)

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cvt_val_kit.h"
+#include "diag/for_msgnum.h"
 
 namespace {
 
@@ -130,7 +131,7 @@ TEST(CvtValCases, TypeMismatchAndNonDataOpcodes) {
         isb.w = 2;
         int32_t v = 7;
         const For_Value_Info item{&v, FOR_TYPE_INT4, 4};
-        EXPECT_EQ(for__cvt_value(&isb, "12", &item), 48) << "opcode " << op;
+        EXPECT_EQ(for__cvt_value(&isb, "12", &item), msg::invalid_argument) << "opcode " << op;
         EXPECT_EQ(v, 7);
     }
 }
@@ -143,10 +144,10 @@ TEST(CvtValCases, DecimalModeFromTheUnit) {
     const cvt_val::Outcome comma = edit("F8.2", "r8", "  1,2345", unit.get());
     EXPECT_EQ(comma.status, 0);
     EXPECT_EQ(shown(comma, "r8"), "3FF3C083126E978D");
-    EXPECT_EQ(edit("F8.2", "r8", "  1.2345", unit.get()).status, 64);
+    EXPECT_EQ(edit("F8.2", "r8", "  1.2345", unit.get()).status, msg::input_conversion);
     EXPECT_EQ(edit("DP,F8.2", "r8", "  1.2345", unit.get()).status, 0);
     unit->lub_decimal = 1;
-    EXPECT_EQ(edit("F8.2", "r8", "  1,2345", unit.get()).status, 64);
+    EXPECT_EQ(edit("F8.2", "r8", "  1,2345", unit.get()).status, msg::input_conversion);
 }
 
 // Statement compatibility bit 26: I reads a logical into signed integers,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cvt_val_kit.h"
+#include "diag/for_msgnum.h"
 #include "support/oracle.h"
 
 namespace {
@@ -237,7 +238,7 @@ TEST(CvtValOracle, EveryFieldAsGfortranReadsIt) {
         // A field that is not a value of the item is an input conversion
         // error, never another message.
         if (o.status) {
-            EXPECT_EQ(o.status, 64) << c.fmt << " '" << c.field << "'";
+            EXPECT_EQ(o.status, msg::input_conversion) << c.fmt << " '" << c.field << "'";
         }
     }
 }

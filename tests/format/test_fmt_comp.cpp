@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "fmt_bytes.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
@@ -258,8 +259,8 @@ TEST(FormatCompiler, SizeLimit)
 {
     const std::string text = "('" + std::string(100, 'z') + "')";  // 12 + 104 + 12 bytes
     EXPECT_EQ(compile(text, 128).status, 0);
-    EXPECT_EQ(compile(text, 127).status, 41);
-    EXPECT_EQ(compile("(I5)", 35).status, 41);
+    EXPECT_EQ(compile(text, 127).status, msg::no_memory);
+    EXPECT_EQ(compile("(I5)", 35).status, msg::no_memory);
 }
 
 TEST(FormatCompiler, CharacterDescriptorEntry)
@@ -275,10 +276,10 @@ TEST(FormatCompiler, CharacterDescriptorEntry)
     // The length bounds the text: "(I5" of "(I5)" ends early.
     For_Char_Format cut{3, text};
     unsigned char *none = nullptr;
-    EXPECT_EQ(for__format_compiler(&cut, &none, 0), 62);
+    EXPECT_EQ(for__format_compiler(&cut, &none, 0), msg::format_syntax);
     EXPECT_EQ(none, nullptr);
     For_Char_Format negative{-1, text};
-    EXPECT_EQ(for__format_compiler(&negative, &none, 0), 62);
+    EXPECT_EQ(for__format_compiler(&negative, &none, 0), msg::format_syntax);
     EXPECT_EQ(none, nullptr);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "fmt_bytes.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
@@ -97,7 +98,7 @@ TEST(FormatDecode, VariableFormatExpressionSlots)
     EXPECT_EQ(r.slots[2].kind, 10);
     EXPECT_EQ(r.slots[2].type, 11);
     // The slots are part of the record: without them it is cut short.
-    EXPECT_EQ(for__fmt_decode(b.data(), 27, &r), 62);
+    EXPECT_EQ(for__fmt_decode(b.data(), 27, &r), msg::format_syntax);
 }
 
 int32_t twelve(const void *, const For_Vfe_Slot *) { return 12; }
@@ -150,7 +151,7 @@ TEST(FormatDecode, DtRuntimeLayout)
     EXPECT_EQ(std::string(r.dt_type, r.dt_type_len), "point");
     EXPECT_EQ(std::string(r.dt_vlist, r.dt_vlist_len), "1,-2");
     EXPECT_EQ(r.size, 16u + 12u);  // 5 + 4 + 2 = 11 -> 12
-    EXPECT_EQ(for__fmt_decode(b.data(), 24, &r), 62);  // the v-list's NUL is cut off
+    EXPECT_EQ(for__fmt_decode(b.data(), 24, &r), msg::format_syntax);  // the v-list's NUL is cut off
 }
 
 // DT as compiled code writes it: a 32-byte prefix with the repeat count at
@@ -215,7 +216,7 @@ TEST(FormatDecode, DtCompiledLayout)
     }
     Bytes cut = dt_compiled(1, "abc", nullptr, 0, false);
     For_Fmt_Rec r;
-    EXPECT_EQ(for__fmt_decode(cut.data(), 66, &r), 62);  // type name without its NUL
+    EXPECT_EQ(for__fmt_decode(cut.data(), 66, &r), msg::format_syntax);  // type name without its NUL
 }
 
 TEST(FormatDecode, InvalidOpcodes)
@@ -227,10 +228,10 @@ TEST(FormatDecode, InvalidOpcodes)
     }
     Bytes b = words({37, 1, 5});
     For_Fmt_Rec r;
-    EXPECT_EQ(for__fmt_decode(b.data(), 11, &r), 62);
-    EXPECT_EQ(for__fmt_decode(b.data(), 3, &r), 62);
+    EXPECT_EQ(for__fmt_decode(b.data(), 11, &r), msg::format_syntax);
+    EXPECT_EQ(for__fmt_decode(b.data(), 3, &r), msg::format_syntax);
     Bytes lng = words({37 | 0x1000, 0, 1, 0, 5, 0});
-    EXPECT_EQ(for__fmt_decode(lng.data(), 23, &r), 62);
+    EXPECT_EQ(for__fmt_decode(lng.data(), 23, &r), msg::format_syntax);
 }
 
 TEST(FormatTables, CategoryRows)

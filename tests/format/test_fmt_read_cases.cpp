@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "diag/for_msgnum.h"
 #include "fmt_stmt_kit.h"
 
 namespace {
@@ -160,7 +161,7 @@ TEST(FmtReadCases, PadNoMakesAShortRecordAnError) {
     st.control.pad("NO");
     st.items.item(a).end();
     For_Char_Format f = text_format("(I5)");
-    EXPECT_EQ(st.run(for_read_seq_fmt, &f), 67);
+    EXPECT_EQ(st.run(for_read_seq_fmt, &f), msg::input_too_much_data);
 }
 
 // READ (u, fmt, ADVANCE='NO', SIZE=n, EOR=...) across one record.

@@ -14,6 +14,7 @@
 #include <limits>
 #include <string>
 
+#include "diag/for_msgnum.h"
 #include "fmt_val_kit.h"
 
 namespace {
@@ -464,7 +465,7 @@ TEST(OutputEditing, Statuses) {
     int32_t x = 1;
     For_Value_Info v{&x, FOR_TYPE_INT4, 0};
     char field[4];
-    EXPECT_EQ(for__format_value(&v, &isb, field), 48);
+    EXPECT_EQ(for__format_value(&v, &isb, field), msg::invalid_argument);
     // I on a logical item under the statement's logical-as-integer option.
     isb = fmtkit::make_isb(Desc(Ed::I, 4), &u.lub, 0);
     isb.flags |= isbf::compat_logical_i;

@@ -5,6 +5,7 @@
 
 #include <vorlix/format.h>
 
+#include "diag/for_msgnum.h"
 #include "fmt_bytes.h"
 #include "fmt_stmt_kit.h"
 #include "format/for_intrp_fmt.h"
@@ -90,14 +91,14 @@ TEST(FmtWriteCases, WritingPastAnInternalFileIsAnErrorNotAnEndOfFile) {
     std::string var;
     kit::Flags iostat;
     iostat.iostat();
-    EXPECT_EQ(overflow_internal(iostat, &var), 629);
+    EXPECT_EQ(overflow_internal(iostat, &var), msg::internal_file_overflow);
     EXPECT_EQ(var, "ab  ") << "the record written before the overflow stays";
     kit::Flags err;
     err.err();
-    EXPECT_EQ(overflow_internal(err, &var), 629) << "ERR= is taken";
+    EXPECT_EQ(overflow_internal(err, &var), msg::internal_file_overflow) << "ERR= is taken";
     kit::Flags end;
     end.set(iof_end).iostat();
-    EXPECT_EQ(overflow_internal(end, &var), 629) << "never the END= branch";
+    EXPECT_EQ(overflow_internal(end, &var), msg::internal_file_overflow) << "never the END= branch";
 }
 
 TEST(FmtWriteCases, AFieldLongerThanTheInternalRecordOverflowsTheRecord) {
@@ -106,7 +107,7 @@ TEST(FmtWriteCases, AFieldLongerThanTheInternalRecordOverflowsTheRecord) {
     st.flags.fmt_text().iostat();
     st.items.chars(var).text("abcdef").end();
     For_Char_Format f = text_format("(A6)");
-    EXPECT_EQ(st.run(for_write_int_fmt, &f), 66);
+    EXPECT_EQ(st.run(for_write_int_fmt, &f), msg::output_overflows_record);
 }
 
 TEST(FmtWriteCasesDeath, AnUnhandledInternalOverflowIsASevereDiagnostic) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
 #include "io/for_stmt.h"
 #include "support/kit.h"
@@ -189,10 +190,10 @@ TEST(DescItem, BadListsAreRefused) {
     const For_Value_List *v = nullptr;
     For_Item item;
     For_Shape shape;
-    EXPECT_EQ(for__desc_ret_item(&null_dsc, &v, &item, &shape), 48);
+    EXPECT_EQ(for__desc_ret_item(&null_dsc, &v, &item, &shape), msg::invalid_argument);
     const For_Dsc_Lst only_int[] = {FOR_TYPE_INT4, FOR_FORM_ADDR};
     const For_Dsc_Lst *d = only_int;
-    EXPECT_EQ(for__desc_ret_item(&d, &v, &item, &shape), 48) << "null value cursor";
+    EXPECT_EQ(for__desc_ret_item(&d, &v, &item, &shape), msg::invalid_argument) << "null value cursor";
     const For_Dsc_Lst end_only[] = {FOR_TYPE_END_STMT, 0};
     d = end_only;
     EXPECT_EQ(for__desc_ret_item(&d, &v, &item, &shape), 0) << "markers need no values";

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "io/for_tty_pair.h"
@@ -384,7 +385,7 @@ TEST_F(Rec, OverflowAndWriteFailures) {
     ::unlink(conn.path.c_str());
     open_unit(141, conn);
     EXPECT_EQ(write_items(141, {"abcd"}), 0);
-    EXPECT_EQ(write_items(141, {"abcde"}), 66);
+    EXPECT_EQ(write_items(141, {"abcde"}), msg::output_overflows_record);
     ASSERT_EQ(close_unit(141), 0);
     EXPECT_EQ(file_bytes(conn.path), "abcd\n");
     ::unlink(conn.path.c_str());
@@ -396,7 +397,7 @@ TEST_F(Rec, OverflowAndWriteFailures) {
     ro.fd = ::open(ro.path.c_str(), O_RDONLY);
     ro.name = ro.path;
     open_unit(142, ro);
-    EXPECT_EQ(write_items(142, {"x"}), 38);
+    EXPECT_EQ(write_items(142, {"x"}), msg::write_error);
     For_Lub *lub = nullptr;
     ASSERT_EQ(for__acquire_lun(142, &lub, nullptr, FOR_OP_INQUIRE), 0);
     EXPECT_EQ(lub->lub_errno, static_cast<uint64_t>(EBADF));
@@ -643,8 +644,8 @@ end program
 TEST_F(Rec, InternalFileLimits) {
     char a[8];
     ifile = {a, 4, 2};
-    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"abcde"}), 66) << "longer than the element";
-    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"a", "/", "b", "/", "c"}), 629) << "past the last element: internal file overflow";
+    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"abcde"}), msg::output_overflows_record) << "longer than the element";
+    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"a", "/", "b", "/", "c"}), msg::internal_file_overflow) << "past the last element: internal file overflow";
     std::memcpy(a, "one two ", 8);
     EXPECT_EQ(read_records(FOR_UNIT_INTERNAL, 2), 0);
     EXPECT_EQ(got, (std::vector<std::string>{"one ", "two "}));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "runtime/for_threadstor.h"
 #include "support/kit.h"
@@ -158,7 +159,7 @@ TEST_F(Frame, SuppressedConversionErrorsReturnWithoutAnyHandler) {
     kit::Stmt st(40);
     st.flags.cvterr();
     st.items.item(x).end();
-    EXPECT_EQ(st.run(entry), 63);
+    EXPECT_EQ(st.run(entry), msg::output_conversion);
 }
 
 TEST_F(Frame, IomsgReceivesTheTextPaddedOrCut) {
@@ -176,7 +177,7 @@ TEST_F(Frame, IomsgReceivesTheTextPaddedOrCut) {
         st.flags.iostat();
         st.control.iomsg(msg);
         st.items.item(x).end();
-        EXPECT_EQ(st.run(entry), 29);
+        EXPECT_EQ(st.run(entry), msg::file_not_found);
         std::string want = c.want + std::string(c.len - c.want.size(), ' ');
         EXPECT_EQ(msg, want);
     }
@@ -243,7 +244,7 @@ TEST_F(Frame, AKeywordValueOutsideItsTableIs116) {
     st.flags.iostat();
     st.control.iomsg(msg).round("SIDEWAYS");
     st.items.item(x).end();
-    EXPECT_EQ(st.run(entry), 116);
+    EXPECT_EQ(st.run(entry), msg::io_keyword_value);
     EXPECT_TRUE(rec.items.empty());
     EXPECT_EQ(msg.substr(0, 12), "keyword valu");
 }
@@ -260,7 +261,7 @@ TEST_F(Frame, PosOnASequentialUnitReports31ButDiagnoses110) {
     st.flags.iostat();
     st.control.iomsg(msg).pos(pos);
     st.items.item(x).end();
-    EXPECT_EQ(st.run(entry), 31);
+    EXPECT_EQ(st.run(entry), msg::mixed_access_modes);
     EXPECT_EQ(msg.substr(0, 25), "mixed file access modes, ");
     EXPECT_EQ(for__thread_storage().last_error.err_number, 31u);
 }
@@ -271,7 +272,7 @@ TEST_F(Frame, AFailedImplicitConnectionLeavesTheUnitAsItWas) {
     kit::Stmt st(46);
     st.flags.iostat();
     st.items.item(x).end();
-    EXPECT_EQ(st.run(entry), 29);
+    EXPECT_EQ(st.run(entry), msg::file_not_found);
     EXPECT_TRUE(rec.items.empty());
     For_Lub *lub = nullptr;
     ASSERT_EQ(for__acquire_lun(46, &lub, nullptr, FOR_OP_READ), 0);
@@ -287,7 +288,7 @@ TEST_F(Frame, AcquisitionFailureFillsIomsgWithoutHoldingAUnit) {
     st.flags.iostat();
     st.control.iomsg(msg);
     st.items.item(x).end();
-    EXPECT_EQ(st.run(entry), 32);
+    EXPECT_EQ(st.run(entry), msg::invalid_unit);
     EXPECT_EQ(msg.substr(0, 43), "invalid logical unit number, unit -77, file");
     EXPECT_EQ(st.ctx.lub, nullptr);
 }
@@ -308,7 +309,7 @@ TEST_F(Frame, RecursiveIoOnTheSameUnitIs40) {
     kit::Stmt st(47);
     st.items.item(x).end();
     EXPECT_EQ(st.run(entry), 0);
-    EXPECT_EQ(inner, 40);
+    EXPECT_EQ(inner, msg::recursive_io);
 }
 
 TEST_F(Frame, ConnectionChecks) {

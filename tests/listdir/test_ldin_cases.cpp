@@ -6,6 +6,7 @@
 // and every variable, so a failure also shows what it left alone.
 #include <string>
 
+#include "diag/for_msgnum.h"
 #include "listdir/ldin_kit.h"
 #include "runtime/for_threadstor.h"
 
@@ -156,7 +157,7 @@ TEST(ListDirectedReadRules, MessagesNameTheInternalFile) {
     st.flags.iostat();
     st.control.iomsg(msg);
     st.items.chars(file).item(a).end();
-    EXPECT_EQ(st.run(for_read_int_lis), 59);
+    EXPECT_EQ(st.run(for_read_int_lis), msg::list_syntax);
     EXPECT_NE(msg.find("list-directed I/O syntax error"), std::string::npos) << msg;
     EXPECT_NE(msg.find("Internal List-Directed Read"), std::string::npos) << msg;
     EXPECT_EQ(a, -77);
@@ -168,7 +169,7 @@ TEST(ListDirectedReadRules, ItemsOfNoListTypeAreAConversionError) {
     kit::Stmt st;
     st.flags.iostat();
     st.items.chars(file).raw(FOR_TYPE_DERIVED_64, FOR_FORM_ADDR, {reinterpret_cast<uintptr_t>(&cell)}).end();
-    EXPECT_EQ(st.run(for_read_int_lis), 64);
+    EXPECT_EQ(st.run(for_read_int_lis), msg::input_conversion);
 }
 
 TEST(ListDirectedReadRules, AnInternalFileMustBeCharacter) {
@@ -176,7 +177,7 @@ TEST(ListDirectedReadRules, AnInternalFileMustBeCharacter) {
     kit::Stmt st;
     st.flags.iostat();
     st.items.item(not_text).item(a).end();
-    EXPECT_EQ(st.run(for_read_int_lis), 48);
+    EXPECT_EQ(st.run(for_read_int_lis), msg::invalid_argument);
 }
 
 // A section of records that do not follow one another is refused rather
@@ -187,7 +188,7 @@ TEST(ListDirectedReadRules, AnInternalFileSectionMustBeContiguous) {
     kit::Stmt st;
     st.flags.iostat();
     st.items.section({FOR_TYPE_CHARACTER, buf.data(), 4, {{1, 2, 8}}}).item(a).end();
-    EXPECT_EQ(st.run(for_read_int_lis), 48);
+    EXPECT_EQ(st.run(for_read_int_lis), msg::invalid_argument);
     kit::Stmt ok;
     ok.flags.iostat();
     ok.items.section({FOR_TYPE_CHARACTER, buf.data(), 4, {{1, 2, 4}}}).item(a).end();

@@ -12,6 +12,7 @@
 
 #include <vorlix/io.h>
 
+#include "diag/for_msgnum.h"
 #include "support/files.h"
 #include "support/kit.h"
 #include "support/oracle.h"
@@ -248,7 +249,7 @@ TEST_F(Ldout, WritingPastTheEndOfAnInternalFileIsAnErrorOfThatFile) {
     st.flags.iostat();
     st.control.iomsg(msg);
     st.items.char_array(&buf[0][0], 2, 16).array(a, 3).end();
-    EXPECT_EQ(st.run(for_write_int_lis, for_write_int_lis_xmit), 629);
+    EXPECT_EQ(st.run(for_write_int_lis, for_write_int_lis_xmit), msg::internal_file_overflow);
     EXPECT_EQ(msg, "internal file overflow" + std::string(78, ' '));
     kit::Stmt with_end;
     with_end.flags.end();
@@ -259,13 +260,13 @@ TEST_F(Ldout, WritingPastTheEndOfAnInternalFileIsAnErrorOfThatFile) {
     kit::Stmt with_err;
     with_err.flags.err();
     with_err.items.char_array(&buf[0][0], 2, 16).array(a, 3).end();
-    EXPECT_EQ(with_err.run(for_write_int_lis, for_write_int_lis_xmit), 629);
+    EXPECT_EQ(with_err.run(for_write_int_lis, for_write_int_lis_xmit), msg::internal_file_overflow);
     // A field longer than the records is an overflow of the record.
     char small[2][8];
     kit::Stmt too_long;
     too_long.flags.iostat();
     too_long.items.char_array(&small[0][0], 2, 8).array(a, 1).end();
-    EXPECT_EQ(too_long.run(for_write_int_lis, for_write_int_lis_xmit), 66);
+    EXPECT_EQ(too_long.run(for_write_int_lis, for_write_int_lis_xmit), msg::output_overflows_record);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <vorlix/stop.h>
 
+#include "diag/for_msgnum.h"
 #include "runtime/for_fpe.h"
 
 namespace {
@@ -167,7 +168,7 @@ TEST(FpeClassify, SignalCodesAndTrapNumbers)
         uc.uc_mcontext.gregs[REG_TRAPNO] = c.trapno;
         EXPECT_EQ(handle_flt_signal(&info, &uc), c.message) << "code " << c.code << " trap " << c.trapno;
     }
-    EXPECT_EQ(handle_flt_signal(nullptr, nullptr), 75);
+    EXPECT_EQ(handle_flt_signal(nullptr, nullptr), msg::float_exception);
 }
 
 TEST(FpeClassify, UninitialisedOperandsAreNamed)

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "runtime/for_vm.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -215,7 +216,7 @@ TEST_F(VmSignal, ReRaisingKeepsTheAllocatorsErrno) {
   probe::armed = probe::Fn::malloc;
   probe::fail_malloc = true;
   void *p = reinterpret_cast<void *>(0x1);
-  EXPECT_EQ(for__get_vm(64, 0, &p), 41);
+  EXPECT_EQ(for__get_vm(64, 0, &p), msg::no_memory);
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(probe::handled, 1);
   EXPECT_EQ(errno, ENOMEM);
@@ -254,7 +255,7 @@ TEST_F(VmSignal, ReallocFailingTwiceLeavesTheAreaAlone) {
   probe::watched = old;
   probe::fail_realloc = true;
   probe::fail_malloc = true;
-  EXPECT_EQ(for__realloc_vm(1000, &cell, 24), 41);
+  EXPECT_EQ(for__realloc_vm(1000, &cell, 24), msg::no_memory);
   EXPECT_EQ(cell, old);
   EXPECT_TRUE(intact(cell, 24));
   EXPECT_EQ(probe::watched_frees, 0);

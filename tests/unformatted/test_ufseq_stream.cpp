@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "support/oracle.h"
 #include "unformatted/uf_kit.h"
 
@@ -92,7 +93,7 @@ TEST(UfStream, PosWritesAndReadsAnywhere) {
     EXPECT_EQ(read3(nullptr, &c2, 2), 0);
     std::string tail;
     EXPECT_EQ(read3(nullptr, &tail, 1), -1) << "reading beyond the end of a stream file";
-    EXPECT_EQ(write("q", &zero), 111) << "POS= below 1";
+    EXPECT_EQ(write("q", &zero), msg::pos_out_of_range) << "POS= below 1";
     EXPECT_EQ(uf::close_unit(31), 0);
     EXPECT_EQ(c1, "bXY");
     EXPECT_EQ(c2, "Zf");
@@ -114,7 +115,7 @@ TEST(UfStream, PosNeedsStreamAccess) {
     w.flags.iostat();
     w.control.pos(one);
     w.items.chars(t).end();
-    EXPECT_EQ(w.run(for_write_seq), 31) << "110, reported as 31";
+    EXPECT_EQ(w.run(for_write_seq), msg::mixed_access_modes) << "110, reported as 31";
     EXPECT_EQ(uf::close_unit(32), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "runtime/for_threadstor.h"
 #include "units/for_lub_lock.h"
 #include "units/for_lub_mgt.h"
@@ -70,7 +71,7 @@ TEST(LubTable, BucketsStayInAscendingUnsignedOrder) {
         }
     ASSERT_NE(neg, -1);
     For_Lub *lub = nullptr;
-    EXPECT_EQ(for__acquire_lun(neg, &lub, nullptr, FOR_OP_READ), 32)
+    EXPECT_EQ(for__acquire_lun(neg, &lub, nullptr, FOR_OP_READ), msg::invalid_unit)
         << "a NEWUNIT number nobody was given";
     ASSERT_EQ(for__acquire_lun(neg, &lub, nullptr, FOR_OP_OPEN_NEWUNIT), 0);
     for__release_lub(lub);
@@ -82,7 +83,7 @@ TEST(LubTable, BucketsStayInAscendingUnsignedOrder) {
 TEST(LubTable, RecursiveStatementIs40AndInspectionNests) {
     For_Lub *outer = acquire(7, FOR_OP_WRITE_SEQ);
     For_Lub *lub = nullptr;
-    EXPECT_EQ(for__acquire_lun(7, &lub, nullptr, FOR_OP_READ), 40);
+    EXPECT_EQ(for__acquire_lun(7, &lub, nullptr, FOR_OP_READ), msg::recursive_io);
     EXPECT_EQ(lub, nullptr);
     For_Context ictx{};
     ASSERT_EQ(for__acquire_lun(7, &lub, &ictx, FOR_OP_INQUIRE), 0);
@@ -91,7 +92,7 @@ TEST(LubTable, RecursiveStatementIs40AndInspectionNests) {
     EXPECT_TRUE(outer->lub_stmt_flags & lubs::nested);
     for__release_lub(lub);  // drops only the nested hold
     EXPECT_FALSE(outer->lub_stmt_flags & lubs::nested);
-    EXPECT_EQ(for__acquire_lun(7, &lub, nullptr, FOR_OP_READ), 40) << "still held";
+    EXPECT_EQ(for__acquire_lun(7, &lub, nullptr, FOR_OP_READ), msg::recursive_io) << "still held";
     for__release_lub(outer);
     EXPECT_EQ(for__acquire_lun(7, &lub, nullptr, FOR_OP_READ), 0);
     for__release_lub(lub);
@@ -147,7 +148,7 @@ void newunit_checks() {
     std::set<int> seen{small};
     int n = 0, s = 0;
     while ((s = for__get_free_newunit(&n, 5)) == 0) seen.insert(n);
-    EXPECT_EQ(s, 550);
+    EXPECT_EQ(s, msg::integer_assignment_overflow);
     EXPECT_EQ(n, -32769);
     EXPECT_EQ(seen.size(), 122u);
     EXPECT_EQ(*seen.begin(), -128);
@@ -178,7 +179,7 @@ TEST(LubTable, InternalFilesNestPerThread) {
     EXPECT_EQ(for__thread_storage().ifile_top, f1);
     for__release_lub(f1);
     EXPECT_EQ(for__thread_storage().ifile_top, nullptr);
-    EXPECT_EQ(for__acquire_lun(FOR_UNIT_INTERNAL_TOP, &top, nullptr, FOR_OP_WRITE), 32)
+    EXPECT_EQ(for__acquire_lun(FOR_UNIT_INTERNAL_TOP, &top, nullptr, FOR_OP_WRITE), msg::invalid_unit)
         << "no internal file is being transferred";
 }
 

@@ -16,6 +16,7 @@
 
 #include <vorlix/io.h>
 
+#include "diag/for_msgnum.h"
 #include "support/files.h"
 #include "support/kit.h"
 #include "support/oracle.h"
@@ -191,7 +192,7 @@ TEST_F(OpenTest, ScratchFilesArePrivateAndGoAwayAtClose) {
     struct stat st;
     ASSERT_EQ(stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(close_unit(14, "keep"), 46) << "a scratch file cannot be kept";
+    EXPECT_EQ(close_unit(14, "keep"), msg::inconsistent_open_close) << "a scratch file cannot be kept";
     EXPECT_EQ(close_unit(14), 0);
     EXPECT_FALSE(fs::exists(name));
     unsetenv("TMPDIR");
@@ -216,7 +217,7 @@ TEST_F(OpenTest, DeletionNeedsAWritableConnection) {
     kit::Keys k1;
     k1.text(FOR_KEY_FILE, path("ro")).value(FOR_KEY_READONLY, 1);
     ASSERT_EQ(open_unit(16, k1), 0);
-    EXPECT_EQ(close_unit(16, "delete"), 46);
+    EXPECT_EQ(close_unit(16, "delete"), msg::inconsistent_open_close);
     with_unit(16, [](For_Lub *lub) { EXPECT_TRUE(lub->lub_flags & lubf::opened) << "still connected"; });
     EXPECT_EQ(close_unit(16), 0);
     EXPECT_TRUE(fs::exists(path("ro")));
@@ -249,7 +250,7 @@ TEST_F(OpenTest, ReopenKeepsTheModesItDoesNotName) {
     k3.text(FOR_KEY_FILE, path("m")).value(FOR_KEY_RECL, 77);
     std::string msg(80, ' ');
     k3.chars(FOR_KEY_IOMSG, msg);
-    EXPECT_EQ(open_unit(18, k3), 104);
+    EXPECT_EQ(open_unit(18, k3), msg::incorrect_specifier_value);
     EXPECT_EQ(msg.rfind("incorrect RECL= specifier value for connected file, unit 18", 0), 0u) << msg;
     // Another file: the first is closed and the second connected.
     kit::Keys k4;
@@ -282,10 +283,10 @@ TEST_F(OpenTest, NewunitNumbersAndTheirFailures) {
     EXPECT_LE(u1, -129);
     kit::Keys bad;
     bad.var(FOR_KEY_NEWUNIT, u2);  // neither FILE= nor STATUS='SCRATCH'
-    EXPECT_EQ(open_unit(0, bad), 117);
+    EXPECT_EQ(open_unit(0, bad), msg::newunit_needs_file);
     kit::Keys k2;
     k2.var(FOR_KEY_NEWUNIT, u2).text(FOR_KEY_FILE, path("no/dir/n2"));
-    EXPECT_EQ(open_unit(0, k2), 29);
+    EXPECT_EQ(open_unit(0, k2), msg::file_not_found);
     kit::Keys k3;
     k3.var(FOR_KEY_NEWUNIT, u2).text(FOR_KEY_FILE, path("n3"));
     ASSERT_EQ(open_unit(0, k3), 0);
@@ -354,7 +355,7 @@ TEST_F(OpenTest, KeywordValues) {
     }
     kit::Keys app;
     app.text(FOR_KEY_FILE, path("ap")).text(FOR_KEY_ACCESS, "append").text(FOR_KEY_STATUS, "new");
-    EXPECT_EQ(open_unit(61, app), 46) << "APPEND with NEW";
+    EXPECT_EQ(open_unit(61, app), msg::inconsistent_open_close) << "APPEND with NEW";
 }
 
 TEST_F(OpenTest, ConsoleUnitsConnectToTheirDescriptorsAndSurviveClose) {
@@ -475,7 +476,7 @@ TEST_F(FileSystemFaults, AReadOnlyFileWithoutActionIsOpenedForReading) {
     kit::Stmt st(92);
     st.flags.iostat();
     st.items.item(x).end();
-    EXPECT_EQ(st.run(for_write_seq_lis), 47);
+    EXPECT_EQ(st.run(for_write_seq_lis), msg::write_to_readonly);
     EXPECT_EQ(close_unit(92), 0);
     kit::Keys k2;
     k2.text(FOR_KEY_FILE, mnt_ + "/old").text(FOR_KEY_ACTION, "readwrite");
@@ -493,7 +494,7 @@ TEST_F(OpenTest, ActionReadRefusesAWrite) {
     st.flags.iostat();
     st.control.iomsg(msg);
     st.items.item(x).end();
-    EXPECT_EQ(st.run(for_write_seq_lis), 47);
+    EXPECT_EQ(st.run(for_write_seq_lis), msg::write_to_readonly);
     EXPECT_EQ(msg.rfind("write to READONLY file, unit 93", 0), 0u) << msg;
     close_unit(93);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "unformatted/for_ufseq.h"
 #include "unformatted/uf_kit.h"
@@ -158,12 +159,12 @@ TEST_F(Positioning, UnconnectedUnitsAndStreamAccess) {
     EXPECT_EQ(uf::position(for_rewind, 70), 0) << "REWIND of an unconnected unit does nothing";
     EXPECT_EQ(uf::position(for_backspace, 70), 0);
     EXPECT_EQ(uf::position(for_flush, 70), 0);
-    EXPECT_EQ(uf::position(for_eof, 70), 606) << "EOF of an unconnected unit";
+    EXPECT_EQ(uf::position(for_eof, 70), msg::unknown_unit_number) << "EOF of an unconnected unit";
     kit::Keys k;
     k.text(FOR_KEY_ACCESS, "STREAM");
     ASSERT_EQ(uf::open_uf(71, path("s"), k), 0);
     std::string msg(80, ' ');
-    EXPECT_EQ(uf::position(for_backspace, 71, &msg), 113);
+    EXPECT_EQ(uf::position(for_backspace, 71, &msg), msg::backspace_unformatted_stream);
     EXPECT_NE(msg.find("BACKSPACE statement may not be applied"), std::string::npos) << msg;
     EXPECT_EQ(uf::close_unit(71), 0);
 }
