@@ -594,7 +594,7 @@ int for__uf_check(For_Lub *lub) {
     if (fl & lubf::formatted) return 256;
     if ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)) return 259;
     // Editing modes mean nothing to raw bytes.
-    if (lub->lub_stmt_flags & lubs::overrides) return 114;
+    if (lub->lub_stmt.saved.overridden) return 114;
     return 0;
 }
 

@@ -792,16 +792,6 @@ int for__open_proc(For_Open_Args *ap, For_Lub *lub) {
     std::memcpy(static_cast<char *>(buf) + buf_size, guard_text, sizeof guard_text);
 
     // Connected: commit everything to the block.
-    void *isb = nullptr;
-    if (formatted && !lub->lub_a_fmt_isb) {
-        if (int s = for__get_vm(216, 0, &isb)) {
-            for__free_vm(buf);
-            return fail(s);
-        }
-        std::memset(isb, 0, 216);
-        *static_cast<For_Lub **>(isb) = lub;
-        lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = isb;
-    }
     for__free_vm(lub->lub_file_name);
     void *namebuf = nullptr;
     if (int s = for__get_vm(static_cast<int64_t>(name.size() + 10), 0, &namebuf)) {

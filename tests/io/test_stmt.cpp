@@ -233,7 +233,7 @@ TEST_F(Frame, ModeOverridesLastForTheStatementOnly) {
     EXPECT_EQ(seen->lub_round, FOR_ROUND_UP);
     EXPECT_EQ(seen->lub_decimal, FOR_DECIMAL_POINT);
     EXPECT_EQ(seen->lub_sign, FOR_SIGN_SUPPRESS);
-    EXPECT_EQ(seen->lub_stmt_flags & lubs::overrides, 0u);
+    EXPECT_EQ(seen->lub_stmt.saved.overridden, 0u);
 }
 
 TEST_F(Frame, AKeywordValueOutsideItsTableIs116) {
