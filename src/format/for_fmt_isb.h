@@ -53,8 +53,9 @@ constexpr uint16_t w_zero = 1u << 10;
 
 constexpr int for_fmt_max_depth = 8;
 
-// One per formatted unit; cleared at every statement start but for `unit`.
-// Group and reversion offsets are 32 bits wide: a format compiled at run
+// The formatted alternative of a statement's transfer state, set up anew
+// by every formatted statement; `unit` is the statement's unit, which
+// editing reads its connection modes from. Group and reversion offsets are 32 bits wide: a format compiled at run
 // time may be longer than 65535 bytes.
 struct For_Fmt_Isb {
     For_Lub *unit;
@@ -66,7 +67,7 @@ struct For_Fmt_Isb {
     int64_t deferred_warning;           // 63 once a field overflowed into asterisks
     int64_t group_count[for_fmt_max_depth + 1];
     // One restart offset per depth that can be open (0..8): with 32-bit
-    // offsets, more entries would not leave the block within its 216 bytes.
+    // offsets, more entries would not leave the state within its 216 bytes.
     uint32_t group_restart[for_fmt_max_depth + 1];
     int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
     int64_t w;                          // width, position or literal length
@@ -81,4 +82,4 @@ struct For_Fmt_Isb {
     uint32_t flags;
     uint16_t modes;
 };
-static_assert(sizeof(For_Fmt_Isb) <= 216, "the state block lives in 216 bytes beside its unit");
+static_assert(sizeof(For_Fmt_Isb) <= 216, "the formatted state lives in the unit block");

@@ -231,25 +231,12 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
     return 0;
 }
 
-// The SIZE= variable counts the characters data edits took from records.
-void count_size(For_Lub *lub, int64_t n) {
-    if (!lub->lub_size_addr || n == 0) return;
-    int64_t v = 0;
-    const size_t len = static_cast<size_t>(lub->lub_size_len > 8 ? 8 : lub->lub_size_len);
-    std::memcpy(&v, lub->lub_size_addr, len);
-    v = len == 1 ? static_cast<int8_t>(v) : len == 2 ? static_cast<int16_t>(v)
-        : len == 4 ? static_cast<int32_t>(v) : v;
-    v += n;
-    std::memcpy(lub->lub_size_addr, &v, len);
-}
-
-
 // -- Records -------------------------------------------------------------
 
 template <bool Out>
 int next_record(For_Lub *lub) {
     int s = Out ? for__put_sf(lub) : for__get_s(lub);
-    lub->lub_saved_pos = 0;
+    lub->lub_stmt.tab_base = 0;  // a record of the statement's own
     return s;
 }
 
@@ -412,13 +399,13 @@ int get_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     const int64_t w = isb->w;
     if (avail >= w) {
         lub->lub_buf_ptr = ptr + w;
-        count_size(lub, w);
+        lub->lub_stmt.add_size(w);
         return for__cvt_value(isb, ptr, &p.v);
     }
     // The record ends inside the field.
-    const bool advancing = lub->lub_advance != 0;
+    const bool advancing = !lub->lub_stmt.nonadvancing;
     lub->lub_buf_ptr = ptr + avail;
-    count_size(lub, avail);
+    lub->lub_stmt.add_size(avail);
     if (!(lub->lub_flags & lubf::pad)) return advancing ? msg::input_too_much_data : msg::eor_during_read;
     const bool character = isb->opcode == FOR_FMT_A || isb->opcode == FOR_FMT_A_NW ||
                            (kind_of(p.v.type) == Kind::character);
@@ -456,10 +443,9 @@ int value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
 
 // -- The statement -------------------------------------------------------
 
-// Every status that ends the statement passes here first: the format goes
-// back, and an internal file gets the name its messages carry.
+// Every status that ends the statement passes here first: an internal
+// file gets the name its messages carry.
 int ending(For_Lub *lub, int s, bool out) {
-    for__fmt_stmt_done(lub);
     if (s == msg::eor_during_read) {
         // After an end of record the next statement starts a new record.
         lub->lub_flags &= ~lubf::partial_record;
@@ -480,7 +466,7 @@ int ending(For_Lub *lub, int s, bool out) {
 template <bool Out>
 struct Fmt_Xfer {
     int item(For_Lub *lub, const For_Item &item, const For_Shape &shape) {
-        For_Fmt_Isb *isb = for__fmt_isb(lub);
+        For_Fmt_Isb *isb = &lub->lub_stmt.xfer.formatted();
         if (item.type >= FOR_TYPE_DERIVED_UDIO && item.type <= FOR_TYPE_DERIVED_67)
             return ending(lub, msg::format_type_mismatch, Out);
         const int vt = value_type(item.type);
@@ -496,7 +482,7 @@ struct Fmt_Xfer {
         return s ? ending(lub, s, Out) : 0;
     }
     int finish(For_Lub *lub) {
-        For_Fmt_Isb *isb = for__fmt_isb(lub);
+        For_Fmt_Isb *isb = &lub->lub_stmt.xfer.formatted();
         int s = drain<Out>(lub, isb);
         if (s == 0) {
             if constexpr (Out) {
@@ -507,9 +493,7 @@ struct Fmt_Xfer {
                 s = for__end_input(lub);
             }
         }
-        if (s != 0) return ending(lub, s, Out);
-        for__fmt_stmt_done(lub);
-        return 0;
+        return s != 0 ? ending(lub, s, Out) : 0;
     }
 };
 
@@ -539,8 +523,8 @@ int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fm
     if (s == 0) s = Out ? for__begin_output(lub) : for__begin_input(lub);
     if (s != 0) return for__stmt_fail(lub, ending(lub, s, Out));
     // Tab positions count from where this statement begins on its record.
-    lub->lub_saved_pos = static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start);
-    if (!Out && lub->lub_size_addr) std::memset(lub->lub_size_addr, 0, static_cast<size_t>(lub->lub_size_len > 8 ? 8 : lub->lub_size_len));
+    lub->lub_stmt.tab_base = static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start);
+    if (!Out) lub->lub_stmt.clear_size();
     return for__stmt_transfer(st.ctx, dsc, val, Fmt_Xfer<Out>{});
 }
 

@@ -89,7 +89,7 @@ int apply_vfe(const For_Lub *lub, For_Fmt_Rec &r) {
 
 // Left tab limit of the current record: where the statement began on it
 // (a non-advancing statement continues a record), else its start.
-char *tab_limit(const For_Lub *lub) { return lub->lub_rec_start + lub->lub_saved_pos; }
+char *tab_limit(const For_Lub *lub) { return lub->lub_rec_start + lub->lub_stmt.tab_base; }
 
 }  // namespace
 
@@ -306,31 +306,18 @@ int text_format(const For_Char_Format *cf, bool diagnose, unsigned char **out, b
 
 uint64_t for__fmt_cache_compiles() { return fmt_cache.compiles; }
 
-void for__fmt_stmt_done(For_Lub *lub) {
-    For_Fmt_Isb *isb = for__fmt_isb(lub);
-    if (!isb) return;
-    if (isb->flags & isbf::format_cached) {
-        if (Cache_Entry *c = fmt_cache.holding(isb->format_start))
+void for__fmt_stmt_done(For_Fmt_Isb &isb) {
+    if (isb.flags & isbf::format_cached) {
+        if (Cache_Entry *c = fmt_cache.holding(isb.format_start))
             if (c->pins > 0) --c->pins;
-        isb->flags &= ~isbf::format_cached;
-        isb->format_start = isb->current = nullptr;
+        isb.flags &= ~isbf::format_cached;
+        isb.format_start = isb.current = nullptr;
     }
-    for__format_free(isb);
+    for__format_free(&isb);
 }
 
 int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose) {
-    For_Fmt_Isb *isb = for__fmt_isb(lub);
-    if (!isb) {
-        void *p = nullptr;
-        if (for__get_vm(sizeof(For_Fmt_Isb), 0, &p) != 0) return msg::no_memory;
-        isb = static_cast<For_Fmt_Isb *>(p);
-        lub->lub_a_fmt_isb = isb;
-    } else {
-        // A statement that ended through a path that did not release its
-        // format (a malformed item list) gives it back now.
-        for__fmt_stmt_done(lub);
-    }
-    std::memset(static_cast<void *>(isb), 0, sizeof *isb);
+    For_Fmt_Isb *isb = &lub->lub_stmt.xfer.begin_formatted();
     isb->unit = lub;
 
     uint32_t flags = 0;
@@ -341,7 +328,7 @@ int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose)
     }
     // An internal file has no connection of its own: blanks are null
     // unless the statement says BLANK='ZERO'.
-    bool null_blanks = lub->lub_unit == FOR_UNIT_INTERNAL && !(lub->lub_stmt_flags & lubs::ovr_blank)
+    bool null_blanks = lub->lub_unit == FOR_UNIT_INTERNAL && !(lub->lub_stmt.saved.overridden & stmo::blank)
                            ? true
                            : (lub->lub_flags & lubf::blank_null) != 0;
     flags |= null_blanks ? isbf::blank_bn : isbf::blank_bz;

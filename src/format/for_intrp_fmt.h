@@ -23,16 +23,16 @@ inline For_Fmt_Isb *for__fmt_isb(For_Lub *lub);
 // 40 when the state has no current record.
 int for__interp_fmt(For_Lub *unit);
 
-// Prepares the unit's format state for a new statement: the modes from the
-// unit, and the format itself. With `text` the format is a For_Char_Format
+// Selects the formatted transfer state of the statement on the unit and
+// sets it up: the modes from the unit, and the format itself. With `text` the format is a For_Char_Format
 // compiled at run time (from the thread's cache when the same text was
 // compiled before); otherwise it is a compiled format from the program.
 // `diagnose`: a syntax error first issues message 58. 0, 62, 181 or 41.
 int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose);
 
 // Gives up the statement's format: frees a format the statement owns,
-// returns a cached one to the cache. Safe to call more than once.
-void for__fmt_stmt_done(For_Lub *lub);
+// returns a cached one to the cache. The statement's release calls it.
+void for__fmt_stmt_done(For_Fmt_Isb &isb);
 
 // Compiled run-time formats are cached per thread, keyed by their text:
 // a loop that writes with the same character format compiles it once.
@@ -46,4 +46,6 @@ constexpr int64_t for_fmt_cache_max_text = 4096;
 uint64_t for__fmt_cache_compiles();
 
 #include "units/for_lub.h"
-inline For_Fmt_Isb *for__fmt_isb(For_Lub *lub) { return static_cast<For_Fmt_Isb *>(lub->lub_a_fmt_isb); }
+// The formatted state of the statement on the unit, null when its
+// statement is not a formatted one.
+inline For_Fmt_Isb *for__fmt_isb(For_Lub *lub) { return lub->lub_stmt.xfer.if_formatted(); }

@@ -221,7 +221,7 @@ int for__begin_input(For_Lub *lub) {
 }
 
 int for__end_input(For_Lub *lub) {
-    if (lub->lub_advance || internal(lub))
+    if (!lub->lub_stmt.nonadvancing || internal(lub))
         lub->lub_flags &= ~lubf::partial_record;
     else
         lub->lub_flags |= lubf::partial_record;

@@ -166,10 +166,10 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
     }
 
     if (handled) {
-        if (lub->lub_iomsg_addr && lub->lub_iomsg_len > 0 && c != 127 && s != 127 &&
+        if (lub->lub_stmt.iomsg_addr && lub->lub_stmt.iomsg_len > 0 && c != 127 && s != 127 &&
             !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
             int number = v < 0 ? (v == -1 ? 24 : 268) : v;
-            copy_blank_padded(lub->lub_iomsg_addr, lub->lub_iomsg_len,
+            copy_blank_padded(lub->lub_stmt.iomsg_addr, lub->lub_stmt.iomsg_len,
                               format_message(number, keyword, unit, file));
         }
         apply_disposition(d, lub);
@@ -183,8 +183,8 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
         std::perror("forrtl");
         lub->lub_errno = 0;
     }
-    char *iomsg = lub->lub_iomsg_addr;
-    uint64_t iomsg_len = lub->lub_iomsg_len;
+    char *iomsg = lub->lub_stmt.iomsg_addr;
+    uint64_t iomsg_len = lub->lub_stmt.iomsg_len;
     std::string keyword_copy = keyword ? keyword : "";
     apply_disposition(d, lub);
     for__set_iomsg_target(iomsg, iomsg_len);

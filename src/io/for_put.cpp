@@ -472,7 +472,7 @@ int for__put_sf(For_Lub *lub) {
 }
 
 int for__end_output(For_Lub *lub) {
-    if (lub->lub_advance || internal(lub)) return for__put_sf(lub);
+    if (!lub->lub_stmt.nonadvancing || internal(lub)) return for__put_sf(lub);
     lub->lub_flags |= lubf::partial_record;
     for__tty_note_partial(lub);
     return 0;

@@ -5,7 +5,9 @@
 #include <string_view>
 
 #include "diag/for_diag.h"
+#include "format/for_intrp_fmt.h"
 #include "io/for_flags.h"
+#include "listdir/for_ldir_in.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
@@ -42,26 +44,27 @@ int acquisition_failed(const For_Stmt &st, int status) {
 }
 
 // Applies one of BLANK=, DECIMAL=, DELIM=, PAD=, ROUND=, SIGN= for the
-// length of the statement; the release of the unit undoes it.
+// length of the statement, keeping the unit's own value for the
+// statement's release to put back.
 int apply_mode(For_Lub *lub, int code, std::string_view text, For_IO_Flags f) {
     uint64_t value = 0;
     if (int s = for__open_key(text, code, &value, For_Key_Stmt::other)) return s;
+    For_Stmt_Modes &saved = lub->lub_stmt.saved;
     switch (code) {
     case FOR_KEY_BLANK:
-        lub->lub_flags = (lub->lub_flags & ~lubf::blank_null_saved) |
-                         ((lub->lub_flags & lubf::blank_null) ? lubf::blank_null_saved : 0);
-        lub->lub_stmt_flags |= lubs::ovr_blank;
+        saved.blank_null = (lub->lub_flags & lubf::blank_null) != 0;
+        saved.overridden |= stmo::blank;
         lub->lub_flags = (lub->lub_flags & ~lubf::blank_null) |
                          (value == FOR_BLANK_NULL ? lubf::blank_null : 0);
         break;
     case FOR_KEY_DECIMAL:
-        lub->lub_decimal_saved = lub->lub_decimal;
-        lub->lub_stmt_flags |= lubs::ovr_decimal;
+        saved.decimal = lub->lub_decimal;
+        saved.overridden |= stmo::decimal;
         lub->lub_decimal = static_cast<uint8_t>(value);
         break;
     case FOR_KEY_DELIM:
-        lub->lub_delim_saved = lub->lub_delim;
-        lub->lub_stmt_flags |= lubs::ovr_delim;
+        saved.delim = lub->lub_delim;
+        saved.overridden |= stmo::delim;
         lub->lub_delim = value == FOR_DELIM_APOSTROPHE ? '\'' : value == FOR_DELIM_QUOTE ? '"' : 0;
         break;
     case FOR_KEY_PAD: {
@@ -69,24 +72,38 @@ int apply_mode(For_Lub *lub, int code, std::string_view text, For_IO_Flags f) {
         // warns but applies it all the same.
         bool f77_warns = has(f, VORLIX_IOF(51)) ? has(f, VORLIX_IOF(49)) : !has(f, iof_f90);
         if (f77_warns) for__issue_diagnostic(764, 0);
-        lub->lub_flags = (lub->lub_flags & ~lubf::pad_saved) |
-                         ((lub->lub_flags & lubf::pad) ? lubf::pad_saved : 0);
-        lub->lub_stmt_flags |= lubs::ovr_pad;
+        saved.pad = (lub->lub_flags & lubf::pad) != 0;
+        saved.overridden |= stmo::pad;
         lub->lub_flags = (lub->lub_flags & ~lubf::pad) | (value == FOR_YES ? lubf::pad : 0);
         break;
     }
     case FOR_KEY_ROUND:
-        lub->lub_round_saved = lub->lub_round;
-        lub->lub_stmt_flags |= lubs::ovr_round;
+        saved.round = lub->lub_round;
+        saved.overridden |= stmo::round;
         lub->lub_round = static_cast<uint8_t>(value);
         break;
     case FOR_KEY_SIGN:
-        lub->lub_sign_saved = lub->lub_sign;
-        lub->lub_stmt_flags |= lubs::ovr_sign;
+        saved.sign = lub->lub_sign;
+        saved.overridden |= stmo::sign;
         lub->lub_sign = static_cast<uint8_t>(value);
         break;
     }
     return 0;
+}
+
+// Puts back the unit's own values of the modes the statement overrode.
+void restore_modes(For_Lub *lub) {
+    For_Stmt_Modes &saved = lub->lub_stmt.saved;
+    const uint8_t o = saved.overridden;
+    if (!o) return;
+    if (o & stmo::blank)
+        lub->lub_flags = (lub->lub_flags & ~lubf::blank_null) | (saved.blank_null ? lubf::blank_null : 0);
+    if (o & stmo::decimal) lub->lub_decimal = saved.decimal;
+    if (o & stmo::delim) lub->lub_delim = saved.delim;
+    if (o & stmo::pad) lub->lub_flags = (lub->lub_flags & ~lubf::pad) | (saved.pad ? lubf::pad : 0);
+    if (o & stmo::round) lub->lub_round = saved.round;
+    if (o & stmo::sign) lub->lub_sign = saved.sign;
+    saved.overridden = 0;
 }
 
 // Position of a keyword in the fixed order of the control list; 0 when it
@@ -124,8 +141,8 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
         }
         last_rank = rank;
         if (code == FOR_KEY_IOMSG) {
-            lub->lub_iomsg_addr = static_cast<char *>(item.addr);
-            lub->lub_iomsg_len = static_cast<uint64_t>(item.length);
+            lub->lub_stmt.iomsg_addr = static_cast<char *>(item.addr);
+            lub->lub_stmt.iomsg_len = static_cast<uint64_t>(item.length);
             continue;
         }
         if (code == FOR_KEY_POS) {
@@ -175,8 +192,8 @@ int for__fail_unacquired(int unit, For_IO_Flags flags, char *iomsg, uint64_t iom
     // conditions and its IOMSG= variable, and is freed again.
     For_Lub *scratch = nullptr;
     if (for__create_lub(unit, &scratch) != 0) return status;
-    scratch->lub_iomsg_addr = iomsg;
-    scratch->lub_iomsg_len = iomsg_len;
+    scratch->lub_stmt.iomsg_addr = iomsg;
+    scratch->lub_stmt.iomsg_len = iomsg_len;
     if (has(f, iof_err)) scratch->lub_flags |= lubf::stmt_err;
     if (has(f, iof_iostat)) scratch->lub_stmt_flags |= lubs::iostat;
     int r = for__io_return(0, status, status, scratch);
@@ -216,9 +233,7 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
     if (has(f, iof_eor)) fl |= lubf::stmt_eor;
     if (kind.output && has(f, iof_cvterr)) fl |= lubf::cvterr_quiet;
     lub->lub_flags = fl;
-    lub->lub_iomsg_addr = nullptr;
-    lub->lub_iomsg_len = 0;
-    lub->lub_saved_pos = static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start);
+    lub->lub_stmt.begin();
 
     uint64_t sf = lub->lub_stmt_flags & ~lubs::statement_only;
     if (has(f, iof_iostat)) sf |= lubs::iostat;
@@ -228,9 +243,6 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
     sf |= ((f >> 48) & 0xf) << 53;
     lub->lub_stmt_flags = sf;
     lub->lub_ldir_count = 0;
-    lub->lub_advance = 1;
-    lub->lub_size_addr = nullptr;
-    lub->lub_size_len = 0;
 }
 
 int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **out) {
@@ -270,13 +282,13 @@ int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_
         if (kind.output) {
             int adv = 1;
             s = for__write_args(&cd, &cv, f, &adv);
-            lub->lub_advance = static_cast<uint8_t>(adv);
+            lub->lub_stmt.nonadvancing = adv == 0;
         } else {
             For_Advance_Args a{};
             s = for__read_args(&cd, &cv, f, &a);
-            lub->lub_advance = static_cast<uint8_t>(a.advance);
-            lub->lub_size_addr = a.size_addr;
-            lub->lub_size_len = static_cast<uint64_t>(a.size_len);
+            lub->lub_stmt.nonadvancing = a.advance == 0;
+            lub->lub_stmt.size_addr = a.size_addr;
+            lub->lub_stmt.size_len = static_cast<uint64_t>(a.size_len);
         }
         if (s != 0) return for__stmt_fail(lub, s);
     }
@@ -292,9 +304,30 @@ int for__stmt_end(For_Lub *lub, int status) {
     if (status != 0) return for__stmt_fail(lub, status);
     lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor | lubf::cvterr_quiet);
     lub->lub_stmt_flags &= ~lubs::statement_only;
-    lub->lub_size_addr = nullptr;
     for__release_lub(lub);
     return 0;
+}
+
+void for__stmt_release(For_Lub *lub) {
+    For_Stmt_State &st = lub->lub_stmt;
+    restore_modes(lub);
+    switch (st.xfer.kind()) {
+    case For_Xfer_State::Kind::formatted: for__fmt_stmt_done(st.xfer.formatted()); break;
+    case For_Xfer_State::Kind::ldir_in: for__ldir_in_release(st.xfer.ldir_in()); break;
+    default: break;
+    }
+    st.xfer.clear();
+    st.begin();
+}
+
+void for__stmt_suspend(For_Lub *lub, For_Stmt_State *parent) {
+    *parent = lub->lub_stmt;
+    std::memset(static_cast<void *>(&lub->lub_stmt), 0, sizeof lub->lub_stmt);
+}
+
+void for__stmt_resume(For_Lub *lub, const For_Stmt_State &parent) {
+    for__stmt_release(lub);
+    lub->lub_stmt = parent;
 }
 
 namespace {

@@ -67,6 +67,21 @@ int for__stmt_fail(For_Lub *lub, int status);
 // with `status`: clear the statement's conditions and release the unit.
 int for__stmt_end(For_Lub *lub, int status);
 
+// Ends the statement on its unit (lub_stmt): the modes its control list
+// overrode go back to the unit's own, its transfer state gives back what it
+// holds (the format, list-directed input's copied text), and its targets
+// are cleared. The unit's release calls it when the holder gives the unit
+// up, so statement end, statement failure and completion all pass here,
+// once per statement; a nested inspection or a child's end does not.
+void for__stmt_release(For_Lub *lub);
+
+// A child data transfer of defined I/O runs a statement of its own on its
+// parent's unit. It keeps the parent's statement in *parent for its
+// length, the unit's modes as the parent left them; resuming ends the
+// child's statement and puts the parent's back.
+void for__stmt_suspend(For_Lub *lub, For_Stmt_State *parent);
+void for__stmt_resume(For_Lub *lub, const For_Stmt_State &parent);
+
 // A statement that could not reach its unit: without ERR= or IOSTAT= a
 // diagnostic naming the file "unknown"; otherwise the status, with the
 // message in the IOMSG= variable when one is given.

@@ -25,7 +25,7 @@ using Cls = For_Ldir_Class;
 // is no failure.
 constexpr int stop_at_slash = -1;
 
-St &state_of(For_Lub *lub) { return *static_cast<St *>(lub->lub_a_ldir_isb); }
+St &state_of(For_Lub *lub) { return lub->lub_stmt.xfer.ldir_in(); }
 
 // Record ends, line feeds inside a record and carriage returns left by
 // files written elsewhere separate values as blanks do.
@@ -42,12 +42,6 @@ constexpr bool is_logical(int t) { return t >= FOR_TYPE_LOGICAL4_ALT && t <= FOR
 constexpr bool is_real(int t) {
     return t == FOR_TYPE_REAL4_ALT || t == FOR_TYPE_REAL4 || t == FOR_TYPE_REAL8_ALT1 ||
            t == FOR_TYPE_REAL8_ALT2 || t == FOR_TYPE_REAL8 || t == FOR_TYPE_REAL16;
-}
-
-void release_text(St &st) {
-    for__free_vm(st.text);
-    st.text = nullptr;
-    st.text_cap = 0;
 }
 
 // Room for n bytes of copied text. The field pointer is set only after a
@@ -447,19 +441,7 @@ int read_element(St &st, For_Lub *lub, int type, char *addr, int64_t size) {
 }  // namespace
 
 int for__ldir_in_begin(For_Lub *lub, For_IO_Flags flags) {
-    if (!lub->lub_a_ldir_isb) {
-        // A formatted connection always has its state block; this one was
-        // made some other way, so it gets one now, and CLOSE frees it.
-        void *isb = nullptr;
-        if (int s = for__get_vm(216, 0, &isb)) return s;
-        std::memset(isb, 0, 216);
-        *static_cast<For_Lub **>(isb) = lub;
-        lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = isb;
-    }
-    St &st = state_of(lub);
-    For_Lub *const back = st.unit;
-    std::memset(static_cast<void *>(&st), 0, sizeof st);
-    st.unit = back;
+    St &st = lub->lub_stmt.xfer.begin_ldir_in();
     const bool comma = lub->lub_decimal == FOR_DECIMAL_COMMA;
     st.sep = comma ? ';' : ',';
     st.point = comma ? ',' : '.';
@@ -473,19 +455,17 @@ int for__ldir_in_begin(For_Lub *lub, For_IO_Flags flags) {
 int For_Ldir_In::item(For_Lub *lub, const For_Item &item, const For_Shape &shape) {
     St &st = state_of(lub);
     if (st.flags & ldf::slash) return 0;
-    if (!listable(item.type)) {
-        release_text(st);
-        return msg::input_conversion;
-    }
+    if (!listable(item.type)) return msg::input_conversion;
     const int type = item.type;
     const int64_t size = item.elem_size;
     int s = for__each_element(item, shape, [&](char *elem) { return read_element(st, lub, type, elem, size); });
-    if (s == stop_at_slash) return 0;
-    if (s != 0) release_text(st);
-    return s;
+    return s == stop_at_slash ? 0 : s;
 }
 
-int For_Ldir_In::finish(For_Lub *lub) {
-    release_text(state_of(lub));
-    return for__end_input(lub);
+int For_Ldir_In::finish(For_Lub *lub) { return for__end_input(lub); }
+
+void for__ldir_in_release(For_Ldir_In_State &st) {
+    for__free_vm(st.text);
+    st.text = nullptr;
+    st.text_cap = 0;
 }

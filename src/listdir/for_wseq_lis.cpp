@@ -88,7 +88,7 @@ uint32_t sign_of(const For_Lub *lub) {
 class Ldir_Writer {
   public:
     explicit Ldir_Writer(For_Lub *lub)
-        : lub_(lub), st_(static_cast<For_Ldir_Out_State *>(lub->lub_a_ldir_isb)) {
+        : lub_(lub), st_(&lub->lub_stmt.xfer.ldir_out()) {
         alt_ = lub->lub_flags & lubf::opt_alt_list;
         fortran_cc_ = static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran;
         std::memset(&isb_, 0, sizeof isb_);
@@ -303,12 +303,10 @@ int start(For_Lub *lub, bool internal) {
         lub->lub_rec_len = lub->lub_buf_size;
         lub->lub_ldir_line_len = lub->lub_buf_size;
     }
-    auto *st = static_cast<For_Ldir_Out_State *>(lub->lub_a_ldir_isb);
-    if (lub->lub_udio_depth == 0) {
-        std::memset(static_cast<void *>(st), 0, sizeof *st);
-        st->unit = lub;
-        st->at_record_start = 1;
-    }
+    // A child statement of defined output continues its parent's line.
+    For_Ldir_Out_State *st = lub->lub_udio_depth == 0 ? &lub->lub_stmt.xfer.begin_ldir_out()
+                                                      : &lub->lub_stmt.xfer.ldir_out();
+    if (lub->lub_udio_depth == 0) st->at_record_start = 1;
     st->internal = internal;
     if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented) return msg::inconsistent_record_type;
     return internal ? 0 : for__begin_output(lub);
@@ -363,7 +361,7 @@ VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For
     }
     lub->lub_ldir_line_len = elen;
     if (int s = start(lub, true)) return for__stmt_fail(lub, s);
-    auto *st = static_cast<For_Ldir_Out_State *>(lub->lub_a_ldir_isb);
+    For_Ldir_Out_State *st = &lub->lub_stmt.xfer.ldir_out();
     st->self_begin = static_cast<char *>(file.addr);
     st->self_end = st->self_begin + file.length;
     return for__stmt_transfer(ctx, dsc, val, Ldir_Writer(lub));

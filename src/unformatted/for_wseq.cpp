@@ -592,7 +592,7 @@ int for__uf_check(For_Lub *lub) {
     if (fl & lubf::formatted) return msg::unformatted_to_formatted;
     if ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)) return msg::sequential_to_direct;
     // Editing modes mean nothing to raw bytes.
-    if (lub->lub_stmt_flags & lubs::overrides) return msg::keyword_not_unformatted;
+    if (lub->lub_stmt.saved.overridden) return msg::keyword_not_unformatted;
     return 0;
 }
 

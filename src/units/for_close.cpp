@@ -147,10 +147,6 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     }
 
     for__lub_free_owned(lub);
-    if (lub->lub_unit != FOR_UNIT_INTERNAL && lub->lub_a_fmt_isb && lub->lub_udio_depth == 0) {
-        for__free_vm(lub->lub_a_fmt_isb);
-        lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = nullptr;
-    }
     lub->lub_fd = -1;
     fl &= ~(lubf::opened | lubf::own_fd | lubf::dispose_delete | lubf::dispose_print |
             lubf::dispose_submit | lubf::scratch);
@@ -200,8 +196,8 @@ VORLIX_API int for_close(For_Context *ctx, int unit, For_IO_Flags flags, const F
         if (ctx) ctx->lub = nullptr;
         return 0;
     }
-    lub->lub_iomsg_addr = reinterpret_cast<char *>(args[1]);
-    lub->lub_iomsg_len = args[2];
+    lub->lub_stmt.iomsg_addr = reinterpret_cast<char *>(args[1]);
+    lub->lub_stmt.iomsg_len = args[2];
     if (key_status != 0) return for__io_return(1, key_status, key_status, lub);
     int s = for__close_proc(args, lub, true);
     if (s != 0 && (lub->lub_flags & lubf::opened))  // refused: still connected

@@ -8,6 +8,8 @@
 
 #include <vorlix/abi.h>
 
+#include "io/for_stmt_state.h"
+
 struct For_Aio_Hold;   // asynchronous-transfer block of a unit
 struct For_Tty_Pair;   // terminal pairing of an input unit with its output unit
 struct For_Lub;
@@ -57,7 +59,6 @@ constexpr uint64_t access_stream = bit(26);
 constexpr uint64_t access_direct = bit(27);
 constexpr uint64_t access_keyed = bit(28);
 constexpr uint64_t blank_null = bit(29);
-constexpr uint64_t blank_null_saved = bit(30);
 constexpr uint64_t stmt_err = bit(32);          // ERR= in the active statement
 constexpr uint64_t stmt_end = bit(33);          // END=
 constexpr uint64_t stmt_eor = bit(34);          // EOR=
@@ -87,7 +88,6 @@ constexpr uint64_t held_records = bit(61);      // complete output records wait 
 constexpr uint64_t no_terminator = bit(62);     // this record is written without its terminator
 constexpr uint64_t no_buffering = bit(63);      // FORT_NO_BUFFERING: every record goes out at once
 constexpr uint64_t pad = bit(49);
-constexpr uint64_t pad_saved = bit(50);
 constexpr uint64_t cvterr_quiet = bit(59);      // output conversion errors not reported
 }  // namespace lubf
 
@@ -99,13 +99,6 @@ constexpr uint64_t compat = bit(11);
 constexpr uint64_t buffered_default = bit(13);
 constexpr uint64_t reset_by_close = bit(18);     // a preconnected block reset by CLOSE
 constexpr uint64_t rewind_note = bit(19);        // the statement is a REWIND
-constexpr uint64_t ovr_blank = bit(24);
-constexpr uint64_t ovr_decimal = bit(25);
-constexpr uint64_t ovr_delim = bit(26);
-constexpr uint64_t ovr_pad = bit(27);
-constexpr uint64_t ovr_round = bit(28);
-constexpr uint64_t ovr_sign = bit(29);
-constexpr uint64_t overrides = 0x3full << 24;
 constexpr uint64_t strict_ldin = bit(30);
 constexpr uint64_t compact_int = bit(31);
 constexpr uint64_t hi_41 = bit(35);            // flag-word bit 41, not read yet
@@ -150,25 +143,18 @@ struct For_Lub_Fields {
     char *lub_buf_limit;          // last usable position of the record area
     char *lub_rec_start;          // start of the current record's data
     void *lub_assoc_var;          // ASSOCIATEVARIABLE=
-    void *lub_a_fmt_isb;          // formatted-transfer state
-    void *lub_a_ldir_isb;         // list-directed state
     void *lub_a_nml_isb;          // namelist state
     void *lub_udio;               // state of a running user-defined I/O child
     char *lub_file_name;          // NUL-terminated, owned by the block
     For_Context *lub_ctx;         // context of the active statement
     const char *lub_bad_spec;     // offending specifier of messages 103 and 104
     For_Tty_Pair *lub_tty_pair;
-    char *lub_iomsg_addr;         // IOMSG= variable of the active statement
-    void *lub_size_addr;          // SIZE= variable of the active statement
     uint64_t lub_record_number;
     uint64_t lub_file_pos;
-    uint64_t lub_saved_pos;       // record position when the statement began
     uint64_t lub_append_size;
     uint64_t lub_maxrec;
     uint64_t lub_errno;           // errno of the last failing system call
     uint64_t lub_buf_size;
-    uint64_t lub_iomsg_len;
-    uint64_t lub_size_len;        // byte size of the SIZE= variable
     uint64_t lub_rec_len;
     uint64_t lub_recl;
     uint64_t lub_recl_bytes;
@@ -190,17 +176,12 @@ struct For_Lub_Fields {
     uint8_t lub_assoc_kind;
     uint8_t lub_convert;
     uint8_t lub_delim;
-    uint8_t lub_delim_saved;
     uint8_t lub_op;
     uint8_t lub_round;
-    uint8_t lub_round_saved;
     uint8_t lub_decimal;
-    uint8_t lub_decimal_saved;
     uint8_t lub_sign;
-    uint8_t lub_sign_saved;
     uint8_t lub_encoding;
     uint8_t lub_rec_overhead;
-    uint8_t lub_advance;          // 1 advancing, 0 ADVANCE='NO'
     uint8_t lub_share_mode;       // 4 shared lock held, 16 exclusive lock held
     uint64_t lub_stream_pos;      // byte position of a stream-access unit
     uint64_t lub_dev, lub_ino;    // identity of the connected file
@@ -227,6 +208,9 @@ struct For_Lub_Fields {
     uint8_t lub_uf_state;         // ufs:: bits
     uint8_t lub_compat_state;     // compatibility layout: cls:: bits, they outlive statements
     uint8_t lub_block_byte;       // compatibility layout, input: the current block's length byte
+
+    // -- The statement running on the unit (io/for_stmt_state.h).
+    For_Stmt_State lub_stmt;
 };
 
 struct For_Lub : For_Lub_Fields {

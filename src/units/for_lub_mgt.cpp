@@ -7,6 +7,7 @@
 #include <new>
 
 #include "diag/for_diag.h"
+#include "io/for_stmt.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
@@ -16,10 +17,6 @@ For_Lub_Slot for__lub_table[lub_table_slots];
 std::atomic<int> for__l_exit_hand_decl{0};
 
 namespace {
-
-// The formatted/list-directed state block that every formatted unit owns;
-// an internal file gets it in the same allocation as its unit block.
-constexpr size_t isb_size = 216;
 
 // The seven preconnected blocks are static and never freed.
 For_Lub lub_read, lub_accept, lub_type, lub_print, lub_stderr, lub_read_5, lub_print_6;
@@ -64,21 +61,13 @@ class Slot_Guard {
 };
 
 For_Lub *new_block(int unit) {
-    size_t bytes = sizeof(For_Lub) + (unit == -5 ? isb_size : 0);
     void *p = nullptr;
-    if (for__get_vm(static_cast<int64_t>(bytes), 0, &p) != 0) return nullptr;
-    std::memset(p, 0, bytes);
+    if (for__get_vm(sizeof(For_Lub), 0, &p) != 0) return nullptr;
+    std::memset(p, 0, sizeof(For_Lub));
     For_Lub *b = new (p) For_Lub;  // zeroed just above: no second pass
     b->lub_unit = unit;
     b->lub_unit_copy = unit;
     b->lub_fd = -1;
-    b->lub_advance = 1;
-    if (unit == -5) {
-        void *isb = static_cast<char *>(p) + sizeof(For_Lub);
-        *static_cast<For_Lub **>(isb) = b;
-        b->lub_a_fmt_isb = isb;
-        b->lub_a_ldir_isb = isb;
-    }
     return b;
 }
 
@@ -202,17 +191,12 @@ int acquire_internal(For_Lub **out, For_Context *ctx, int op) {
     For_Lub *b = ts.ifile_spare;
     if (b) {
         ts.ifile_spare = nullptr;
-        void *isb = b->lub_a_fmt_isb;
         b->~For_Lub();
-        std::memset(static_cast<void *>(b), 0, sizeof(For_Lub) + isb_size);
+        std::memset(static_cast<void *>(b), 0, sizeof(For_Lub));
         b = new (b) For_Lub;  // zeroed just above: no second pass
         b->lub_unit = -5;
         b->lub_unit_copy = -5;
         b->lub_fd = -1;
-        b->lub_advance = 1;
-        *static_cast<For_Lub **>(isb) = b;
-        b->lub_a_fmt_isb = isb;
-        b->lub_a_ldir_isb = isb;
     } else {
         b = new_block(-5);
         if (!b) return 41;
@@ -354,22 +338,6 @@ int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t m
     }
 }
 
-void undo_overrides(For_Lub *b) {
-    uint64_t o = b->lub_stmt_flags & lubs::overrides;
-    if (!o) return;
-    if (o & lubs::ovr_blank)
-        b->lub_flags = (b->lub_flags & ~lubf::blank_null) |
-                       ((b->lub_flags & lubf::blank_null_saved) ? lubf::blank_null : 0);
-    if (o & lubs::ovr_decimal) b->lub_decimal = b->lub_decimal_saved;
-    if (o & lubs::ovr_delim) b->lub_delim = b->lub_delim_saved;
-    if (o & lubs::ovr_pad)
-        b->lub_flags = (b->lub_flags & ~lubf::pad) |
-                       ((b->lub_flags & lubf::pad_saved) ? lubf::pad : 0);
-    if (o & lubs::ovr_round) b->lub_round = b->lub_round_saved;
-    if (o & lubs::ovr_sign) b->lub_sign = b->lub_sign_saved;
-    b->lub_stmt_flags &= ~lubs::overrides;
-}
-
 int release_internal(For_Lub *top) {
     For_Thread_Storage &ts = for__thread_storage();
     if (!top || top->lub_udio_depth != 0) return 0;
@@ -377,6 +345,7 @@ int release_internal(For_Lub *top) {
     // write to another one), so the block released is the innermost.
     ts.ifile_top = top->lub_thread_next;
     detach(top);
+    for__stmt_release(top);
     for__lub_free_owned(top);
     lub_lock::give(top->lub_owner_thread);
     if (!ts.ifile_spare) {
@@ -399,7 +368,6 @@ void for__lub_reset(For_Lub *b) {
     For_Aio_Hold *aio = b->lub_aio;  // the asynchronous block outlives connections
     For_Lub *hash_next = b->lub_hash_next, *thread_next = b->lub_thread_next;
     For_Context *ctx = b->lub_ctx;
-    void *isb = unit == FOR_UNIT_INTERNAL ? b->lub_a_fmt_isb : nullptr;
     std::memset(reinterpret_cast<char *>(b) + lub_reset_from, 0, sizeof(For_Lub) - lub_reset_from);
     b->lub_aio = aio;
     b->lub_hash_next = hash_next;
@@ -410,8 +378,6 @@ void for__lub_reset(For_Lub *b) {
     b->lub_busy = busy;
     b->lub_stmt_flags = held;
     b->lub_fd = -1;
-    b->lub_advance = 1;
-    b->lub_a_fmt_isb = b->lub_a_ldir_isb = isb;
     if (for__is_preconnected_block(b)) b->lub_flags = lubf::preconnected;
 }
 
@@ -430,13 +396,6 @@ void for__lub_free_owned(For_Lub *b) {
     for__free_vm(b->lub_file_name);
     b->lub_file_name = nullptr;
     b->lub_file_name_len = 0;
-    // An external unit's formatted state is allocated by its first
-    // formatted statement; an internal file's lives inside its block.
-    if (b->lub_unit != FOR_UNIT_INTERNAL && b->lub_a_fmt_isb) {
-        if (b->lub_a_ldir_isb == b->lub_a_fmt_isb) b->lub_a_ldir_isb = nullptr;
-        for__free_vm(b->lub_a_fmt_isb);
-        b->lub_a_fmt_isb = nullptr;
-    }
 }
 
 int for__create_lub(int unit, For_Lub **out) {
@@ -509,7 +468,7 @@ int for__release_lub(For_Lub *b) {
     }
     if (b->lub_udio_depth != 0) return 0;  // a child ends; the parent keeps the unit
     detach(b);
-    undo_overrides(b);
+    for__stmt_release(b);
     b->lub_busy &= ~1;
     b->lub_stmt_flags &= ~lubs::held;
     lub_lock::give(b->lub_owner_thread);
@@ -660,7 +619,6 @@ void for__preconnected_units_create() {
         b->lub_unit = p.unit;
         b->lub_unit_copy = p.unit;
         b->lub_fd = -1;
-        b->lub_advance = 1;
         b->lub_flags = lubf::preconnected;
         if (p.unit >= 0) {
             char name[16];

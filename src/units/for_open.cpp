@@ -377,14 +377,14 @@ int reopen(For_Open_Args *args, For_Lub *lub) {
     uint64_t keep = lub->lub_flags & lubf::options;
     uint64_t keep_stmt = lub->lub_stmt_flags;
     For_Context *ctx = lub->lub_ctx;
-    char *iomsg = lub->lub_iomsg_addr;
-    uint64_t iomsg_len = lub->lub_iomsg_len;
+    char *iomsg = lub->lub_stmt.iomsg_addr;
+    uint64_t iomsg_len = lub->lub_stmt.iomsg_len;
     if (int s = for__close_proc(nullptr, lub, false)) return s;
     lub->lub_flags |= keep;
     lub->lub_stmt_flags = keep_stmt;
     lub->lub_ctx = ctx;
-    lub->lub_iomsg_addr = iomsg;
-    lub->lub_iomsg_len = iomsg_len;
+    lub->lub_stmt.iomsg_addr = iomsg;
+    lub->lub_stmt.iomsg_len = iomsg_len;
     return for__open_proc(*args, lub);
 }
 
@@ -423,8 +423,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
     if (has(f, iof_end)) lub->lub_flags |= lubf::stmt_end;
     lub->lub_stmt_flags &= ~lubs::iostat;
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
-    lub->lub_iomsg_addr = args.iomsg.data();
-    lub->lub_iomsg_len = args.iomsg.size();
+    lub->lub_stmt.iomsg_addr = args.iomsg.data();
+    lub->lub_stmt.iomsg_len = args.iomsg.size();
 
     auto failed = [&](int s, int disposition) {
         if (newunit) for__release_newunit(unit);
@@ -444,8 +444,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
     }
     lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::eof);
     lub->lub_stmt_flags &= ~lubs::iostat;
-    lub->lub_iomsg_addr = nullptr;
-    lub->lub_iomsg_len = 0;
+    lub->lub_stmt.iomsg_addr = nullptr;
+    lub->lub_stmt.iomsg_len = 0;
     for__release_lub(lub);
     if (newunit) store_newunit(args, unit);
     return 0;

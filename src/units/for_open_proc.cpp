@@ -332,7 +332,6 @@ struct Open_Plan {
 
     // Storage made for the unit, handed over by the commit.
     void *buf = nullptr;
-    void *isb = nullptr;
     char *name_copy = nullptr;
 };
 
@@ -869,15 +868,10 @@ int plan_buffer_size(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     return 0;
 }
 
-// The record buffer (with its guard text), the formatted-transfer state a
-// unit does not have yet, and the unit's copy of the name.
-int allocate(const For_Lub *lub, Open_Plan *p) {
+// The record buffer (with its guard text) and the unit's copy of the name.
+int allocate(Open_Plan *p) {
     if (int s = for__get_vm(static_cast<int64_t>(p->buf_size + 16), 0, &p->buf)) return s;
     std::memcpy(static_cast<char *>(p->buf) + p->buf_size, guard_text, sizeof guard_text);
-    if (p->formatted && !lub->lub_a_fmt_isb) {
-        if (int s = for__get_vm(216, 0, &p->isb)) return s;
-        std::memset(p->isb, 0, 216);
-    }
     void *namebuf = nullptr;
     if (int s = for__get_vm(static_cast<int64_t>(p->name.size() + 10), 0, &namebuf)) return s;
     std::memcpy(namebuf, p->name.c_str(), p->name.size() + 1);
@@ -904,7 +898,7 @@ int connect(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
 
     if (int s = plan_buffering(args, lub, p)) return s;
     if (int s = plan_buffer_size(args, lub, p)) return s;
-    if (int s = allocate(lub, p)) return s;
+    if (int s = allocate(p)) return s;
     if (p->named && p->kind == 7 && ::lseek(p->fd, 0, SEEK_CUR) == 0) p->fl |= lubf::at_start;
     return 0;
 }
@@ -914,7 +908,6 @@ int connect(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
 // takes a scratch file it made away again.
 int abandon(const For_Open_Args &args, const Open_Plan &p, int s) {
     for__free_vm(p.buf);
-    for__free_vm(p.isb);
     for__free_vm(p.name_copy);
     if (p.fl & lubf::own_fd) {
         ::close(p.fd);
@@ -947,11 +940,6 @@ int commit(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
     }
     for__free_vm(old_name);
     p->name_copy = nullptr;
-    if (p->isb) {
-        *static_cast<For_Lub **>(p->isb) = lub;
-        lub->lub_a_fmt_isb = lub->lub_a_ldir_isb = p->isb;
-        p->isb = nullptr;
-    }
     const size_t name_len = p->name.size();
     lub->lub_file_name_len = static_cast<int16_t>(name_len > INT16_MAX ? INT16_MAX : name_len);
 

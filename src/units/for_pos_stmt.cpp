@@ -49,8 +49,8 @@ int for__pos_begin(const For_Pos_Stmt &st, int op, For_Lub **out) {
     if (has(f, iof_eor)) lub->lub_flags |= lubf::stmt_eor;
     lub->lub_stmt_flags &= ~lubs::statement_only;
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
-    lub->lub_iomsg_addr = iomsg;
-    lub->lub_iomsg_len = iomsg_len;
+    lub->lub_stmt.iomsg_addr = iomsg;
+    lub->lub_stmt.iomsg_len = iomsg_len;
     if (key_status != 0) return for__io_return(1, key_status, key_status, lub);
     *out = lub;
     return 0;
@@ -72,8 +72,8 @@ int for__pos_end(For_Lub *lub, int status, int iostat) {
     if (status != 0) return for__io_return(1, status, iostat ? iostat : for__iostat_of(status), lub);
     lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor);
     lub->lub_stmt_flags &= ~lubs::statement_only;
-    lub->lub_iomsg_addr = nullptr;
-    lub->lub_iomsg_len = 0;
+    lub->lub_stmt.iomsg_addr = nullptr;
+    lub->lub_stmt.iomsg_len = 0;
     for__release_lub(lub);
     return 0;
 }

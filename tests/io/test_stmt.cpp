@@ -234,7 +234,72 @@ TEST_F(Frame, ModeOverridesLastForTheStatementOnly) {
     EXPECT_EQ(seen->lub_round, FOR_ROUND_UP);
     EXPECT_EQ(seen->lub_decimal, FOR_DECIMAL_POINT);
     EXPECT_EQ(seen->lub_sign, FOR_SIGN_SUPPRESS);
-    EXPECT_EQ(seen->lub_stmt_flags & lubs::overrides, 0u);
+    EXPECT_EQ(seen->lub_stmt.saved.overridden, 0u);
+}
+
+// A child data transfer of defined I/O runs its own statement on the
+// parent's unit: the parent's statement waits aside, the child's overrides
+// end with the child, and the parent's end with the parent.
+TEST_F(Frame, AChildStatementRunsBesideItsSuspendedParent) {
+    int32_t x = 0, y = 0;
+    std::string parent_msg(30, ' ');
+    bool in_child = false, child_done = false;
+    uint8_t child_sign = 0, child_decimal = 0, resumed_sign = 0, resumed_decimal = 0;
+    For_Lub *seen = nullptr;
+    rec.during = [&](For_Lub *lub) {
+        if (in_child) {
+            child_sign = lub->lub_sign;
+            child_decimal = lub->lub_decimal;
+            return 0;
+        }
+        if (child_done) return 0;
+        child_done = true;
+        seen = lub;
+        For_Stmt_State parent;
+        lub->lub_udio_depth = 1;
+        for__stmt_suspend(lub, &parent);
+        EXPECT_EQ(parent.saved.overridden, stmo::decimal);
+        EXPECT_EQ(parent.iomsg_addr, parent_msg.data());
+        EXPECT_EQ(lub->lub_stmt.iomsg_addr, nullptr) << "the child starts without targets";
+        EXPECT_EQ(lub->lub_stmt.saved.overridden, 0u);
+        kit::Stmt child(46);
+        child.control.sign("PLUS");
+        child.items.item(y).end();
+        in_child = true;
+        EXPECT_EQ(child.run(entry), 0);
+        in_child = false;
+        for__stmt_resume(lub, parent);
+        lub->lub_udio_depth = 0;
+        resumed_sign = lub->lub_sign;
+        resumed_decimal = lub->lub_decimal;
+        EXPECT_EQ(lub->lub_stmt.iomsg_addr, parent_msg.data()) << "the parent's targets are back";
+        EXPECT_EQ(lub->lub_stmt.saved.overridden, stmo::decimal);
+        return 0;
+    };
+    kit::Stmt first(46);
+    first.items.end();
+    ASSERT_EQ(first.run(entry), 0);
+    For_Lub *lub = nullptr;
+    ASSERT_EQ(for__acquire_lun(46, &lub, nullptr, FOR_OP_READ), 0);
+    lub->lub_decimal = FOR_DECIMAL_POINT;
+    lub->lub_sign = FOR_SIGN_SUPPRESS;
+    for__release_lub(lub);
+
+    kit::Stmt st(46);
+    st.flags.iostat();
+    st.control.iomsg(parent_msg).decimal("COMMA");
+    st.items.item(x).end();
+    EXPECT_EQ(st.run(entry), 0);
+    ASSERT_TRUE(child_done);
+    EXPECT_EQ(child_sign, FOR_SIGN_PLUS) << "the child's own override";
+    EXPECT_EQ(child_decimal, FOR_DECIMAL_COMMA) << "the child sees the modes its parent set";
+    EXPECT_EQ(resumed_sign, FOR_SIGN_SUPPRESS) << "the child's override ends with the child";
+    EXPECT_EQ(resumed_decimal, FOR_DECIMAL_COMMA) << "the parent's override outlives the child";
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(seen->lub_decimal, FOR_DECIMAL_POINT) << "the parent's override ends with the parent";
+    EXPECT_EQ(seen->lub_sign, FOR_SIGN_SUPPRESS);
+    EXPECT_EQ(seen->lub_stmt.saved.overridden, 0u);
+    EXPECT_EQ(seen->lub_stmt.iomsg_addr, nullptr);
 }
 
 TEST_F(Frame, AKeywordValueOutsideItsTableIs116) {

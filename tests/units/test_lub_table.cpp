@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diag/for_msgnum.h"
+#include "format/for_intrp_fmt.h"
 #include "runtime/for_threadstor.h"
 #include "units/for_lub_lock.h"
 #include "units/for_lub_mgt.h"
@@ -159,9 +160,13 @@ TEST(LubTable, InternalFilesNestPerThread) {
     For_Context c1{}, c2{};
     For_Lub *f1 = acquire(FOR_UNIT_INTERNAL, FOR_OP_WRITE, &c1);
     EXPECT_EQ(f1->lub_unit, -5);
-    EXPECT_NE(f1->lub_a_fmt_isb, nullptr);
-    EXPECT_EQ(f1->lub_a_fmt_isb, f1->lub_a_ldir_isb);
-    EXPECT_EQ(*static_cast<For_Lub **>(f1->lub_a_fmt_isb), f1) << "the state block points back";
+    // The block carries its statement's transfer state: idle until the
+    // statement selects one, which then points back to the unit.
+    EXPECT_EQ(f1->lub_stmt.xfer.kind(), For_Xfer_State::Kind::none);
+    static const unsigned char compiled[8] = {};
+    ASSERT_EQ(for__fmt_stmt_start(f1, compiled, false, false), 0);
+    ASSERT_NE(for__fmt_isb(f1), nullptr);
+    EXPECT_EQ(for__fmt_isb(f1)->unit, f1) << "the state block points back";
     // A function in the I/O list writes to another internal file.
     For_Lub *f2 = acquire(FOR_UNIT_INTERNAL, FOR_OP_WRITE, &c2);
     EXPECT_NE(f1, f2);
