@@ -164,22 +164,6 @@ Cc_Effect cc_effect(char c, bool line_open, bool compat) {
     return e;
 }
 
-// A line left open on the unit's file: by this unit, or on a terminal by
-// whichever unit wrote to it last.
-bool line_is_open(const For_Lub *lub) {
-    if (lub->lub_line_open) return true;
-    const For_Tty_Pair *p = lub->lub_tty_pair;
-    return p && p->line_open && p->saved_lub && p->saved_lub->lub_line_open;
-}
-
-void line_closed(For_Lub *lub) {
-    lub->lub_line_open = 0;
-    if (For_Tty_Pair *p = lub->lub_tty_pair) {
-        p->line_open = 0;
-        if (p->saved_lub) p->saved_lub->lub_line_open = 0;
-    }
-}
-
 // Lays out the area of an internal file's current record.
 void ifile_layout(For_Lub *lub, int mode) {
     lub->lub_buf_ptr = lub->lub_rec_start;
@@ -204,6 +188,20 @@ int ifile_next_output(For_Lub *lub) {
 }
 
 }  // namespace
+
+bool for__line_is_open(const For_Lub *lub) {
+    if (lub->lub_line_open) return true;
+    const For_Tty_Pair *p = lub->lub_tty_pair;
+    return p && p->line_open && p->saved_lub && p->saved_lub->lub_line_open;
+}
+
+void for__line_closed(For_Lub *lub) {
+    lub->lub_line_open = 0;
+    if (For_Tty_Pair *p = lub->lub_tty_pair) {
+        p->line_open = 0;
+        if (p->saved_lub) p->saved_lub->lub_line_open = 0;
+    }
+}
 
 // A sequential WRITE cuts the file after the record it writes.
 int for__truncate_here(For_Lub *lub) {
@@ -418,7 +416,7 @@ int for__put_sf(For_Lub *lub) {
     bool line_open_after = false;
     if (fortran) {
         char c = *lub->lub_rec_start;
-        Cc_Effect e = cc_effect(c, line_is_open(lub),
+        Cc_Effect e = cc_effect(c, for__line_is_open(lub),
                                 (lub->lub_flags & lubf::opt_compat) != 0);
         out = lub->lub_rec_start + 1 - e.n;
         std::memcpy(out, e.prefix, static_cast<size_t>(e.n));
@@ -429,14 +427,14 @@ int for__put_sf(For_Lub *lub) {
             lub->lub_tty_pair->saved_lub = lub;
         }
     } else if (cc == For_Cc::list) {
-        if (line_is_open(lub) && !prompt) {
+        if (for__line_is_open(lub) && !prompt) {
             // The prompt an earlier record left open gets its line end.
             static const char lf = LF;
             if (for__write_output(lub, &lf, 1) < 0) {
                 lub->lub_errno = static_cast<uint64_t>(errno);
                 return msg::write_error;
             }
-            line_closed(lub);
+            for__line_closed(lub);
         }
         bool typed = t == For_Rec_Type::stream || has_terminator_byte(t);
         if (!crlf && !typed && !no_term) *end++ = LF;

@@ -80,6 +80,12 @@ int for__put_sf(For_Lub *lub);
 // the prompt that the next read of the terminal writes out first).
 int for__end_output(For_Lub *lub);
 
+// A line left open on the unit's file (a record written without its line
+// end): by this unit, or on a terminal by whichever unit wrote to it last.
+bool for__line_is_open(const For_Lub *lub);
+// That line has been ended by someone else's line feed.
+void for__line_closed(For_Lub *lub);
+
 // Ends the current record early so that a prompt stays on the line.
 int for__new_line_break_record(For_Lub *lub);
 

@@ -1,6 +1,7 @@
 // PAUSE: a prompt on standard output, then an answer from the terminal or,
 // in the background, a signal. Reads and writes the C streams directly,
-// not through units.
+// not through units, once the units on standard output have given out
+// what they hold.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <vorlix/abi.h>
 #include <vorlix/stop.h>
 
+#include "io/for_rec.h"
+#include "runtime/for_write_all.h"
 #include "units/for_lub.h"
 #include "units/for_lub_mgt.h"
 
@@ -30,10 +33,29 @@ bool is_socket(int fd)
     return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 || errno != ENOTSOCK;
 }
 
-// TODO(record layer): a terminal unit with a partial record pending gets
-// its line ended here before the prompt; the pending-output state lives in
-// the terminal pairing block of the record layer.
-void end_pending_terminal_output() {}
+// The prompt goes to standard output behind the program's own output: the
+// console units that write there give out the records they hold, and the
+// first of them whose last record left its line open (carriage control
+// FORTRAN ends a record with a carriage return) gets that line ended.
+void end_pending_terminal_output()
+{
+    const int out = fileno(stdout);
+    bool ended = false;
+    for (int unit : {6, int{FOR_UNIT_TYPE}, 0, int{FOR_UNIT_PRINT}}) {
+        For_Lub *lub = nullptr;
+        if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_PAUSE) != 0 || !lub)
+            continue;
+        if (lub->lub_fd == out && (lub->lub_flags & lubf::opened)) {
+            for__flush_output(lub);
+            if (!ended && lub->lub_tty_pair && for__line_is_open(lub)) {
+                for__write_all(out, "\n", 1);
+                for__line_closed(lub);
+                ended = true;
+            }
+        }
+        for__release_lub(lub);
+    }
+}
 
 // In the background: wait for SIGTERM (or any signal), then go on. The
 // handler SIGTERM had before comes back afterwards, so that a later SIGTERM

@@ -14,6 +14,7 @@
 
 #include "diag/for_diag.h"
 #include "diag/for_msgnum.h"
+#include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "runtime/for_exit_handler.h"
 #include "runtime/for_threadstor.h"
@@ -69,12 +70,18 @@ void report_ieee_flags()
             for__issue_diagnostic(f.message, 0);
 }
 
-// Writes one record of the stop text on the unit.
-// TODO(record layer): begin and end the record through for__put_sf /
-// for__put_su once they exist, so that records the unit still buffers go
-// first and CARRIAGECONTROL='FORTRAN' gets its control blank.
+// Writes the stop text on the unit's descriptor as a line of its own,
+// whatever the unit's carriage control: what the unit still holds goes
+// first (a record that a non-advancing WRITE left open is ended, held
+// records are written), so the text follows the program's output in the
+// file. A text is cut at 511 characters.
 int put_stop_record(For_Lub *lub, std::string_view first, std::string_view second)
 {
+    if (lub->lub_rec_state == rec_output && (lub->lub_flags & lubf::partial_record))
+        if (int s = for__put_sf(lub))
+            return s;
+    if (int s = for__flush_output(lub))
+        return s;
     char line[512];
     std::size_t n = 0;
     for (std::string_view piece : {first, second}) {

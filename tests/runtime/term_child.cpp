@@ -89,7 +89,7 @@ int main(int argc, char **argv)
 {
     for_rtl_init_(&argc, argv);
     const std::string_view what = argc > 1 ? argv[1] : "";
-    if (what != "pause_answer")
+    if (!what.starts_with("pause_answer"))
         open_files();
     const int32_t three = 3, three_hundred = 300, two_five_six = 256, seven = 7, zero_code = 0;
     const uint64_t compat = VORLIX_STOP_COMPAT;
@@ -102,6 +102,24 @@ int main(int argc, char **argv)
     if (what == "stop_compat") for_stop_core(nullptr, 0, compat, 0, 0);
     if (what == "stop_compat_3") for_stop_core("3", 1, compat, 3, 1);
     if (what == "stop_compat_text") for_stop_core("done", 4, compat, 0, 0);
+    if (what == "write_then_stop_compat") {
+        // WRITE (6, *) 'before'; the stop text follows what unit 6 holds.
+        kit::Stmt w(6);
+        w.items.text("before").end();
+        if (w.run(for_write_seq_lis) != 0) return 98;
+        for_stop_core("done", 4, compat, 0, 0);
+    }
+    if (what == "nonadvancing_then_stop_compat") {
+        // WRITE (6, '(A)', ADVANCE='NO') 'part': the stop text ends that line
+        // and stands on its own.
+        const For_Char_Format fmt{3, "(A)"};
+        kit::Stmt w(6);
+        w.flags.fmt_text();
+        w.control.advance("NO");
+        w.items.text("part").end();
+        if (w.run(for_write_seq_fmt, &fmt) != 0) return 98;
+        for_stop_core("done", 4, compat, 0, 0);
+    }
     if (what == "error_stop") for_error_stop(nullptr, 0, 0, 0, 0);
     if (what == "error_stop_bad") for_error_stop("bad", 3, 0, 0, 0);
     if (what == "error_stop_0") for_error_stop_int(nullptr, 0, 0, 0, 0, 1);
@@ -173,6 +191,17 @@ int main(int argc, char **argv)
         return for_rtl_finish_();
     }
     if (what == "pause_answer") {
+        for_pause(nullptr, 0);
+        std::printf("continued\n");
+        return 0;
+    }
+    if (what == "pause_answer_after_write" || what == "pause_answer_after_fortran_cc") {
+        // WRITE (6, *) 'before', then PAUSE; in the second case unit 6 is
+        // opened in the compatibility dialect, with FORTRAN carriage control.
+        kit::Stmt w(6);
+        if (what == "pause_answer_after_fortran_cc") w.flags.set(iof_opt_c);
+        w.items.text("before").end();
+        if (w.run(for_write_seq_lis) != 0) return 98;
         for_pause(nullptr, 0);
         std::printf("continued\n");
         return 0;

@@ -142,6 +142,10 @@ TEST(Termination, StopAndErrorStopPrintAndEndWithTheirStatus)
         {"stop_compat", "", "Stop - Program terminated.\n", 0},
         {"stop_compat_3", "", "Return code 3\n", 3},
         {"stop_compat_text", "", "done\n", 0},
+        // Standard output is a pipe, so unit 6 holds its records back: the
+        // stop text is a record of the same unit and comes after them.
+        {"write_then_stop_compat", "", " before\ndone\n", 0},
+        {"nonadvancing_then_stop_compat", "", "part\ndone\n", 0},
         {"error_stop", "", "", 128},
         {"error_stop_bad", "bad\n", "", 128},
         {"error_stop_0", "0\n", "", 0},
@@ -290,6 +294,18 @@ TEST(Pause, AnswersContinueOrEnd)
             << '"' << a.text << '"';
         EXPECT_EQ(o.exit_code, 0) << a.text;
     }
+}
+
+// Standard output is a pipe: unit 6 holds its records, and they must come
+// out before the prompt that C's standard output writes.
+TEST(Pause, ThePromptFollowsWhatUnitSixHolds)
+{
+    const Outcome o = run("pause_answer_after_write", {}, "\n");
+    EXPECT_EQ(o.out, " before\nFORTRAN PAUSE\nPAUSE prompt> continued\n");
+    // FORTRAN carriage control ends a record with a carriage return and
+    // leaves its line open: the prompt gets a line of its own.
+    const Outcome cc = run("pause_answer_after_fortran_cc", {}, "\n");
+    EXPECT_EQ(cc.out, "before\r\nFORTRAN PAUSE\nPAUSE prompt> continued\n");
 }
 
 }  // namespace
