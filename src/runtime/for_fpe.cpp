@@ -18,9 +18,9 @@ std::atomic<uint32_t> for__l_undcnt{0}, for__l_ovfcnt{0}, for__l_div0cnt{0}, for
 namespace {
 
 // x87 control word and MXCSR: exception mask bits in the order invalid,
-// denormal, divide-by-zero, overflow, underflow, precision.
-constexpr uint16_t x87_im = 0x1, x87_dm = 0x2, x87_zm = 0x4, x87_om = 0x8, x87_um = 0x10,
-                   x87_pm = 0x20, x87_masks = 0x3f;
+// denormal, divide-by-zero, overflow, underflow, precision; the x87 word
+// is only ever set as a whole field of the six.
+constexpr uint16_t x87_masks = 0x3f;
 constexpr uint32_t mx_flags = 0x3f, mx_ie = 0x1, mx_ze = 0x4, mx_oe = 0x8, mx_ue = 0x10,
                    mx_pe = 0x20, mx_daz = 0x40, mx_mask_shift = 7, mx_masks = 0x3f << 7,
                    mx_ftz = 0x8000;

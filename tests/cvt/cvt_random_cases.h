@@ -14,6 +14,13 @@
 #include "cvt_engine_io.h"
 #include "cvt_oracle.h"
 
+#if defined(__clang__)
+// glibc declares its binary128 functions only for compilers whose _Float128
+// it recognises; clang calls the same type __float128.
+extern "C" __float128 strtof128(const char *, char **) noexcept;
+extern "C" int strfromf128(char *, size_t, const char *, __float128) noexcept;
+#endif
+
 // The hardware rounding mode during engine calls: deliberately not the
 // requested one, so that any use of the FPU's mode shows up as a misround.
 inline int other_hw_mode(Mode m) {

@@ -690,7 +690,7 @@ NodeP Intrinsics::build(const std::string &n) {
         Type out = ty(0);
         NodeP a = args[0], b = args[1], c = args[2];
         Where at = call.at;
-        return fn(out, std::max({a->rank, b->rank, c->rank}), [a, b, c, out, at](Machine &m) {
+        return fn(out, std::max({a->rank, b->rank, c->rank}), [a, b, c, at](Machine &m) {
             Value x = a->eval(m), y = convert_value(b->eval(m), x.type), mask = c->eval(m);
             Value xy = elemental2(at, x, y, x.type, [](const Scalar &p, const Scalar &) { return p; });
             Value r = elemental2(at, x, mask, x.type, [](const Scalar &p, const Scalar &) { return p; });
