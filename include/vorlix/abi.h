@@ -220,7 +220,20 @@ enum For_Op_Code {
     FOR_OP_EOF = 18, FOR_OP_DELETE = 27, FOR_OP_DEFINE_FILE = 28, FOR_OP_FIND = 29,
     FOR_OP_FLUSH = 30, FOR_OP_GERROR = 31, FOR_OP_GETC = 33, FOR_OP_PAUSE = 36,
     FOR_OP_REWRITE = 39, FOR_OP_FSEEK = 40, FOR_OP_STOP = 42, FOR_OP_FTELL = 43,
-    FOR_OP_UNLOCK = 45
+    FOR_OP_UNLOCK = 45,
+    /* Reserved by the calling convention for statements this library does
+     * not define; no entry of the library passes them. Each name says what
+     * the library does with a unit acquired for it:
+     *   READ       too many records ends the statement as end of file;
+     *   PROMPT     a prompt pending on the unit's terminal is written first;
+     *   NO_PROMPT  a pending prompt is dropped.
+     * 24 and 25 have no prompt handling: a pending prompt at their
+     * acquisition is an internal error. */
+    FOR_OP_RESERVED_READ_24 = 24, FOR_OP_RESERVED_READ_25 = 25,
+    FOR_OP_RESERVED_READ_PROMPT_32 = 32, FOR_OP_RESERVED_READ_NO_PROMPT_34 = 34,
+    FOR_OP_RESERVED_NO_PROMPT_35 = 35, FOR_OP_RESERVED_NO_PROMPT_37 = 37,
+    FOR_OP_RESERVED_PROMPT_38 = 38, FOR_OP_RESERVED_PROMPT_41 = 41,
+    FOR_OP_RESERVED_NO_PROMPT_44 = 44
 };
 
 /* Reserved unit numbers. */

@@ -48,11 +48,15 @@ constexpr bool is_character(int type) { return type == FOR_TYPE_CHARACTER || typ
 // item; 0 for a type that holds no editable value.
 int64_t value_size(const For_Value_Info &item) {
     switch (item.type) {
-    case 5: case 6: case 14: return 1;
-    case 7: case 8: case 15: return 2;
-    case 9: case 10: case 13: case 16: case 25: case 26: case 28: case 29: case 31: return 4;
-    case 11: case 12: case 17: case 40: case 42: case 43: case 44: case 45: case 46: case 48: return 8;
-    case 50: case 52: return 16;
+    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4:
+    case FOR_TYPE_REAL4_ALT: case FOR_TYPE_REAL4: case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4: case FOR_TYPE_COMPLEX8_ALT2: return 4;
+    case FOR_TYPE_INT8: case FOR_TYPE_UINT8: case FOR_TYPE_LOGICAL8: case FOR_TYPE_COMPLEX8:
+    case FOR_TYPE_COMPLEX16_ALT1: case FOR_TYPE_COMPLEX16_ALT2: case FOR_TYPE_COMPLEX16_ALT3:
+    case FOR_TYPE_REAL8_ALT1: case FOR_TYPE_REAL8_ALT2: case FOR_TYPE_REAL8: return 8;
+    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return 16;
     default: return is_character(item.type) ? item.length : 0;
     }
 }
@@ -61,9 +65,11 @@ enum class Prec { none, s, t, x };
 
 Prec precision(int type) {
     switch (type) {
-    case 26: case 27: case 28: case 29: case 30: return Prec::s;
-    case 40: case 41: case 44: case 48: case 49: return Prec::t;
-    case 50: case 52: return Prec::x;
+    case FOR_TYPE_REAL4: case 27: case FOR_TYPE_COMPLEX8_ALT1: case FOR_TYPE_COMPLEX4: case 30:
+        return Prec::s;
+    case FOR_TYPE_COMPLEX8: case 41: case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8: case 49:
+        return Prec::t;
+    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return Prec::x;
     default: return Prec::none;
     }
 }

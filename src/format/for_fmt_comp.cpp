@@ -6,16 +6,11 @@
 #include <cstring>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "format/for_fmt_isb.h"
 #include "runtime/for_vm.h"
 
 namespace {
-
-constexpr int st_ok = 0;
-constexpr int st_no_memory = 41;
-constexpr int st_syntax = 62;
-constexpr int st_empty_unlimited = 181;
-constexpr int msg_syntax_near = 58;
 
 // The buffer grows in whole steps so that a long format is not
 // reallocated record by record.
@@ -31,20 +26,20 @@ int reserve(For_Fmt_Builder &b, uint64_t bytes, unsigned char **at)
 {
     uint64_t need = uint64_t{b.size} + bytes;
     if (need > b.limit)
-        return st_no_memory;
+        return msg::no_memory;
     uint64_t have = b.buf ? round_up(b.size, grow_step) : 0;
     if (need > have) {
         void *cell = b.buf;
         int st = for__realloc_vm(static_cast<int64_t>(round_up(need, grow_step)), &cell,
                                  static_cast<int64_t>(have));
         if (st != 0)
-            return st_no_memory;
+            return msg::no_memory;
         b.buf = static_cast<unsigned char *>(cell);
     }
     *at = b.buf + b.size;
     std::memset(*at, 0, bytes);  // padding bytes are zero, so equal formats compile to equal bytes
     b.size = static_cast<uint32_t>(need);
-    return st_ok;
+    return 0;
 }
 
 bool is_m_form(int op)
@@ -60,7 +55,7 @@ int emit_comp_fmt(For_Fmt_Builder &b)
     int c = b.count;
     b.op = 0;
     if (op <= 0 || op >= for_fmt_ncodes)
-        return st_syntax;
+        return msg::format_syntax;
     if (c > fmt_check[op].fields && fmt_check[op].alt != 0)
         op = fmt_check[op].alt;
     // Iw, Bw, Ow, Zw carry m = 1 unless m was written: the field the letter
@@ -70,15 +65,15 @@ int emit_comp_fmt(For_Fmt_Builder &b)
         c = 3;
     if (op == FOR_FMT_EX) {
         if (c < 3)
-            return st_syntax;
+            return msg::format_syntax;
     } else if (op == FOR_FMT_G && b.f2 == 0) {
         op = FOR_FMT_GE;  // G0 and G0.d
     } else if (c != fmt_check[op].fields) {
-        return st_syntax;
+        return msg::format_syntax;
     }
     // T0 would address the position before the record.
     if (op == FOR_FMT_T && b.f2 == 0)
-        return st_syntax;
+        return msg::format_syntax;
     bool long_form = b.f1 > UINT32_MAX || static_cast<uint64_t>(b.f2) > UINT32_MAX;
     unsigned char *p;
     if (int st = reserve(b, long_form ? 24 : 12, &p); st != 0)
@@ -93,7 +88,7 @@ int emit_comp_fmt(For_Fmt_Builder &b)
         put32(p + 4, static_cast<uint32_t>(b.f1));
         put32(p + 8, static_cast<uint32_t>(b.f2));
     }
-    return st_ok;
+    return 0;
 }
 
 int emit_udio(For_Fmt_Builder &b, const char *type_name, std::size_t type_len,
@@ -110,7 +105,7 @@ int emit_udio(For_Fmt_Builder &b, const char *type_name, std::size_t type_len,
         std::memcpy(p + 16, type_name, type_len);
     if (vlist_len)
         std::memcpy(p + 16 + type_len + 1, vlist, vlist_len);
-    return st_ok;
+    return 0;
 }
 
 namespace {
@@ -124,7 +119,7 @@ int literal_record(For_Fmt_Builder &b, const char *text, uint32_t n)
     put32(p, FOR_FMT_LITERAL | n << 16);
     if (n)
         std::memcpy(p + 4, text, n);
-    return st_ok;
+    return 0;
 }
 
 }  // namespace
@@ -140,7 +135,7 @@ int emit_literal(For_Fmt_Builder &b, const char *text, std::size_t len)
         text += n;
         len -= n;
     }
-    return st_ok;
+    return 0;
 }
 
 namespace {
@@ -184,9 +179,9 @@ class Compiler {
             std::size_t n = s_.size() - from;
             if (n > 80)
                 n = 80;
-            for__issue_diagnostic(msg_syntax_near, 2, static_cast<int>(n), s_.data() + from);
+            for__issue_diagnostic(msg::format_syntax_near, 2, static_cast<int>(n), s_.data() + from);
         }
-        return st_syntax;
+        return msg::format_syntax;
     }
 
     // Index of the next non-blank character at or after i (s_.size() at end).
@@ -247,13 +242,13 @@ int Compiler::finish()
 {
     if (digits_) {
         if (b_.count == 0 || b_.count >= 4)
-            return st_syntax;
+            return msg::format_syntax;
         if (b_.count == 1) {
             b_.f2 = static_cast<int64_t>(num_);
         } else {
             // d, m and e have 32-bit fields; more than 255 is stored as 255.
             if (num_ > UINT32_MAX)
-                return st_syntax;
+                return msg::format_syntax;
             (b_.count == 2 ? b_.f3 : b_.f4) = static_cast<uint32_t>(num_);
         }
         ++b_.count;
@@ -261,7 +256,7 @@ int Compiler::finish()
         num_ = 0;
     }
     if (b_.op == 0)
-        return st_ok;
+        return 0;
     return emit_comp_fmt(b_);
 }
 
@@ -279,7 +274,7 @@ int Compiler::start_descriptor(std::size_t at, int op, bool default_m)
     digits_ = false;
     num_ = 0;
     empty_[level_] = false;
-    return st_ok;
+    return 0;
 }
 
 // A record with no numeric fields, emitted at once.
@@ -309,7 +304,7 @@ int Compiler::literal_quoted(std::size_t &i)
             return st;
         if (!doubled) {
             i = close;
-            return st_ok;
+            return 0;
         }
         i = close + 1;
     }
@@ -408,7 +403,7 @@ int Compiler::close_group(std::size_t at, bool &done)
     if (int st = finish(); st != 0)
         return st;
     if (empty_[level_] && unlimited_[level_])
-        return st_empty_unlimited;
+        return msg::empty_unlimited_format;
     // An empty nested group leaves its enclosing group as it was.
     if (!empty_[level_] && level_ > 1)
         empty_[level_ - 1] = false;
@@ -433,13 +428,13 @@ int Compiler::number(std::size_t i, unsigned char c)
             return fail_at(i);
         num_ = num_ * 10 + d;
         digits_ = true;
-        return st_ok;
+        return 0;
     }
     if (c == '+' || c == '-') {
         if (digits_ || sign_ != 0 || b_.op != 0)
             return fail_at(i);
         sign_ = c == '-' ? -1 : 1;
-        return st_ok;
+        return 0;
     }
     // ".": w ends and d must follow.
     if (b_.op == 0 || b_.count != 1 || !digits_)
@@ -451,7 +446,7 @@ int Compiler::number(std::size_t i, unsigned char c)
     std::size_t j = next_nonblank(i + 1);
     if (j >= n || s_[j] < '0' || s_[j] > '9')
         return fail_at(j < n ? j : n);
-    return st_ok;
+    return 0;
 }
 
 // The data edit descriptors (A, B, D, E, F, G, I, L, O, Z and their
@@ -487,7 +482,7 @@ int Compiler::data_edit(std::size_t &i, unsigned char c)
             b_.count = 3;
             digits_ = false;
             num_ = 0;
-            return st_ok;
+            return 0;
         }
         unsigned char p = peek_after(i);
         int op = p == 'N' ? FOR_FMT_EN_NW : p == 'S' ? FOR_FMT_ES_NW : p == 'X' ? FOR_FMT_EX : FOR_FMT_E_NW;
@@ -577,7 +572,7 @@ int Compiler::position(std::size_t &i, unsigned char c)
 {
     if (c == 'X') {
         if (b_.op != 0)
-            return st_syntax;
+            return msg::format_syntax;
         if (sign_ != 0 || (digits_ && num_ == 0))
             return fail_at(i);
         b_.op = FOR_FMT_X;
@@ -602,7 +597,7 @@ int Compiler::position(std::size_t &i, unsigned char c)
     b_.f1 = 0;
     b_.f2 = 0;
     b_.f3 = b_.f4 = 0;
-    return st_ok;
+    return 0;
 }
 
 // nH and quoted literals.
@@ -613,7 +608,7 @@ int Compiler::literal(std::size_t &i, unsigned char c)
     if (sign_ != 0 || (b_.op == 0 && digits_))
         return fail_at(i);
     int st = finish();
-    if (st == st_ok)
+    if (st == 0)
         st = literal_quoted(i);
     return st;
 }
@@ -629,7 +624,7 @@ int Compiler::group(std::size_t i, unsigned char c, bool &done)
             return fail_at(i);
         unlimited_seen_ = true;
         star_ = true;
-        return st_ok;
+        return 0;
     case '(': {
         if (b_.op != 0 || sign_ < 0 || level_ == for_fmt_max_depth)
             return fail_at(i);
@@ -661,18 +656,18 @@ int Compiler::separator(std::size_t i, unsigned char c)
             return finish();
         if (digits_ || sign_ != 0)
             return fail_at(i);
-        return st_ok;
+        return 0;
     }
     if (sign_ != 0)
         return fail_at(i);
     if (c != '/') {
         int st = finish();
-        if (st == st_ok)
+        if (st == 0)
             st = emit_now(c == ':' ? FOR_FMT_COLON : FOR_FMT_DOLLAR);
         return st;
     }
     uint64_t r = 0;
-    int st = st_ok;
+    int st = 0;
     if (b_.op == 0 && digits_) {
         r = num_;
         digits_ = false;
@@ -680,7 +675,7 @@ int Compiler::separator(std::size_t i, unsigned char c)
     } else {
         st = finish();
     }
-    if (st == st_ok) {
+    if (st == 0) {
         // The count is carried in field 1 without counting as a field:
         // fmt_check gives "/" none to require.
         b_.op = FOR_FMT_SLASH;
@@ -746,10 +741,10 @@ int Compiler::run()
         if (unlimited_closed_ && level_ == 1 && c != ')')
             return fail_at(i);
         bool done = false;
-        if (int st = step(i, upper(c), done); st != st_ok)
+        if (int st = step(i, upper(c), done); st != 0)
             return st;
         if (done)
-            return st_ok;  // text after the final ")" is not examined
+            return 0;  // text after the final ")" is not examined
     }
     return quote_from(n - 1);
 }

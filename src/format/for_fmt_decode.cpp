@@ -167,8 +167,8 @@ int for__fmt_decode(const unsigned char *rec, std::size_t avail, For_Fmt_Rec *ou
 int64_t get_vfe_value(const void *table, const For_Vfe_Slot *slot)
 {
     const auto *entry = static_cast<const uintptr_t *>(table);
-    const bool int32 = slot->type == 9;
-    if (slot->type != 9 && slot->type != 11) {
+    const bool int32 = slot->type == FOR_TYPE_INT4;
+    if (slot->type != FOR_TYPE_INT4 && slot->type != FOR_TYPE_INT8) {
         for__issue_diagnostic(msg::internal_error, 2, "for_fmt_decode.cpp", __LINE__);
         return 0;
     }

@@ -40,10 +40,11 @@ constexpr uint16_t decimal_dc = 1u << 2;
 constexpr uint16_t decimal_dp = 1u << 3;
 constexpr uint16_t decimal_mask = decimal_dc | decimal_dp;  // neither: the unit's DECIMAL=
 constexpr uint16_t g_no_width = 1u << 4;      // G without w, or G0
-// Compatibility options of real editing, passed to the converter as its
-// option bits 0x20 and 0x80; no converter acts on them yet.
-constexpr uint16_t compat_5 = 1u << 5;
-constexpr uint16_t compat_7 = 1u << 7;
+// Passed through to the real converters as their option bits 0x20 and
+// 0x80. Nothing in the library sets them (a statement's modes start at
+// zero) and no converter acts on them yet.
+constexpr uint16_t cvt_option_20 = 1u << 5;
+constexpr uint16_t cvt_option_80 = 1u << 7;
 // A negative value that rounds to zero keeps its minus sign.
 constexpr uint16_t minus_rounded_zero = 1u << 6;
 constexpr uint16_t any_g = 1u << 8;

@@ -22,20 +22,24 @@ constexpr uint32_t kKindE = 0x1, kKindF = 0x2, kKindLetterD = 0x4, kKindPlus = 0
                    kKindRound = 0x80000000u;
 // Upper half of their option word; the lower half is always 4.
 constexpr uint64_t kOptAltList = 0x1, kOptComma = 0x4, kOptComputeWidth = 0x8, kOptGNoWidth = 0x10,
-                   kOptCompat5 = 0x20, kOptMinusRounded = 0x40, kOptCompat7 = 0x80, kOptDNonzero = 0x400,
+                   kOptPassed20 = 0x20, kOptMinusRounded = 0x40, kOptPassed80 = 0x80, kOptDNonzero = 0x400,
                    kOptWZero = 0x800;
 
 enum class Class { signed_int, unsigned_int, logical, real_s, real_t, real_x, character, other };
 
 Class class_of(int type) {
     switch (type) {
-    case 5: case 7: case 9: case 11: return Class::signed_int;
-    case 6: case 8: case 10: case 12: return Class::unsigned_int;
-    case 13: case 14: case 15: case 16: case 17: return Class::logical;
-    case 26: case 27: case 28: case 29: case 30: return Class::real_s;
-    case 40: case 41: case 44: case 48: case 49: return Class::real_t;
-    case 50: case 52: return Class::real_x;
-    case 56: case 57: return Class::character;
+    case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: return Class::signed_int;
+    case FOR_TYPE_UINT1: case FOR_TYPE_UINT2: case FOR_TYPE_UINT4: case FOR_TYPE_UINT8:
+        return Class::unsigned_int;
+    case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL1: case FOR_TYPE_LOGICAL2:
+    case FOR_TYPE_LOGICAL4: case FOR_TYPE_LOGICAL8: return Class::logical;
+    case FOR_TYPE_REAL4: case 27: case FOR_TYPE_COMPLEX8_ALT1: case FOR_TYPE_COMPLEX4: case 30:
+        return Class::real_s;
+    case FOR_TYPE_COMPLEX8: case 41: case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8: case 49:
+        return Class::real_t;
+    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return Class::real_x;
+    case FOR_TYPE_CHARACTER: case 57: return Class::character;
     default: return Class::other;
     }
 }
@@ -45,23 +49,27 @@ Class class_of(int type) {
 // REAL(16) or a CHARACTER item shows all its bytes, not a 4-byte default.
 int64_t pattern_size(const For_Value_Info &v) {
     switch (v.type) {
-    case 5: case 6: case 14: return 1;
-    case 7: case 8: case 15: return 2;
-    case 9: case 10: case 13: case 16: return 4;
-    case 25: case 26: case 27: case 28: case 29: case 30: case 31: return 4;
-    case 11: case 12: case 17: return 8;
-    case 40: case 41: case 42: case 43: case 44: case 45: case 46: case 48: case 49: return 8;
-    case 50: case 52: return 16;
-    case 56: case 57: return v.length;
+    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4: return 4;
+    case FOR_TYPE_REAL4_ALT: case FOR_TYPE_REAL4: case 27: case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4: case 30: case FOR_TYPE_COMPLEX8_ALT2: return 4;
+    case FOR_TYPE_INT8: case FOR_TYPE_UINT8: case FOR_TYPE_LOGICAL8: return 8;
+    case FOR_TYPE_COMPLEX8: case 41: case FOR_TYPE_COMPLEX16_ALT1: case FOR_TYPE_COMPLEX16_ALT2:
+    case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8_ALT1: case FOR_TYPE_REAL8_ALT2:
+    case FOR_TYPE_REAL8: case 49: return 8;
+    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return 16;
+    case FOR_TYPE_CHARACTER: case 57: return v.length;
     default: return 0;
     }
 }
 
 int64_t load_signed(const void *p, int type) {
     switch (type) {
-    case 5: case 6: case 14: return *static_cast<const int8_t *>(p);
-    case 7: case 8: case 15: return *static_cast<const int16_t *>(p);
-    case 9: case 10: case 13: case 16: return *static_cast<const int32_t *>(p);
+    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return *static_cast<const int8_t *>(p);
+    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return *static_cast<const int16_t *>(p);
+    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4:
+        return *static_cast<const int32_t *>(p);
     default: {
         int64_t v;
         std::memcpy(&v, p, 8);
@@ -72,9 +80,9 @@ int64_t load_signed(const void *p, int type) {
 
 uint64_t load_unsigned(const void *p, int type) {
     switch (type) {
-    case 6: return *static_cast<const uint8_t *>(p);
-    case 8: return *static_cast<const uint16_t *>(p);
-    case 10: return *static_cast<const uint32_t *>(p);
+    case FOR_TYPE_UINT1: return *static_cast<const uint8_t *>(p);
+    case FOR_TYPE_UINT2: return *static_cast<const uint16_t *>(p);
+    case FOR_TYPE_UINT4: return *static_cast<const uint32_t *>(p);
     default: {
         uint64_t v;
         std::memcpy(&v, p, 8);
@@ -83,7 +91,9 @@ uint64_t load_unsigned(const void *p, int type) {
     }
 }
 
-bool is_8_bytes(int type) { return type == 11 || type == 12 || type == 17; }
+bool is_8_bytes(int type) {
+    return type == FOR_TYPE_INT8 || type == FOR_TYPE_UINT8 || type == FOR_TYPE_LOGICAL8;
+}
 
 // Converter results to message numbers.
 int message_of(int32_t r) {
@@ -136,7 +146,8 @@ int edit_pattern(const For_Value_Info &v, int32_t w, int radix, int32_t m, char 
     const int64_t size = pattern_size(v);
     if (size <= 0) {
         // A zero-length CHARACTER item has no bits: it shows as zero.
-        if (v.type == 56 || v.type == 57) return message_of(cvt_unsigned_to_text(0, w, radix, m, field));
+        if (v.type == FOR_TYPE_CHARACTER || v.type == 57)
+            return message_of(cvt_unsigned_to_text(0, w, radix, m, field));
         return msg::format_type_mismatch;
     }
     if (size > INT32_MAX) return msg::invalid_argument;
@@ -171,9 +182,9 @@ uint64_t real_options(const For_Fmt_Isb &isb, bool g_edit) {
     if (comma) o |= kOptComma;
     if (md & isbm::width_computed) o |= kOptComputeWidth;
     if (md & isbm::g_no_width) o |= kOptGNoWidth;
-    if (md & isbm::compat_5) o |= kOptCompat5;
+    if (md & isbm::cvt_option_20) o |= kOptPassed20;
     if (md & isbm::minus_rounded_zero) o |= kOptMinusRounded;
-    if (md & isbm::compat_7) o |= kOptCompat7;
+    if (md & isbm::cvt_option_80) o |= kOptPassed80;
     if (md & isbm::d_nonzero) o |= kOptDNonzero;
     if (md & isbm::w_zero) o |= kOptWZero;
     if (g_edit && isb.unit && (isb.unit->lub_flags & lubf::opt_alt_list)) o |= kOptAltList;

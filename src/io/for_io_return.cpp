@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "diag/for_msgtab.h"
 #include "io/for_stmt.h"
 #include "runtime/for_threadstor.h"
@@ -21,15 +22,18 @@ namespace {
 constexpr size_t max_file_text = 4145;
 
 bool is_eof(int c, const For_Lub *lub) {
-    if (c == -1 || c == 24 || c == 613) return true;
-    if (c != 27) return false;
+    if (c == msg::iostat_end || c == msg::eof_during_read || c == msg::eof_encountered) return true;
+    if (c != msg::too_many_records) return false;
     switch (lub->lub_op) {
-    case 1: case 2: case 3: case 24: case 25: case 32: case 33: case 34: return true;
+    case FOR_OP_READ: case FOR_OP_READ_LIS: case FOR_OP_READ_NML: case FOR_OP_RESERVED_READ_24:
+    case FOR_OP_RESERVED_READ_25: case FOR_OP_RESERVED_READ_PROMPT_32: case FOR_OP_GETC:
+    case FOR_OP_RESERVED_READ_NO_PROMPT_34:
+        return true;
     default: return false;
     }
 }
 
-bool is_eor(int c) { return c == -2 || c == 268 || c == 758; }
+bool is_eor(int c) { return c == msg::iostat_eor || c == msg::eor_during_read || c == msg::eor_encountered; }
 
 // The file part of a unit's messages: its name, or "Unknown" quoted, and
 // the input position when the unit asked for it.
@@ -42,7 +46,7 @@ std::string file_text(For_Lub *lub) {
         t.assign(lub->lub_file_name, n < max_file_text ? n : max_file_text);
     } else {
         t = '"';
-        t += for__get_msg(513, 0);
+        t += for__get_msg(msg::unknown, 0);
         t += '"';
     }
     if (lub->lub_msg_line > 0) {
@@ -50,14 +54,15 @@ std::string file_text(For_Lub *lub) {
         std::snprintf(line, sizeof line, "%llu",
                       static_cast<unsigned long long>(lub->lub_record_number - 1));
         long column = lub->lub_buf_ptr && lub->lub_rec_start ? lub->lub_buf_ptr - lub->lub_rec_start : 0;
-        t += for__get_msg(514, 2, line, static_cast<int>(column));
+        t += for__get_msg(msg::line_position, 2, line, static_cast<int>(column));
         lub->lub_msg_line = 0;
     }
     return t;
 }
 
 // Which arguments a message's own conversions take. Unit messages end in
-// ", unit %d, file %s" and 103/104 lead with the specifier; a text of any
+// ", unit %d, file %s" and msg::incorrect_specifier and
+// msg::incorrect_specifier_value lead with the specifier; a text of any
 // other shape is used as it stands rather than fed arguments it does not
 // expect.
 enum class Args { none, unit, unit_file, keyword_unit_file };
@@ -131,17 +136,18 @@ int apply_disposition(int d, For_Lub *lub) {
         for__close_proc(nullptr, lub, false);
         return for__release_lub(lub);
     default:
-        for__issue_diagnostic(8, 2, "for_io_return", __LINE__);
-        return 8;
+        for__issue_diagnostic(msg::internal_error, 2, "for_io_return", __LINE__);
+        return msg::internal_error;
     }
 }
 
 }  // namespace
 
 int for__io_return(int d, int s, int v, For_Lub *lub) {
-    int c = s == 127 ? v : s;
+    int c = s == msg::udio_error ? v : s;
     std::string file = file_text(lub);
-    const char *keyword = (c == 103 || c == 104) ? lub->lub_bad_spec : nullptr;
+    const char *keyword =
+        (c == msg::incorrect_specifier || c == msg::incorrect_specifier_value) ? lub->lub_bad_spec : nullptr;
     int unit = lub->lub_unit;
     record_last_error(lub, v, keyword);
 
@@ -151,24 +157,25 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
     const bool iostat = (lub->lub_stmt_flags & lubs::iostat) != 0;
     bool handled = true;
     int result = v;
-    if (((fl & lubf::stmt_err) && !eof && !eor) || ((fl & lubf::cvterr_quiet) && c == 63)) {
+    if (((fl & lubf::stmt_err) && !eof && !eor) ||
+        ((fl & lubf::cvterr_quiet) && c == msg::output_conversion)) {
         lub->lub_errno = 0;
     } else if ((fl & lubf::stmt_end) && eof) {
         lub->lub_flags |= lubf::eof;
-        result = -1;
+        result = msg::iostat_end;
     } else if ((fl & lubf::stmt_eor) && eor) {
-        result = -2;
+        result = msg::iostat_eor;
     } else if (iostat) {
         if (eof) lub->lub_flags |= lubf::eof;
-        result = eof ? -1 : eor ? -2 : v;
+        result = eof ? msg::iostat_end : eor ? msg::iostat_eor : v;
     } else {
         handled = false;
     }
 
     if (handled) {
-        if (lub->lub_stmt.iomsg_addr && lub->lub_stmt.iomsg_len > 0 && c != 127 && s != 127 &&
-            !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
-            int number = v < 0 ? (v == -1 ? 24 : 268) : v;
+        if (lub->lub_stmt.iomsg_addr && lub->lub_stmt.iomsg_len > 0 && c != msg::udio_error &&
+            s != msg::udio_error && !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
+            int number = v < 0 ? (v == msg::iostat_end ? msg::eof_during_read : msg::eor_during_read) : v;
             copy_blank_padded(lub->lub_stmt.iomsg_addr, lub->lub_stmt.iomsg_len,
                               format_message(number, keyword, unit, file));
         }

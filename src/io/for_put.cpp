@@ -527,16 +527,16 @@ int for__ifile_setup(For_Lub *lub, char *var, uint64_t elem_len, uint64_t count,
 }
 
 int for__ifile_from_item(For_Lub *lub, const For_Item &file, const For_Shape &shape, bool output) {
-    if (file.type != FOR_TYPE_CHARACTER) return 48;
+    if (file.type != FOR_TYPE_CHARACTER) return msg::invalid_argument;
     const int64_t elen = file.elem_len;
     const int64_t n = for__item_count(file, shape);
-    if (elen < 0 || n < 0) return 48;
+    if (elen < 0 || n < 0) return msg::invalid_argument;
     if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
         int64_t expect = elen;
         for (int k = 0; k < shape.rank; ++k) {
             const For_Dim &d = shape.dim[k];
             const int64_t extent = d.upper >= d.lower ? d.upper - d.lower + 1 : 0;
-            if (extent > 1 && d.stride != expect) return 48;
+            if (extent > 1 && d.stride != expect) return msg::invalid_argument;
             expect *= extent;
         }
     }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "format/for_intrp_fmt.h"
 #include "io/for_flags.h"
 #include "listdir/for_ldir_in.h"
@@ -71,7 +72,7 @@ int apply_mode(For_Lub *lub, int code, std::string_view text, For_IO_Flags f) {
         // PAD= belongs to Fortran-90 semantics; the older run-time mode
         // warns but applies it all the same.
         bool f77_warns = has(f, VORLIX_IOF(51)) ? has(f, VORLIX_IOF(49)) : !has(f, iof_f90);
-        if (f77_warns) for__issue_diagnostic(764, 0);
+        if (f77_warns) for__issue_diagnostic(msg::pad_specifier_not_allowed_f77rtl, 0);
         saved.pad = (lub->lub_flags & lubf::pad) != 0;
         saved.overridden |= stmo::pad;
         lub->lub_flags = (lub->lub_flags & ~lubf::pad) | (value == FOR_YES ? lubf::pad : 0);
@@ -136,8 +137,8 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
         int rank = keyword_rank(code);
         if (rank == 0 || rank <= last_rank || item.type == FOR_TYPE_END_GROUP) {
             // Only a compiler fault puts anything else here.
-            for__issue_diagnostic(8, 2, kind.module, __LINE__);
-            return 8;
+            for__issue_diagnostic(msg::internal_error, 2, kind.module, __LINE__);
+            return msg::internal_error;
         }
         last_rank = rank;
         if (code == FOR_KEY_IOMSG) {
@@ -147,11 +148,11 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
         }
         if (code == FOR_KEY_POS) {
             int64_t pos = 0;
-            if (!for__item_int(item, &pos)) return 48;
-            if (lub->lub_udio_depth != 0) return 271;
+            if (!for__item_int(item, &pos)) return msg::invalid_argument;
+            if (lub->lub_udio_depth != 0) return msg::udio_pos_rec;
             if (!(lub->lub_flags & lubf::access_stream))
-                return (lub->lub_flags & lubf::opened) ? 110 : 109;
-            if (pos < 1) return 111;
+                return (lub->lub_flags & lubf::opened) ? msg::stream_not_allowed : msg::stream_unopened_unit;
+            if (pos < 1) return msg::pos_out_of_range;
             lub->lub_file_pos = static_cast<uint64_t>(pos - 1);
             lub->lub_stmt_flags |= lubs::pos_given;
             continue;
@@ -165,16 +166,16 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
 int check_connection(const For_Stmt_Kind &kind, For_Lub *lub, int *iostat) {
     uint64_t fl = lub->lub_flags;
     *iostat = 0;
-    if (kind.output && (fl & lubf::readonly)) return 47;
-    if (fl & lubf::access_keyed) return 31;
+    if (kind.output && (fl & lubf::readonly)) return msg::write_to_readonly;
+    if (fl & lubf::access_keyed) return msg::mixed_access_modes;
     bool internal = lub->lub_unit == FOR_UNIT_INTERNAL;
     if (kind.formatted && (fl & lubf::unformatted) && lub->lub_udio_depth == 0 && !internal) {
-        *iostat = 31;
-        return 257;
+        *iostat = msg::mixed_access_modes;
+        return msg::formatted_to_unformatted;
     }
     if (kind.formatted && (fl & lubf::access_direct) && !(fl & lubf::opt_compat)) {
-        *iostat = 31;
-        return 259;
+        *iostat = msg::mixed_access_modes;
+        return msg::sequential_to_direct;
     }
     return 0;
 }
@@ -204,9 +205,9 @@ int for__fail_unacquired(int unit, For_IO_Flags flags, char *iomsg, uint64_t iom
 
 int for__iostat_of(int status) {
     switch (status) {
-    case 110:
-    case 257:
-    case 259: return 31;
+    case msg::stream_not_allowed:
+    case msg::formatted_to_unformatted:
+    case msg::sequential_to_direct: return msg::mixed_access_modes;
     default: return status;
     }
 }
@@ -238,8 +239,8 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
     uint64_t sf = lub->lub_stmt_flags & ~lubs::statement_only;
     if (has(f, iof_iostat)) sf |= lubs::iostat;
     if (has(f, iof_strict_ldin)) sf |= lubs::strict_ldin;
-    if (has(f, VORLIX_IOF(45))) sf |= lubs::hi_45;
-    if (has(f, VORLIX_IOF(46))) sf |= lubs::hi_46;
+    if (has(f, VORLIX_IOF(45))) sf |= lubs::carried_iof45;
+    if (has(f, VORLIX_IOF(46))) sf |= lubs::carried_iof46;
     sf |= ((f >> 48) & 0xf) << 53;
     lub->lub_stmt_flags = sf;
     lub->lub_ldir_count = 0;
@@ -269,7 +270,7 @@ int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_
 
     if (!(lub->lub_flags & lubf::opened) && lub->lub_unit != FOR_UNIT_INTERNAL) {
         for__merge_statement_options(lub, f);
-        int s = kind.connect ? kind.connect(lub, kind.access, kind.status, kind.form) : 8;
+        int s = kind.connect ? kind.connect(lub, kind.access, kind.status, kind.form) : msg::internal_error;
         if (s != 0) return for__io_return(2, s, for__iostat_of(s), lub);
     }
 
@@ -333,7 +334,7 @@ void for__stmt_resume(For_Lub *lub, const For_Stmt_State &parent) {
 namespace {
 // ADVANCE= compares its value in upper case without trailing blanks.
 int advance_value(const For_Item &item, int *advance) {
-    if (item.type != FOR_TYPE_CHARACTER) return 48;
+    if (item.type != FOR_TYPE_CHARACTER) return msg::invalid_argument;
     std::string_view t(static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
     while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
     auto eq = [&](std::string_view word) {
@@ -347,7 +348,7 @@ int advance_value(const For_Item &item, int *advance) {
     };
     if (eq("YES")) *advance = 1;
     else if (eq("NO")) *advance = 0;
-    else return 48;
+    else return msg::invalid_argument;
     return 0;
 }
 }  // namespace
@@ -377,7 +378,7 @@ int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_F
         if (int s = for__desc_ret_item(dsc, val, &item, &shape)) return s;
         switch (item.type) {
         case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
-        default: return 48;
+        default: return msg::invalid_argument;
         }
         out->size_addr = item.addr;
         out->size_len = item.length;

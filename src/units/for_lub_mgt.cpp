@@ -7,6 +7,7 @@
 #include <new>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_threadstor.h"
@@ -119,28 +120,32 @@ int process_existing_lub(For_Lub *b, int op) {
         pair->prompt_pending = 0;
         return 0;
     }
-    if (op == FOR_OP_OPEN) op = FOR_OP_FDOPEN;  // recorded as 9, as lub_op has it
+    if (op == FOR_OP_OPEN) op = FOR_OP_FDOPEN;  // as lub_op records it
     switch (op) {
-    case 1: case 2: case 3: case 4: case 9: case 11: case 12: case 13: case 14: case 18:
-    case 27: case 28: case 29: case 32: case 33: case 36: case 38: case 39: case 40:
-    case 41: case 42: case 43: case 45:
+    case FOR_OP_READ: case FOR_OP_READ_LIS: case FOR_OP_READ_NML: case FOR_OP_WRITE:
+    case FOR_OP_FDOPEN: case FOR_OP_CLOSE: case FOR_OP_REWIND: case FOR_OP_BACKSPACE:
+    case FOR_OP_ENDFILE: case FOR_OP_EOF: case FOR_OP_DELETE: case FOR_OP_DEFINE_FILE:
+    case FOR_OP_FIND: case FOR_OP_RESERVED_READ_PROMPT_32: case FOR_OP_GETC: case FOR_OP_PAUSE:
+    case FOR_OP_RESERVED_PROMPT_38: case FOR_OP_REWRITE: case FOR_OP_FSEEK:
+    case FOR_OP_RESERVED_PROMPT_41: case FOR_OP_STOP: case FOR_OP_FTELL: case FOR_OP_UNLOCK:
         return for__tty_write_pending(b, op);
-    case 5:
+    case FOR_OP_WRITE_SEQ:
         // A WRITE on the prompting unit itself continues its open record.
         if (pair->saved_lub == b) return 0;
         if (!pair->saved_lub) {
-            for__issue_diagnostic(8, 2, "for_lub_mgt", __LINE__);
-            return 8;
+            for__issue_diagnostic(msg::internal_error, 2, "for_lub_mgt", __LINE__);
+            return msg::internal_error;
         }
         return for__tty_write_pending(b, op);
-    case 15: case 16: case 30:
+    case FOR_OP_INQUIRE: case FOR_OP_WAIT: case FOR_OP_FLUSH:
         return 0;
-    case 31: case 34: case 35: case 37: case 44:
+    case FOR_OP_GERROR: case FOR_OP_RESERVED_READ_NO_PROMPT_34: case FOR_OP_RESERVED_NO_PROMPT_35:
+    case FOR_OP_RESERVED_NO_PROMPT_37: case FOR_OP_RESERVED_NO_PROMPT_44:
         pair->prompt_pending = 0;
         return 0;
     default:
-        for__issue_diagnostic(8, 2, "for_lub_mgt", __LINE__);
-        return 8;
+        for__issue_diagnostic(msg::internal_error, 2, "for_lub_mgt", __LINE__);
+        return msg::internal_error;
     }
 }
 
@@ -180,7 +185,7 @@ int process_existing_lub(For_Lub *b, int op) {
     return 0;
 }
 
-int hold_status(Hold how) { return how == Hold::recursive ? 40 : 0; }
+int hold_status(Hold how) { return how == Hold::recursive ? msg::recursive_io : 0; }
 
 void ensure_preconnected() {
     if (!preconnected_ready.load(std::memory_order_acquire)) for__preconnected_units_create();
@@ -194,12 +199,12 @@ int acquire_internal(For_Lub **out, For_Context *ctx, int op) {
         b->~For_Lub();
         std::memset(static_cast<void *>(b), 0, sizeof(For_Lub));
         b = new (b) For_Lub;  // zeroed just above: no second pass
-        b->lub_unit = -5;
-        b->lub_unit_copy = -5;
+        b->lub_unit = FOR_UNIT_INTERNAL;
+        b->lub_unit_copy = FOR_UNIT_INTERNAL;
         b->lub_fd = -1;
     } else {
-        b = new_block(-5);
-        if (!b) return 41;
+        b = new_block(FOR_UNIT_INTERNAL);
+        if (!b) return msg::no_memory;
     }
     lub_lock::try_take(b->lub_owner_thread, for__thread_id());
     b->lub_busy |= 1;
@@ -222,7 +227,7 @@ int acquire_direct(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t m
         existed = b != nullptr;
         if (!b) {
             b = new_block(unit);
-            if (!b) return 41;
+            if (!b) return msg::no_memory;
             slot.slot_lub.store(b, std::memory_order_release);
         }
     }
@@ -319,9 +324,9 @@ int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t m
             cache_block(ts, b, unit);
             return finish_acquire(b, out, ctx, op, Hold::taken, true);
         }
-        if (unit < -6 && !newunit_ok) return 32;
+        if (unit < -6 && !newunit_ok) return msg::invalid_unit;
         b = new_block(unit);
-        if (!b) return 41;
+        if (!b) return msg::no_memory;
         b->lub_refs.store(1, std::memory_order_relaxed);  // the bucket's reference
         lub_lock::try_take(b->lub_owner_thread, me);
         if (pred) {
@@ -400,7 +405,7 @@ void for__lub_free_owned(For_Lub *b) {
 
 int for__create_lub(int unit, For_Lub **out) {
     For_Lub *b = new_block(unit);
-    if (!b) return 41;
+    if (!b) return msg::no_memory;
     *out = b;
     return 0;
 }
@@ -415,7 +420,7 @@ namespace {
 
     if (unit == FOR_UNIT_INTERNAL_TOP) {
         For_Lub *top = for__thread_storage().ifile_top;
-        if (!top) return 32;
+        if (!top) return msg::invalid_unit;
         if (top->lub_udio_depth != 0) {
             // A child statement works inside its parent's: the unit keeps
             // the parent's context, which the parent's release clears.
@@ -434,7 +439,7 @@ namespace {
 }  // namespace
 
 int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
-    if (!out) return 8;
+    if (!out) return msg::internal_error;
     *out = nullptr;
     // The common case, kept small: an existing external unit of a direct
     // slot, or one in this thread's cache, that nobody holds. A cached
@@ -658,7 +663,7 @@ int for__get_free_newunit(int *unit, int64_t selector) {
         return 0;
     }
     *unit = -32769;
-    return 550;
+    return msg::integer_assignment_overflow;
 }
 
 void for__release_newunit(int unit) {

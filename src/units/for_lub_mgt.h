@@ -30,8 +30,8 @@ int for__lub_slot_index(int unit);
 // Acquires `unit` for a statement doing operation `op`. On 0 the block is
 // held by the calling thread, stored in *out and in the context's word 1.
 // Another thread's statement on the unit makes the caller wait; the same
-// thread coming back while it holds the unit gets 40, except for an
-// inspection (op 15), which nests, and a child statement of defined I/O.
+// thread coming back while it holds the unit gets msg::recursive_io, except
+// for an inspection (FOR_OP_INQUIRE), which nests, and a child statement of defined I/O.
 int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op);
 
 // Ends the hold that the calling thread's statement has on the unit.
@@ -39,7 +39,7 @@ int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op);
 int for__release_lun(int unit);
 int for__release_lub(For_Lub *lub);
 
-// Tries to hold a unit for a look by the library itself (op 15) without
+// Tries to hold a unit for a look by the library itself (FOR_OP_INQUIRE) without
 // waiting: null when the unit does not exist or another thread holds it.
 For_Lub *for__inspect_lun(int unit);
 
@@ -56,7 +56,8 @@ int for__deallocate_lub(int unit);
 int for__get_next_lub(For_Lub **lub, int *index, int op);
 
 // NEWUNIT numbers. selector 5 draws from -7..-128, anything else from
-// -129..-32768; 550 when the range is used up (the number is then -32769).
+// -129..-32768; msg::integer_assignment_overflow when the range is used up
+// (the number is then -32769).
 int for__get_free_newunit(int *unit, int64_t selector);
 void for__release_newunit(int unit);
 

@@ -191,7 +191,7 @@ void for__merge_statement_options(For_Lub *lub, For_IO_Flags flags) {
     if (has(f, iof_name_cmdline)) st |= lubs::name_from_cmdline;
     if (has(f, iof_hi_buffered)) st |= lubs::buffered_default;
     if (has(f, iof_compact_int)) st |= lubs::compact_int;
-    if (has(f, iof_hi_41)) st |= lubs::hi_41;
+    if (has(f, iof_hi_41)) st |= lubs::carried_iof41;
     if (has(f, iof_no_wrap_margin)) st |= lubs::no_wrap_margin;
     lub->lub_stmt_flags = (lub->lub_stmt_flags & ~(lubs::compat | lubs::name_from_cmdline |
                                                    lubs::buffered_default)) | st;

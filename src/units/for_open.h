@@ -73,8 +73,9 @@ struct For_Open_Args {
     bool has_file() const { return file.data() != nullptr; }
 };
 
-// Decodes an OPEN keyword list. 0, or the first keyword error (48 for a
-// code with no slot, 45 for a value outside its table).
+// Decodes an OPEN keyword list. 0, or the first keyword error
+// (msg::invalid_argument for a code with no slot, msg::open_keyword_value
+// for a value outside its table).
 int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Open_Args *args);
 
 // Connects `lub` with the decoded keywords: names the file, checks the

@@ -15,6 +15,7 @@
 #include <vorlix/runtime.h>
 
 #include "diag/for_diag.h"
+#include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_env.h"
@@ -37,7 +38,6 @@ off_t before_end_byte(int fd, off_t end) {
 }
 
 constexpr size_t max_path = 4096;
-constexpr int max_path_msg = 785;
 
 std::string_view trimmed(const char *p, size_t n) {
     std::string_view s(p, n);
@@ -54,9 +54,9 @@ const char *env_value(const char *name) {
 
 int console_fd(int unit) {
     switch (unit) {
-    case 5: case -3: case -4: return 0;
-    case 6: case -1: case -2: return 1;
-    case 0: return 2;
+    case FOR_UNIT_STDIN: case FOR_UNIT_ACCEPT: case FOR_UNIT_READ: return 0;
+    case FOR_UNIT_STDOUT: case FOR_UNIT_PRINT: case FOR_UNIT_TYPE: return 1;
+    case FOR_UNIT_STDERR: return 2;
     default: return -1;
     }
 }
@@ -75,7 +75,7 @@ int expand_home(std::string *name) {
         const char *home = std::getenv("HOME");
         name->replace(0, 1, home ? home : "");
     }
-    return name->size() > max_path ? max_path_msg : 0;
+    return name->size() > max_path ? msg::file_path_longer_than_norvo_r : 0;
 }
 
 bool directory_usable(const std::string &dir) {
@@ -120,10 +120,10 @@ int make_scratch(const For_Open_Args &args, std::string *name, int *fd) {
         if (default_directory(args, &d) == 0 && directory_usable(d)) dir = d;
     }
     std::string templ = dir + "fortXXXXXX";
-    if (templ.size() > max_path) return max_path_msg;
+    if (templ.size() > max_path) return msg::file_path_longer_than_norvo_r;
     // mkostemp creates with O_EXCL and mode 0600: nobody else can have the file.
     int f = mkostemp(templ.data(), O_CLOEXEC);
-    if (f < 0) return 30;
+    if (f < 0) return msg::open_failure;
     *name = templ;
     *fd = f;
     return 0;
@@ -137,7 +137,7 @@ int for__compute_filename(For_Lub *lub, const For_Open_Args &args, std::string *
     const bool connected = lub->lub_flags & lubf::opened;
     const bool has_file = args.has_file();
     if (args.status == 3 && !connected) {  // SCRATCH
-        if (has_file) for__issue_diagnostic(530, 0);
+        if (has_file) for__issue_diagnostic(msg::scratch_file_ignored, 0);
         return make_scratch(args, name, fd);
     }
     std::string n;
@@ -176,51 +176,54 @@ int for__compute_filename(For_Lub *lub, const For_Open_Args &args, std::string *
         }
     }
     if (n.empty()) {
-        if (!(lub->lub_stmt_flags & lubs::name_from_cmdline)) return 43;
+        if (!(lub->lub_stmt_flags & lubs::name_from_cmdline)) return msg::file_name_error;
         // Take the next program argument; none left is a name error rather
         // than a prompt that could wait on input that never comes.
-        if (!for__a_argv || next_argument >= for__l_argc) return 43;
+        if (!for__a_argv || next_argument >= for__l_argc) return msg::file_name_error;
         const char *arg = for__a_argv[next_argument++];
-        if (std::strlen(arg) > max_path) return max_path_msg;
+        if (std::strlen(arg) > max_path) return msg::file_path_longer_than_norvo_r;
         n = std::string(trimmed(arg, std::strlen(arg)));
-        if (n.empty()) return 43;
+        if (n.empty()) return msg::file_name_error;
     }
-    if (n.size() > max_path) return max_path_msg;
+    if (n.size() > max_path) return msg::file_path_longer_than_norvo_r;
     if (int s = expand_home(&n)) return s;
     if (n[0] != '/') {
         std::string dir;
         if (int s = default_directory(args, &dir)) return s;
         n = dir + n;
     }
-    if (n.size() > max_path) return max_path_msg;
+    if (n.size() > max_path) return msg::file_path_longer_than_norvo_r;
     *name = std::move(n);
     return 0;
 }
 
 namespace {
 
-bool specific(const For_Lub *lub) { return lub->lub_flags & (uint64_t{1} << 5); }
+bool specific(const For_Lub *lub) { return lub->lub_flags & lubf::opt_specific_msgs; }
 int spec_or(const For_Lub *lub, int specific_msg, int general) {
     return specific(lub) ? specific_msg : general;
 }
 bool compat(const For_Lub *lub) { return lub->lub_flags & lubf::opt_compat; }
-bool opt(const For_Lub *lub, int bit) { return lub->lub_flags & (uint64_t{1} << bit); }
+bool console_output(int unit) {
+    return unit == FOR_UNIT_TYPE || unit == FOR_UNIT_PRINT || unit == FOR_UNIT_STDOUT;
+}
+bool opt(const For_Lub *lub, uint64_t bit) { return lub->lub_flags & bit; }
 
 using RT = For_Rec_Type;
 
 int map_open_errno(const For_Lub *lub, int e) {
     switch (e) {
-    case ENOENT: return spec_or(lub, 602, 29);
-    case ENXIO: return 42;
+    case ENOENT: return spec_or(lub, msg::file_not_found_alt, msg::file_not_found);
+    case ENXIO: return msg::no_such_device;
     case EACCES:
     case EROFS:
-    case EPERM: return spec_or(lub, 600, 9);
-    case EEXIST: return spec_or(lub, 601, 10);
+    case EPERM: return spec_or(lub, msg::access_not_allowed, msg::permission_denied);
+    case EEXIST: return spec_or(lub, msg::file_already_exists, msg::cannot_overwrite);
     case ENOTDIR:
-    case ENAMETOOLONG: return 43;
-    case EISDIR: return 30;
-    case EMFILE: return 603;
-    default: return 30;
+    case ENAMETOOLONG: return msg::file_name_error;
+    case EISDIR: return msg::open_failure;
+    case EMFILE: return msg::too_many_open_files;
+    default: return msg::open_failure;
     }
 }
 
@@ -258,8 +261,8 @@ void apply_conversion(uint64_t *fl, uint8_t *code, const Conversion &c) {
 }
 
 // The unformatted data representation of a connection: CONVERT= first,
-// then the per-unit variable FORT_CONVERTn, which wins. 0, or 46 for a
-// variable naming no representation.
+// then the per-unit variable FORT_CONVERTn, which wins. 0, or msg::inconsistent_open_close
+// for a variable naming no representation.
 int record_conversion(const For_Open_Args &args, int unit, uint64_t *fl, uint8_t *code) {
     static constexpr int by_keyword[] = {-1, 2, 1, 4, 3, 5, 6, 7, 8, 0};  // key_convert -> row
     uint64_t k = args.convert;
@@ -276,7 +279,7 @@ int record_conversion(const For_Open_Args &args, int unit, uint64_t *fl, uint8_t
             apply_conversion(fl, code, c);
             return 0;
         }
-    return 46;
+    return msg::inconsistent_open_close;
 }
 
 }  // namespace
@@ -360,12 +363,14 @@ int plan_direction(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
     }
     for (auto [v, action] : {std::pair{args.action, true}, std::pair{args.mode, false}}) {
         if (!v) continue;
-        if (v > 3) return spec_or(lub, action ? 749 : 571, 48);
+        if (v > 3)
+            return spec_or(lub, action ? msg::illegal_action_value : msg::illegal_mode_value,
+                           msg::invalid_argument);
         if (v == 1) {
             p->fl |= lubf::readonly | lubf::action_read;
             p->rw = O_RDONLY;
         } else if (p->fl & (lubf::readonly) && !(p->fl & lubf::action_read)) {
-            return 46;
+            return msg::inconsistent_open_close;
         } else if (v == 2) {
             p->rw = O_RDWR;
         } else {
@@ -382,15 +387,15 @@ int plan_access(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     case 0: case 1: p->fl |= lubf::access_seq; break;
     case 2: p->fl |= lubf::access_direct; break;
     case 3:
-        if (p->fl & lubf::readonly) return 46;
+        if (p->fl & lubf::readonly) return msg::inconsistent_open_close;
         p->fl |= lubf::access_seq | lubf::append;
         break;
     case 4: p->fl |= lubf::access_keyed; break;
     case 5:
-        p->fl &= ~(lubf::opt_compat | (uint64_t{1} << 7));
+        p->fl &= ~(lubf::opt_compat | lubf::opt_uf_compat_layout);
         p->fl |= lubf::access_stream | lubf::access_seq;
         break;
-    default: return spec_or(lub, 572, 48);
+    default: return spec_or(lub, msg::illegal_access_value, msg::invalid_argument);
     }
     p->seq = p->fl & lubf::access_seq;
     p->direct = p->fl & lubf::access_direct;
@@ -404,12 +409,12 @@ int plan_status(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     p->status = args.status ? args.status : 4;
     switch (p->status) {
     case 2:
-        if ((p->fl & lubf::append) && !compat(lub)) return 46;
+        if ((p->fl & lubf::append) && !compat(lub)) return msg::inconsistent_open_close;
         p->open_flags |= O_CREAT | O_EXCL;
         break;
     case 1: p->fl |= lubf::must_exist; break;
     case 3:
-        if ((p->fl & lubf::append) && !compat(lub)) return 46;
+        if ((p->fl & lubf::append) && !compat(lub)) return msg::inconsistent_open_close;
         p->fl |= lubf::scratch;
         break;
     case 4:
@@ -417,7 +422,7 @@ int plan_status(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
         else p->open_flags |= O_CREAT;
         break;
     case 5: p->open_flags |= O_CREAT | O_TRUNC; break;
-    default: return spec_or(lub, 570, 48);
+    default: return spec_or(lub, msg::illegal_status_value, msg::invalid_argument);
     }
     return 0;
 }
@@ -428,15 +433,15 @@ int plan_dispose(const For_Open_Args &args, Open_Plan *p) {
     const bool may_delete = !ro || (p->fl & lubf::action_read);
     switch (args.dispose) {
     case 0: break;
-    case 1: if (scratch) return 46; break;
-    case 2: if (!may_delete) return 46; p->fl |= lubf::dispose_delete; break;
-    case 3: if (scratch) return 46; p->fl |= lubf::dispose_print; break;
-    case 4: if (scratch) return 46; p->fl |= lubf::dispose_submit; break;
+    case 1: if (scratch) return msg::inconsistent_open_close; break;
+    case 2: if (!may_delete) return msg::inconsistent_open_close; p->fl |= lubf::dispose_delete; break;
+    case 3: if (scratch) return msg::inconsistent_open_close; p->fl |= lubf::dispose_print; break;
+    case 4: if (scratch) return msg::inconsistent_open_close; p->fl |= lubf::dispose_submit; break;
     case 5: case 6:
-        if (scratch || !may_delete) return 46;
+        if (scratch || !may_delete) return msg::inconsistent_open_close;
         p->fl |= lubf::dispose_delete | (args.dispose == 5 ? lubf::dispose_print : lubf::dispose_submit);
         break;
-    default: return 48;
+    default: return msg::invalid_argument;
     }
     return 0;
 }
@@ -448,17 +453,18 @@ int plan_form(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     case 1: p->formatted = true; break;
     case 2: p->formatted = false; break;
     case 3: case 4: p->formatted = false; p->fl |= lubf::form_binary; break;
-    default: return spec_or(lub, 574, 48);
+    default: return spec_or(lub, msg::illegal_form_value, msg::invalid_argument);
     }
     const bool plain_unformatted = !p->formatted && !(p->fl & lubf::form_binary);
-    if (plain_unformatted && opt(lub, 7)) p->fl |= lubf::compat_layout;
+    if (plain_unformatted && opt(lub, lubf::opt_uf_compat_layout)) p->fl |= lubf::compat_layout;
     p->fl |= p->formatted ? lubf::formatted : lubf::unformatted;
     if (plain_unformatted) {
-        if (args.delim) return spec_or(lub, 750, 46);
-        if (args.pad || args.blank) return spec_or(lub, 752, 46);
-        if (args.round || args.decimal || args.sign) return spec_or(lub, 752, 46);
+        if (args.delim) return spec_or(lub, msg::delim_specifier_not_allowed, msg::inconsistent_open_close);
+        if (args.pad || args.blank || args.round || args.decimal || args.sign)
+            return spec_or(lub, msg::pad_specifier_not_allowed, msg::inconsistent_open_close);
     }
-    if (args.encoding && !p->formatted) return spec_or(lub, 752, 46);
+    if (args.encoding && !p->formatted)
+        return spec_or(lub, msg::pad_specifier_not_allowed, msg::inconsistent_open_close);
     return 0;
 }
 
@@ -469,14 +475,14 @@ int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     RT rt = RT::none;
     switch (args.recordtype) {
     case 0: break;
-    case 1: if (stream) return 46; rt = RT::fixed; break;
+    case 1: if (stream) return msg::inconsistent_open_close; rt = RT::fixed; break;
     case 2: rt = RT::variable; break;
     case 3: case 4:
-        if (stream || direct || keyed || formatted) return 46;
+        if (stream || direct || keyed || formatted) return msg::inconsistent_open_close;
         rt = RT::segmented;
         break;
     case 5: case 6: case 7: case 8: rt = static_cast<RT>(args.recordtype); break;
-    default: return 48;
+    default: return msg::invalid_argument;
     }
     uint8_t cc = 0;
     switch (args.carriage) {
@@ -486,30 +492,32 @@ int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
             cc = 3;
         break;
     case 1: case 2:
-        if (stream) return 46;
+        if (stream) return msg::inconsistent_open_close;
         cc = static_cast<uint8_t>(args.carriage);
         if (cc == 2 && formatted && rt >= RT::stream && rt <= RT::stream_crlf) cc = 3;
         break;
     case 3: cc = 3; break;
-    default: return spec_or(lub, 754, 48);
+    default: return spec_or(lub, msg::illegal_carriagecontrol_value, msg::invalid_argument);
     }
     uint8_t org = keyed ? 3 : 1;
     if (args.organization) {
         org = static_cast<uint8_t>(args.organization);
-        if (org > 3) return 48;
-        if (org == 1 && (keyed || (direct && rt != RT::none && rt != RT::fixed))) return 46;
-        if (org == 2 && keyed) return 46;
-        if (org == 3 && (p->seq || direct)) return 46;
+        if (org > 3) return msg::invalid_argument;
+        if (org == 1 && (keyed || (direct && rt != RT::none && rt != RT::fixed)))
+            return msg::inconsistent_open_close;
+        if (org == 2 && keyed) return msg::inconsistent_open_close;
+        if (org == 3 && (p->seq || direct)) return msg::inconsistent_open_close;
     }
-    if (rt != RT::none && !(org == 1 && !direct && !keyed) && rt != RT::fixed) return 46;
+    if (rt != RT::none && !(org == 1 && !direct && !keyed) && rt != RT::fixed)
+        return msg::inconsistent_open_close;
     if (rt == RT::none) {
         if (org != 1 || direct || keyed) rt = RT::fixed;
         else if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) rt = RT::stream;
         else if (!formatted) rt = RT::variable;
         else rt = cc == 3 ? RT::stream : RT::stream_lf;
     }
-    if ((p->fl & lubf::compat_layout) && p->seq && rt != RT::stream) return 46;
-    if (rt == RT::variable && cc != 0 && cc != 3) return 46;
+    if ((p->fl & lubf::compat_layout) && p->seq && rt != RT::stream) return msg::inconsistent_open_close;
+    if (rt == RT::variable && cc != 0 && cc != 3) return msg::inconsistent_open_close;
     p->rt = rt;
     p->cc = cc;
     p->org = org;
@@ -518,15 +526,15 @@ int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
 
 int plan_blank_pad(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     switch (args.blank) {
-    case 0: if (!(opt(lub, 0) && !args.has_file())) p->fl |= lubf::blank_null; break;
+    case 0: if (!(opt(lub, lubf::opt_eof_records) && !args.has_file())) p->fl |= lubf::blank_null; break;
     case 1: break;
     case 2: p->fl |= lubf::blank_null; break;
-    default: return spec_or(lub, 573, 48);
+    default: return spec_or(lub, msg::illegal_blank_value, msg::invalid_argument);
     }
     switch (args.pad) {
-    case 0: case 2: if (opt(lub, 1) || args.pad == 2) p->fl |= lubf::pad; break;
+    case 0: case 2: if (opt(lub, lubf::opt_f90) || args.pad == 2) p->fl |= lubf::pad; break;
     case 1: break;
-    default: return spec_or(lub, 753, 48);
+    default: return spec_or(lub, msg::illegal_pad_value, msg::invalid_argument);
     }
     return 0;
 }
@@ -537,32 +545,33 @@ int plan_record_length(const For_Open_Args &args, const For_Lub *lub, Open_Plan 
     uint64_t recl = args.recl;
     uint64_t rec_len = 0, recl_bytes = 0;
     p->recl_given = recl != 0;
-    if (p->recl_given && stream) return 112;
+    if (p->recl_given && stream) return msg::recl_on_stream;
     if (!p->recl_given && !stream) {
         int32_t env = formatted ? for__l_fmtrecl : for__l_ufmtrecl;
-        if (env == -2) return formatted ? 99 : 100;
+        if (env == -2) return formatted ? msg::fmt_recl_syntax : msg::ufmt_recl_syntax;
         if (env > 0) recl = static_cast<uint64_t>(env);
     }
     if (recl) {
         if (compat(lub) ? (recl < 1 || recl > 4294967290ull) : static_cast<int64_t>(recl) < 1)
-            return compat(lub) ? 581 : 769;
+            return compat(lub) ? msg::illegal_recl_value : msg::recl_value_must_positive_number;
         p->recl = recl;
         recl_bytes = recl;
         if (!formatted && !(p->fl & (lubf::form_binary | lubf::compat_layout | lubf::define_file)) &&
             !args.recl_bytes) {
-            if (!checked_mul(recl, 4, &recl_bytes)) return spec_or(lub, 581, 769);
+            if (!checked_mul(recl, 4, &recl_bytes))
+                return spec_or(lub, msg::illegal_recl_value, msg::recl_value_must_positive_number);
             p->fl |= lubf::recl_scaled;
         }
         rec_len = recl_bytes;
         switch (p->rt) {
         case RT::variable:
-            if (!checked_add(recl_bytes, 8, &rec_len)) return 769;
+            if (!checked_add(recl_bytes, 8, &rec_len)) return msg::recl_value_must_positive_number;
             p->overhead = 8;
             break;
         case RT::segmented:
             p->overhead = 4;
             p->recl -= args.recl_bytes ? 4 : 1;
-            if (recl_bytes < 5) return 531;
+            if (recl_bytes < 5) return msg::segmented_recl_too_small;
             break;
         case RT::stream:
             if ((p->fl & lubf::form_binary) || (!formatted && stream)) {
@@ -573,15 +582,22 @@ int plan_record_length(const For_Open_Args &args, const For_Lub *lub, Open_Plan 
             break;
         case RT::stream_lf:
         case RT::stream_cr:
-            if (p->cc == 3) { p->overhead = 1; if (!checked_add(recl_bytes, 1, &rec_len)) return 769; }
+            if (p->cc == 3) {
+                p->overhead = 1;
+                if (!checked_add(recl_bytes, 1, &rec_len)) return msg::recl_value_must_positive_number;
+            }
             break;
         case RT::stream_crlf:
-            if (p->cc == 3) { p->overhead = 2; if (!checked_add(recl_bytes, 2, &rec_len)) return 769; }
+            if (p->cc == 3) {
+                p->overhead = 2;
+                if (!checked_add(recl_bytes, 2, &rec_len)) return msg::recl_value_must_positive_number;
+            }
             break;
         default: break;
         }
     } else {
-        if (p->rt == RT::fixed || p->direct) return spec_or(lub, 577, 37);
+        if (p->rt == RT::fixed || p->direct)
+            return spec_or(lub, msg::illegal_record_number, msg::inconsistent_record_length);
         p->fl |= lubf::recl_defaulted;
         if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) {
             rec_len = 1024; p->recl = 65536;
@@ -602,10 +618,10 @@ int plan_record_length(const For_Open_Args &args, const For_Lub *lub, Open_Plan 
 
 // DELIM= and POSITION=; the modes are carried over as given.
 int plan_modes(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
-    if (args.delim > 3) return spec_or(lub, 751, 48);
+    if (args.delim > 3) return spec_or(lub, msg::illegal_delim_value, msg::invalid_argument);
     p->delim = args.delim == 1 ? '\'' : args.delim == 3 ? '"' : 0;
-    if (args.position > 3) return spec_or(lub, 748, 48);
-    if (args.position && (p->direct || p->keyed)) return 46;
+    if (args.position > 3) return spec_or(lub, msg::illegal_position_value, msg::invalid_argument);
+    if (args.position && (p->direct || p->keyed)) return msg::inconsistent_open_close;
     p->round = static_cast<uint8_t>(args.round);
     p->decimal = static_cast<uint8_t>(args.decimal);
     p->sign = static_cast<uint8_t>(args.sign);
@@ -622,15 +638,15 @@ int plan_sharing(const For_Open_Args &args, Open_Plan *p) {
         else if (args.noshared && !ro) { p->share = 16; p->lock = true; }
         break;
     case 2:
-        if (args.noshared) return 270;
+        if (args.noshared) return msg::share_incompatible;
         if (!wo) { p->share = 4; p->lock = true; }
         break;
     case 4:
-        if (args.shared) return 270;
+        if (args.shared) return msg::share_incompatible;
         if (args.noshared) { if (ro) p->share = 4; else { p->share = 16; p->lock = true; } }
         else { p->lock = true; p->share = ro ? 4 : 16; }
         break;
-    default: return 48;
+    default: return msg::invalid_argument;
     }
     return 0;
 }
@@ -681,7 +697,7 @@ int open_descriptor(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
         p->fd = ::open(p->name.c_str(), of, p->mode);
     }
     if (p->fd < 0 && !args.useropen && (errno == EPERM || errno == EACCES || errno == EROFS) &&
-        !args.action && !args.mode && p->rw == O_RDWR && !opt(lub, 0) && p->status != 5) {
+        !args.action && !args.mode && p->rw == O_RDWR && !opt(lub, lubf::opt_eof_records) && p->status != 5) {
         // Only a unit that did not ask for a direction falls back to
         // reading; REPLACE must be able to write. When reading fails too,
         // the reason that counts is the first one.
@@ -706,7 +722,10 @@ int take_lock(For_Lub *lub, Open_Plan *p) {
     // another descriptor of the same file does not drop them.
     if (::fcntl(p->fd, F_OFD_SETLK, &fk) != 0) {
         const int e = errno;
-        return fail_errno(lub, e, e == EAGAIN || e == EACCES ? 269 : e == EBADF ? 270 : 30);
+        const int m = e == EAGAIN || e == EACCES ? msg::file_locked
+                      : e == EBADF                ? msg::share_incompatible
+                                                  : msg::open_failure;
+        return fail_errno(lub, e, m);
     }
     p->locked = true;
     return 0;
@@ -715,28 +734,28 @@ int take_lock(For_Lub *lub, Open_Plan *p) {
 // Carriage control still undecided, now that the descriptor is known.
 int settle_carriage(const For_Lub *lub, Open_Plan *p) {
     if (p->cc == 0) {
-        uint64_t console_cc = (lub->lub_flags >> 9) & 3;
+        uint64_t console_cc = (lub->lub_flags & lubf::opt_console_cc) >> lubf::opt_console_cc_shift;
         bool tty = isatty(p->fd);
         if (p->rt == RT::fixed) p->cc = (p->formatted && p->direct && compat(lub)) ? 2 : 3;
-        else if ((lub->lub_unit == -2 || lub->lub_unit == -1 || lub->lub_unit == 6) && console_cc)
+        else if (console_output(lub->lub_unit) && console_cc)
             p->cc = static_cast<uint8_t>(console_cc);
         else if (compat(lub)) p->cc = (p->kind == 1 || (p->formatted && tty)) ? 1 : 2;
-        else p->cc = (p->formatted && tty && opt(lub, 0)) ? 1 : 2;
+        else p->cc = (p->formatted && tty && opt(lub, lubf::opt_eof_records)) ? 1 : 2;
     }
     if (p->rt != RT::fixed && (p->cc == 1 || p->cc == 2)) {
         uint64_t grow = p->cc == 1 ? 6 : 1;
-        if (!checked_add(p->rec_len, grow, &p->rec_len)) return 769;
+        if (!checked_add(p->rec_len, grow, &p->rec_len)) return msg::recl_value_must_positive_number;
         p->overhead = static_cast<uint8_t>(p->overhead + grow);
     }
     return 0;
 }
 
 int examine_file(For_Lub *lub, Open_Plan *p) {
-    if (::fstat(p->fd, &p->st) != 0 && errno != EOPNOTSUPP) return fail_errno(lub, errno, 108);
+    if (::fstat(p->fd, &p->st) != 0 && errno != EOPNOTSUPP) return fail_errno(lub, errno, msg::cannot_stat);
     if (p->st.st_nlink != 0 && !S_ISFIFO(p->st.st_mode) && !S_ISSOCK(p->st.st_mode) && !isatty(p->fd))
         p->fl |= lubf::positionable;
-    if (S_ISDIR(p->st.st_mode)) return fail_errno(lub, EISDIR, 30);
-    if (p->direct && !(p->fl & lubf::positionable)) return 51;
+    if (S_ISDIR(p->st.st_mode)) return fail_errno(lub, EISDIR, msg::open_failure);
+    if (p->direct && !(p->fl & lubf::positionable)) return msg::inconsistent_organization;
     return 0;
 }
 
@@ -748,7 +767,7 @@ int position_file(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
     case 1:
         if (fl & lubf::positionable) {
             off_t end = ::lseek(p->fd, 0, SEEK_END);
-            if (end < 0) return fail_errno(lub, errno, 120);
+            if (end < 0) return fail_errno(lub, errno, msg::needs_seek);
             if (p->kind == 7) end = before_end_byte(p->fd, end);
             p->stream_pos = static_cast<uint64_t>(end);
         }
@@ -760,7 +779,7 @@ int position_file(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
     }
     if (fl & lubf::append && (fl & lubf::positionable)) {
         off_t end = ::lseek(p->fd, 0, SEEK_END);
-        if (end < 0) return fail_errno(lub, errno, 120);
+        if (end < 0) return fail_errno(lub, errno, msg::needs_seek);
         if (p->kind == 7) before_end_byte(p->fd, end);
         p->record_number = static_cast<uint64_t>(INT32_MIN);
         fl &= ~lubf::position_unchanged;
@@ -783,18 +802,18 @@ int plan_buffering(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
         case 0: p->buffered = !(p->kind == 1 && isatty(p->fd)); break;
         case 2: p->buffered = p->kind != 1 || !isatty(p->fd); p->fl |= lubf::buffered_yes; break;
         case 1: p->buffered = false; break;
-        default: return 48;
+        default: return msg::invalid_argument;
         }
         if (p->buffered) {
             int64_t th = env_positive("FORT_BUFFERING_THRESHOLD");
-            if (th == -2) return 119;
+            if (th == -2) return msg::buffering_threshold_syntax;
             if (th > 0) {
                 p->buf_threshold = static_cast<uint64_t>(th);
                 p->fl |= lubf::threshold_given;
             }
         }
         if (!p->buffered && p->kind == 1 &&
-            (lub->lub_unit == -2 || lub->lub_unit == -1 || lub->lub_unit == 6) &&
+            console_output(lub->lub_unit) &&
             ((lub->lub_stmt_flags & lubs::buffered_default) || for_check_env_name("FORT_BUFFER_STDOUT")))
             p->buffered = true;
     }
@@ -805,20 +824,20 @@ int plan_buffering(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
 int plan_buffer_size(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     int64_t count = args.buffer_count;
     if (count <= 0) {
-        if (for__l_buffercount == -2) return 107;
+        if (for__l_buffercount == -2) return msg::buffercount_syntax;
         count = for__l_buffercount > 1 ? for__l_buffercount : 1;
     }
     uint64_t block;
     bool from_stat = false;
     if (args.block_size > 0) {
-        if (!checked_add(args.block_size, 511, &block)) return 48;
+        if (!checked_add(args.block_size, 511, &block)) return msg::invalid_argument;
         block &= ~uint64_t{511};
         if (compat(lub) && block > 2147483136ull) block = 2147483136ull;
     } else if (compat(lub)) {
         block = 1024;
         from_stat = true;
     } else if (for__l_blocksize == -2) {
-        return 106;
+        return msg::blocksize_syntax;
     } else if (for__l_blocksize > 0) {
         block = static_cast<uint64_t>(for__l_blocksize);
     } else {
@@ -831,16 +850,16 @@ int plan_buffer_size(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     uint64_t buf_size;
     if (p->direct) {
         if (!p->buffered || compat(lub)) buf_size = rec_len;
-        else if (unit_size < rec_len) { if (!checked_mul(count, rec_len, &buf_size)) return 41; }
+        else if (unit_size < rec_len) { if (!checked_mul(count, rec_len, &buf_size)) return msg::no_memory; }
         else {
             uint64_t per = unit_size - unit_size % rec_len;
             if (per < rec_len) per = rec_len;
-            if (!checked_mul(count, per, &buf_size)) return 41;
+            if (!checked_mul(count, per, &buf_size)) return msg::no_memory;
         }
     } else {
         uint64_t a = 0, b = 0;
         if (!checked_add(rec_len, 4, &a) || !checked_mul(static_cast<uint64_t>(count), unit_size, &b))
-            return 41;
+            return msg::no_memory;
         buf_size = a > b ? a : b;
     }
     if (p->rt == RT::segmented && !p->formatted && buf_size < rec_len + 8) buf_size += 8;
