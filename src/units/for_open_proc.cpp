@@ -79,11 +79,6 @@ int expand_home(std::string *name) {
     return name->size() > max_path ? max_path_msg : 0;
 }
 
-bool directory_usable(const std::string &dir) {
-    struct stat st;
-    return !dir.empty() && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::string with_slash(std::string d) {
     if (!d.empty() && d.back() != '/') d += '/';
     return d;
@@ -108,21 +103,21 @@ int default_directory(const For_Open_Args &args, std::string *dir) {
 int next_argument = 1;
 
 // A scratch file goes to the first of FORT_TMPDIR, TMPDIR and the default
-// directory in which a file can be made. When none can take it the OPEN
-// fails with the reason of the last one tried: a file silently made
-// somewhere the program never named could outlive it there.
+// directory that is a directory. When none is, the OPEN fails with the
+// reason of the last one tried: a file made somewhere the program never
+// named (the current directory, when DEFAULTFILE= named another) could
+// outlive it there.
 int make_scratch(const For_Open_Args &args, For_Lub *lub, std::string *name, int *fd) {
     std::string dir;
     int reason = ENOENT;
     auto usable = [&reason](const std::string &d) {
-        if (!directory_usable(d)) {
-            reason = ENOTDIR;
-            struct stat st;
-            if (::stat(d.c_str(), &st) != 0) reason = errno;
+        struct stat st;
+        if (d.empty() || ::stat(d.c_str(), &st) != 0) {
+            reason = d.empty() ? ENOENT : errno;
             return false;
         }
-        if (::access(d.c_str(), W_OK | X_OK) != 0) {
-            reason = errno;
+        if (!S_ISDIR(st.st_mode)) {
+            reason = ENOTDIR;
             return false;
         }
         return true;

@@ -67,7 +67,8 @@ TEST(Shutdown, EndingsWhileOtherThreadsWriteHappenOnceAndLeaveWholeRecords)
             EXPECT_EQ(o.out, c.out);
             EXPECT_EQ(o.exit_code, c.exit_code);
             EXPECT_EQ(o.signal, 0);
-            EXPECT_EQ(o.left.count("fort.13") + o.left.count("fort.20"), 0u) << "a unit opened again after the close";
+            for (const std::string &name : o.left)
+                EXPECT_NE(name.rfind("fort.", 0), 0u) << name << ": a unit opened again after the close";
             EXPECT_EQ(o.left.count("doomed.dat"), 0u) << "units not closed at the end";
         }
     }

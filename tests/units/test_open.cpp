@@ -672,46 +672,46 @@ TEST_F(OpenTest, FailedImplicitOpenNamesTheFileFromTheEnvironment) {
     unsetenv("FORT78");
 }
 
-// SCRATCH goes to FORT_TMPDIR, TMPDIR or the current directory, the first
-// that can take a file; when none can, the OPEN fails with the reason and
-// makes no file anywhere else.
-TEST_F(FileSystemFaults, ScratchWithNowhereToGoFails) {
-    if (mnt_.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
-    ASSERT_EQ(::system(("mount -o remount,ro " + mnt_).c_str()), 0);
+// SCRATCH goes to FORT_TMPDIR, TMPDIR or the default directory (DEFAULTFILE=
+// or the current one), the first that is a directory; when none is, the
+// OPEN fails with the reason and makes no file anywhere else.
+TEST_F(OpenTest, ScratchWithNowhereToGoFails) {
     const fs::path cwd = fs::current_path();
-    fs::current_path(mnt_);
-    setenv("TMPDIR", (mnt_ + "/missing").c_str(), 1);
-    setenv("FORT_TMPDIR", mnt_.c_str(), 1);
-    auto in_tmp = [] {
-        std::set<std::string> names;
-        for (const auto &e : fs::directory_iterator("/tmp"))
-            if (e.path().filename().string().rfind("fort", 0) == 0) names.insert(e.path().string());
-        return names;
+    const std::string elsewhere = path("elsewhere");
+    fs::create_directory(elsewhere);
+    touch("plain");
+    fs::current_path(elsewhere);  // writable, but not where the OPEN asked
+    setenv("TMPDIR", path("missing").c_str(), 1);
+    setenv("FORT_TMPDIR", path("plain").c_str(), 1);
+    struct Case {
+        const char *what;
+        std::string default_dir;
+    } cases[] = {
+        {"a missing DEFAULTFILE directory", path("missing")},
+        {"a DEFAULTFILE that is a file", path("plain")},
     };
-    const auto before = in_tmp();
-    std::string msg(100, ' ');
-    kit::Keys k;
-    k.text(FOR_KEY_STATUS, "scratch").chars(FOR_KEY_IOMSG, msg);
-    const int s = open_unit(98, k);
-    fs::current_path(cwd);
-    unsetenv("TMPDIR");
-    unsetenv("FORT_TMPDIR");
-    EXPECT_EQ(s, msg::open_failure);
-    EXPECT_EQ(msg.rfind("open failure, unit 98", 0), 0u) << msg;
-    EXPECT_EQ(in_tmp(), before) << "no scratch file elsewhere";
-    with_unit(98, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
-    // The same with the current directory writable: the scratch file goes there.
-    fs::current_path(dir_);
-    setenv("TMPDIR", (mnt_ + "/missing").c_str(), 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string msg(100, ' ');
+        kit::Keys k;
+        k.text(FOR_KEY_STATUS, "scratch").text(FOR_KEY_DEFAULTFILE, c.default_dir).chars(FOR_KEY_IOMSG, msg);
+        EXPECT_EQ(open_unit(98, k), msg::open_failure);
+        EXPECT_EQ(msg.rfind("open failure, unit 98", 0), 0u) << msg;
+        EXPECT_TRUE(fs::is_empty(elsewhere)) << "no scratch file elsewhere";
+        with_unit(98, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
+        close_unit(98);
+    }
+    // The current directory as the default directory takes the file.
     kit::Keys k2;
     k2.text(FOR_KEY_STATUS, "scratch");
     EXPECT_EQ(open_unit(98, k2), 0);
     std::string name;
     with_unit(98, [&](For_Lub *lub) { name = lub->lub_file_name; });
-    EXPECT_EQ(name.rfind(dir_ + "/fort", 0), 0u) << name;
+    EXPECT_EQ(name.rfind(elsewhere + "/fort", 0), 0u) << name;
     close_unit(98);
     fs::current_path(cwd);
     unsetenv("TMPDIR");
+    unsetenv("FORT_TMPDIR");
 }
 
 }  // namespace
