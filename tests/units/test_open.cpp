@@ -51,6 +51,18 @@ void with_unit(int unit, Fn fn) {
     for__release_lub(lub);
 }
 
+// Connects `unit` to a scratch file made in `dir` (as TMPDIR); its name.
+std::string open_scratch(int unit, const std::string &dir) {
+    setenv("TMPDIR", dir.c_str(), 1);
+    unsetenv("FORT_TMPDIR");
+    kit::Keys k;
+    k.text(FOR_KEY_STATUS, "scratch");
+    EXPECT_EQ(open_unit(unit, k), 0);
+    std::string name;
+    with_unit(unit, [&](For_Lub *lub) { name = lub->lub_file_name ? lub->lub_file_name : ""; });
+    return name;
+}
+
 // STATUS= against an existing or missing file, with gfortran deciding which
 // combinations succeed.
 TEST_F(OpenTest, StatusOutcomesAgreeWithGfortran) {
@@ -178,16 +190,8 @@ TEST_F(OpenTest, TildeMeansHome) {
 }
 
 TEST_F(OpenTest, ScratchFilesArePrivateAndGoAwayAtClose) {
-    setenv("TMPDIR", dir_.c_str(), 1);
-    unsetenv("FORT_TMPDIR");
-    kit::Keys k;
-    k.text(FOR_KEY_STATUS, "scratch");
-    ASSERT_EQ(open_unit(14, k), 0);
-    std::string name;
-    with_unit(14, [&](For_Lub *lub) {
-        name = lub->lub_file_name;
-        EXPECT_TRUE(fcntl(lub->lub_fd, F_GETFD) & FD_CLOEXEC);
-    });
+    const std::string name = open_scratch(14, dir_);
+    with_unit(14, [&](For_Lub *lub) { EXPECT_TRUE(fcntl(lub->lub_fd, F_GETFD) & FD_CLOEXEC); });
     EXPECT_EQ(name.rfind(dir_ + "/fort", 0), 0u) << name;
     EXPECT_EQ(name.size(), dir_.size() + 11);
     struct stat st;
@@ -595,13 +599,7 @@ TEST_F(OpenTest, DeletionRemovesOnlyPlainFilesAndLinks) {
 // A scratch file's name that came to hold something else by the time of
 // the CLOSE is not the program's to remove: kept, and nothing said.
 TEST_F(OpenTest, ScratchCleanUpKeepsWhatIsNoLongerItsFile) {
-    setenv("TMPDIR", dir_.c_str(), 1);
-    unsetenv("FORT_TMPDIR");
-    kit::Keys k;
-    k.text(FOR_KEY_STATUS, "scratch");
-    ASSERT_EQ(open_unit(96, k), 0);
-    std::string name;
-    with_unit(96, [&](For_Lub *lub) { name = lub->lub_file_name; });
+    const std::string name = open_scratch(96, dir_);
     ASSERT_EQ(unlink(name.c_str()), 0);
     ASSERT_EQ(mkfifo(name.c_str(), 0600), 0);
     EXPECT_EQ(close_unit(96), 0);
