@@ -68,6 +68,10 @@ _CXX_KEYWORDS = frozenset("""
 """.split())
 
 
+# Longest width or precision a message text may give (for_msg_field_digits).
+FIELD_DIGITS = 3
+
+
 def printf_signature(fmt):
     """Conversions of fmt in order, joined by ','.
 
@@ -96,22 +100,31 @@ def printf_signature(fmt):
             out.append(BAD)
             break
         stars = ""
+        too_wide = False
         while i < n and fmt[i] in _FLAGS:
             i += 1
         if i < n and fmt[i] == "*":
             stars += "*"
             i += 1
         else:
+            start = i
             while i < n and fmt[i].isdigit():
                 i += 1
+            too_wide = too_wide or i - start > FIELD_DIGITS
         if i < n and fmt[i] == ".":
             i += 1
             if i < n and fmt[i] == "*":
                 stars += "*"
                 i += 1
             else:
+                start = i
                 while i < n and fmt[i].isdigit():
                     i += 1
+                too_wide = too_wide or i - start > FIELD_DIGITS
+        # A width or precision past FIELD_DIGITS digits costs without bound.
+        if too_wide:
+            out.append(BAD)
+            break
         # A digit straight after a star can only start a positional star.
         if stars and i < n and fmt[i].isdigit():
             out.append(BAD)

@@ -7,7 +7,9 @@
 // conversion is therefore given an argument of exactly the type it reads,
 // and a conversion without an argument gets 0 or "".
 #include "diag/for_diag.h"
+#include "diag/for_msgtab.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -25,6 +27,8 @@ struct Conversion {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr int star_limit = 999;  // the widest for_msg_field_digits allows
+
 // Parses the conversion at fmt[0] == '%'. The rules are those of
 // for__printf_signature; a conversion that one refuses, this one reports
 // as length 0 so that the caller stops reading arguments.
@@ -40,14 +44,20 @@ Conversion parse(std::string_view fmt)
     if (j > i && j < n && fmt[j] == '$')
         return {0, 0, Arg_Kind::none};
     int stars = 0;
+    bool too_wide = false;
+    auto skip_number = [&] {
+        const std::size_t start = i;
+        while (i < n && is_digit(fmt[i]))
+            ++i;
+        too_wide = too_wide || i - start > for_msg_field_digits;
+    };
     while (i < n && std::strchr("-+ #0'I", fmt[i]) && fmt[i] != '\0')
         ++i;
     if (i < n && fmt[i] == '*') {
         ++stars;
         ++i;
     } else {
-        while (i < n && is_digit(fmt[i]))
-            ++i;
+        skip_number();
     }
     if (i < n && fmt[i] == '.') {
         ++i;
@@ -55,11 +65,10 @@ Conversion parse(std::string_view fmt)
             ++stars;
             ++i;
         } else {
-            while (i < n && is_digit(fmt[i]))
-                ++i;
+            skip_number();
         }
     }
-    if (stars && i < n && is_digit(fmt[i]))
+    if (too_wide || (stars && i < n && is_digit(fmt[i])))
         return {0, 0, Arg_Kind::none};
     std::string_view len;
     for (std::string_view mod : {"hh", "ll", "h", "l", "L", "q", "j", "z", "Z", "t"}) {
@@ -218,8 +227,9 @@ std::size_t format(char *out, std::size_t room, const char *fmt, Arg_Source &arg
         piece[conv.length] = '\0';
         rest = rest.substr(conv.length);
         int star[2] = {0, 0};
+        // A star width is bounded as a written one is.
         for (int s = 0; s < conv.stars; ++s)
-            star[s] = args.next_int32();
+            star[s] = std::clamp(args.next_int32(), -star_limit, star_limit);
         char *dst = out + n;
         const std::size_t avail = free_room() + 1;
         int w = 0;

@@ -28,4 +28,9 @@ const For_Msg_Row *for__msg_row(int number);
 // trusted with the arguments of the built-in text (positional "%1$d", "%n", an
 // unknown letter, a '%' at the end) appends "!" and ends the scan; no built-in
 // signature contains "!", so such a text never matches one.
+// A width or precision written with more than for_msg_field_digits digits
+// is refused the same way: no message needs one, and "%999999999d" would
+// cost seconds of padding per message.
 std::string for__printf_signature(std::string_view fmt);
+
+inline constexpr std::size_t for_msg_field_digits = 3;

@@ -51,14 +51,21 @@ std::string for__printf_signature(std::string_view fmt)
             break;
         }
         std::string conv;
+        bool too_wide = false;
+        auto skip_number = [&] {
+            const std::size_t start = i;
+            while (i < n && is_digit(fmt[i]))
+                ++i;
+            if (i - start > for_msg_field_digits)
+                too_wide = true;
+        };
         while (i < n && is_one_of(fmt[i], flags))
             ++i;
         if (i < n && fmt[i] == '*') {
             conv += '*';
             ++i;
         } else {
-            while (i < n && is_digit(fmt[i]))
-                ++i;
+            skip_number();
         }
         if (i < n && fmt[i] == '.') {
             ++i;
@@ -66,9 +73,12 @@ std::string for__printf_signature(std::string_view fmt)
                 conv += '*';
                 ++i;
             } else {
-                while (i < n && is_digit(fmt[i]))
-                    ++i;
+                skip_number();
             }
+        }
+        if (too_wide) {
+            append("!");
+            break;
         }
         // A digit right after a star can only begin a positional star ("*2$").
         if (!conv.empty() && i < n && is_digit(fmt[i])) {

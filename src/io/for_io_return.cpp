@@ -133,7 +133,8 @@ int apply_disposition(int d, For_Lub *lub) {
         discard_connection(lub);
         return for__release_lub(lub);
     case 3:
-        for__close_proc(nullptr, lub, false);
+        // The close's own failure has no statement left to name its file.
+        if (for__close_proc(nullptr, lub, false) != 0) for__lub_free_owned(lub);
         return for__release_lub(lub);
     default:
         for__issue_diagnostic(msg::internal_error, 2, "for_io_return", __LINE__);

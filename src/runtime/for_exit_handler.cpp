@@ -35,11 +35,6 @@ std::atomic<int> ending_status{0};
 // after the unit that failed instead of leaving the rest unclosed.
 std::atomic<int> walk_index{walk_idle};
 
-[[noreturn]] void wait_for_the_ending()
-{
-    for (;;)
-        pause();
-}
 
 void close_one(For_Lub *lub)
 {
@@ -141,13 +136,28 @@ int for__exit_handler(int error_stop, int status)
 
 uint32_t for__ending_thread() { return ending_owner.load(); }
 
+void for__wait_for_the_ending()
+{
+    for (;;)
+        pause();
+}
+
+int for__shutdown()
+{
+    const uint32_t me = for__thread_id();
+    uint32_t owner = 0;
+    if (!ending_owner.compare_exchange_strong(owner, me) && owner != me)
+        for__wait_for_the_ending();
+    return for__exit_handler(0, 0);
+}
+
 void for__exit_process(int error_stop, int status, For_Ending how, bool debugger)
 {
     const uint32_t me = for__thread_id();
     uint32_t owner = 0;
     if (!ending_owner.compare_exchange_strong(owner, me)) {
         if (owner != me)
-            wait_for_the_ending();
+            for__wait_for_the_ending();
         int first = ending_status.load();
         if (first == 0)
             ending_status.store(first = status);

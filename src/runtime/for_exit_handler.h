@@ -31,8 +31,22 @@ int for__exit_handler(int error_stop, int status);
 [[noreturn]] void for__exit_process(int error_stop, int status, For_Ending how,
                                     bool debugger = false);
 
-// Non-zero once some thread has begun ending the process: its thread id.
+// Non-zero once some thread has begun ending the process, or shutting the
+// library down at the end of the main program: its thread id.
 uint32_t for__ending_thread();
+
+// Waits for the ending another thread has begun; never returns. A thread
+// between statements that meets an ending goes no further: its next
+// statement would find units already closed, and its own ending would run
+// the exit handler a second time.
+[[noreturn]] void for__wait_for_the_ending();
+
+// The shutdown of for_rtl_finish_: claims the ending for the calling thread
+// (waiting for the ending when another thread has claimed it), lets the
+// statements other threads have in flight finish, closes every unit and
+// returns the exit handler's status. Later calls on the same thread run the
+// exit handler again over what was opened since.
+int for__shutdown();
 
 // Frees the pending exception record; only the first call frees it.
 void for__free_excpt_info();

@@ -53,7 +53,7 @@ VORLIX_API void for_rtl_init_(int *argc, char **argv) {
 }
 
 VORLIX_API int for_rtl_finish_(void) {
-    const int status = for__exit_handler(0, 0);
+    const int status = for__shutdown();
     for__message_catalog_close();
     for__disable_signal_stack();
     return status;

@@ -1,11 +1,20 @@
 // The signal handler. Everything it does before the process ends is
 // async-signal-safe: texts in a static buffer written with write(2), no
-// heap, no stdio, no catalog, no lock the interrupted code could hold. Only
-// the ending itself runs the exit handler, which closes the units: that is
-// what the program's files need, and the process goes away right after.
+// heap, no stdio, no catalog, no lock the interrupted code could hold.
+// The ending itself runs the exit handler, which closes the units and does
+// none of that. For SIGTERM, which arrives whenever another process sends
+// it, the ending is handed to a thread of its own that start-up leaves
+// waiting: the interrupted thread finishes the statement it was in (its
+// record is written whole) and goes no further, while the ending thread
+// closes the units. The faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL) and
+// SIGINT and SIGQUIT still end from the handler: the program cannot go
+// on after a fault, and the process goes away right after.
 #include "runtime/for_signals.h"
 
+#include <pthread.h>
+#include <semaphore.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -22,12 +31,15 @@
 #include "runtime/for_reentrancy.h"
 #include "runtime/for_vm.h"
 #include "runtime/for_write_all.h"
+#include "units/for_lub_lock.h"
 
 namespace {
 
 constexpr const char *segv_default_msg = "segmentation fault occurred";
 constexpr int vm_repeat_limit = 1000;
-constexpr int handled_signals[] = {SIGFPE, SIGILL, SIGSEGV, SIGABRT, SIGTERM, SIGQUIT, SIGINT};
+// SIGBUS is a memory fault as SIGSEGV is (a mapped file cut short, a
+// misaligned access the hardware refuses) and is reported the same way.
+constexpr int handled_signals[] = {SIGFPE, SIGILL, SIGSEGV, SIGBUS, SIGABRT, SIGTERM, SIGQUIT, SIGINT};
 
 // Re-entrance guard of the handler, process-wide.
 std::atomic<int> for__protect_handler_ops{0};
@@ -72,8 +84,8 @@ uintptr_t reg(const void *context, int r)
 // faulting instruction again, for ever; the process ends with a fixed text.
 void nested_signal(int sig, const siginfo_t *info)
 {
-    if (sig == SIGSEGV || synchronous(sig, info)) {
-        if (sig == SIGSEGV) {
+    if (sig == SIGSEGV || sig == SIGBUS || synchronous(sig, info)) {
+        if (sig == SIGSEGV || sig == SIGBUS) {
             write_text("forrtl: severe (174): SIGSEGV, segmentation fault occurred\n");
             _exit(msg::sigsegv);
         }
@@ -125,6 +137,78 @@ int severity_of(int number)
 {
     const For_Msg_Row *row = for__msg_row(number);
     return row ? static_cast<int>(row->severity) : 4;
+}
+
+// The thread that ends the process for SIGTERM. It waits on a semaphore
+// (sem_post is async-signal-safe) with every signal blocked, so that none
+// is delivered to it; a child made by fork has no such thread and ends
+// from the handler instead, as before.
+sem_t ending_wake;
+std::atomic<pid_t> ender_pid{0};
+std::atomic<bool> ending_handed_off{false};
+std::atomic<int> handed_status{0};
+std::atomic<int> handed_how{0};
+// How long a thread between statements waits in the handler for the ending
+// thread to end the process. Normally the process is gone long before;
+// the bound matters only when the interrupted code holds a lock the ending
+// needs (the allocator's), which it can then release.
+constexpr int park_steps = 200;
+constexpr long park_step_ns = 10'000'000;
+
+void *ender_main(void *)
+{
+    while (sem_wait(&ending_wake) != 0 || !ending_handed_off.load()) {
+    }
+    for__exit_process(0, handed_status.load(), static_cast<For_Ending>(handed_how.load()));
+}
+
+void start_ender()
+{
+    if (sem_init(&ending_wake, 0, 0) != 0)
+        return;
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0)
+        return;
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_attr_setstacksize(&attr, 512 * 1024);
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    pthread_t t;
+    if (pthread_create(&t, &attr, ender_main, nullptr) == 0)
+        ender_pid.store(getpid());
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// Issues `number` and hands the ending (status and way as report_and_end
+// would choose them) to the ending thread. False when there is no ending
+// thread in this process. A thread holding a unit returns at once to
+// finish its statement; its next statement waits for the ending.
+bool hand_off_ending(int number, int status, For_Ending how)
+{
+    if (ender_pid.load() != getpid())
+        return false;
+    if (!ending_handed_off.load()) {
+        const int claimed = for__issue_signal_diagnostic(number, nullptr, 0);
+        if (for__core_dump_requested()) {
+            status = 0;
+            how = For_Ending::quick_abort;
+        } else if (!claimed && severity_of(number) == 4) {
+            status = for__severe_exit_status(number);
+            how = For_Ending::quick;
+        }
+        handed_status.store(status);
+        handed_how.store(static_cast<int>(how));
+        if (!ending_handed_off.exchange(true))
+            sem_post(&ending_wake);
+    }
+    if (lub_lock::held_by_me == 0) {
+        const timespec step{0, park_step_ns};
+        for (int i = 0; i < park_steps; ++i)
+            nanosleep(&step, nullptr);
+    }
+    return true;
 }
 
 [[noreturn]] void end_after(int status, For_Ending how) { for__exit_process(0, status, how); }
@@ -191,7 +275,11 @@ void handle(int sig, siginfo_t *info, void *context)
         if (context && reg(context, REG_TRAPNO) == 5)
             report_and_end(msg::bounds_exceeded, nullptr, 1, For_Ending::quick);
         report_and_end(msg::sigsegv, segv_default_msg, 1, For_Ending::quick);
+    case SIGBUS:
+        report_and_end(msg::sigsegv, segv_default_msg, 1, For_Ending::quick);
     case SIGTERM:
+        if (hand_off_ending(msg::sigterm, 1, For_Ending::quick))
+            return;
         report_and_end(msg::sigterm, nullptr, 1, For_Ending::quick);
     default:
         for__issue_signal_diagnostic(msg::internal_error, "for_init", __LINE__);
@@ -260,6 +348,7 @@ void for__install_signal_handlers()
     sigemptyset(&sa.sa_mask);
     for (int sig : handled_signals)
         sigaction(sig, &sa, nullptr);
+    start_ender();
 }
 
 void for__disable_signal_stack()

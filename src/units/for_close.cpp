@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include <vorlix/io.h>
 
 #include "diag/for_diag.h"
@@ -48,6 +50,20 @@ int spawn(const char *const argv[], bool wait) {
         while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
     }
     return 0;
+}
+
+// Deletion removes a plain file, or a symbolic link as the link itself.
+// A device, FIFO, socket or directory that the unit was connected to
+// stays where it is: a CLOSE must never take away /dev/null or a named
+// pipe another program reads. Returns 0, the errno of a failed call, or
+// not_removable for a name that is kept.
+constexpr int not_removable = -1;
+
+int remove_file(const char *name) {
+    struct stat st;
+    if (::lstat(name, &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return not_removable;
+    return ::unlink(name) != 0 ? errno : 0;
 }
 
 int close_args(const For_Dsc_Lst *keys, const For_Value_List *values, uint64_t args[3]) {
@@ -142,28 +158,54 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
             // Waiting for the spooler keeps a following delete from racing it.
             if (int e = spawn(argv, true)) note(&first, lub, e);
         }
-        if ((fl & (lubf::dispose_delete | lubf::scratch)) && ::unlink(name) != 0)
-            note(&first, lub, errno);
+        if (fl & (lubf::dispose_delete | lubf::scratch)) {
+            // A scratch name that no longer holds a plain file is not ours
+            // to remove, and the program never named it: it is kept
+            // silently. A deletion the program asked for fails as any
+            // other refused unlink does.
+            const int e = remove_file(name);
+            if (e == not_removable) {
+                if (fl & lubf::dispose_delete) note(&first, lub, EPERM);
+            } else if (e != 0) {
+                note(&first, lub, e);
+            }
+        }
     }
 
+    // A failed close names its file in its own message: the name stays
+    // with the block until the caller has reported the failure, and goes
+    // with the block (or the caller's clean-up) after that.
+    char *kept_name = nullptr;
+    int16_t kept_len = 0;
+    if (first != 0) {
+        kept_name = std::exchange(lub->lub_file_name, nullptr);
+        kept_len = lub->lub_file_name_len;
+    }
     for__lub_free_owned(lub);
     lub->lub_fd = -1;
     fl &= ~(lubf::opened | lubf::own_fd | lubf::dispose_delete | lubf::dispose_print |
             lubf::dispose_submit | lubf::scratch);
     if (for_good) {
         lub->lub_flags = fl;
-        return first;
+    } else {
+        // Reuse: the block is as never connected; a console unit is ready
+        // to be connected to its console again.
+        for__lub_reset(lub);
     }
-    // Reuse: the block is as never connected; a console unit is ready to be
-    // connected to its console again.
-    for__lub_reset(lub);
+    lub->lub_file_name = kept_name;
+    lub->lub_file_name_len = kept_len;
     return first;
 }
 
 int for__close_default(For_Lub *lub, bool deallocate) {
     int unit = lub->lub_unit;
     int s = for__close_proc(nullptr, lub, deallocate);
-    if (s != 0) return for__io_return(0, s, s, lub);
+    if (s != 0) {
+        const int r = for__io_return(0, s, s, lub);
+        // Reported: the block no longer names the file it was closed from.
+        if (!deallocate) for__lub_free_owned(lub);
+        return r;
+    }
     if (deallocate) for__deallocate_lub(unit);
     return 0;
 }

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 namespace lub_lock {
+
+thread_local uint32_t held_by_me __attribute__((tls_model("initial-exec"))) = 0;
+
 namespace {
 
 void futex_wait(std::atomic<uint32_t> &w, uint32_t expected) {
@@ -32,8 +35,10 @@ void take_slow(std::atomic<uint32_t> &w, uint32_t me) {
             // Whoever wakes may not be the last waiter: keep the waiter bit
             // so that our own release wakes the next one.
             if (w.compare_exchange_weak(v, me | waiters, std::memory_order_acquire,
-                                        std::memory_order_relaxed))
+                                        std::memory_order_relaxed)) {
+                ++held_by_me;
                 return;
+            }
             continue;
         }
         if (!(v & waiters) &&
@@ -46,6 +51,7 @@ void take_slow(std::atomic<uint32_t> &w, uint32_t me) {
 }
 
 void give(std::atomic<uint32_t> &w) {
+    --held_by_me;
     if (w.exchange(0, std::memory_order_release) & waiters) futex_wake_one(w);
 }
 

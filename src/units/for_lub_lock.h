@@ -11,11 +11,20 @@ namespace lub_lock {
 constexpr uint32_t waiters = 0x80000000u;  // thread ids stay below 2^22
 constexpr uint32_t owner_mask = ~waiters;
 
+// How many units the calling thread holds. Only the holder gives a unit
+// back, so the count is exact per thread; the ending of the process reads
+// it to tell a thread in the middle of a statement (which must be let
+// finish its record) from one between statements. Plain TLS: a signal
+// handler may read it.
+extern thread_local uint32_t held_by_me __attribute__((tls_model("initial-exec")));
+
 // The uncontended path: one atomic operation, no system call.
 inline bool try_take(std::atomic<uint32_t> &w, uint32_t me) {
     uint32_t expected = 0;
-    return w.compare_exchange_strong(expected, me, std::memory_order_acquire,
-                                     std::memory_order_relaxed);
+    const bool taken = w.compare_exchange_strong(expected, me, std::memory_order_acquire,
+                                                 std::memory_order_relaxed);
+    held_by_me += taken;
+    return taken;
 }
 
 inline uint32_t owner(const std::atomic<uint32_t> &w) {

@@ -10,6 +10,7 @@
 #include "diag/for_msgnum.h"
 #include "io/for_stmt.h"
 #include "io/for_tty_pair.h"
+#include "runtime/for_exit_handler.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_lock.h"
@@ -438,7 +439,34 @@ namespace {
 }
 }  // namespace
 
+namespace {
+// A statement that begins while another thread ends the process (or shuts
+// the library down) waits for that ending instead of finding its units
+// closed under it. The check comes after the unit is taken: the ending
+// sets its mark before it walks the units, so a thread either sees the mark
+// here or holds its unit before the walk reaches it, and the walk waits for
+// it. A thread that holds other units is inside a statement (a child or a
+// nested one) and is let finish, so that its record is written whole.
+[[gnu::noinline]] void stop_if_ending_elsewhere(For_Lub *b) {
+    const uint32_t ending = for__ending_thread();
+    if (ending == 0 || ending == for__thread_id() || lub_lock::held_by_me != 1 || b->lub_nested != 0 ||
+        b->lub_udio_depth != 0 || b->lub_unit == FOR_UNIT_INTERNAL)
+        return;
+    for__release_lub(b);
+    for__wait_for_the_ending();
+}
+
+int acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op);
+}  // namespace
+
 int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
+    const int s = acquire_lun(unit, out, ctx, op);
+    if (s == 0 && for__ending_thread() != 0) [[unlikely]] stop_if_ending_elsewhere(*out);
+    return s;
+}
+
+namespace {
+int acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
     if (!out) return msg::internal_error;
     *out = nullptr;
     // The common case, kept small: an existing external unit of a direct
@@ -459,6 +487,7 @@ int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
     }
     return acquire_any(unit, out, ctx, op);
 }
+}  // namespace
 
 int for__release_lub(For_Lub *b) {
     if (!b) return 0;

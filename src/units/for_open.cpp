@@ -270,6 +270,20 @@ int for__open_default(For_Lub *lub, int access, int status, int form) {
 
 namespace {
 
+// A keyword error comes before the name is computed; the message names
+// the FILE= the statement gave, which is the file the program meant.
+void name_for_message(For_Lub *lub, const For_Open_Args &args) {
+    if (lub->lub_file_name || !args.has_file()) return;
+    std::string_view file(args.file.data(), args.file.size());
+    while (!file.empty() && file.back() == ' ') file.remove_suffix(1);
+    void *copy = nullptr;
+    if (file.empty() || for__get_vm(static_cast<int64_t>(file.size() + 1), 0, &copy) != 0) return;
+    std::memcpy(copy, file.data(), file.size());
+    static_cast<char *>(copy)[file.size()] = '\0';
+    lub->lub_file_name = static_cast<char *>(copy);
+    lub->lub_file_name_len = static_cast<int16_t>(file.size() > INT16_MAX ? INT16_MAX : file.size());
+}
+
 int open_failed_early(int unit, For_IO_Flags f, const For_Open_Args &args, int status) {
     return for__fail_unacquired(unit, f, args.iomsg.data(), args.iomsg.size(),
                                 status);
@@ -432,12 +446,17 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
     };
     if (lub->lub_udio_depth != 0) return failed(msg::open_in_child_io, 1);
     if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(msg::duplicate_file_spec, 1);
-    if (key_status != 0) return failed(key_status, (lub->lub_flags & lubf::opened) ? 1 : 2);
+    if (key_status != 0) {
+        if (!(lub->lub_flags & lubf::opened)) name_for_message(lub, args);
+        return failed(key_status, (lub->lub_flags & lubf::opened) ? 1 : 2);
+    }
 
     int s;
     if (lub->lub_flags & lubf::opened) {
         s = reopen(&args, lub);
-        if (s != 0) return failed(s, 1);
+        // A re-OPEN that had already let the old file go leaves a block that
+        // names only the file it failed on: reset once the failure is told.
+        if (s != 0) return failed(s, (lub->lub_flags & lubf::opened) ? 1 : 2);
     } else {
         s = for__open_proc(args, lub);
         if (s != 0) return failed(s, 2);
@@ -524,6 +543,7 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         return EBADF;
     }
     int s = for__open_proc(args, lub);
+    if (s != 0) for__lub_free_owned(lub);  // nothing reports the failed name
     for__release_lub(lub);
     return s == 0 ? 0 : 9;
 }

@@ -78,11 +78,6 @@ int expand_home(std::string *name) {
     return name->size() > max_path ? msg::file_path_longer_than_norvo_r : 0;
 }
 
-bool directory_usable(const std::string &dir) {
-    struct stat st;
-    return !dir.empty() && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::string with_slash(std::string d) {
     if (!d.empty() && d.back() != '/') d += '/';
     return d;
@@ -106,24 +101,49 @@ int default_directory(const For_Open_Args &args, std::string *dir) {
 // The program argument cursor of "name from the command line" opens.
 int next_argument = 1;
 
-int make_scratch(const For_Open_Args &args, std::string *name, int *fd) {
+// A scratch file goes to the first of FORT_TMPDIR, TMPDIR and the default
+// directory that is a directory. When none is, the OPEN fails with the
+// reason of the last one tried: a file made somewhere the program never
+// named (the current directory, when DEFAULTFILE= named another) could
+// outlive it there.
+int make_scratch(const For_Open_Args &args, For_Lub *lub, std::string *name, int *fd) {
     std::string dir;
+    int reason = ENOENT;
+    auto usable = [&reason](const std::string &d) {
+        struct stat st;
+        if (d.empty() || ::stat(d.c_str(), &st) != 0) {
+            reason = d.empty() ? ENOENT : errno;
+            return false;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            reason = ENOTDIR;
+            return false;
+        }
+        return true;
+    };
     for (const char *var : {"FORT_TMPDIR", "TMPDIR"}) {
         const char *v = env_value(var);
-        if (v && directory_usable(v)) {
+        if (v && usable(v)) {
             dir = with_slash(v);
             break;
         }
     }
     if (dir.empty()) {
         std::string d;
-        if (default_directory(args, &d) == 0 && directory_usable(d)) dir = d;
+        if (default_directory(args, &d) == 0 && usable(d)) dir = d;
+    }
+    if (dir.empty()) {
+        lub->lub_errno = static_cast<uint64_t>(reason);
+        return msg::open_failure;
     }
     std::string templ = dir + "fortXXXXXX";
     if (templ.size() > max_path) return msg::file_path_longer_than_norvo_r;
     // mkostemp creates with O_EXCL and mode 0600: nobody else can have the file.
     int f = mkostemp(templ.data(), O_CLOEXEC);
-    if (f < 0) return msg::open_failure;
+    if (f < 0) {
+        lub->lub_errno = static_cast<uint64_t>(errno);
+        return msg::open_failure;
+    }
     *name = templ;
     *fd = f;
     return 0;
@@ -138,7 +158,7 @@ int for__compute_filename(For_Lub *lub, const For_Open_Args &args, std::string *
     const bool has_file = args.has_file();
     if (args.status == 3 && !connected) {  // SCRATCH
         if (has_file) for__issue_diagnostic(msg::scratch_file_ignored, 0);
-        return make_scratch(args, name, fd);
+        return make_scratch(args, lub, name, fd);
     }
     std::string n;
     bool console_redirect = false;
@@ -925,9 +945,23 @@ int connect(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
 // A failed OPEN leaves nothing behind: it gives back what it allocated,
 // drops the lock it took, never closes a descriptor it did not open, and
 // takes a scratch file it made away again.
-int abandon(const For_Open_Args &args, const Open_Plan &p, int s) {
+// The one thing it leaves is the name it computed, on a block that names
+// no file: the statement's message says which file failed, and the block
+// gives the name back when it is reset or freed after the report.
+int abandon(const For_Open_Args &args, For_Lub *lub, const Open_Plan &p, int s) {
     for__free_vm(p.buf);
-    for__free_vm(p.name_copy);
+    if (!lub->lub_file_name && !p.name.empty()) {
+        char *copy = p.name_copy;
+        void *fresh = nullptr;
+        if (!copy && for__get_vm(static_cast<int64_t>(p.name.size() + 1), 0, &fresh) == 0) {
+            copy = static_cast<char *>(fresh);
+            std::memcpy(copy, p.name.c_str(), p.name.size() + 1);
+        }
+        lub->lub_file_name = copy;
+        lub->lub_file_name_len = static_cast<int16_t>(p.name.size() > INT16_MAX ? INT16_MAX : p.name.size());
+    } else {
+        for__free_vm(p.name_copy);
+    }
     if (p.fl & lubf::own_fd) {
         ::close(p.fd);
         if (args.status == 3) ::unlink(p.name.c_str());
@@ -1028,9 +1062,9 @@ int for__open_proc(const For_Open_Args &given, For_Lub *lub) {
     p.given_fd = args.given_fd >= 0;
     p.fd = args.given_fd;
     if (int s = name_file(args, lub, &p)) return s;
-    if (int s = validate(args, lub, &p)) return abandon(args, p, s);
-    if (int s = connect(args, lub, &p)) return abandon(args, p, s);
-    if (int s = commit(args, lub, &p)) return abandon(args, p, s);
+    if (int s = validate(args, lub, &p)) return abandon(args, lub, p, s);
+    if (int s = connect(args, lub, &p)) return abandon(args, lub, p, s);
+    if (int s = commit(args, lub, &p)) return abandon(args, lub, p, s);
     for__l_exit_hand_decl.store(1, std::memory_order_relaxed);
     return 0;
 }

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -627,6 +629,103 @@ TEST(Catalog, ClosedForGood)
               "[xx] access refused, unit %d, file %s|[xx] forrtl: severe (%i): |VORLIX-RUNTIME-\n"
               "permission to access file denied, unit %d, file %s|forrtl: severe (%i): |forrtl\n");
     EXPECT_EQ(o.exit_code, 0);
+}
+
+// A catalog file written byte by byte: the header (magic, plane size,
+// plane depth), the little- and big-endian index tables and the strings.
+// Each case spoils one thing; the well-formed one shows the writer makes
+// catalogs the library reads, so a refusal is the library's own.
+struct Cat_Bytes {
+    uint32_t plane_size = 1000, plane_depth = 1;
+    std::map<int, std::string> texts;  // set 1
+    bool cut_last_nul = false;
+    uint32_t bad_offset = 0;  // non-zero: the entry of message 29 points there
+
+    std::string bytes() const
+    {
+        std::string strings(1, '\0');
+        std::vector<uint32_t> table(3 * std::size_t{plane_size} * plane_depth, 0);
+        for (const auto &[number, text] : texts) {
+            // Set 1 is stored as 2, and placed by 2 x the message number.
+            const std::size_t at = 3 * (2 * static_cast<std::size_t>(number) % plane_size);
+            table[at] = 2;
+            table[at + 1] = static_cast<uint32_t>(number);
+            table[at + 2] = number == 29 && bad_offset ? bad_offset : static_cast<uint32_t>(strings.size());
+            strings += text;
+            strings += '\0';
+        }
+        if (cut_last_nul)
+            strings.pop_back();
+        std::string out;
+        auto word = [&out](uint32_t v, bool big) {
+            for (int i = 0; i < 4; ++i)
+                out += static_cast<char>(big ? v >> (24 - 8 * i) : v >> (8 * i));
+        };
+        for (uint32_t v : {0x960408deu, plane_size, plane_depth})
+            word(v, false);
+        for (bool big : {false, true})
+            for (uint32_t v : table)
+                word(v, big);
+        return out + strings;
+    }
+};
+
+TEST(Catalog, AHostileCatalogIsNeverUsed)
+{
+    const std::string dir = tmp_path("hostile");
+    const std::string cat_dir = dir + "/xx_YY";
+    ASSERT_EQ(system(("rm -rf " + dir + " && mkdir -p " + cat_dir).c_str()), 0);
+    const std::string translated = "[yy] file not found, unit %d, file %s";
+    const std::string builtin_line = "forrtl: severe (29): file not found, unit 12, file a.dat\n";
+    struct Hostile {
+        const char *what;
+        std::string bytes;
+        std::string err;
+    };
+    Cat_Bytes good;
+    good.texts = {{29, translated}};
+    // Plane size 1 and depth 2^30 in the header of a small file: the
+    // tables it claims would take 24 GiB.
+    std::string deep_bytes = good.bytes();
+    deep_bytes.replace(4, 8, std::string("\x01\0\0\0\0\0\0\x40", 8));
+    Cat_Bytes wide = good;
+    wide.texts = {{29, "file not found, unit %999999999d, file %s"}};
+    Cat_Bytes past_end = good;
+    past_end.bad_offset = 1u << 30;
+    Cat_Bytes unterminated = good;
+    unterminated.cut_last_nul = true;
+    const Hostile cases[] = {
+        {"well formed", good.bytes(), "forrtl: severe (29): [yy] file not found, unit 12, file a.dat\n"},
+        {"plane depth far beyond the file", deep_bytes, builtin_line},
+        {"a field width of a billion", wide.bytes(), builtin_line},
+        {"a string offset past the end", past_end.bytes(), builtin_line},
+        {"the last string without its NUL", unterminated.bytes(), builtin_line},
+        {"a header cut short", good.bytes().substr(0, 10), builtin_line},
+        {"tables cut short", good.bytes().substr(0, 4000), builtin_line},
+    };
+    for (const Hostile &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(cat_dir + "/vorlix_msg.cat", c.bytes);
+        const auto start = std::chrono::steady_clock::now();
+        Outcome o = child({"issue", "29", "2", "i:12", "s:a.dat"},
+                          {no_trace, "NLSPATH=" + dir + "/%L/%N", "LANG=xx_YY"});
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(o.exit_code, 29);
+        EXPECT_EQ(o.signal, 0);
+        EXPECT_LT(took, std::chrono::seconds(2)) << "a message costs no more than its text";
+    }
+    system(("rm -rf " + dir).c_str());
+}
+
+// The message formatter bounds a conversion however it reaches it: a text
+// with a width past three digits is refused as a translation.
+TEST(Catalog, SignaturesRefuseWidthsPastThreeDigits)
+{
+    EXPECT_EQ(for__printf_signature("unit %999d"), "d");
+    EXPECT_EQ(for__printf_signature("unit %1000d"), "!");
+    EXPECT_EQ(for__printf_signature("unit %.999999999s"), "!");
+    EXPECT_EQ(for__printf_signature("unit %-0999999999d"), "!");
 }
 
 // The installed layout: the catalog beside the library, found with no

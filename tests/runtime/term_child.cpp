@@ -2,9 +2,11 @@
 // scratch file (unit 10), a named file to be deleted at close (unit 11)
 // and a named file to be kept (unit 12) in $TMPDIR. The tests look at what
 // it printed, how it ended and what it left in $TMPDIR.
+#include <fcntl.h>
 #include <fenv.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -79,6 +81,57 @@ void pause_in_background()
     std::printf("continued, %s\n",
                 now.sa_sigaction == for__signal_handler ? "handler restored" : "handler lost");
     std::fflush(stdout);
+}
+
+// Writers for the endings that come while other threads do I/O: each
+// writes numbered records of one fixed width to a file of its own in
+// $TMPDIR (w<t>.dat), and all of them to one shared file (shared.dat,
+// unit 13), without end. The tests find every record whole.
+constexpr int writers = 4;
+
+void start_writers()
+{
+    const std::string dir = std::getenv("TMPDIR");
+    // A unit opened again by default ("fort.<n>") shows up beside the others.
+    if (chdir(dir.c_str()) != 0)
+        std::exit(99);
+    kit::Keys shared;
+    shared.text(FOR_KEY_FILE, dir + "/shared.dat");
+    if (open_unit(13, shared) != 0)
+        std::exit(99);
+    for (int t = 0; t < writers; ++t) {
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, dir + "/w" + std::to_string(t) + ".dat");
+        if (open_unit(20 + t, k) != 0)
+            std::exit(99);
+        std::thread([t] {
+            for (int32_t n = 0;; ++n) {
+                char line[40];
+                std::snprintf(line, sizeof line, "writer %d record %09d", t, n);
+                for (int unit : {20 + t, 13}) {
+                    kit::Stmt st(unit);
+                    st.items.text(line).end();
+                    if (st.run(for_write_seq_lis) != 0)
+                        std::_Exit(97);
+                }
+            }
+        }).detach();
+    }
+    usleep(100000);
+}
+
+// A bus error of the hardware's own: a mapped page of a file cut short.
+void bus_error()
+{
+    const std::string name = std::string(std::getenv("TMPDIR")) + "/mapped";
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0 || ftruncate(fd, 4096) != 0)
+        std::exit(99);
+    auto *p = static_cast<volatile char *>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
+    if (p == MAP_FAILED || ftruncate(fd, 0) != 0)
+        std::exit(99);
+    unlink(name.c_str());
+    std::printf("%d\n", p[0]);
 }
 
 }  // namespace
@@ -181,6 +234,37 @@ int main(int argc, char **argv)
         std::printf("%g\n", one / nothing);
     }
     if (what == "segv") *static_cast<volatile int *>(nullptr) = 1;
+    if (what == "bus_error") bus_error();
+    if (what == "finish_while_writing") {
+        // The end of a main program whose threads still write: their next
+        // statements wait for the ending; none reports a closed unit.
+        start_writers();
+        const int s = for_rtl_finish_();
+        std::printf("finish %d\n", s);
+        std::fflush(stdout);
+        _exit(0);
+    }
+    if (what == "sigterm_while_writing") {
+        // SIGTERM to the process: any thread may take it, a writer in the
+        // middle of a record among them.
+        start_writers();
+        kill(getpid(), SIGTERM);
+        for (;;)
+            pause();
+    }
+    if (what == "sigterm_in_malloc") {
+        // SIGTERM to a thread that spends its time in the allocator, which
+        // the exit handler's frees need too.
+        const pthread_t main_thread = pthread_self();
+        std::thread([main_thread] {
+            usleep(50000);
+            pthread_kill(main_thread, SIGTERM);
+        }).detach();
+        for (unsigned i = 0;; ++i) {
+            void *volatile p = std::malloc(16 + (i % 4096));
+            std::free(p);
+        }
+    }
     if (what == "nested_segv" || what == "nested_fpe") {
         for__establish_user_error_handler(what == "nested_segv" ? fault_in_handler : divide_in_handler,
                                           nullptr, nullptr, nullptr);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -48,6 +49,18 @@ void with_unit(int unit, Fn fn) {
     ASSERT_EQ(for__acquire_lun(unit, &lub, nullptr, FOR_OP_INQUIRE), 0);
     fn(lub);
     for__release_lub(lub);
+}
+
+// Connects `unit` to a scratch file made in `dir` (as TMPDIR); its name.
+std::string open_scratch(int unit, const std::string &dir) {
+    setenv("TMPDIR", dir.c_str(), 1);
+    unsetenv("FORT_TMPDIR");
+    kit::Keys k;
+    k.text(FOR_KEY_STATUS, "scratch");
+    EXPECT_EQ(open_unit(unit, k), 0);
+    std::string name;
+    with_unit(unit, [&](For_Lub *lub) { name = lub->lub_file_name ? lub->lub_file_name : ""; });
+    return name;
 }
 
 // STATUS= against an existing or missing file, with gfortran deciding which
@@ -177,16 +190,8 @@ TEST_F(OpenTest, TildeMeansHome) {
 }
 
 TEST_F(OpenTest, ScratchFilesArePrivateAndGoAwayAtClose) {
-    setenv("TMPDIR", dir_.c_str(), 1);
-    unsetenv("FORT_TMPDIR");
-    kit::Keys k;
-    k.text(FOR_KEY_STATUS, "scratch");
-    ASSERT_EQ(open_unit(14, k), 0);
-    std::string name;
-    with_unit(14, [&](For_Lub *lub) {
-        name = lub->lub_file_name;
-        EXPECT_TRUE(fcntl(lub->lub_fd, F_GETFD) & FD_CLOEXEC);
-    });
+    const std::string name = open_scratch(14, dir_);
+    with_unit(14, [&](For_Lub *lub) { EXPECT_TRUE(fcntl(lub->lub_fd, F_GETFD) & FD_CLOEXEC); });
     EXPECT_EQ(name.rfind(dir_ + "/fort", 0), 0u) << name;
     EXPECT_EQ(name.size(), dir_.size() + 11);
     struct stat st;
@@ -547,6 +552,164 @@ TEST_F(OpenTest, ThreadsOpenAndCloseTheirOwnNewunits) {
     for (auto &th : pool) th.join();
     EXPECT_EQ(failures.load(), 0);
     for (int t = 0; t < threads; ++t) EXPECT_TRUE(fs::exists(path("t" + std::to_string(t))));
+}
+
+// CLOSE (STATUS='DELETE') takes away a plain file or a symbolic link (the
+// link, not what it names); a FIFO or a device node it was connected to
+// stays, and the CLOSE reports the refused deletion naming the file.
+TEST_F(OpenTest, DeletionRemovesOnlyPlainFilesAndLinks) {
+    touch("plain");
+    touch("target");
+    ASSERT_EQ(symlink(path("target").c_str(), path("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    // A node of the null device made here, never /dev/null itself.
+    const bool device = mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    struct Case {
+        const char *name;
+        int want;
+        bool stays;
+    } cases[] = {
+        {"plain", 0, false},
+        {"link", 0, false},
+        {"fifo", msg::close_error, true},
+        {"null", msg::close_error, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string_view(c.name) == "null" && !device) continue;
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path(c.name)).text(FOR_KEY_STATUS, "old");
+        ASSERT_EQ(open_unit(95, k), 0);
+        std::string msg(200, ' ');
+        kit::Keys ck;
+        ck.text(FOR_KEY_DISPOSE, "delete").chars(FOR_KEY_IOMSG, msg);
+        For_Context ctx{};
+        EXPECT_EQ(for_close(&ctx, 95, kit::Flags{}.iostat(), ck.dsc(), ck.val()), c.want);
+        struct stat st;
+        EXPECT_EQ(lstat(path(c.name).c_str(), &st) == 0, c.stays);
+        if (c.want != 0) {
+            EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1),
+                      "CLOSE error, unit 95, file " + path(c.name));
+        }
+        with_unit(95, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
+    }
+    EXPECT_TRUE(fs::exists(path("target"))) << "the link went, not the file it names";
+}
+
+// A scratch file's name that came to hold something else by the time of
+// the CLOSE is not the program's to remove: kept, and nothing said.
+TEST_F(OpenTest, ScratchCleanUpKeepsWhatIsNoLongerItsFile) {
+    const std::string name = open_scratch(96, dir_);
+    ASSERT_EQ(unlink(name.c_str()), 0);
+    ASSERT_EQ(mkfifo(name.c_str(), 0600), 0);
+    EXPECT_EQ(close_unit(96), 0);
+    EXPECT_TRUE(fs::exists(name));
+    unsetenv("TMPDIR");
+}
+
+// A failed OPEN or CLOSE names the file it failed on, in IOMSG= as in the
+// message on standard error, never "Unknown".
+TEST_F(OpenTest, FailedOpenNamesItsFile) {
+    touch("exists");
+    struct Case {
+        const char *what;
+        std::string file;
+        std::vector<std::pair<int, std::string>> more;  // further keywords
+        int want;
+        const char *text;
+    } cases[] = {
+        {"missing directory", path("no/such"), {{FOR_KEY_STATUS, "old"}}, msg::file_not_found, "file not found"},
+        {"a directory", dir_, {}, msg::open_failure, "open failure"},
+        {"existing file, NEW", path("exists"), {{FOR_KEY_STATUS, "new"}}, 10, "cannot overwrite existing file"},
+        {"a file as a directory", path("exists/sub"), {}, msg::file_name_error, "file name specification error"},
+        {"READONLY and ACTION='WRITE'", path("exists"), {{FOR_KEY_ACTION, "write"}},
+         msg::inconsistent_open_close, "inconsistent OPEN/CLOSE parameters"},
+        {"a keyword value", path("exists"), {{FOR_KEY_FORM, "sideways"}}, msg::open_keyword_value,
+         "keyword value error in OPEN statement"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string msg(300, ' ');
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, c.file);
+        for (const auto &[code, value] : c.more) k.text(code, value);
+        if (c.want == msg::inconsistent_open_close) k.value(FOR_KEY_READONLY, 1);
+        k.chars(FOR_KEY_IOMSG, msg);
+        EXPECT_EQ(open_unit(97, k), c.want);
+        EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1),
+                  std::string(c.text) + ", unit 97, file " + c.file);
+        with_unit(97, [](For_Lub *lub) {
+            EXPECT_FALSE(lub->lub_flags & lubf::opened);
+            EXPECT_EQ(lub->lub_file_name, nullptr) << "the name goes once the failure is told";
+        });
+    }
+}
+
+// The unit's file from FORTn that cannot be opened is named in the
+// implicit OPEN's failure, and on standard error when nothing takes it.
+TEST_F(OpenTest, FailedImplicitOpenNamesTheFileFromTheEnvironment) {
+    const std::string file = path("no/such/dir/out");
+    setenv("FORT78", file.c_str(), 1);
+    std::string msg(200, ' ');
+    int32_t x = 5;
+    kit::Stmt st(78);
+    st.flags.iostat();
+    st.control.iomsg(msg);
+    st.items.item(x).end();
+    EXPECT_EQ(st.run(for_write_seq_lis), msg::file_not_found);
+    EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1), "file not found, unit 78, file " + file);
+    EXPECT_EXIT(
+        {
+            kit::Stmt w(78);
+            w.items.item(x).end();
+            w.run(for_write_seq_lis);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(msg::file_not_found),
+        "forrtl: No such file or directory\nforrtl: severe \\(29\\): file not found, unit 78, file " + file);
+    unsetenv("FORT78");
+}
+
+// SCRATCH goes to FORT_TMPDIR, TMPDIR or the default directory (DEFAULTFILE=
+// or the current one), the first that is a directory; when none is, the
+// OPEN fails with the reason and makes no file anywhere else.
+TEST_F(OpenTest, ScratchWithNowhereToGoFails) {
+    const fs::path cwd = fs::current_path();
+    const std::string elsewhere = path("elsewhere");
+    fs::create_directory(elsewhere);
+    touch("plain");
+    fs::current_path(elsewhere);  // writable, but not where the OPEN asked
+    setenv("TMPDIR", path("missing").c_str(), 1);
+    setenv("FORT_TMPDIR", path("plain").c_str(), 1);
+    struct Case {
+        const char *what;
+        std::string default_dir;
+    } cases[] = {
+        {"a missing DEFAULTFILE directory", path("missing")},
+        {"a DEFAULTFILE that is a file", path("plain")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string msg(100, ' ');
+        kit::Keys k;
+        k.text(FOR_KEY_STATUS, "scratch").text(FOR_KEY_DEFAULTFILE, c.default_dir).chars(FOR_KEY_IOMSG, msg);
+        EXPECT_EQ(open_unit(98, k), msg::open_failure);
+        EXPECT_EQ(msg.rfind("open failure, unit 98", 0), 0u) << msg;
+        EXPECT_TRUE(fs::is_empty(elsewhere)) << "no scratch file elsewhere";
+        with_unit(98, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
+        close_unit(98);
+    }
+    // The current directory as the default directory takes the file.
+    kit::Keys k2;
+    k2.text(FOR_KEY_STATUS, "scratch");
+    EXPECT_EQ(open_unit(98, k2), 0);
+    std::string name;
+    with_unit(98, [&](For_Lub *lub) { name = lub->lub_file_name; });
+    EXPECT_EQ(name.rfind(elsewhere + "/fort", 0), 0u) << name;
+    close_unit(98);
+    fs::current_path(cwd);
+    unsetenv("TMPDIR");
+    unsetenv("FORT_TMPDIR");
 }
 
 }  // namespace
