@@ -72,15 +72,19 @@ def build_ours(names, root=ROOT, build=BUILD):
     return {n: os.path.join(build, 'bench', n, f'bench_{n}') for n in names}
 
 
-def build_baseline(names, rev, tmp):
-    """The benchmark programs as revision rev builds them."""
-    tree = os.path.join(tmp, 'baseline')
-    subprocess.run(['git', '-C', ROOT, 'worktree', 'add', '--detach', tree, rev], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        return build_ours(names, tree, os.path.join(ROOT, 'build-bench-baseline'))
-    finally:
-        subprocess.run(['git', '-C', ROOT, 'worktree', 'remove', '--force', tree], check=True)
+def build_baseline(names, rev):
+    """The benchmark programs as revision rev builds them, from a worktree
+    kept beside the build so that a second comparison builds only what
+    changed."""
+    base = os.path.join(ROOT, 'build-bench-baseline')
+    tree = os.path.join(base, 'tree')
+    if os.path.isdir(tree):
+        subprocess.run(['git', '-C', tree, 'checkout', '--quiet', '--detach', rev], check=True)
+    else:
+        os.makedirs(base, exist_ok=True)
+        subprocess.run(['git', '-C', ROOT, 'worktree', 'add', '--detach', tree, rev], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return build_ours(names, tree, os.path.join(base, 'build'))
 
 
 def build_raw():
@@ -131,7 +135,7 @@ def main():
     rows = []
     phase_rows = []
     with tempfile.TemporaryDirectory() as tmp:
-        before = build_baseline(names, args.baseline, tmp) if args.baseline else {}
+        before = build_baseline(names, args.baseline) if args.baseline else {}
         for name in names:
             progs = {'ours': ours[name], **build_peers(name, tmp)}
             if name in before:
