@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "diag/for_msgnum.h"
 #include "runtime/for_write_all.h"
 #include "units/for_lub.h"
 
@@ -105,8 +106,18 @@ inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
 }
 
 // Flushes the held records (FLUSH, CLOSE, program end, repositioning): 0
-// or 38.
+// or 38. A write that fails keeps what it could not write held, so a later
+// flush tries again; one that succeeds ends the unit's write failure.
 int for__flush_output(For_Lub *lub);
+
+// A unit whose output could not all be written refuses every transfer
+// statement with the failure until a flush gets that output out: 0, or 38
+// with the failed write's errno.
+inline int for__output_failed(For_Lub *lub) {
+    if (lub->lub_write_errno == 0) return 0;
+    lub->lub_errno = lub->lub_write_errno;
+    return msg::write_error;
+}
 
 // A sequential write in the middle of a file cuts it after the record
 // just written (at the descriptor's offset): 0 or 38.

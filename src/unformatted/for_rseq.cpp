@@ -498,7 +498,7 @@ bool fast_record(const For_Lub *lub, uint64_t total, uint64_t *length) {
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
         for__eof_records(lub) || lub->lub_rec_state != rec_input || !lub->lub_ra_next ||
-        lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
+        lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio || lub->lub_write_errno)
         return false;
     const uint64_t a = avail(lub);
     if (a < 8) return false;

@@ -497,7 +497,8 @@ bool fast_unit(const For_Lub *lub, uint64_t total) {
                                 lubf::read_ahead | lubf::truncate_after_write;
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
-        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
+        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio ||
+        lub->lub_write_errno)
         return false;
     if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len))
         return false;
