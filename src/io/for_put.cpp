@@ -39,6 +39,14 @@ bool fixed_crlf(const For_Lub *lub) {
     return for__record_type(lub) == For_Rec_Type::fixed && (lub->lub_flags & all) == all;
 }
 
+// FORTRAN carriage control is carried out on the file, its control
+// character turned into line movements, except on FIXED records: those
+// hold RECL characters of data, the control character the first of them,
+// so that the file stays a whole number of records.
+bool fortran_edits(const For_Lub *lub) {
+    return ccon(lub) == For_Cc::fortran && for__record_type(lub) != For_Rec_Type::fixed;
+}
+
 uint64_t chunk_of(const For_Lub *lub) {
     return lub->lub_block_size ? lub->lub_block_size : for_default_block;
 }
@@ -68,7 +76,7 @@ int layout_of(const For_Lub *lub, Layout *out) {
     if (!fixed_crlf(lub)) {
         // The terminator of types 6 to 8 already has its byte; the CR of
         // FORTRAN control and the LF of LIST need one more otherwise.
-        if (ccon(lub) == For_Cc::fortran) {
+        if (fortran_edits(lub)) {
             if (!has_terminator_byte(t)) ++l.limit_drop;
             l.start += cc_prefix;
         } else if (ccon(lub) == For_Cc::list) {
@@ -410,7 +418,7 @@ int for__put_sf(For_Lub *lub) {
     For_Rec_Type t = for__record_type(lub);
     For_Cc cc = ccon(lub);
     bool crlf = fixed_crlf(lub);
-    bool fortran = cc == For_Cc::fortran && !crlf;
+    bool fortran = fortran_edits(lub) && !crlf;
     bool prompt = for__tty_prompt_pending(lub);
     bool no_term = (lub->lub_flags & lubf::no_terminator) || prompt;
     char *b = lub->lub_rec_start - l.start;
@@ -526,7 +534,7 @@ int for__new_line_break_record(For_Lub *lub) {
     For_Tty_Pair *p = lub->lub_tty_pair;
     if (p && p->saved_lub == lub) p->prompt_pending = 0;
     if (lub->lub_rec_state == rec_output && lub->lub_rec_end > lub->lub_rec_start &&
-        ccon(lub) == For_Cc::fortran) {
+        fortran_edits(lub)) {
         char &c = *lub->lub_rec_start;
         if (c == ' ') c = '$';
         else if (c == '+') c = '\0';
