@@ -13,6 +13,8 @@
 #include "io/for_desc_item.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_ufseq.h"
+#include "units/for_pos_stmt.h"
 
 namespace {
 
@@ -280,6 +282,12 @@ int for__reset_buf(For_Lub *lub, int mode) {
 
 int for__begin_output(For_Lub *lub) {
     if (internal(lub)) return 0;
+    if (lub->lub_stmt_flags & lubs::pos_given) {
+        // POS= of a formatted stream WRITE: the record starts at that byte.
+        if (int s = for__seek_pos(lub, msg::write_error)) return s;
+        for__pos_reset(lub);
+        return for__reset_buf(lub, 0);
+    }
     if (lub->lub_flags & lubf::read_ahead) {
         if (int s = for__flush_readahead(lub, 0)) return s;
     }

@@ -329,9 +329,7 @@ int begin_record(For_Lub *lub) {
     }
     start_input(lub);
     if (lub->lub_stmt_flags & lubs::pos_given) {
-        if (int s = for__uf_settle(lub)) return s;
-        if (::lseek(lub->lub_fd, static_cast<off_t>(lub->lub_file_pos), SEEK_SET) < 0)
-            return read_failed(lub);
+        if (int s = for__seek_pos(lub, msg::read_error)) return s;
         start_input(lub);
     }
     lub->lub_uf_state = ufs::in_record;
