@@ -370,6 +370,9 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len) {
         return 0;
     }
     if (for__hold_output(lub, data, len)) return 1;
+    // What another unit of the file holds was written before this.
+    for__flush_other_holder(lub);
+    if (for__hold_output(lub, data, len)) return 1;
     char *buf_end = lub->lub_buf + lub->lub_buf_size;
     bool own = lub->lub_buf && data >= lub->lub_buf && data < buf_end;
     uint64_t done = 0;

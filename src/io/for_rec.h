@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "diag/for_msgnum.h"
+#include "io/for_tty_pair.h"
 #include "runtime/for_write_all.h"
 #include "units/for_lub.h"
 
@@ -93,6 +94,9 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len);
 // The case of for__write_output that the statements meet most, decided
 // inline: the unit's own record, built at the free end of its buffer, is
 // held back while buffering is on and room for more stays behind it.
+// On a file that other units write as well, the unit holds records only
+// while it is the file's holder; the general path first sends out what
+// another unit holds.
 inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
     const uint64_t fl = lub->lub_flags;
     const char *next_free = (fl & lubf::held_records) ? lub->lub_user_buf : lub->lub_buf;
@@ -100,6 +104,14 @@ inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
     if (!lub->lub_buf || data != next_free || !(fl & lubf::output_buffered) || (fl & lubf::no_buffering) ||
         static_cast<uint64_t>(buf_end - (data + len)) < 2 * lub->lub_rec_len)
         return false;
+    For_Tty_Pair *file = lub->lub_tty_pair;
+    if (file) {
+        For_Lub *h = file->holder.load(std::memory_order_relaxed);
+        if (h != lub) {
+            if (h) return false;
+            file->holder.store(lub, std::memory_order_relaxed);
+        }
+    }
     lub->lub_user_buf = const_cast<char *>(data) + len;
     lub->lub_flags = fl | lubf::held_records;
     return true;
