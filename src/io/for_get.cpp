@@ -14,6 +14,8 @@
 #include "diag/for_msgnum.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_ufseq.h"
+#include "units/for_pos_stmt.h"
 
 namespace {
 
@@ -208,6 +210,12 @@ int for__get_s(For_Lub *lub) {
 
 int for__begin_input(For_Lub *lub) {
     if (internal(lub)) return lub->lub_rec_start >= lub->lub_ifile_end ? msg::eof_during_read : 0;
+    if (lub->lub_stmt_flags & lubs::pos_given) {
+        // POS= of a formatted stream READ: the record is read from that byte.
+        if (int s = for__seek_pos(lub, msg::read_error)) return s;
+        for__pos_reset(lub);
+        return for__get_s(lub);
+    }
     if (lub->lub_rec_state == rec_output) {
         // An output record left open by a non-advancing WRITE goes out first.
         if (lub->lub_flags & lubf::partial_record) {

@@ -13,6 +13,8 @@
 #include "io/for_desc_item.h"
 #include "io/for_tty_pair.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_ufseq.h"
+#include "units/for_pos_stmt.h"
 
 namespace {
 
@@ -37,6 +39,14 @@ bool has_terminator_byte(For_Rec_Type t) {
 bool fixed_crlf(const For_Lub *lub) {
     constexpr uint64_t all = lubf::opt_compat | lubf::formatted | lubf::access_direct;
     return for__record_type(lub) == For_Rec_Type::fixed && (lub->lub_flags & all) == all;
+}
+
+// FORTRAN carriage control is carried out on the file, its control
+// character turned into line movements, except on FIXED records: those
+// hold RECL characters of data, the control character the first of them,
+// so that the file stays a whole number of records.
+bool fortran_edits(const For_Lub *lub) {
+    return ccon(lub) == For_Cc::fortran && for__record_type(lub) != For_Rec_Type::fixed;
 }
 
 uint64_t chunk_of(const For_Lub *lub) {
@@ -68,7 +78,7 @@ int layout_of(const For_Lub *lub, Layout *out) {
     if (!fixed_crlf(lub)) {
         // The terminator of types 6 to 8 already has its byte; the CR of
         // FORTRAN control and the LF of LIST need one more otherwise.
-        if (ccon(lub) == For_Cc::fortran) {
+        if (fortran_edits(lub)) {
             if (!has_terminator_byte(t)) ++l.limit_drop;
             l.start += cc_prefix;
         } else if (ccon(lub) == For_Cc::list) {
@@ -104,15 +114,41 @@ void relocate_record(For_Lub *lub, char *old_base, char *new_base) {
     lub->lub_rec_end += d;
 }
 
-// Writes the records held back in the buffer. 0 or -1.
+// A write of the unit's output failed: the `n` bytes at `rest` that did
+// not go out are kept, after the held records still unwritten, at the
+// front of the buffer. Records reported written are owed to the file until
+// a flush gets them out; the unit reports the failure until then.
+void keep_unwritten(For_Lub *lub, const char *rest, uint64_t n, int e) {
+    char *to = (lub->lub_flags & lubf::held_records) ? lub->lub_user_buf : lub->lub_buf;
+    if (n != 0) std::memmove(to, rest, static_cast<size_t>(n));
+    if (to + n != lub->lub_buf) {
+        lub->lub_user_buf = to + n;
+        lub->lub_flags |= lubf::held_records;
+    }
+    lub->lub_write_errno = static_cast<uint64_t>(e);
+    errno = e;
+}
+
+// Writes the records held back in the buffer. 0 or -1 (what did not go
+// out is still held).
 int drain_held(For_Lub *lub) {
     if (!(lub->lub_flags & lubf::held_records)) return 0;
     char *held_end = lub->lub_user_buf;
-    int r = for__write_all(lub->lub_fd, lub->lub_buf, static_cast<uint64_t>(held_end - lub->lub_buf),
-                           chunk_of(lub));
+    const uint64_t n = static_cast<uint64_t>(held_end - lub->lub_buf);
+    uint64_t done = 0;
+    int r = for__write_all(lub->lub_fd, lub->lub_buf, n, chunk_of(lub), &done);
     lub->lub_flags &= ~lubf::held_records;
     lub->lub_user_buf = nullptr;
+    if (r != 0) keep_unwritten(lub, lub->lub_buf + done, n - done, errno);
     return r;
+}
+
+// The record just handed over failed to go out whole: the statement
+// reports it, and the next one lays out a fresh record area behind what is
+// kept.
+void forget_record(For_Lub *lub) {
+    lub->lub_rec_state = rec_idle;
+    lub->lub_flags &= ~lubf::partial_record;
 }
 
 void after_write(For_Lub *lub) {
@@ -244,6 +280,12 @@ int for__reset_buf(For_Lub *lub, int mode) {
 
 int for__begin_output(For_Lub *lub) {
     if (internal(lub)) return 0;
+    if (lub->lub_stmt_flags & lubs::pos_given) {
+        // POS= of a formatted stream WRITE: the record starts at that byte.
+        if (int s = for__seek_pos(lub, msg::write_error)) return s;
+        for__pos_reset(lub);
+        return for__reset_buf(lub, 0);
+    }
     if (lub->lub_flags & lubf::read_ahead) {
         if (int s = for__flush_readahead(lub, 0)) return s;
     }
@@ -318,29 +360,48 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len) {
     if (len == 0) {
         if (!held) return 1;
         char *held_end = lub->lub_user_buf;
-        if (drain_held(lub) != 0) return -1;
-        if (lub->lub_rec_state == rec_output) relocate_record(lub, held_end, lub->lub_buf);
+        int r = drain_held(lub);
+        // A record being built moves to stay right behind what is held.
+        if (lub->lub_rec_state == rec_output) relocate_record(lub, held_end, area_base(lub));
+        if (r != 0) return -1;
         after_write(lub);
         return 0;
     }
     if (for__hold_output(lub, data, len)) return 1;
+    // What another unit of the file holds was written before this.
+    for__flush_other_holder(lub);
+    if (for__hold_output(lub, data, len)) return 1;
     char *buf_end = lub->lub_buf + lub->lub_buf_size;
     bool own = lub->lub_buf && data >= lub->lub_buf && data < buf_end;
+    uint64_t done = 0;
     if (own) {
         char *next_free = held ? lub->lub_user_buf : lub->lub_buf;
-        bool contiguous = data == next_free;
-        if (contiguous && held) {
+        if (data == next_free && held) {
             // The held records and this one go out together.
             uint64_t all = static_cast<uint64_t>(data + len - lub->lub_buf);
             lub->lub_flags &= ~lubf::held_records;
             lub->lub_user_buf = nullptr;
-            if (for__write_all(lub->lub_fd, lub->lub_buf, all, chunk) != 0) return -1;
+            if (for__write_all(lub->lub_fd, lub->lub_buf, all, chunk, &done) != 0) {
+                keep_unwritten(lub, lub->lub_buf + done, all - done, errno);
+                forget_record(lub);
+                return -1;
+            }
             after_write(lub);
             return 0;
         }
     }
-    if (drain_held(lub) != 0) return -1;
-    if (for__write_all(lub->lub_fd, data, len, chunk) != 0) return -1;
+    if (drain_held(lub) != 0) {
+        forget_record(lub);
+        return -1;
+    }
+    if (for__write_all(lub->lub_fd, data, len, chunk, &done) != 0) {
+        // Bytes of the buffer are kept; a variable's bytes written straight
+        // are the failing statement's alone, and it reports them.
+        if (own) keep_unwritten(lub, data + done, len - done, errno);
+        else lub->lub_write_errno = static_cast<uint64_t>(errno);
+        forget_record(lub);
+        return -1;
+    }
     after_write(lub);
     return 0;
 }
@@ -351,6 +412,8 @@ int for__flush_output(For_Lub *lub) {
         lub->lub_errno = static_cast<uint64_t>(errno);
         return msg::write_error;
     }
+    // Everything a failed write left behind is out now.
+    lub->lub_write_errno = 0;
     return 0;
 }
 
@@ -364,7 +427,7 @@ int for__put_sf(For_Lub *lub) {
     For_Rec_Type t = for__record_type(lub);
     For_Cc cc = ccon(lub);
     bool crlf = fixed_crlf(lub);
-    bool fortran = cc == For_Cc::fortran && !crlf;
+    bool fortran = fortran_edits(lub) && !crlf;
     bool prompt = for__tty_prompt_pending(lub);
     bool no_term = (lub->lub_flags & lubf::no_terminator) || prompt;
     char *b = lub->lub_rec_start - l.start;
@@ -480,7 +543,7 @@ int for__new_line_break_record(For_Lub *lub) {
     For_Tty_Pair *p = lub->lub_tty_pair;
     if (p && p->saved_lub == lub) p->prompt_pending = 0;
     if (lub->lub_rec_state == rec_output && lub->lub_rec_end > lub->lub_rec_start &&
-        ccon(lub) == For_Cc::fortran) {
+        fortran_edits(lub)) {
         char &c = *lub->lub_rec_start;
         if (c == ' ') c = '$';
         else if (c == '+') c = '\0';

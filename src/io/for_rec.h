@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "diag/for_msgnum.h"
+#include "io/for_tty_pair.h"
 #include "runtime/for_write_all.h"
 #include "units/for_lub.h"
 
@@ -98,6 +100,9 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len);
 // The case of for__write_output that the statements meet most, decided
 // inline: the unit's own record, built at the free end of its buffer, is
 // held back while buffering is on and room for more stays behind it.
+// On a file that other units write as well, the unit holds records only
+// while it is the file's holder; the general path first sends out what
+// another unit holds.
 inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
     const uint64_t fl = lub->lub_flags;
     const char *next_free = (fl & lubf::held_records) ? lub->lub_user_buf : lub->lub_buf;
@@ -105,14 +110,32 @@ inline bool for__hold_output(For_Lub *lub, const char *data, uint64_t len) {
     if (!lub->lub_buf || data != next_free || !(fl & lubf::output_buffered) || (fl & lubf::no_buffering) ||
         static_cast<uint64_t>(buf_end - (data + len)) < 2 * lub->lub_rec_len)
         return false;
+    For_Tty_Pair *file = lub->lub_tty_pair;
+    if (file) {
+        For_Lub *h = file->holder.load(std::memory_order_relaxed);
+        if (h != lub) {
+            if (h) return false;
+            file->holder.store(lub, std::memory_order_relaxed);
+        }
+    }
     lub->lub_user_buf = const_cast<char *>(data) + len;
     lub->lub_flags = fl | lubf::held_records;
     return true;
 }
 
 // Flushes the held records (FLUSH, CLOSE, program end, repositioning): 0
-// or 38.
+// or 38. A write that fails keeps what it could not write held, so a later
+// flush tries again; one that succeeds ends the unit's write failure.
 int for__flush_output(For_Lub *lub);
+
+// A unit whose output could not all be written refuses every transfer
+// statement with the failure until a flush gets that output out: 0, or 38
+// with the failed write's errno.
+inline int for__output_failed(For_Lub *lub) {
+    if (lub->lub_write_errno == 0) return 0;
+    lub->lub_errno = lub->lub_write_errno;
+    return msg::write_error;
+}
 
 // A sequential write in the middle of a file cuts it after the record
 // just written (at the descriptor's offset): 0 or 38.

@@ -8,6 +8,7 @@
 #include "diag/for_msgnum.h"
 #include "format/for_intrp_fmt.h"
 #include "io/for_flags.h"
+#include "io/for_rec.h"
 #include "listdir/for_ldir_in.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub_mgt.h"
@@ -277,6 +278,7 @@ int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_
     int iostat = 0;
     if (int s = check_connection(kind, lub, &iostat))
         return for__io_return(1, s, iostat ? iostat : s, lub);
+    if (int s = for__output_failed(lub)) return for__stmt_fail(lub, s);
 
     if (lists && (has(f, iof_advance) || has(f, iof_size))) {
         int s;

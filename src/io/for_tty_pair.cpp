@@ -7,12 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unistd.h>
 
 #include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
+#include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
+#include "units/for_lub_lock.h"
 #include "units/for_lub.h"
 
 For_Tty_Pair *for__file_info_hash_table[for_file_info_buckets];
@@ -63,8 +66,7 @@ int for__add_to_lf_table(For_Lub *lub) {
         return msg::no_memory;
     }
     std::memcpy(n, name, len + 1);
-    For_Tty_Pair *ne = static_cast<For_Tty_Pair *>(p);
-    std::memset(ne, 0, sizeof *ne);
+    For_Tty_Pair *ne = new (p) For_Tty_Pair();
     ne->name = static_cast<char *>(n);
     ne->bucket = bucket;
     ne->refs = 1;
@@ -82,6 +84,7 @@ void for__rm_from_lf_table(For_Lub *lub) {
     if (!e) return;
     lub->lub_tty_pair = nullptr;
     std::lock_guard<std::mutex> lk(lf_table_mutex);
+    if (e->holder.load(std::memory_order_relaxed) == lub) e->holder.store(nullptr, std::memory_order_relaxed);
     if (e->saved_lub == lub) {
         e->saved_lub = nullptr;
         e->prompt_pending = 0;
@@ -93,6 +96,22 @@ void for__rm_from_lf_table(For_Lub *lub) {
     if (e->next) e->next->prev = e->prev;
     for__free_vm(e->name);
     for__free_vm(e);
+}
+
+void for__flush_other_holder(For_Lub *lub) {
+    For_Tty_Pair *p = lub->lub_tty_pair;
+    if (!p) return;
+    For_Lub *h = p->holder.load(std::memory_order_relaxed);
+    if (!h || h == lub) return;
+    // The table's lock keeps the holder from being closed and freed
+    // between finding it and taking it.
+    std::unique_lock<std::mutex> lk(lf_table_mutex);
+    h = p->holder.load(std::memory_order_relaxed);
+    if (!h || h == lub || !lub_lock::try_take(h->lub_owner_thread, for__thread_id())) return;
+    p->holder.store(nullptr, std::memory_order_relaxed);
+    lk.unlock();
+    if (h->lub_flags & lubf::held_records) (void)for__flush_output(h);
+    lub_lock::give(h->lub_owner_thread);
 }
 
 bool for__unit_is_tty(For_Lub *lub) {

@@ -4,6 +4,7 @@
 // without its line end is sent out before the read that answers it, and the
 // answer's echo then ends the prompt's line.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 struct For_Lub;
@@ -21,8 +22,12 @@ struct For_Tty_Pair {
     uint8_t read_ahead;       // an input unit of the file holds read-ahead
     uint8_t continuation;     // the prompt continues a record written in part
     uint8_t pad[6];
+    // The unit of the file whose buffer last held records back: another
+    // unit writing the file sends those out first, so that units sharing a
+    // file or descriptor (PRINT and WRITE (6)) keep program order.
+    std::atomic<For_Lub *> holder;
 };
-static_assert(sizeof(For_Tty_Pair) == 56);
+static_assert(sizeof(For_Tty_Pair) == 64);
 
 constexpr int for_file_info_buckets = 521;
 extern For_Tty_Pair *for__file_info_hash_table[for_file_info_buckets];
@@ -35,6 +40,12 @@ int for__file_info_hash(const char *name, uint64_t len);
 int for__add_to_lf_table(For_Lub *lub);
 // Leaves the entry; the last unit frees it. Called by CLOSE.
 void for__rm_from_lf_table(For_Lub *lub);
+
+// Before `lub` writes to its file: records another unit of the file holds
+// back go out first. A unit that a statement of any thread is using is
+// left alone; statements running at once have no order to keep. A failure
+// to write them stays with that unit, which reports it.
+void for__flush_other_holder(For_Lub *lub);
 
 // Is the unit's descriptor a terminal? Asked once per connection.
 bool for__unit_is_tty(For_Lub *lub);

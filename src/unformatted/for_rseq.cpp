@@ -329,9 +329,7 @@ int begin_record(For_Lub *lub) {
     }
     start_input(lub);
     if (lub->lub_stmt_flags & lubs::pos_given) {
-        if (int s = for__uf_settle(lub)) return s;
-        if (::lseek(lub->lub_fd, static_cast<off_t>(lub->lub_file_pos), SEEK_SET) < 0)
-            return read_failed(lub);
+        if (int s = for__seek_pos(lub, msg::read_error)) return s;
         start_input(lub);
     }
     lub->lub_uf_state = ufs::in_record;
@@ -498,7 +496,7 @@ bool fast_record(const For_Lub *lub, uint64_t total, uint64_t *length) {
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
         for__eof_records(lub) || lub->lub_rec_state != rec_input || !lub->lub_ra_next ||
-        lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
+        lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio || lub->lub_write_errno)
         return false;
     const uint64_t a = avail(lub);
     if (a < 8) return false;

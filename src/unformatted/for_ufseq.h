@@ -91,6 +91,12 @@ int for__put_su_bytes(For_Lub *lub, const char *data, uint64_t n);
 // so that the descriptor is at the unit's logical position. 0 or status.
 int for__uf_settle(For_Lub *lub);
 
+// POS= of a stream statement, formatted or unformatted: the unit is settled
+// and its descriptor moved to the byte the statement names. 0 when no POS=
+// was given or the move is done, the settling's status, or `seek_failed`
+// (errno in lub_errno) when the descriptor cannot move.
+int for__seek_pos(For_Lub *lub, int seek_failed);
+
 // What an unformatted sequential statement requires of its connection:
 // 0, 256 (formatted), 259 (direct access) or 114 (an editing mode given).
 int for__uf_check(For_Lub *lub);

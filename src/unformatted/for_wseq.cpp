@@ -497,7 +497,8 @@ bool fast_unit(const For_Lub *lub, uint64_t total) {
                                 lubf::read_ahead | lubf::truncate_after_write;
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
-        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio)
+        lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio ||
+        lub->lub_write_errno)
         return false;
     if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len))
         return false;
@@ -523,14 +524,6 @@ int fast_write(For_Lub *lub, const For_Plain_Items &items) {
     return between_records(lub, s);
 }
 
-// Seeks a stream-access unit to its POS=.
-int apply_pos(For_Lub *lub) {
-    if (!(lub->lub_stmt_flags & lubs::pos_given)) return 0;
-    if (int s = for__uf_settle(lub)) return s;
-    if (::lseek(lub->lub_fd, static_cast<off_t>(lub->lub_file_pos), SEEK_SET) < 0)
-        return write_failed(lub);
-    return 0;
-}
 
 }  // namespace
 
@@ -581,6 +574,16 @@ int for__uf_settle(For_Lub *lub) {
     return for__flush_readahead(lub, 0);
 }
 
+int for__seek_pos(For_Lub *lub, int seek_failed) {
+    if (!(lub->lub_stmt_flags & lubs::pos_given)) return 0;
+    if (int s = for__uf_settle(lub)) return s;
+    if (::lseek(lub->lub_fd, static_cast<off_t>(lub->lub_file_pos), SEEK_SET) < 0) {
+        lub->lub_errno = static_cast<uint64_t>(errno);
+        return seek_failed;
+    }
+    return 0;
+}
+
 int for__put_su_bytes(For_Lub *lub, const char *data, uint64_t n) {
     if (int s = begin_record(lub)) return s;
     if (int s = put_bytes(lub, data, n, 1)) return s;
@@ -612,7 +615,7 @@ VORLIX_API int for_write_seq(For_Context *ctx, int unit, For_IO_Flags flags, con
     r = for__stmt_begin_acquired(write_kind, st, lub, &lub);
     if (!lub) return r;
     int s = for__uf_check(lub);
-    if (s == 0) s = apply_pos(lub);
+    if (s == 0) s = for__seek_pos(lub, msg::write_error);
     if (s == 0) s = begin_record(lub);
     if (s != 0) return for__stmt_fail(lub, s);
     return for__stmt_transfer(ctx, dsc, val, Writer{});

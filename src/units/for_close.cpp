@@ -131,6 +131,8 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     }
     if (for__finish_ufseq_write(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
     if (for__flush_output(lub) != 0) note(&first, lub, static_cast<int>(lub->lub_errno));
+    // What a failed write left behind goes with the connection, reported.
+    lub->lub_write_errno = 0;
     if (lub->lub_flags & lubf::formatted) for__rm_from_lf_table(lub);
 
     if (lub->lub_share_mode == 4 || lub->lub_share_mode == 16) {

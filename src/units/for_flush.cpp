@@ -5,6 +5,7 @@
 #include <vorlix/io.h>
 
 #include "io/for_rec.h"
+#include "io/for_tty_pair.h"
 #include "diag/for_msgnum.h"
 #include "units/for_pos_stmt.h"
 
@@ -15,6 +16,8 @@ VORLIX_API int for_flush(For_Context *ctx, int unit, For_IO_Flags flags, const F
     if (!lub) return r;
     if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, msg::ok);
     if (int s = for__flush_output(lub)) return for__pos_end(lub, s);
+    // FLUSH of one unit of a file flushes every unit writing it.
+    for__flush_other_holder(lub);
     if ((lub->lub_flags & lubf::positionable) && !(lub->lub_flags & lubf::partial_record)) {
         if (int s = for__flush_readahead(lub, 0)) return for__pos_end(lub, s);
     }

@@ -157,6 +157,10 @@ struct For_Lub_Fields {
     uint64_t lub_append_size;
     uint64_t lub_maxrec;
     uint64_t lub_errno;           // errno of the last failing system call
+    // errno of a write that failed on the unit's output, 0 when none: the
+    // bytes it could not write stay held in the buffer, and until a flush
+    // gets them out every transfer statement on the unit reports it.
+    uint64_t lub_write_errno;
     uint64_t lub_buf_size;
     uint64_t lub_rec_len;
     uint64_t lub_recl;

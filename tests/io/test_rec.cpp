@@ -340,6 +340,11 @@ TEST_F(Rec, RecordLayoutsByRecordTypeAndCarriageControl) {
          "\r\n\r"},
         {"FORTRAN under the compatibility option", T::stream_lf, C::fortran, 139, lubf::opt_compat,
          {" A", "0B"}, "A\r\r\n\r\nB\r"},
+        {"FIXED with FORTRAN control: RECL characters, the control character first", T::fixed,
+         C::fortran, 8, 0, {"1abc", "12345678", ""}, "1abc    12345678        "},
+        {"FIXED with FORTRAN control: a whole number of records of RECL 80", T::fixed, C::fortran, 80,
+         0, {std::string(79, 'a'), std::string(80, 'b'), " c"},
+         std::string(79, 'a') + " " + std::string(80, 'b') + " c" + std::string(78, ' ')},
     };
     int unit = 120;
     for (const Case &c : cases) {
@@ -389,6 +394,22 @@ TEST_F(Rec, OverflowAndWriteFailures) {
     ASSERT_EQ(close_unit(141), 0);
     EXPECT_EQ(file_bytes(conn.path), "abcd\n");
     ::unlink(conn.path.c_str());
+
+    // FIXED records with FORTRAN control hold RECL characters, no more.
+    Conn fixed;
+    fixed.path = temp_path("ovf_fixed");
+    fixed.type = For_Rec_Type::fixed;
+    fixed.cc = For_Cc::fortran;
+    fixed.rec_len = 8;
+    fixed.recl_default = false;
+    ::unlink(fixed.path.c_str());
+    open_unit(143, fixed);
+    EXPECT_EQ(write_items(143, {"1abcdefg"}), 0);
+    EXPECT_EQ(write_items(143, {"1abcdefgh"}), msg::output_overflows_record);
+    EXPECT_EQ(write_items(143, {"+x"}), 0);
+    ASSERT_EQ(close_unit(143), 0);
+    EXPECT_EQ(file_bytes(fixed.path), "1abcdefg+x      ");
+    ::unlink(fixed.path.c_str());
 
     // A descriptor that cannot be written: 38, errno kept for the diagnostic.
     Conn ro;
