@@ -23,6 +23,9 @@ constexpr uint32_t for_fmt_max_size = UINT32_MAX;
 // several consecutive literal records.
 constexpr uint32_t for_fmt_max_literal = 65535;
 
+// The largest d, m or e a record can carry: its header holds them in 8 bits.
+constexpr uint32_t for_fmt_max_dme = 255;
+
 // The repeat count of an unlimited group *( ... ).
 constexpr int64_t for_fmt_unlimited = INT64_MAX;
 

@@ -106,7 +106,7 @@ constexpr uint64_t no_wrap_margin = bit(36);
 constexpr uint64_t held = bit(41);
 constexpr uint64_t deallocating = bit(42);
 constexpr uint64_t hi_45 = bit(46);            // flag-word bit 45, not read yet
-constexpr uint64_t hi_46 = bit(47);            // flag-word bit 46, not read yet
+constexpr uint64_t minus_rounded_zero = bit(47);  // iof_minus_rounded_zero
 constexpr uint64_t iostat = bit(52);
 // Flag-word bits 48 to 51: the statement's f77 run-time mode (bits 49 and
 // 51 decide whether PAD= draws msg::pad_specifier_not_allowed_f77rtl).
@@ -116,7 +116,7 @@ constexpr uint64_t iomsg_quiet = bit(58);        // handled conditions leave IOM
 constexpr uint64_t pos_given = bit(7);           // POS= in the active statement
 // Cleared when a statement ends: they describe only the statement.
 constexpr uint64_t statement_only =
-    iostat | hi_45 | hi_46 | f77rtl_mode | strict_ldin | rewind_note | pos_given;
+    iostat | hi_45 | minus_rounded_zero | f77rtl_mode | strict_ldin | rewind_note | pos_given;
 }  // namespace lubs
 
 // The library-side fields of the unit block. The layout is private to the
