@@ -14,6 +14,7 @@
 #include "diag/for_msgnum.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
+#include "io/for_rec.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub.h"
@@ -135,6 +136,11 @@ Group_Slot group_at(For_Fmt_Isb *isb, int depth) {
 struct Idle_Groups {
     uint64_t fresh = 0;  // bit d: the current iteration of depth d began in this call
     uint64_t stepped = 0;  // bit d: step[d] holds the step of the iteration before
+    // bit d: the current iteration of depth d wrote a literal. Writing the
+    // same text at the same places again changes nothing, so such an
+    // iteration that ends where it began is the last one that matters; one
+    // that moves is run, its text marking every place it reaches.
+    uint64_t output = 0;
     char *from[for_fmt_max_depth + 1];
     int64_t step[for_fmt_max_depth + 1];
 
@@ -142,8 +148,11 @@ struct Idle_Groups {
     void begin(int depth, char *pos) {
         fresh |= bit(depth);
         stepped &= ~bit(depth);
+        output &= ~bit(depth);
         from[depth] = pos;
     }
+    // A literal written at `depth`: in the iterations of every open group.
+    void wrote(int depth) { output |= (bit(depth + 1) - 1) & ~uint64_t{1}; }
     // A variable format expression is evaluated anew by each iteration: an
     // iteration that held one must really run.
     void forget() { fresh = stepped = 0; }
@@ -158,6 +167,7 @@ bool settle_idle(For_Lub *unit, For_Fmt_Isb *isb, Idle_Groups &idle, int depth, 
     char *p = unit->lub_buf_ptr;
     const int64_t a = p - idle.from[depth];
     if (a == 0) return true;
+    if (idle.output & Idle_Groups::bit(depth)) return false;
     const bool same = (idle.stepped & Idle_Groups::bit(depth)) && idle.step[depth] == a;
     idle.step[depth] = a;
     idle.stepped |= Idle_Groups::bit(depth);
@@ -302,6 +312,18 @@ int for__interp_fmt(For_Lub *unit) {
             isb->repeat = r.f1 < 1 ? 1 : r.f1;
             return 0;
         case FOR_FMT_LITERAL:
+            // Output writes a literal here, and input passes over its
+            // characters as X does, unless the format is the statement's
+            // own and receives them; then the transfer code copies them in.
+            if (!(isb->flags & isbf::input)) {
+                if (int s = for__rec_put(unit, {r.text, static_cast<size_t>(r.f2)})) return s;
+                idle.wrote(isb->depth);
+                continue;
+            }
+            if (!(isb->flags & isbf::format_owned)) {
+                unit->lub_buf_ptr = moved_right(unit, isb, static_cast<uint64_t>(r.f2));
+                continue;
+            }
             isb->literal = r.text;
             isb->w = r.f2;
             return 0;

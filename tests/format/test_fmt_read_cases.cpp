@@ -273,6 +273,7 @@ TEST(FmtReadCases, RepeatedPositioningGroupsReadWhatTheirUnrolledFormsRead) {
         {"(3(T4,1X),A2,I2)", "(T4,1X,T4,1X,T4,1X,A2,I2)"},
         {"(8X,4(TL3),A2,I2)", "(8X,TL3,TL3,TL3,TL3,A2,I2)"},
         {"(3(BN,1X,SP),A2,I2)", "(BN,1X,SP,BN,1X,SP,BN,1X,SP,A2,I2)"},
+        {"(3('xy',TL1),A2,I2)", "('xy',TL1,'xy',TL1,'xy',TL1,A2,I2)"},
         // Steps that reach the record's end, where the TL of each step
         // still moves back.
         {"(6X,9(3X,TL1),A2,I2)", "(6X,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,A2,I2)"},
@@ -308,6 +309,8 @@ TEST(FmtReadCases, RepeatedGroupsThatConsumeNothingEndAtOnce) {
         {"(2147483647(TL1,1X),A2,I5)", "b1    ", 23456},
         {"(2147483647(2147483647(T3)),A2,I5)", "12    ", 34567},
         {"(2147483647(2147483647(2147483647(BZ,SP))),A2,I5)", "ab    ", 12345},
+        {"(2147483647(2147483647('xy')),TL16,A2,I5)", "ab    ", 12345},
+        {"(2147483647(2147483647(3HXYZ,TL2)),A2,I5)", "78    ", 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.format);

@@ -306,6 +306,10 @@ TEST(FmtWriteCases, RepeatedPositioningGroupsWriteWhatTheirUnrolledFormsWrite) {
         {"(A,3(T5,1X),A)", "(A,T5,1X,T5,1X,T5,1X,A)"},
         {"(A,12X,4(TL3),A)", "(A,12X,TL3,TL3,TL3,TL3,A)"},
         {"(A,3(TR2,TL1),A)", "(A,TR2,TL1,TR2,TL1,TR2,TL1,A)"},
+        {"(A,3('x',TL1),A)", "(A,'x',TL1,'x',TL1,'x',TL1,A)"},
+        {"(A,4('xy',TL1),A)", "(A,'xy',TL1,'xy',TL1,'xy',TL1,'xy',TL1,A)"},
+        {"(A,3(TL2,'z'),A)", "(A,TL2,'z',TL2,'z',TL2,'z',A)"},
+        {"(A,2(2('uv',TL3),1X),A)", "(A,'uv',TL3,'uv',TL3,1X,'uv',TL3,'uv',TL3,1X,A)"},
     };
     Dir dir;
     for (const Pair &p : pairs) {
@@ -319,6 +323,8 @@ TEST(FmtWriteCases, RepeatedPositioningGroupsWriteWhatTheirUnrolledFormsWrite) {
         {"(A,2147483647(2147483647(TL1)),A)", "(A,TL2,A)"},
         {"(A,999999999(999999999(TL1,1X)),A)", "(A,TL1,1X,A)"},
         {"(A,2147483647(2147483647(T2,BN)),A)", "(A,T2,A)"},
+        {"(A,2147483647(2147483647('x',TL1)),A)", "(A,'x',TL1,A)"},
+        {"(A,999(99999(0H,TL1,1X)),A)", "(A,A)"},
     };
     for (const Pair &p : huge) {
         SCOPED_TRACE(p.repeated);
