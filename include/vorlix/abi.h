@@ -78,6 +78,10 @@ static const For_IO_Flags iof_strict_ldin = VORLIX_IOF(37);
 static const For_IO_Flags iof_compact_int = VORLIX_IOF(39);
 static const For_IO_Flags iof_hi_41    = VORLIX_IOF(41);
 static const For_IO_Flags iof_no_wrap_margin = VORLIX_IOF(42);
+/* Real editing writes "-" on a negative value that rounds to zero, as the
+ * standard asks; without it the sign is left out (exact negative zero
+ * follows the unit's own option either way). */
+static const For_IO_Flags iof_minus_rounded_zero = VORLIX_IOF(46);
 static const For_IO_Flags iof_iostat   = VORLIX_IOF(47); /* IOSTAT= present */
 
 /*

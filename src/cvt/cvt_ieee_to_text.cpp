@@ -161,11 +161,15 @@ bool layout_f(const Layout &l, const Digits &dg, long p, int d, bool value_zero,
     const char *sg = sign_text(l, value_zero, rz && !value_zero);
     const size_t slen = std::strlen(sg);
     const long int_digits = p > 0 ? p : 0;
-    const long body = int_digits + 1 + d;  // digits, point, fraction
-    const bool want_zero = int_digits == 0 && !zero_suppressed(l);
+    // Without a digit before the point and none after it the zero is no
+    // longer optional: a field of a lone point (or sign and point) says
+    // nothing, so a field without room for the zero is all asterisks.
+    const bool need_zero = int_digits == 0 && d == 0;
+    const long body = int_digits + 1 + d + (need_zero ? 1 : 0);  // digits, point, fraction
+    const bool want_zero = int_digits == 0 && !need_zero && !zero_suppressed(l);
     long len = static_cast<long>(slen) + body;
     if (len > width) return false;
-    const bool lead_zero = want_zero && len + 1 <= width;
+    const bool lead_zero = need_zero || (want_zero && len + 1 <= width);
     out.put(sg, slen);
     if (lead_zero) out.put('0');
     dg.put_run(0, int_digits, out);
@@ -338,9 +342,12 @@ int layout_hex(const Layout &l, typename F::Value v, bool value_zero, int d, int
             frac = 0;
             ++x;
         }
-    } else {
-        frac <<= 4 * (keep - nh);
     }
+    // More digits than the fraction has are zeros written after it: the
+    // 128-bit fraction holds nh digits, and shifting it further would pass
+    // its width (EX60.44 of a REAL(8) asks for 44).
+    int zeros = keep > nh ? keep - nh : 0;
+    keep -= zeros;
     if (d <= 0) {
         // Shortest exact form: no trailing zero digits.
         while (keep > 0 && (frac & 15) == 0) {
@@ -355,6 +362,7 @@ int layout_hex(const Layout &l, typename F::Value v, bool value_zero, int d, int
     body.put(static_cast<char>('0' + lead));
     body.put(l.point);
     for (int i = keep - 1; i >= 0; --i) body.put("0123456789ABCDEF"[(frac >> (4 * i)) & 15]);
+    for (; zeros > 0; --zeros) body.put('0');
     body.put('P');
     body.put(x < 0 ? '-' : '+');
     char digs[8];
@@ -469,6 +477,9 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
                 use_f = lead.exponent >= 1 && lead.exponent <= 7;
             }
         }
+        // Gw.0 has no F form to choose: d = 0 significant digits would
+        // leave the value without any, so it is always Ew.0 (Ew.0Ee).
+        if (d == 0) use_f = false;
         if (use_f && width - n >= 1) {
             Layout lf = l;
             result = layout_fixed<F>(lf, v, value_zero, fd < 0 ? 0 : fd, 0, width - n, out, reuse ? &dg : nullptr);

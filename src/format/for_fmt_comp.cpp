@@ -74,12 +74,14 @@ int emit_comp_fmt(For_Fmt_Builder &b)
     // T0 would address the position before the record.
     if (op == FOR_FMT_T && b.f2 == 0)
         return msg::format_syntax;
+    if (b.f3 > for_fmt_max_dme || b.f4 > for_fmt_max_dme)
+        return msg::format_syntax;
     bool long_form = b.f1 > UINT32_MAX || static_cast<uint64_t>(b.f2) > UINT32_MAX;
     unsigned char *p;
     if (int st = reserve(b, long_form ? 24 : 12, &p); st != 0)
         return st;
     uint32_t header = static_cast<uint32_t>(op) | (long_form ? FOR_FMT_LONG : 0u) |
-                      (b.f4 > 255 ? 255u : b.f4) << 16 | (b.f3 > 255 ? 255u : b.f3) << 24;
+                      b.f4 << 16 | b.f3 << 24;
     put32(p, header);
     if (long_form) {
         put64(p + 8, b.f1);
@@ -246,8 +248,10 @@ int Compiler::finish()
         if (b_.count == 1) {
             b_.f2 = static_cast<int64_t>(num_);
         } else {
-            // d, m and e have 32-bit fields; more than 255 is stored as 255.
-            if (num_ > UINT32_MAX)
+            // d, m and e live in 8-bit fields of the record header, which
+            // compiled code shares: a larger value cannot be kept, and
+            // editing with a smaller one instead would be a different edit.
+            if (num_ > for_fmt_max_dme)
                 return msg::format_syntax;
             (b_.count == 2 ? b_.f3 : b_.f4) = static_cast<uint32_t>(num_);
         }
@@ -475,7 +479,7 @@ int Compiler::data_edit(std::size_t &i, unsigned char c)
                          : op == FOR_FMT_ES_NW ? FOR_FMT_ESE
                          : op == FOR_FMT_EX    ? FOR_FMT_EX
                                                : 0;
-            if (with_e == 0 || b_.count != 2 || !digits_ || num_ > UINT32_MAX)
+            if (with_e == 0 || b_.count != 2 || !digits_ || num_ > for_fmt_max_dme)
                 return fail_at(i);
             b_.op = static_cast<uint8_t>(with_e);
             b_.f3 = static_cast<uint32_t>(num_);
@@ -626,8 +630,10 @@ int Compiler::group(std::size_t i, unsigned char c, bool &done)
         star_ = true;
         return 0;
     case '(': {
-        if (b_.op != 0 || sign_ < 0 || level_ == for_fmt_max_depth)
+        if (b_.op != 0 || sign_ < 0)
             return fail_at(i);
+        if (level_ == for_fmt_max_depth)
+            return msg::format_nesting_limit_exceeded;
         b_.op = FOR_FMT_GROUP_BEGIN;
         b_.count = 1;
         b_.f1 = star_ ? uint64_t{for_fmt_unlimited} : digits_ && num_ != 0 ? num_ : 1;

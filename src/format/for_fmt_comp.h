@@ -23,6 +23,9 @@ constexpr uint32_t for_fmt_max_size = UINT32_MAX;
 // several consecutive literal records.
 constexpr uint32_t for_fmt_max_literal = 65535;
 
+// The largest d, m or e a record can carry: its header holds them in 8 bits.
+constexpr uint32_t for_fmt_max_dme = 255;
+
 // The repeat count of an unlimited group *( ... ).
 constexpr int64_t for_fmt_unlimited = INT64_MAX;
 
@@ -55,9 +58,11 @@ int emit_literal(For_Fmt_Builder &b, const char *text, std::size_t len);
 
 // Compiles the format text at fmt (length, address). On success stores the
 // new compiled format, allocated through for__get_vm, in *result and
-// returns 0; otherwise stores nothing and returns 62 (syntax error), 181
-// (empty unlimited group) or 41 (no memory). With `diagnose` nonzero most
-// syntax errors first issue message 58 quoting the text near the fault.
+// returns 0; otherwise stores nothing and returns 62 (syntax error, a d, m
+// or e above for_fmt_max_dme among them), 643 (groups nested deeper than
+// for_fmt_max_depth levels), 181 (empty unlimited group) or 41 (no
+// memory). With `diagnose` nonzero most syntax errors first issue message
+// 58 quoting the text near the fault.
 int for__format_compiler(const For_Char_Format *fmt, unsigned char **result, int32_t diagnose);
 
 // The same, on a text view, with the size of the result reported and the

@@ -17,6 +17,7 @@ constexpr uint32_t sign_sp = 1u << 2;
 constexpr uint32_t sign_ss = 1u << 3;
 constexpr uint32_t sign_s = 1u << 4;
 constexpr uint32_t sign_mask = sign_sp | sign_ss | sign_s;
+constexpr uint32_t input = 1u << 5;          // the statement reads
 constexpr uint32_t zero_width = 1u << 6;     // the descriptor had w = 0
 constexpr uint32_t data_seen = 1u << 21;     // a data edit since the group or format began
 // A data edit since the point reversion returns to: bit 21 is cleared by
@@ -52,7 +53,19 @@ constexpr uint16_t d_nonzero = 1u << 9;
 constexpr uint16_t w_zero = 1u << 10;
 }  // namespace isbm
 
-constexpr int for_fmt_max_depth = 8;
+// Groups nest up to for_fmt_max_depth levels (the format compiler refuses
+// more with msg::format_nesting_limit_exceeded). The first
+// for_fmt_inline_depth levels live in the state itself, which stays small
+// enough for the unit block; a format that nests deeper gets the other
+// levels in an area of its own (For_Fmt_Deep_Groups), given back with the
+// statement's format.
+constexpr int for_fmt_max_depth = 32;
+constexpr int for_fmt_inline_depth = 8;
+
+struct For_Fmt_Deep_Groups {
+    int64_t count[for_fmt_max_depth - for_fmt_inline_depth];
+    uint32_t restart[for_fmt_max_depth - for_fmt_inline_depth];
+};
 
 // The formatted alternative of a statement's transfer state, set up anew
 // by every formatted statement; `unit` is the statement's unit, which
@@ -66,10 +79,11 @@ struct For_Fmt_Isb {
     const char *dt_v_list;
     int64_t repeat;                     // remaining repeats of the current descriptor
     int64_t deferred_warning;           // 63 once a field overflowed into asterisks
-    int64_t group_count[for_fmt_max_depth + 1];
-    // One restart offset per depth that can be open (0..8): with 32-bit
-    // offsets, more entries would not leave the state within its 216 bytes.
-    uint32_t group_restart[for_fmt_max_depth + 1];
+    // Remaining repetitions and restart offset of the open groups of depth
+    // 1..for_fmt_inline_depth, at [depth - 1]; deeper ones in *deep_groups.
+    int64_t group_count[for_fmt_inline_depth];
+    uint32_t group_restart[for_fmt_inline_depth];
+    For_Fmt_Deep_Groups *deep_groups;   // null until a group opens that deep
     int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
     int64_t w;                          // width, position or literal length
     const char *literal;

@@ -23,13 +23,18 @@ bool internal(const For_Lub *lub) { return lub->lub_unit == FOR_UNIT_INTERNAL; }
 
 // A field that cannot be edited in the record itself (a zero-width field
 // before its blanks are stripped, an input field padded past the record
-// end) is built here: one buffer per thread, grown and never shrunk, so
-// no item allocates.
+// end) is built here: one buffer per thread, grown up to scratch_keep and
+// never shrunk, so that no ordinary item allocates. A larger field gets a
+// buffer of its own for the item's length (Field_Buf), so a format from
+// input cannot leave a thread holding memory it asked for once.
+constexpr int64_t scratch_keep = 64 * 1024;
+
 struct Scratch {
     char *p = nullptr;
     int64_t cap = 0;
     char *get(int64_t n) {
         if (n <= cap) return p;
+        if (n > scratch_keep) return nullptr;
         int64_t want = n < 256 ? 256 : n;
         void *cell = p;
         if (for__realloc_vm(want, &cell, cap) != 0) return nullptr;
@@ -49,6 +54,26 @@ struct Scratch {
 For_Thread_Exit Scratch::exit;
 // initial-exec: used per item; the library is loaded with the program.
 thread_local Scratch scratch __attribute__((tls_model("initial-exec")));
+
+// The buffer of one field: the thread's scratch, or for a field beyond
+// what the scratch keeps, an area given back when the item is done.
+class Field_Buf {
+  public:
+    Field_Buf() = default;
+    Field_Buf(const Field_Buf &) = delete;
+    Field_Buf &operator=(const Field_Buf &) = delete;
+    ~Field_Buf() { for__free_vm(own_); }
+    char *get(int64_t n) {
+        if (n <= scratch_keep) return scratch.get(n);
+        void *cell = nullptr;
+        if (for__get_vm(n, 0, &cell) != 0) return nullptr;
+        own_ = static_cast<char *>(cell);
+        return own_;
+    }
+
+  private:
+    char *own_ = nullptr;
+};
 
 // The type code editing works with for one value: complex parts are reals
 // of their precision; other codes that the editors do not list under their
@@ -237,6 +262,11 @@ template <bool Out>
 int next_record(For_Lub *lub) {
     int s = Out ? for__put_sf(lub) : for__get_s(lub);
     lub->lub_stmt.tab_base = 0;  // a record of the statement's own
+    // A slash or reversion that leaves the last record of an internal file
+    // has no record to go to: the statement ends there, rather than after
+    // every further advance into nothing.
+    if (Out && s == 0 && internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end)
+        return msg::internal_file_overflow;
     return s;
 }
 
@@ -340,7 +370,8 @@ int put_zero_width(For_Lub *lub, For_Fmt_Isb *isb, const Part &p, int64_t work) 
     // largest scale factor.
     const bool computed = isb->opcode == FOR_FMT_F && kind_of(p.v.type) == Kind::real;
     if (computed) work += 160;
-    char *f = scratch.get(work);
+    Field_Buf buf;
+    char *f = buf.get(work);
     if (!f) return msg::no_memory;
     std::memset(f, computed ? '\0' : ' ', static_cast<size_t>(work));
     isb->w = computed ? 0 : work;
@@ -407,19 +438,43 @@ int get_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     lub->lub_buf_ptr = ptr + avail;
     lub->lub_stmt.add_size(avail);
     if (!(lub->lub_flags & lubf::pad)) return advancing ? msg::input_too_much_data : msg::eor_during_read;
-    const bool character = isb->opcode == FOR_FMT_A || isb->opcode == FOR_FMT_A_NW ||
-                           (kind_of(p.v.type) == Kind::character);
+    const int op = isb->opcode;
+    const bool char_item = kind_of(p.v.type) == Kind::character;
+    // Editing that takes characters: A, and G for a character item.
+    const bool takes_chars = op == FOR_FMT_A || op == FOR_FMT_A_NW ||
+                             (char_item && (op == FOR_FMT_G || op == FOR_FMT_G_NW || op == FOR_FMT_GE));
     int s;
-    if (!character && avail > 0) {
-        // A number ends where the record does: the blanks that padding
-        // supplies are not digits, not even under BZ.
-        isb->w = avail;
-        s = for__cvt_value(isb, ptr, &p.v);
-    } else {
-        char *f = scratch.get(w);
+    if (char_item && !takes_chars) {
+        // B, O or Z into a character item sees the whole padded field.
+        Field_Buf buf;
+        char *f = buf.get(w);
         if (!f) return msg::no_memory;
         std::memcpy(f, ptr, static_cast<size_t>(avail));
         std::memset(f + avail, ' ', static_cast<size_t>(w - avail));
+        s = for__cvt_value(isb, f, &p.v);
+    } else if (!takes_chars) {
+        // A number ends where the record does: the blanks that padding
+        // supplies are not digits, not even under BZ, and a field with no
+        // character left is one blank, however wide it was written.
+        isb->w = avail > 0 ? avail : 1;
+        s = for__cvt_value(isb, avail > 0 ? ptr : " ", &p.v);
+    } else {
+        // A character value takes at most its own length from the right
+        // end of the field, so only that tail is built: the record's
+        // characters that reach into it, then the padding blanks. A field
+        // written wider than the record never costs more than the item.
+        // (The compatibility mode that reads logicals under I takes the
+        // left end instead.)
+        const int64_t len = p.v.length > 0 ? p.v.length : 0;
+        const int64_t tail = w < len ? w : len;
+        const int64_t from = (isb->flags & isbf::compat_logical_i) ? 0 : w - tail;
+        const int64_t real = avail > from ? avail - from : 0;
+        Field_Buf buf;
+        char *f = buf.get(tail > 0 ? tail : 1);
+        if (!f) return msg::no_memory;
+        if (real > 0) std::memcpy(f, ptr + from, static_cast<size_t>(real));
+        std::memset(f + real, ' ', static_cast<size_t>(tail - real));
+        isb->w = tail;
         s = for__cvt_value(isb, f, &p.v);
     }
     if (s != 0) return s;
@@ -519,6 +574,7 @@ int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fm
     if (s == 0) {
         const bool handled = (f & (iof_err | iof_iostat)) != 0;
         s = for__fmt_stmt_start(lub, fmt, (f & iof_fmt_text) != 0, !handled);
+        if (s == 0 && !Out) lub->lub_stmt.xfer.formatted().flags |= isbf::input;
     }
     if (s == 0) s = Out ? for__begin_output(lub) : for__begin_input(lub);
     if (s != 0) return for__stmt_fail(lub, ending(lub, s, Out));

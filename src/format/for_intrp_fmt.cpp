@@ -14,6 +14,7 @@
 #include "diag/for_msgnum.h"
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
+#include "io/for_rec.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
 #include "units/for_lub.h"
@@ -91,11 +92,114 @@ int apply_vfe(const For_Lub *lub, For_Fmt_Rec &r) {
 // (a non-advancing statement continues a record), else its start.
 char *tab_limit(const For_Lub *lub) { return lub->lub_rec_start + lub->lub_stmt.tab_base; }
 
+// The farthest an output position may lie after its record's start. No
+// record can be this long, so writing there fails as it would at any
+// larger position; the bound keeps the pointer arithmetic within range.
+constexpr uint64_t max_position = uint64_t{1} << 46;
+
+// The position `n` characters right of the current one. Input stops at the
+// record's end: no character lies beyond it, and a later TL counts back
+// from there. Output positions beyond the data stay pending up to
+// max_position.
+char *moved_right(const For_Lub *lub, const For_Fmt_Isb *isb, uint64_t n) {
+    char *p = lub->lub_buf_ptr;
+    if (isb->flags & isbf::input) {
+        char *end = lub->lub_buf_limit > p ? lub->lub_buf_limit : p;
+        return static_cast<uint64_t>(end - p) > n ? p + n : end;
+    }
+    const uint64_t at = static_cast<uint64_t>(p - lub->lub_rec_start);
+    const uint64_t to = at >= max_position || n >= max_position - at ? max_position : at + n;
+    return to > at ? p + (to - at) : p;
+}
+
+// The open group of depth 1..for_fmt_max_depth: its remaining count and
+// restart offset.
+struct Group_Slot {
+    int64_t &count;
+    uint32_t &restart;
+};
+Group_Slot group_at(For_Fmt_Isb *isb, int depth) {
+    if (depth <= for_fmt_inline_depth) return {isb->group_count[depth - 1], isb->group_restart[depth - 1]};
+    const int i = depth - for_fmt_inline_depth - 1;
+    return {isb->deep_groups->count[i], isb->deep_groups->restart[i]};
+}
+
+// What one call of the interpreter knows of the group iterations it ran
+// itself. An iteration that began and ended within one call handed nothing
+// to the transfer code: it holds only control records, so every further
+// iteration does what it did, and all that changes is the position. The
+// position after an iteration is max(p + a, c) of the position p before it
+// (X and TR add, TL subtracts down to the tab limit, T sets), so two equal
+// steps in a row are the step a of every later one, and no step at all
+// means nothing is left to do: the remaining iterations are settled by
+// arithmetic instead of being run, however large the repeat counts.
+struct Idle_Groups {
+    uint64_t fresh = 0;  // bit d: the current iteration of depth d began in this call
+    uint64_t stepped = 0;  // bit d: step[d] holds the step of the iteration before
+    // bit d: the current iteration of depth d wrote a literal. Writing the
+    // same text at the same places again changes nothing, so such an
+    // iteration that ends where it began is the last one that matters; one
+    // that moves is run, its text marking every place it reaches.
+    uint64_t output = 0;
+    char *from[for_fmt_max_depth + 1];
+    int64_t step[for_fmt_max_depth + 1];
+
+    static uint64_t bit(int depth) { return uint64_t{1} << depth; }
+    void begin(int depth, char *pos) {
+        fresh |= bit(depth);
+        stepped &= ~bit(depth);
+        output &= ~bit(depth);
+        from[depth] = pos;
+    }
+    // A literal written at `depth`: in the iterations of every open group.
+    void wrote(int depth) { output |= (bit(depth + 1) - 1) & ~uint64_t{1}; }
+    // A variable format expression is evaluated anew by each iteration: an
+    // iteration that held one must really run.
+    void forget() { fresh = stepped = 0; }
+};
+
 }  // namespace
+
+// The end of an iteration of the group at `depth` that handed nothing to
+// the transfer code (see Idle_Groups). Returns true when the group is done:
+// the position is where its last iteration would have left it.
+bool settle_idle(For_Lub *unit, For_Fmt_Isb *isb, Idle_Groups &idle, int depth, int64_t &count) {
+    char *p = unit->lub_buf_ptr;
+    const int64_t a = p - idle.from[depth];
+    if (a == 0) return true;
+    if (idle.output & Idle_Groups::bit(depth)) return false;
+    const bool same = (idle.stepped & Idle_Groups::bit(depth)) && idle.step[depth] == a;
+    idle.step[depth] = a;
+    idle.stepped |= Idle_Groups::bit(depth);
+    if (!same) return false;
+    const uint64_t left = static_cast<uint64_t>(count - 1);  // iterations still to run
+    // Input positions stop at the record's end, and the rest of an
+    // iteration may move back from there: rightward steps are run, at most
+    // one per character of the record before the position stands still.
+    if (a > 0 && (isb->flags & isbf::input)) return false;
+    if (a > 0) {
+        const uint64_t ua = static_cast<uint64_t>(a);
+        const uint64_t n = left > UINT64_MAX / ua ? UINT64_MAX : left * ua;
+        unit->lub_buf_ptr = moved_right(unit, isb, n);
+        return true;
+    }
+    // Leftward: jump to where the tab limit is at most one step away and
+    // leave at least one iteration to run from there, which reaches the
+    // position the clamp holds (from any point below it, too).
+    const uint64_t back = static_cast<uint64_t>(-a);
+    char *limit = tab_limit(unit);
+    const uint64_t room = p > limit ? static_cast<uint64_t>(p - limit) : 0;
+    uint64_t m = room / back;
+    if (m > left - 1) m = left - 1;
+    unit->lub_buf_ptr = p - static_cast<int64_t>(m * back);
+    count -= static_cast<int64_t>(m);
+    return false;
+}
 
 int for__interp_fmt(For_Lub *unit) {
     For_Fmt_Isb *isb = for__fmt_isb(unit);
     if (!isb || !isb->current) return msg::recursive_io;
+    Idle_Groups idle;
     for (;;) {
         For_Fmt_Rec r;
         const unsigned char *rec = isb->current;
@@ -104,6 +208,7 @@ int for__interp_fmt(For_Lub *unit) {
         if (int s = for__fmt_decode(rec, SIZE_MAX, &r)) return s == msg::internal_error ? msg::internal_error : msg::format_syntax;
         if (r.vfe && !(isb->flags & isbf::end_of_list)) {
             if (int s = apply_vfe(unit, r)) return s;
+            idle.forget();
         }
         isb->current = rec + r.size;
         isb->opcode = r.op;
@@ -132,7 +237,12 @@ int for__interp_fmt(For_Lub *unit) {
             return 0;
         case FOR_FMT_GROUP_BEGIN: {
             isb->flags &= ~isbf::data_seen;
-            if (isb->depth >= for_fmt_max_depth) return msg::format_syntax;
+            if (isb->depth >= for_fmt_max_depth) return msg::format_nesting_limit_exceeded;
+            if (isb->depth >= for_fmt_inline_depth && !isb->deep_groups) {
+                void *cell = nullptr;
+                if (for__get_vm(sizeof(For_Fmt_Deep_Groups), 0, &cell) != 0) return msg::no_memory;
+                isb->deep_groups = static_cast<For_Fmt_Deep_Groups *>(cell);
+            }
             int depth = ++isb->depth;
             if (depth == 1) {
                 // Reversion returns here: only data edits from here on
@@ -140,18 +250,27 @@ int for__interp_fmt(For_Lub *unit) {
                 isb->reversion = offset_of(isb, rec);
                 isb->flags &= ~isbf::data_since_reversion;
             }
-            isb->group_restart[depth] = offset_of(isb, isb->current);
-            isb->group_count[depth] = r.f1 < 1 ? 1 : r.f1;
+            Group_Slot g = group_at(isb, depth);
+            g.restart = offset_of(isb, isb->current);
+            g.count = r.f1 < 1 ? 1 : r.f1;
+            idle.begin(depth, unit->lub_buf_ptr);
             continue;
         }
         case FOR_FMT_GROUP_END: {
             int depth = isb->depth;
             if (depth <= 0) return msg::format_syntax;
-            if (isb->group_count[depth] <= 1) {
+            Group_Slot g = group_at(isb, depth);
+            const bool idle_done = g.count > 1 && (idle.fresh & Idle_Groups::bit(depth)) &&
+                                   settle_idle(unit, isb, idle, depth, g.count);
+            if (g.count <= 1 || idle_done) {
+                idle.fresh &= ~Idle_Groups::bit(depth);
                 --isb->depth;
             } else {
-                --isb->group_count[depth];
-                isb->current = isb->format_start + isb->group_restart[depth];
+                --g.count;
+                isb->current = isb->format_start + g.restart;
+                const uint64_t stepped = idle.stepped & Idle_Groups::bit(depth);
+                idle.begin(depth, unit->lub_buf_ptr);
+                idle.stepped |= stepped;
             }
             continue;
         }
@@ -165,12 +284,13 @@ int for__interp_fmt(For_Lub *unit) {
         // the data written so far stay pending: the record gets the blanks
         // when something is written after them, so trailing X or TR adds
         // nothing to the record.
-        case FOR_FMT_X: unit->lub_buf_ptr += r.f1; continue;
-        case FOR_FMT_TR: unit->lub_buf_ptr += r.f2; continue;
+        case FOR_FMT_X: unit->lub_buf_ptr = moved_right(unit, isb, r.f1); continue;
+        case FOR_FMT_TR: unit->lub_buf_ptr = moved_right(unit, isb, static_cast<uint64_t>(r.f2)); continue;
         case FOR_FMT_T:
             // T0 never leaves the compiler; a compiled format that holds it
             // still means column 1 rather than one before the record.
-            unit->lub_buf_ptr = tab_limit(unit) + (r.f2 > 0 ? r.f2 - 1 : 0);
+            unit->lub_buf_ptr = tab_limit(unit);
+            unit->lub_buf_ptr = moved_right(unit, isb, r.f2 > 0 ? static_cast<uint64_t>(r.f2 - 1) : 0);
             continue;
         case FOR_FMT_TL: {
             char *limit = tab_limit(unit);
@@ -192,6 +312,18 @@ int for__interp_fmt(For_Lub *unit) {
             isb->repeat = r.f1 < 1 ? 1 : r.f1;
             return 0;
         case FOR_FMT_LITERAL:
+            // Output writes a literal here, and input passes over its
+            // characters as X does, unless the format is the statement's
+            // own and receives them; then the transfer code copies them in.
+            if (!(isb->flags & isbf::input)) {
+                if (int s = for__rec_put(unit, {r.text, static_cast<size_t>(r.f2)})) return s;
+                idle.wrote(isb->depth);
+                continue;
+            }
+            if (!(isb->flags & isbf::format_owned)) {
+                unit->lub_buf_ptr = moved_right(unit, isb, static_cast<uint64_t>(r.f2));
+                continue;
+            }
             isb->literal = r.text;
             isb->w = r.f2;
             return 0;
@@ -307,6 +439,8 @@ int text_format(const For_Char_Format *cf, bool diagnose, unsigned char **out, b
 uint64_t for__fmt_cache_compiles() { return fmt_cache.compiles; }
 
 void for__fmt_stmt_done(For_Fmt_Isb &isb) {
+    for__free_vm(isb.deep_groups);
+    isb.deep_groups = nullptr;
     if (isb.flags & isbf::format_cached) {
         if (Cache_Entry *c = fmt_cache.holding(isb.format_start))
             if (c->pins > 0) --c->pins;
@@ -332,6 +466,9 @@ int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose)
                            ? true
                            : (lub->lub_flags & lubf::blank_null) != 0;
     flags |= null_blanks ? isbf::blank_bn : isbf::blank_bz;
+    // The statement's own editing option rides in the modes that editing
+    // passes to the converter.
+    if (lub->lub_stmt_flags & lubs::minus_rounded_zero) isb->modes |= isbm::minus_rounded_zero;
     isb->rounding = lub->lub_round >= 1 && lub->lub_round <= 6 ? static_cast<For_Round>(lub->lub_round)
                                                                : For_Round::none;
     unsigned char *start = nullptr;

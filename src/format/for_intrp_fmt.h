@@ -18,9 +18,12 @@ inline For_Fmt_Isb *for__fmt_isb(For_Lub *lub);
 // needs the transfer code (a data edit, a literal, a slash, a colon, "$",
 // Q, DT or the format end) and describes it in the state block. Control
 // records on the way are carried out (modes, groups, scale factor,
-// positioning). Returns 0; 62 for an invalid record, 8 for a record code
-// no compiler produces, 68 for a variable format expression out of range,
-// 40 when the state has no current record.
+// positioning); a group repeated without handing anything to the transfer
+// code is settled at once rather than run (see Idle_Groups). Returns 0; 62
+// for an invalid record, 643 for groups nested deeper than
+// for_fmt_max_depth, 41 when the state of the deeper groups cannot be
+// allocated, 8 for a record code no compiler produces, 68 for a variable
+// format expression out of range, 40 when the state has no current record.
 int for__interp_fmt(For_Lub *unit);
 
 // Selects the formatted transfer state of the statement on the unit and

@@ -241,7 +241,7 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
     if (has(f, iof_iostat)) sf |= lubs::iostat;
     if (has(f, iof_strict_ldin)) sf |= lubs::strict_ldin;
     if (has(f, VORLIX_IOF(45))) sf |= lubs::carried_iof45;
-    if (has(f, VORLIX_IOF(46))) sf |= lubs::carried_iof46;
+    if (has(f, iof_minus_rounded_zero)) sf |= lubs::minus_rounded_zero;
     sf |= ((f >> 48) & 0xf) << 53;
     lub->lub_stmt_flags = sf;
     lub->lub_ldir_count = 0;

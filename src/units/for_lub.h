@@ -101,15 +101,16 @@ constexpr uint64_t reset_by_close = bit(18);     // a preconnected block reset b
 constexpr uint64_t rewind_note = bit(19);        // the statement is a REWIND
 constexpr uint64_t strict_ldin = bit(30);
 constexpr uint64_t compact_int = bit(31);
-// Flag-word bits 41 (iof_hi_41, taken when the unit is connected), 45 and
-// 46 (taken by every statement), carried for the editing layers; no layer
-// reads them yet.
+// Flag-word bits 41 (iof_hi_41, taken when the unit is connected) and 45
+// (taken by every statement), carried for the editing layers; no layer
+// reads them yet. Bit 46 asks for the minus sign of a negative value that
+// rounds to zero.
 constexpr uint64_t carried_iof41 = bit(35);
 constexpr uint64_t no_wrap_margin = bit(36);
 constexpr uint64_t held = bit(41);
 constexpr uint64_t deallocating = bit(42);
 constexpr uint64_t carried_iof45 = bit(46);
-constexpr uint64_t carried_iof46 = bit(47);
+constexpr uint64_t minus_rounded_zero = bit(47);  // iof_minus_rounded_zero
 constexpr uint64_t iostat = bit(52);
 // Flag-word bits 48 to 51: the statement's f77 run-time mode (bits 49 and
 // 51 decide whether PAD= draws msg::pad_specifier_not_allowed_f77rtl).
@@ -119,7 +120,7 @@ constexpr uint64_t iomsg_quiet = bit(58);        // handled conditions leave IOM
 constexpr uint64_t pos_given = bit(7);           // POS= in the active statement
 // Cleared when a statement ends: they describe only the statement.
 constexpr uint64_t statement_only =
-    iostat | carried_iof45 | carried_iof46 | f77rtl_mode | strict_ldin | rewind_note | pos_given;
+    iostat | carried_iof45 | minus_rounded_zero | f77rtl_mode | strict_ldin | rewind_note | pos_given;
 }  // namespace lubs
 
 // The library-side fields of the unit block. The layout is private to the

@@ -76,7 +76,8 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
 }
 
 // The whole format: opening record, the items, closing record.
-inline Bytes fmt(std::initializer_list<Bytes> items)
+template <class List>
+inline Bytes fmt_of(const List &items)
 {
     Bytes out = rec(1);
     for (const Bytes &p : items)
@@ -85,5 +86,7 @@ inline Bytes fmt(std::initializer_list<Bytes> items)
     out.insert(out.end(), end.begin(), end.end());
     return out;
 }
+inline Bytes fmt(std::initializer_list<Bytes> items) { return fmt_of(items); }
+inline Bytes fmt(const std::vector<Bytes> &items) { return fmt_of(items); }
 
 }  // namespace fmtb

@@ -82,6 +82,13 @@ TEST(FormatCompiler, RecordBytes)
         {"eight levels", "(((((((())))))))",
          fmt({group(1), group(1), group(1), group(1), group(1), group(1), group(1), end_group(),
               end_group(), end_group(), end_group(), end_group(), end_group(), end_group()})},
+        {"thirty-two levels, the documented limit", std::string(32, '(') + "I2" + std::string(32, ')'),
+         [] {
+             std::vector<Bytes> v(31, group(1));
+             v.push_back(I(1, 2));
+             v.insert(v.end(), 31, end_group());
+             return fmt(v);
+         }()},
         // Each descriptor without and with a width.
         {"A, Aw", "(A,3A7)", fmt({rec(FOR_FMT_A_NW, 1), rec(FOR_FMT_A, 3, 7)})},
         {"AT", "(AT,2AT)", fmt({rec(FOR_FMT_AT, 1), rec(FOR_FMT_AT, 2)})},
@@ -159,8 +166,8 @@ TEST(FormatCompiler, RecordBytes)
         {"lower case is upper case", "(i5,e12.4e2,tl2,dt'Ab')",
          fmt({I(1, 5), rec(FOR_FMT_EE, 1, 12, 4, 2), rec(FOR_FMT_TL, 0, 2), dt(1, "Ab", "")})},
         {"text after the final parenthesis is not examined", "(I5) trailing #garbage", fmt({I(1, 5)})},
-        {"d, m and e above 255 are stored as 255", "(F10.300,I5.256,E9.2E999)",
-         fmt({rec(FOR_FMT_F, 1, 10, 255), I(1, 5, 255), rec(FOR_FMT_EE, 1, 9, 2, 255)})},
+        {"d, m and e of 255, the most a header holds, are kept", "(F300.255,I300.255,E9.2E255)",
+         fmt({rec(FOR_FMT_F, 1, 300, 255), I(1, 300, 255), rec(FOR_FMT_EE, 1, 9, 2, 255)})},
     };
     for (const Case &c : cases) {
         Compiled got = compile(c.text);
@@ -223,7 +230,12 @@ TEST(FormatCompiler, Refused)
         {"unterminated literal", "('abc)", 62},
         {"nH past the end", "(5Habc)", 62},
         {"H after a descriptor", "(I5H)", 62},
-        {"nine levels", "((((((((()))))))))", 62},
+        {"thirty-three levels: the nesting limit, said so", std::string(33, '(') + std::string(33, ')'), 643},
+        {"d above 255: no field holds it", "(F300.290)", 62},
+        {"m above 255", "(I300.290)", 62},
+        {"d above 255 on input editing", "(F10.300)", 62},
+        {"e above 255", "(E9.2E256)", 62},
+        {"d above 255 on EX", "(EX9.256)", 62},
         {"empty unlimited group", "(*())", 181},
         {"empty unlimited group after items", "(I2,*())", 181},
         {"unlimited group with only a nested empty group", "(*(()))", 181},

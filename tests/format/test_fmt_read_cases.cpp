@@ -4,6 +4,9 @@
 // internal files.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <chrono>
 #include <cstring>
 
 #include "diag/for_msgnum.h"
@@ -32,6 +35,16 @@ const std::vector<Read_Case> read_cases = {
     {"(A6)", "abcdef", 'a'},       {"(A3)", "abc", 'a'},         {"(A8)", "abcdefgh", 'a'},
     {"(A)", "xyz", 'a'},           {"(T3,A2)", "abcdef", 'a'},    {"(3X,A2)", "abcdef", 'a'},
     {"(A3,TL2,A2)", "abcdef", 'a'},
+    // Positioning past the record's end stops there: a later TL counts
+    // back from the end, not from where the X would have gone.
+    {"(20X,TL15,A5,A1)", "abcdefghij", 'a'}, {"(T21,TL15,A5,A1)", "abcdefghij", 'a'},
+    {"(TR20,TL15,A5,A1)", "abcdefghij", 'a'}, {"(12X,TL5,A5,A1)", "abcdefghij", 'a'},
+    // Repeated groups of positioning only.
+    {"(3(2X),A2)", "abcdefghij", 'a'}, {"(5(TL1,2X),A2,A1)", "abcdefghij", 'a'},
+    {"(4(3X,TL5),A3,A1)", "abcdefghij", 'a'}, {"(2(3(1X),TL1),A2,A1)", "abcdefghij", 'a'},
+    {"(3(20X),TL3,A3,A1)", "abcdefghij", 'a'}, {"(3(T4,1X),A3)", "abcdefghij", 'a'},
+    // A number in a field wider than what is left of the record.
+    {"(I20)", "  12", 'i'}, {"(F30.2)", "  125", 'r'}, {"(3X,I9)", "12", 'i'},
 };
 
 // The oracle reads each record from an internal file and prints what the
@@ -222,3 +235,118 @@ TEST(FmtReadCasesDeath, ABadFieldIsAnInputConversionError) {
 }
 
 }  // namespace
+
+namespace {
+
+// READ (record, fmt, IOSTAT=) into a CHARACTER(6) and an INTEGER.
+int read_internal(const std::string &record, const std::string &format, std::string *a, int32_t *k) {
+    std::string rec = record;
+    For_Char_Format f = text_format(format);
+    kit::Stmt st;
+    st.flags.fmt_text().iostat();
+    st.items.chars(rec).chars(*a).item(*k).end();
+    return st.run(for_read_int_fmt, &f, for_read_int_fmt_xmit);
+}
+
+long max_rss_kib() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+}  // namespace
+
+// A group repeated any number of times does what its iterations written
+// out one after another do; the repeated form of each pair is the one a
+// hostile format would make huge.
+TEST(FmtReadCases, RepeatedPositioningGroupsReadWhatTheirUnrolledFormsRead) {
+    struct Pair {
+        const char *repeated, *unrolled;
+    };
+    const Pair pairs[] = {
+        {"(3(2X),A2,I2)", "(2X,2X,2X,A2,I2)"},
+        {"(5(TL1,2X),A2,I2)", "(TL1,2X,TL1,2X,TL1,2X,TL1,2X,TL1,2X,A2,I2)"},
+        {"(4X,5(TL2,1X),A2,I2)", "(4X,TL2,1X,TL2,1X,TL2,1X,TL2,1X,TL2,1X,A2,I2)"},
+        {"(6X,3(TL5,3X),A2,I2)", "(6X,TL5,3X,TL5,3X,TL5,3X,A2,I2)"},
+        {"(4(3X,TL5),A2,I2)", "(3X,TL5,3X,TL5,3X,TL5,3X,TL5,A2,I2)"},
+        {"(2(3(1X),TL1),A2,I2)", "(1X,1X,1X,TL1,1X,1X,1X,TL1,A2,I2)"},
+        {"(3(T4,1X),A2,I2)", "(T4,1X,T4,1X,T4,1X,A2,I2)"},
+        {"(8X,4(TL3),A2,I2)", "(8X,TL3,TL3,TL3,TL3,A2,I2)"},
+        {"(3(BN,1X,SP),A2,I2)", "(BN,1X,SP,BN,1X,SP,BN,1X,SP,A2,I2)"},
+        {"(3('xy',TL1),A2,I2)", "('xy',TL1,'xy',TL1,'xy',TL1,A2,I2)"},
+        // Steps that reach the record's end, where the TL of each step
+        // still moves back.
+        {"(6X,9(3X,TL1),A2,I2)", "(6X,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,3X,TL1,A2,I2)"},
+    };
+    const std::string record = "abcdefgh12345678";
+    for (const Pair &p : pairs) {
+        SCOPED_TRACE(p.repeated);
+        std::string a1(6, '#'), a2(6, '#');
+        int32_t k1 = -1, k2 = -1;
+        const int s1 = read_internal(record, p.repeated, &a1, &k1);
+        const int s2 = read_internal(record, p.unrolled, &a2, &k2);
+        EXPECT_EQ(s1, s2);
+        EXPECT_EQ(a1, a2);
+        EXPECT_EQ(k1, k2);
+    }
+}
+
+// Groups that consume nothing end however large their repeat counts: the
+// forms below would otherwise run for 10^10 to 10^37 iterations. The time
+// bound only catches a loop that still runs; it is far above what the
+// statement takes.
+TEST(FmtReadCases, RepeatedGroupsThatConsumeNothingEndAtOnce) {
+    struct Case {
+        const char *format;
+        const char *a;
+        int32_t k;
+    };
+    const Case cases[] = {
+        {"(99999(99999(1X)),A2,I5)", "      ", 0},
+        {"(2147483647(2147483647(1X)),TL16,A2,I5)", "ab    ", 12345},
+        {"(99999(99999(TL1)),A2,I5)", "ab    ", 12345},
+        {"(4X,2147483647(2147483647(TL1,2X,TL1)),A2,I5)", "34    ", 5678},
+        {"(2147483647(TL1,1X),A2,I5)", "b1    ", 23456},
+        {"(2147483647(2147483647(T3)),A2,I5)", "12    ", 34567},
+        {"(2147483647(2147483647(2147483647(BZ,SP))),A2,I5)", "ab    ", 12345},
+        {"(2147483647(2147483647('xy')),TL16,A2,I5)", "ab    ", 12345},
+        {"(2147483647(2147483647(3HXYZ,TL2)),A2,I5)", "78    ", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.format);
+        std::string a(6, '#');
+        int32_t k = -1;
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(read_internal("ab12345678", c.format, &a, &k), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+        EXPECT_EQ(a, c.a);
+        EXPECT_EQ(k, c.k);
+    }
+}
+
+// A field written far wider than the record touches only the record's
+// characters: reading A2147483647 from a 5-character record neither fills
+// gigabytes of blanks nor keeps them.
+TEST(FmtReadCases, AFieldPastTheRecordEndCostsOnlyWhatTheRecordHolds) {
+    struct Case {
+        const char *format, *record, *a;
+        int32_t k;
+    };
+    const Case cases[] = {
+        {"(A2147483647,I3)", "abcde", "      ", 0},
+        {"(2X,A2147483647,I3)", "abcde", "      ", 0},
+        {"(G2147483647.0,I3)", "abcde", "      ", 0},
+        {"(A5,I2147483647)", "abcde", "abcde ", 0},
+        {"(A1,I2147483647)", "a1234", "a     ", 1234},
+    };
+    const long before = max_rss_kib();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.format);
+        std::string a = "######";
+        int32_t k = -1;
+        EXPECT_EQ(read_internal(c.record, c.format, &a, &k), 0);
+        EXPECT_EQ(a, c.a);
+        EXPECT_EQ(k, c.k);
+    }
+    EXPECT_LT(max_rss_kib() - before, 64 * 1024) << "KiB of peak memory grown";
+}

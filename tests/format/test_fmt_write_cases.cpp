@@ -5,6 +5,10 @@
 
 #include <vorlix/format.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
 #include "diag/for_msgnum.h"
 #include "fmt_bytes.h"
 #include "fmt_stmt_kit.h"
@@ -198,3 +202,166 @@ TEST(FmtWriteCases, VariableFormatExpressionsAreReadThroughTheContext) {
 }
 
 }  // namespace
+
+namespace {
+
+// WRITE (internal file of `records` records of `length`, fmt, IOSTAT=) items.
+int write_internal(std::string *var, size_t records, size_t length, const std::string &format,
+                   std::vector<Val> items) {
+    *var = std::string(records * length, '#');
+    Store store(items.size());
+    kit::Stmt st;
+    st.flags.fmt_text().iostat();
+    st.items.char_array(var->data(), records, length);
+    for (const Val &v : items) store.add(st.items, v);
+    st.items.end();
+    For_Char_Format f = text_format(format);
+    return st.run(for_write_int_fmt, &f, for_write_int_fmt_xmit);
+}
+
+}  // namespace
+
+// EXw.d lays out the digits printf's %A does, for every d a format can
+// give: beyond the 13 hex digits of a REAL(8) fraction come zeros. (Where
+// rounding carries into the leading digit, printf writes 0X2.0P+n and EX
+// keeps its leading 1, 0X1.0P+n+1: no d below rounds up that far.)
+TEST(FmtWriteCases, EXWritesTheDigitsOfPrintfHexForAnyD) {
+    const double values[] = {1.5, -2.75, 0.1, 1.0 / 3.0, 6.02214076e23, -1e-300, 1.0, 65535.9921875};
+    const int digits[] = {6, 12, 13, 14, 20, 31, 32, 33, 44, 60, 100};
+    for (double v : values) {
+        for (int d : digits) {
+            char want[256];
+            std::snprintf(want, sizeof want, "%.*A", d, v);
+            const std::string format = "(EX" + std::to_string(d + 20) + "." + std::to_string(d) + ")";
+            SCOPED_TRACE(format + " of " + want);
+            std::string var;
+            EXPECT_EQ(write_internal(&var, 1, static_cast<size_t>(d) + 20, format, {R(v)}), 0);
+            const size_t first = var.find_first_not_of(' ');
+            ASSERT_NE(first, std::string::npos);
+            EXPECT_EQ(var.substr(first), want);
+            EXPECT_EQ(first + std::strlen(want), var.size()) << "right-justified in its field";
+        }
+    }
+}
+
+// The first slash or reversion that leaves the last record of an internal
+// file ends the statement, as it does in gfortran (which reports an end
+// of file there; ours is the internal-file overflow, processor dependent),
+// and a huge repeat count does not make it run on.
+TEST(FmtWriteCases, AnAdvancePastTheLastInternalRecordEndsTheStatement) {
+    struct Case {
+        const char *format;
+        std::vector<Val> items;
+    };
+    const std::vector<Case> cases = {
+        {"(A,/,A,/,A)", {A("a"), A("b"), A("c")}},
+        {"(A,/,A,/,A,/)", {A("a"), A("b"), A("c")}},
+        {"(2/,A)", {A("x")}},
+        {"(3/)", {}},
+        {"(4/)", {}},
+        {"(I2)", {I(1), I(2), I(3)}},
+        {"(I2)", {I(1), I(2), I(3), I(4)}},
+    };
+    std::string p = "program t\n  character(3) :: l(3)\n  integer :: ios\n";
+    for (const Case &c : cases) {
+        p += "  write(l," + quoted(c.format) + ",iostat=ios)";
+        for (size_t i = 0; i < c.items.size(); ++i) p += std::string(i ? ", " : " ") + fortran(c.items[i]);
+        p += "\n  write(*,'(l1)') ios /= 0\n";
+    }
+    p += "end program\n";
+    auto lines = kit::gfortran_lines(p);
+    if (!lines) GTEST_SKIP() << "gfortran is not installed";
+    ASSERT_EQ(lines->size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].format);
+        std::string var;
+        const int s = write_internal(&var, 3, 3, cases[i].format, cases[i].items);
+        EXPECT_EQ((*lines)[i], s != 0 ? "T" : "F");
+        if (s != 0) {
+            EXPECT_EQ(s, msg::internal_file_overflow);
+        }
+    }
+    for (const char *format : {"(4611686018427387904/,I2)", "(2147483647/,I2)", "(2147483647(2147483647(/)),I2)"}) {
+        SCOPED_TRACE(format);
+        std::string var;
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(write_internal(&var, 3, 3, format, {I(7)}), msg::internal_file_overflow);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    }
+}
+
+// Output positioning repeated by a group writes what its iterations
+// written out one after another write, and a count that would take 10^18
+// iterations ends at once.
+TEST(FmtWriteCases, RepeatedPositioningGroupsWriteWhatTheirUnrolledFormsWrite) {
+    struct Pair {
+        const char *repeated, *unrolled;
+    };
+    const Pair pairs[] = {
+        {"(A,3(2X),A)", "(A,2X,2X,2X,A)"},
+        {"(A,5(TL1,2X),A)", "(A,TL1,2X,TL1,2X,TL1,2X,TL1,2X,TL1,2X,A)"},
+        {"(A,4(3X,TL5),A)", "(A,3X,TL5,3X,TL5,3X,TL5,3X,TL5,A)"},
+        {"(A,9X,3(TL5,3X),A)", "(A,9X,TL5,3X,TL5,3X,TL5,3X,A)"},
+        {"(A,2(3(1X),TL1),A)", "(A,1X,1X,1X,TL1,1X,1X,1X,TL1,A)"},
+        {"(A,3(T5,1X),A)", "(A,T5,1X,T5,1X,T5,1X,A)"},
+        {"(A,12X,4(TL3),A)", "(A,12X,TL3,TL3,TL3,TL3,A)"},
+        {"(A,3(TR2,TL1),A)", "(A,TR2,TL1,TR2,TL1,TR2,TL1,A)"},
+        {"(A,3('x',TL1),A)", "(A,'x',TL1,'x',TL1,'x',TL1,A)"},
+        {"(A,4('xy',TL1),A)", "(A,'xy',TL1,'xy',TL1,'xy',TL1,'xy',TL1,A)"},
+        {"(A,3(TL2,'z'),A)", "(A,TL2,'z',TL2,'z',TL2,'z',A)"},
+        {"(A,2(2('uv',TL3),1X),A)", "(A,'uv',TL3,'uv',TL3,1X,'uv',TL3,'uv',TL3,1X,A)"},
+    };
+    Dir dir;
+    for (const Pair &p : pairs) {
+        SCOPED_TRACE(p.repeated);
+        std::string t1, t2;
+        EXPECT_EQ(write_file(dir, p.repeated, {A("ab"), A("cd")}, &t1), 0);
+        EXPECT_EQ(write_file(dir, p.unrolled, {A("ab"), A("cd")}, &t2), 0);
+        EXPECT_EQ(t1, t2);
+    }
+    const Pair huge[] = {
+        {"(A,2147483647(2147483647(TL1)),A)", "(A,TL2,A)"},
+        {"(A,999999999(999999999(TL1,1X)),A)", "(A,TL1,1X,A)"},
+        {"(A,2147483647(2147483647(T2,BN)),A)", "(A,T2,A)"},
+        {"(A,2147483647(2147483647('x',TL1)),A)", "(A,'x',TL1,A)"},
+        {"(A,999(99999(0H,TL1,1X)),A)", "(A,A)"},
+    };
+    for (const Pair &p : huge) {
+        SCOPED_TRACE(p.repeated);
+        std::string t1, t2;
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(write_file(dir, p.repeated, {A("ab"), A("cd")}, &t1), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+        EXPECT_EQ(write_file(dir, p.unrolled, {A("ab"), A("cd")}, &t2), 0);
+        EXPECT_EQ(t1, t2);
+    }
+    // Far to the right: the record cannot be that long; the statement
+    // says so instead of running.
+    std::string text;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_NE(write_file(dir, "(A,2147483647(2147483647(1X)),A)", {A("ab"), A("cd")}, &text), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
+// Groups nest to 32 levels, each level doing what the flat format does;
+// the 33rd is refused with the message that names the limit.
+TEST(FmtWriteCases, GroupsNestToThirtyTwoLevels) {
+    Dir dir;
+    std::string flat;
+    EXPECT_EQ(write_file(dir, "(I3,1X,2(I2))", {I(1), I(2), I(3), I(4), I(5)}, &flat), 0);
+    for (int levels : {2, 8, 9, 12, 31}) {
+        SCOPED_TRACE(levels);
+        const std::string nested = "(I3,1X," + std::string(static_cast<size_t>(levels - 2), '(') + "2(I2" +
+                                   std::string(static_cast<size_t>(levels), ')');
+        std::string text;
+        EXPECT_EQ(write_file(dir, nested, {I(1), I(2), I(3), I(4), I(5)}, &text), 0);
+        EXPECT_EQ(text, flat);
+    }
+    // The deepest a run-time format may nest: 32 parentheses.
+    const std::string deepest = std::string(32, '(') + "I2" + std::string(32, ')');
+    std::string text;
+    EXPECT_EQ(write_file(dir, deepest, {I(1), I(2)}, &text), 0);
+    EXPECT_EQ(text, " 1\n 2\n");
+    EXPECT_EQ(write_file(dir, std::string(33, '(') + "I2" + std::string(33, ')'), {I(1)}, &text),
+              msg::format_nesting_limit_exceeded);
+}

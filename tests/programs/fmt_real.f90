@@ -1,6 +1,5 @@
 ! Real editing: F, E, ES, EN, D and G, with scale factors and rounding.
-! The sign of a negative value that rounds to zero is processor dependent.
-! processor-dependent: line 6
+! A negative value that rounds to zero keeps its minus sign (line 6).
 program fmt_real
   implicit none
   real :: x = 1234.5678

@@ -540,7 +540,9 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
         a->out.iostat = t.designator(*kw["iostat"]->value);
         if (a->out.iostat->rank || a->out.iostat->type.base != Base::Int) t.fail(kw["iostat"]->at, "IOSTAT= needs a scalar integer variable");
     }
-    a->flags = a->out.flags() | iof_f90;
+    // A compiler of standard Fortran asks every transfer for the minus sign
+    // of a negative value that rounds to zero.
+    a->flags = a->out.flags() | iof_f90 | iof_minus_rounded_zero | iof_ext;
     if (a->fmt_arg.text || a->fmt.node) a->flags |= iof_fmt_text;
     // The control list: keyword items in their fixed order, the end marker,
     // then ADVANCE= and SIZE=.
