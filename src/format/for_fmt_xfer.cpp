@@ -444,18 +444,11 @@ int get_value(For_Lub *lub, For_Fmt_Isb *isb, const Part &p) {
     const bool takes_chars = op == FOR_FMT_A || op == FOR_FMT_A_NW ||
                              (char_item && (op == FOR_FMT_G || op == FOR_FMT_G_NW || op == FOR_FMT_GE));
     int s;
-    if (char_item && !takes_chars) {
-        // B, O or Z into a character item sees the whole padded field.
-        Field_Buf buf;
-        char *f = buf.get(w);
-        if (!f) return msg::no_memory;
-        std::memcpy(f, ptr, static_cast<size_t>(avail));
-        std::memset(f + avail, ' ', static_cast<size_t>(w - avail));
-        s = for__cvt_value(isb, f, &p.v);
-    } else if (!takes_chars) {
+    if (!takes_chars) {
         // A number ends where the record does: the blanks that padding
         // supplies are not digits, not even under BZ, and a field with no
-        // character left is one blank, however wide it was written.
+        // character left is one blank, however wide it was written. (B, O
+        // and Z into a character item are numbers here too.)
         isb->w = avail > 0 ? avail : 1;
         s = for__cvt_value(isb, avail > 0 ? ptr : " ", &p.v);
     } else {

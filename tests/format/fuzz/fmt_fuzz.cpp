@@ -16,6 +16,7 @@
 
 #include "format/for_fmt_comp.h"
 #include "format/for_fmt_decode.h"
+#include "format/for_fmt_isb.h"
 #include "runtime/for_vm.h"
 
 int for__issue_diagnostic(int number, int nargs, ...)
@@ -66,7 +67,7 @@ void walk(const unsigned char *p, uint32_t size)
         check(r.vfe == 0);
         if (r.op == FOR_FMT_GROUP_BEGIN) {
             check(r.f1 >= 1);
-            check(++depth <= 7);
+            check(++depth <= for_fmt_max_depth - 1);  // the format's own parentheses are a level
         }
         if (r.op == FOR_FMT_GROUP_END)
             check(--depth >= 0);
