@@ -293,23 +293,17 @@ int literal(For_Lub *lub, For_Fmt_Isb *isb) {
     }
 }
 
-// A literal, a slash or "$" met on the way to the next data edit or to
-// the end of the list: the literal is written (on input the record's
-// characters take its place), each slash ends a record, "$" keeps the
-// record open.
+// A literal or a slash met on the way to the next data edit or to the end
+// of the list: the literal is written (on input the record's characters
+// take its place), each slash ends a record. ("$" and a colon with items
+// left are the interpreter's own.)
 template <bool Out>
 int between_items(For_Lub *lub, For_Fmt_Isb *isb) {
-    switch (isb->opcode) {
-    case FOR_FMT_LITERAL: return literal<Out>(lub, isb);
-    case FOR_FMT_SLASH:
-        for (int64_t i = 0; i < isb->repeat; ++i)
-            if (int s = next_record<Out>(lub)) return s;
-        isb->repeat = 0;
-        return 0;
-    default:  // FOR_FMT_DOLLAR
-        if (Out) isb->flags |= isbf::suppress_terminator;
-        return 0;
-    }
+    if (isb->opcode == FOR_FMT_LITERAL) return literal<Out>(lub, isb);
+    for (int64_t i = 0; i < isb->repeat; ++i)
+        if (int s = next_record<Out>(lub)) return s;
+    isb->repeat = 0;
+    return 0;
 }
 
 // Drives the interpreter to the next data edit (or Q) for a list element,
@@ -326,11 +320,8 @@ int next_data(For_Lub *lub, For_Fmt_Isb *isb) {
             continue;
         case FOR_FMT_LITERAL:
         case FOR_FMT_SLASH:
-        case FOR_FMT_DOLLAR:
             if (int s = between_items<Out>(lub, isb)) return s;
             continue;
-        case FOR_FMT_COLON:
-            continue;  // items remain
         case FOR_FMT_DT:
             return msg::format_type_mismatch;  // only a derived-type item takes DT
         default:
@@ -350,7 +341,6 @@ int drain(For_Lub *lub, For_Fmt_Isb *isb) {
         switch (isb->opcode) {
         case FOR_FMT_LITERAL:
         case FOR_FMT_SLASH:
-        case FOR_FMT_DOLLAR:
             if (int s = between_items<Out>(lub, isb)) return s;
             continue;
         default:

@@ -302,7 +302,15 @@ int for__interp_fmt(For_Lub *unit) {
             isb->flags |= isbf::data_seen | isbf::data_since_reversion;
             isb->repeat = 1;
             return 0;
-        case FOR_FMT_DOLLAR: case FOR_FMT_COLON: return 0;
+        // "$" only marks the record; a colon with items left is nothing.
+        // Neither goes back to the transfer code, so a repeated group that
+        // holds them is still settled as the idle group it is.
+        case FOR_FMT_DOLLAR:
+            if (!(isb->flags & isbf::input)) isb->flags |= isbf::suppress_terminator;
+            continue;
+        case FOR_FMT_COLON:
+            if (!(isb->flags & isbf::end_of_list)) continue;
+            return 0;
         case FOR_FMT_DT:
             isb->repeat = r.f1 < 1 ? 1 : r.f1;
             isb->dt_type_name = r.dt_type;
