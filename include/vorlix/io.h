@@ -116,6 +116,44 @@ VORLIX_API int for_read_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_
                                 const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_read_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
                                      const For_Value_List *val);
+/*
+ * Direct access by record number (the argument order of abi.h). WRITE and
+ * READ (u, REC=r) unformatted and formatted; REWRITE (u) rebuilds the
+ * record read last (its record argument is not used: the record is the
+ * one before the unit's next record). FIND (u, REC=r) positions at record
+ * r; DELETE (u, REC=r) marks record r of a relative file deleted. FIND and
+ * DELETE take the control list of the positioning statements (IOMSG=
+ * items and the end marker, or null).
+ */
+VORLIX_API int for_write_dir(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                             const For_Value_List *val, int64_t rec, const For_Dsc_Lst *cdsc,
+                             const For_Value_List *cval);
+VORLIX_API int for_write_dir_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_read_dir(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                            const For_Value_List *val, int64_t rec, const For_Dsc_Lst *cdsc,
+                            const For_Value_List *cval);
+VORLIX_API int for_read_dir_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_rewrite(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                           const For_Value_List *val, int64_t rec, const For_Dsc_Lst *cdsc,
+                           const For_Value_List *cval);
+VORLIX_API int for_rewrite_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_write_dir_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                 const For_Value_List *val, int64_t rec, const void *fmt,
+                                 const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+VORLIX_API int for_write_dir_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_read_dir_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                const For_Value_List *val, int64_t rec, const void *fmt,
+                                const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+VORLIX_API int for_read_dir_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_rewrite_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                               const For_Value_List *val, int64_t rec, const void *fmt,
+                               const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+VORLIX_API int for_rewrite_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_find(For_Context *ctx, int unit, For_IO_Flags flags, int64_t rec, const For_Dsc_Lst *keys,
+                        const For_Value_List *values);
+VORLIX_API int for_delete(For_Context *ctx, int unit, For_IO_Flags flags, int64_t rec, const For_Dsc_Lst *keys,
+                          const For_Value_List *values);
+
 /* READ (u, *) list: list-directed input from an external unit, and the
  * transfer call of its later item groups. */
 VORLIX_API int for_read_seq_lis(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,

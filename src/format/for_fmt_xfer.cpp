@@ -16,6 +16,7 @@
 #include "io/for_rec.h"
 #include "runtime/for_threadstor.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_dir_buf.h"
 
 namespace {
 
@@ -260,7 +261,7 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
 
 template <bool Out>
 int next_record(For_Lub *lub) {
-    int s = Out ? for__put_sf(lub) : for__get_s(lub);
+    int s = lub->lub_stmt.direct ? for__dir_next_record(lub, Out) : Out ? for__put_sf(lub) : for__get_s(lub);
     lub->lub_stmt.tab_base = 0;  // a record of the statement's own
     // A slash or reversion that leaves the last record of an internal file
     // has no record to go to: the statement ends there, rather than after
@@ -524,11 +525,15 @@ struct Fmt_Xfer {
         int s = drain<Out>(lub, isb);
         if (s == 0) {
             if constexpr (Out) {
-                if (isb->flags & isbf::suppress_terminator) lub->lub_flags |= lubf::no_terminator;
-                s = for__end_output(lub);
+                if (lub->lub_stmt.direct) {
+                    s = for__dir_finish(lub, true);
+                } else {
+                    if (isb->flags & isbf::suppress_terminator) lub->lub_flags |= lubf::no_terminator;
+                    s = for__end_output(lub);
+                }
                 if (s == 0 && isb->deferred_warning) s = static_cast<int>(isb->deferred_warning);
             } else {
-                s = for__end_input(lub);
+                s = lub->lub_stmt.direct ? for__dir_finish(lub, false) : for__end_input(lub);
             }
         }
         return s != 0 ? ending(lub, s, Out) : 0;
@@ -547,7 +552,7 @@ int internal_file(For_Lub *lub, const For_Dsc_Lst **dsc, const For_Value_List **
 
 template <bool Out>
 int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fmt,
-                   const For_Dsc_Lst *dsc, const For_Value_List *val) {
+                   const For_Dsc_Lst *dsc, const For_Value_List *val, int64_t rec) {
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(kind, st, &lub);
     if (!lub) return r;
@@ -559,7 +564,16 @@ int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fm
         s = for__fmt_stmt_start(lub, fmt, (f & iof_fmt_text) != 0, !handled);
         if (s == 0 && !Out) lub->lub_stmt.xfer.formatted().flags |= isbf::input;
     }
-    if (s == 0) s = Out ? for__begin_output(lub) : for__begin_input(lub);
+    if (s == 0) {
+        if (kind.direct) {
+            const For_Dir_Start how = !Out                           ? For_Dir_Start::read
+                                      : kind.op == FOR_OP_REWRITE ? For_Dir_Start::rewrite
+                                                                  : For_Dir_Start::write;
+            s = for__dir_begin(lub, rec, how);
+        } else {
+            s = Out ? for__begin_output(lub) : for__begin_input(lub);
+        }
+    }
     if (s != 0) return for__stmt_fail(lub, ending(lub, s, Out));
     // Tab positions count from where this statement begins on its record.
     lub->lub_stmt.tab_base = static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start);
@@ -573,8 +587,8 @@ int for__fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List
 }
 
 template int for__fmt_entry<true>(const For_Stmt_Kind &, const For_Stmt &, const void *,
-                                  const For_Dsc_Lst *, const For_Value_List *);
+                                  const For_Dsc_Lst *, const For_Value_List *, int64_t);
 template int for__fmt_entry<false>(const For_Stmt_Kind &, const For_Stmt &, const void *,
-                                   const For_Dsc_Lst *, const For_Value_List *);
+                                   const For_Dsc_Lst *, const For_Value_List *, int64_t);
 template int for__fmt_xmit<true>(For_Context *, const For_Dsc_Lst *, const For_Value_List *);
 template int for__fmt_xmit<false>(For_Context *, const For_Dsc_Lst *, const For_Value_List *);

@@ -259,29 +259,3 @@ int for__flush_readahead(For_Lub *lub, int64_t extra) {
     return 0;
 }
 
-int for__get_d(For_Lub *lub) {
-    uint64_t len = lub->lub_rec_len;
-    if (len > lub->lub_buf_size) return msg::read_error;
-    off_t where = static_cast<off_t>((lub->lub_record_number - 1) * len);
-    if (::lseek(lub->lub_fd, where, SEEK_SET) < 0) {
-        lub->lub_errno = static_cast<uint64_t>(errno);
-        return msg::read_error;
-    }
-    uint64_t got = 0;
-    if (!for__read_input(lub->lub_fd, lub->lub_buf, len, &got, lub)) {
-        lub->lub_errno = static_cast<uint64_t>(errno);
-        return msg::read_error;
-    }
-    if (got == 0) return msg::nonexistent_record;
-    char *end = lub->lub_buf + got;
-    bool formatted = (lub->lub_flags & lubf::formatted) != 0;
-    if (formatted && (lub->lub_flags & lubf::opt_compat) && got == len && len >= 2)
-        end -= 2;
-    else if (static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::list && got == len && len >= 1)
-        end -= 1;
-    lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_buf;
-    lub->lub_buf_limit = end;
-    lub->lub_rec_state = rec_input;
-    ++lub->lub_record_number;
-    return 0;
-}

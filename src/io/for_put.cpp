@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "io/for_rec.h"
+#include "unformatted/for_dir_buf.h"
 
 #include "diag/for_msgnum.h"
 #include "io/for_desc_item.h"
@@ -408,6 +409,11 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len) {
 
 int for__flush_output(For_Lub *lub) {
     if (internal(lub)) return 0;
+    // Every flush of the unit (FLUSH, CLOSE, each ending of the program)
+    // passes here: records pending in the direct file buffer go too.
+    if (lub->lub_dir_pending) {
+        if (int s = for__flush_file_buffer(lub)) return s;
+    }
     if (for__write_output(lub, nullptr, 0) < 0) {
         lub->lub_errno = static_cast<uint64_t>(errno);
         return msg::write_error;
@@ -551,29 +557,6 @@ int for__new_line_break_record(For_Lub *lub) {
         lub->lub_flags |= lubf::no_terminator;
     }
     return for__put_sf(lub);
-}
-
-int for__put_d(For_Lub *lub) {
-    char *b = lub->lub_buf;
-    uint64_t len = lub->lub_rec_len;
-    bool formatted = (lub->lub_flags & lubf::formatted) != 0;
-    char *end = lub->lub_rec_end > b ? lub->lub_rec_end : b;
-    if (end < b + len) std::memset(end, formatted ? ' ' : '\0', static_cast<size_t>(b + len - end));
-    bool compat = (lub->lub_flags & lubf::opt_compat) != 0;
-    if (formatted && compat && len >= 2) {
-        b[len - 2] = CR;
-        b[len - 1] = LF;
-    } else if (ccon(lub) == For_Cc::list && len >= 1) {
-        b[len - 1] = LF;
-    }
-    off_t where = static_cast<off_t>((lub->lub_record_number - 1) * len);
-    if (::lseek(lub->lub_fd, where, SEEK_SET) < 0 ||
-        for__write_all(lub->lub_fd, b, len, chunk_of(lub)) != 0) {
-        lub->lub_errno = static_cast<uint64_t>(errno);
-        return msg::write_error;
-    }
-    ++lub->lub_record_number;
-    return for__reset_buf(lub, 0);
 }
 
 int for__ifile_setup(For_Lub *lub, char *var, uint64_t elem_len, uint64_t count, bool output) {

@@ -141,9 +141,6 @@ inline int for__output_failed(For_Lub *lub) {
 // just written (at the descriptor's offset): 0 or 38.
 int for__truncate_here(For_Lub *lub);
 
-// Writes the current direct-access record lub_record_number: 0 or 38.
-int for__put_d(For_Lub *lub);
-
 // Grows the record area by `wanted` bytes (at least `minimum`): 0, 41 or 66.
 int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted);
 
@@ -168,9 +165,6 @@ int for__begin_input(For_Lub *lub);
 // The end of an input statement: an advancing read is done with its
 // record; a non-advancing one keeps its position for the next statement.
 int for__end_input(For_Lub *lub);
-
-// Reads direct-access record lub_record_number: 0, 36 or 39.
-int for__get_d(For_Lub *lub);
 
 // Gives back input read ahead of the program's position before output or
 // repositioning (`extra` bytes fewer): 0 or 38.

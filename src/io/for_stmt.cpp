@@ -168,13 +168,22 @@ int check_connection(const For_Stmt_Kind &kind, For_Lub *lub, int *iostat) {
     uint64_t fl = lub->lub_flags;
     *iostat = 0;
     if (kind.output && (fl & lubf::readonly)) return msg::write_to_readonly;
-    if (fl & lubf::access_keyed) return msg::mixed_access_modes;
+    if (fl & lubf::access_keyed) {
+        if (!kind.direct) return msg::mixed_access_modes;
+        *iostat = msg::mixed_access_modes;
+        return msg::direct_to_keyed;
+    }
     bool internal = lub->lub_unit == FOR_UNIT_INTERNAL;
     if (kind.formatted && (fl & lubf::unformatted) && lub->lub_udio_depth == 0 && !internal) {
         *iostat = msg::mixed_access_modes;
         return msg::formatted_to_unformatted;
     }
-    if (kind.formatted && (fl & lubf::access_direct) && !(fl & lubf::opt_compat)) {
+    // Unformatted sequential statements make this check themselves.
+    if (kind.direct && !kind.formatted && (fl & lubf::formatted)) {
+        *iostat = msg::mixed_access_modes;
+        return msg::unformatted_to_formatted;
+    }
+    if (kind.formatted && !kind.direct && (fl & lubf::access_direct) && !(fl & lubf::opt_compat)) {
         *iostat = msg::mixed_access_modes;
         return msg::sequential_to_direct;
     }

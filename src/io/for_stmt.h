@@ -24,6 +24,7 @@ struct For_Stmt_Kind {
     // FORMATTED/UNFORMATTED in the keyword value encoding).
     int8_t access, status, form;
     int (*connect)(For_Lub *lub, int access, int status, int form);
+    bool direct = false;  // transfers by record number (REC=, REWRITE)
 };
 
 // The arguments every entry receives.

@@ -92,6 +92,7 @@ struct For_Stmt_State {
     // on its record, 0 once it moved on to a record of its own.
     uint64_t tab_base;
     bool nonadvancing;     // ADVANCE='NO'
+    bool direct;           // a transfer by record number (REC=, REWRITE)
     For_Stmt_Modes saved;
     For_Xfer_State xfer;
 
@@ -103,6 +104,7 @@ struct For_Stmt_State {
         size_len = 0;
         tab_base = 0;
         nonadvancing = false;
+        direct = false;
     }
 
     // SIZE= counts the characters data edits take from records; it starts

@@ -22,6 +22,7 @@
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
+#include "unformatted/for_dir_buf.h"
 #include "unformatted/for_ufseq.h"
 #include "units/for_open.h"
 
@@ -387,6 +388,7 @@ int next_piece(For_Lub *lub) {
 }
 
 int get_bytes(For_Lub *lub, char *dst, uint64_t n) {
+    if (lub->lub_stmt.direct) return for__dir_get_bytes(lub, dst, n);
     while (n > 0) {
         if (lub->lub_rec_remaining == 0) {
             if (int s = next_piece(lub)) return s;
@@ -455,23 +457,32 @@ void convert_read(const For_Lub *lub, const For_Item &it, const For_Shape &shape
     });
 }
 
-struct Reader {
-    int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
-        int s;
-        if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
-            auto len = static_cast<uint64_t>(it.elem_len);
-            s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
-        } else {
-            s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
-        }
-        if (s == 0 && (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
-            for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
-            convert_read(lub, it, shape);
-        // The record itself is sound when it is only too short for the
-        // items: the next READ starts at the next record, as with gfortran.
-        if ((s == msg::input_too_much_data || s == msg::too_many_bytes_read) && end_record(lub) != 0) return s;
-        return s;
+}  // namespace
+
+int for__uf_get_item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+    int s;
+    if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
+        auto len = static_cast<uint64_t>(it.elem_len);
+        s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
+    } else {
+        s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
     }
+    if (s == 0 && (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
+        for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
+        convert_read(lub, it, shape);
+    // The record itself is sound when it is only too short for the
+    // items: the next READ starts at the next record, as with gfortran.
+    // (A record by number has no framing to step over.)
+    if ((s == msg::input_too_much_data || s == msg::too_many_bytes_read) && !lub->lub_stmt.direct &&
+        end_record(lub) != 0)
+        return s;
+    return s;
+}
+
+namespace {
+
+struct Reader {
+    int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) { return for__uf_get_item(lub, it, shape); }
     int finish(For_Lub *lub) { return end_record(lub); }
 };
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "io/for_desc_item.h"
 #include "units/for_lub.h"
 
 // Bits of lub_uf_state.
@@ -112,3 +113,11 @@ int for__eof_record_size(const For_Lub *lub);
 // compatibility-layout unit that wrote records, writes the end byte 130 at
 // the current position (CLOSE, REWIND, BACKSPACE, ENDFILE, a READ). 0 or 38.
 int for__finish_ufseq_write(For_Lub *lub);
+
+// The item transfer of unformatted statements, sequential and direct: an
+// item's bytes, element by element for a section, converted when the unit
+// holds a foreign form (CONVERT=), to or from the statement's record. A
+// statement by record number (lub_stmt.direct) places them in its record
+// (for__dir_put_bytes, for__dir_get_bytes). 0 or the failure.
+int for__uf_put_item(For_Lub *lub, const For_Item &it, const For_Shape &shape);
+int for__uf_get_item(For_Lub *lub, const For_Item &it, const For_Shape &shape);

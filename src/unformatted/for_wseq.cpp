@@ -14,6 +14,7 @@
 #include "diag/for_msgnum.h"
 #include "io/for_rec.h"
 #include "io/for_stmt.h"
+#include "unformatted/for_dir_buf.h"
 #include "unformatted/for_ufseq.h"
 #include "units/for_open.h"
 
@@ -332,6 +333,7 @@ uint64_t record_cap(const For_Lub *lub) {
 
 // Puts `n` bytes of an item whose elements are `elem` bytes long.
 int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
+    if (lub->lub_stmt.direct) return for__dir_put_bytes(lub, p, n);
     RT t = for__record_type(lub);
     if (n > record_cap(lub) - lub->lub_uf_bytes) return msg::output_overflows_record;
     lub->lub_uf_bytes += n;
@@ -461,19 +463,24 @@ int put_converted(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
     return s != 0 ? s : put_bytes(lub, scratch, used, step);
 }
 
-struct Writer {
-    int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
-        if ((lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
-            for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
-            return put_converted(lub, it, shape);
-        uint64_t elem = static_cast<uint64_t>(it.elem_size > 0 ? it.elem_size : 1);
-        if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
-            auto len = static_cast<uint64_t>(it.elem_len);
-            return for__each_element(it, shape, [&](char *p) { return put_bytes(lub, p, len, elem); });
-        }
-        return put_bytes(lub, static_cast<const char *>(it.addr), static_cast<uint64_t>(it.length),
-                         elem);
+}  // namespace
+
+int for__uf_put_item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
+    if ((lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
+        for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
+        return put_converted(lub, it, shape);
+    uint64_t elem = static_cast<uint64_t>(it.elem_size > 0 ? it.elem_size : 1);
+    if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
+        auto len = static_cast<uint64_t>(it.elem_len);
+        return for__each_element(it, shape, [&](char *p) { return put_bytes(lub, p, len, elem); });
     }
+    return put_bytes(lub, static_cast<const char *>(it.addr), static_cast<uint64_t>(it.length), elem);
+}
+
+namespace {
+
+struct Writer {
+    int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) { return for__uf_put_item(lub, it, shape); }
     int finish(For_Lub *lub) { return finish_record(lub); }
 };
 

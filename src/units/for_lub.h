@@ -217,6 +217,15 @@ struct For_Lub_Fields {
     uint8_t lub_compat_state;     // compatibility layout: cls:: bits, they outlive statements
     uint8_t lub_block_byte;       // compatibility layout, input: the current block's length byte
 
+    // -- Direct-access file buffer (unformatted/for_dir_buf.h).
+    uint64_t lub_dir_first;       // record number of the buffer's first slot
+    uint64_t lub_dir_held;        // records the buffer holds from lub_dir_first
+    uint64_t lub_dir_last_read;   // the record read last: a read of the next one reads ahead
+    uint64_t lub_dir_bytes_out;   // bytes the buffer's flushes wrote
+    uint64_t lub_dir_writes;      // write calls those flushes made
+    uint64_t lub_dir_bytes_in;    // bytes read into the buffer
+    uint8_t lub_dir_pending;      // the held records are output not yet in the file
+
     // -- The statement running on the unit (io/for_stmt_state.h).
     For_Stmt_State lub_stmt;
 };

@@ -81,4 +81,18 @@ int Stmt::run(Int_Fmt_Entry entry, const void *fmt, Xmit xmit) {
     return rest(xmit, entry(&ctx, f, items.dsc(), items.val(), fmt, cd, cv));
 }
 
+int Stmt::run(Dir_Entry entry, int64_t rec, Xmit xmit) {
+    For_IO_Flags f = flag_word();
+    const For_Dsc_Lst *cd = cdsc();
+    const For_Value_List *cv = cd ? control.val() : nullptr;
+    return rest(xmit, entry(&ctx, unit, f, items.dsc(), items.val(), rec, cd, cv));
+}
+
+int Stmt::run(Dir_Fmt_Entry entry, int64_t rec, const void *fmt, Xmit xmit) {
+    For_IO_Flags f = flag_word();
+    const For_Dsc_Lst *cd = cdsc();
+    const For_Value_List *cv = cd ? control.val() : nullptr;
+    return rest(xmit, entry(&ctx, unit, f, items.dsc(), items.val(), rec, fmt, cd, cv));
+}
+
 }  // namespace kit

@@ -322,6 +322,11 @@ using Int_Entry = int (*)(For_Context *, For_IO_Flags, const For_Dsc_Lst *,
 using Int_Fmt_Entry = int (*)(For_Context *, For_IO_Flags, const For_Dsc_Lst *,
                               const For_Value_List *, const void *, const For_Dsc_Lst *,
                               const For_Value_List *);
+using Dir_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *,
+                          const For_Value_List *, int64_t, const For_Dsc_Lst *, const For_Value_List *);
+using Dir_Fmt_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *,
+                              const For_Value_List *, int64_t, const void *, const For_Dsc_Lst *,
+                              const For_Value_List *);
 using Xmit = int (*)(For_Context *, const For_Dsc_Lst *, const For_Value_List *);
 
 // One statement: its context, unit, flags, items and control list.
@@ -344,6 +349,9 @@ struct Stmt {
     int run(Seq_Fmt_Entry entry, const void *fmt, Xmit xmit = nullptr);
     int run(Int_Entry entry, Xmit xmit = nullptr);
     int run(Int_Fmt_Entry entry, const void *fmt, Xmit xmit = nullptr);
+    // A statement by record number (REC=; REWRITE passes 0).
+    int run(Dir_Entry entry, int64_t rec, Xmit xmit = nullptr);
+    int run(Dir_Fmt_Entry entry, int64_t rec, const void *fmt, Xmit xmit = nullptr);
 
   private:
     int rest(Xmit xmit, int first);

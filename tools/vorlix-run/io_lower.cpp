@@ -710,7 +710,9 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
             a->keys.key_var(t, FOR_KEY_NEWUNIT, *sp.value, Base::Int, "NEWUNIT=");
             newunit = true;
         } else if (open && k == "recl") {
-            a->keys.key_int(t, FOR_KEY_RECL, *sp.value, "RECL=");
+            // Compiled as with the byte-RECL option: RECL= counts bytes for
+            // unformatted files too, so the files match other compilers'.
+            a->keys.key_int(t, FOR_KEY_RECL_BYTES, *sp.value, "RECL=");
         } else if (open && open_text.count(k)) {
             a->keys.key_char(t, open_text.at(k), *sp.value, (upper(k) + "=").c_str());
         } else if (close && (k == "status" || k == "dispose")) {
