@@ -5,6 +5,7 @@
 
 #include "diag/for_msgnum.h"
 #include "format/for_fmt_xfer.h"
+#include "unformatted/for_dir_buf.h"
 #include "units/for_open.h"
 
 namespace {
@@ -15,13 +16,11 @@ const For_Stmt_Kind write_dir_fmt{.op = FOR_OP_WRITE, .output = true, .formatted
                                   .access = FOR_ACCESS_DIRECT, .status = 4, .form = 1,
                                   .connect = for__open_default, .direct = true};
 
-// REWRITE rebuilds a record read before: without a connection there is
-// none, and nothing is opened.
-int no_current_record(For_Lub *, int, int, int) { return msg::no_current_record; }
+// REWRITE rebuilds the record read last; an unconnected unit has none.
 const For_Stmt_Kind rewrite_fmt{.op = FOR_OP_REWRITE, .output = true, .formatted = true,
                                 .internal = false, .module = "for_rewrite_fmt",
                                 .access = FOR_ACCESS_DIRECT, .status = 4, .form = 1,
-                                .connect = no_current_record, .direct = true};
+                                .connect = for__rewrite_unconnected, .direct = true};
 }  // namespace
 
 int for_write_dir_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,

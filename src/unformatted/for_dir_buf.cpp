@@ -324,3 +324,5 @@ int for__dir_delete(For_Lub *lub, uint64_t r) {
     for__dir_assoc_store(lub, r + 1);
     return 0;
 }
+
+int for__rewrite_unconnected(For_Lub *, int, int, int) { return msg::no_current_record; }

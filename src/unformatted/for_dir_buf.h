@@ -80,5 +80,9 @@ int for__dir_begin(For_Lub *lub, int64_t r, For_Dir_Start how);
 // (for__put_d), the associated variable receives the next record number.
 int for__dir_finish(For_Lub *lub, bool output);
 
+// The implicit connection of REWRITE: a unit without a connection has no
+// record read before, and nothing is opened. Always 53.
+int for__rewrite_unconnected(For_Lub *lub, int access, int status, int form);
+
 // DELETE of record r of a relative file: 0, 25, 38 or 55.
 int for__dir_delete(For_Lub *lub, uint64_t r);

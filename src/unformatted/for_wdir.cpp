@@ -16,9 +16,6 @@ struct Dir_Writer {
     int finish(For_Lub *lub) { return for__dir_finish(lub, true); }
 };
 
-// REWRITE rebuilds a record read before: without a connection there is
-// none, and nothing is opened.
-int no_current_record(For_Lub *, int, int, int) { return msg::no_current_record; }
 
 const For_Stmt_Kind write_dir_kind{.op = FOR_OP_WRITE, .output = true, .formatted = false,
                                    .internal = false, .module = "for_wdir",
@@ -27,7 +24,7 @@ const For_Stmt_Kind write_dir_kind{.op = FOR_OP_WRITE, .output = true, .formatte
 const For_Stmt_Kind rewrite_kind{.op = FOR_OP_REWRITE, .output = true, .formatted = false,
                                  .internal = false, .module = "for_rewrite",
                                  .access = FOR_ACCESS_DIRECT, .status = 4, .form = 2,
-                                 .connect = no_current_record, .direct = true};
+                                 .connect = for__rewrite_unconnected, .direct = true};
 
 int start(const For_Stmt_Kind &kind, const For_Stmt &st, const For_Dsc_Lst *dsc, const For_Value_List *val,
           int64_t rec, For_Dir_Start how) {

@@ -249,7 +249,9 @@ int for__open_default(For_Lub *lub, int access, int status, int form) {
         args.form = static_cast<uint64_t>(form);
     }
     if (lub->lub_flags & lubf::define_file) {
+        // DEFINE FILE's record length is in bytes already: never scaled.
         args.recl = lub->lub_recl;
+        args.recl_bytes = true;
         args.maxrec = lub->lub_maxrec;
         args.assoc_var = lub->lub_assoc_var;
         args.assoc_kind = lub->lub_assoc_kind;

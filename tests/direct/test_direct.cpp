@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -503,6 +504,57 @@ TEST_F(Direct, FindOnAUnitThatIsNotDirectGives26) {
     EXPECT_EQ(write_rec(33, 1, [&](kit::List &l) { l.item(v); }), msg::mixed_access_modes)
         << "an unformatted statement on a formatted unit";
     ASSERT_EQ(kit::close_unit(33), 0);
+}
+
+TEST_F(Direct, DefineFileConnectsOnFirstUse) {
+    // DEFINE FILE (36, 4 records, RECL 2 two-byte units, U, assoc): the
+    // file (fort.36 in the working directory) is opened by FIND.
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(scratch_.dir());
+    int32_t assoc = -1;
+    For_Context ctx{};
+    ASSERT_EQ(for_define_file(&ctx, 36, kit::Flags{}.iostat(), 4, 2, &assoc, FOR_TYPE_INT4), 0);
+    EXPECT_EQ(find_rec(36, 3), 0);
+    EXPECT_EQ(assoc, 3);
+    ASSERT_EQ(write_int(36, 3, 77), 0);
+    EXPECT_EQ(assoc, 4);
+    EXPECT_EQ(write_int(36, 5, 1), msg::rec_out_of_range) << "beyond the 4 records defined";
+    int32_t v = 0;
+    ASSERT_EQ(read_int(36, 3, &v), 0);
+    EXPECT_EQ(v, 77);
+    ASSERT_EQ(kit::close_unit(36), 0);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(file_size(path("fort.36")), 12);
+}
+
+TEST_F(Direct, FormattedRewriteReplacesTheRecordReadLast) {
+    Open_Dir o;
+    o.form = "FORMATTED";
+    o.recl = 6;
+    ASSERT_EQ(open_dir(37, path("rw.txt"), o), 0);
+    for (int32_t r = 1; r <= 3; ++r)
+        ASSERT_EQ(write_fmt(37, r, "(i6)", [&](kit::List &l) { l.item(r); }), 0);
+    int32_t v = 0;
+    ASSERT_EQ(read_fmt(37, 2, "(i6)", [&](kit::List &l) { l.item(v); }), 0);
+    EXPECT_EQ(v, 2);
+    {
+        std::string text = "two";
+        kit::Stmt w(37);
+        w.flags.iostat().fmt_text();
+        w.items.chars(text).end();
+        const std::string fmt = "(a)";
+        For_Char_Format f{static_cast<int64_t>(fmt.size()), fmt.data()};
+        ASSERT_EQ(w.run(for_rewrite_fmt, 0, &f, for_rewrite_fmt_xmit), 0);
+    }
+    ASSERT_EQ(kit::close_unit(37), 0);
+    const std::string want = "     1two        3";
+    EXPECT_EQ(file_bytes(path("rw.txt")), Bytes(want.begin(), want.end()));
+    // REWRITE on a unit that is not connected: 53, nothing is opened.
+    int32_t x = 1;
+    kit::Stmt w(38);
+    w.flags.iostat();
+    w.items.item(x).end();
+    EXPECT_EQ(w.run(for_rewrite, 0, for_rewrite_xmit), msg::no_current_record);
 }
 
 // -- Bad input -------------------------------------------------------------
