@@ -472,8 +472,9 @@ TEST_F(Direct, DeletedRelativeRecordIsMarkedAndNoLongerExists) {
     o.options = iof_opt_a;  // unit option bit 0: records carry their marker byte
     ASSERT_EQ(open_dir(31, path("r.bin"), o), 0);
     for (int r = 1; r <= 3; ++r) ASSERT_EQ(write_int(31, r, r * 7), 0);
-    ASSERT_EQ(delete_rec(31, 3), 0);
     int32_t v = 0;
+    ASSERT_EQ(read_int(31, 1, &v), 0);  // the buffer now holds records 1 to 3
+    ASSERT_EQ(delete_rec(31, 3), 0);
     EXPECT_EQ(read_int(31, 3, &v), msg::nonexistent_record);
     EXPECT_EQ(read_int(31, 7, &v), msg::nonexistent_record);
     ASSERT_EQ(read_int(31, 2, &v), 0);
@@ -555,6 +556,94 @@ TEST_F(Direct, FormattedRewriteReplacesTheRecordReadLast) {
     w.flags.iostat();
     w.items.item(x).end();
     EXPECT_EQ(w.run(for_rewrite, 0, for_rewrite_xmit), msg::no_current_record);
+}
+
+TEST_F(Direct, ReadsCopyOnlyWhatTheyServe) {
+    Open_Dir o;
+    o.recl = 2;  // 8 bytes
+    o.buffered = "YES";
+    ASSERT_EQ(open_dir(39, path("seq.bin"), o), 0);
+    for (int r = 1; r <= 100; ++r) ASSERT_EQ(write_int(39, r, r), 0);
+    ASSERT_EQ(kit::close_unit(39), 0);
+    o.status = "OLD";
+    ASSERT_EQ(open_dir(39, path("seq.bin"), o), 0);
+    int32_t v = 0;
+    // In sequence: the first READ fills the buffer, the others are served.
+    for (int r = 1; r <= 100; ++r) {
+        ASSERT_EQ(read_int(39, r, &v), 0);
+        ASSERT_EQ(v, r);
+    }
+    with_unit(39, [](For_Lub *lub) { EXPECT_EQ(lub->lub_dir_bytes_in, 800u); });
+    // Out of sequence, outside the records held: one record each.
+    ASSERT_EQ(kit::close_unit(39), 0);
+    ASSERT_EQ(open_dir(39, path("seq.bin"), o), 0);
+    for (int r : {50, 7, 93, 20}) {
+        ASSERT_EQ(read_int(39, r, &v), 0);
+        EXPECT_EQ(v, r);
+    }
+    with_unit(39, [](For_Lub *lub) { EXPECT_EQ(lub->lub_dir_bytes_in, 32u); });
+    ASSERT_EQ(kit::close_unit(39), 0);
+
+    // Unbuffered: each record is in the file once written.
+    Open_Dir u;
+    u.recl = 1;
+    u.buffered = "NO";
+    ASSERT_EQ(open_dir(39, path("unbuf.bin"), u), 0);
+    for (int r = 1; r <= 3; ++r) {
+        ASSERT_EQ(write_int(39, r, r), 0);
+        EXPECT_EQ(file_size(path("unbuf.bin")), 4 * r);
+    }
+    ASSERT_EQ(kit::close_unit(39), 0);
+}
+
+TEST_F(Direct, StatementsTheConnectionDoesNotAdmit) {
+    Open_Dir ro;
+    ro.recl = 1;
+    ASSERT_EQ(open_dir(41, path("ro.bin"), ro), 0);
+    ASSERT_EQ(write_int(41, 1, 1), 0);
+    ASSERT_EQ(kit::close_unit(41), 0);
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path("ro.bin")).text(FOR_KEY_ACCESS, "DIRECT").text(FOR_KEY_FORM, "UNFORMATTED");
+    k.value(FOR_KEY_RECL, 1).value(FOR_KEY_READONLY, 1);
+    ASSERT_EQ(kit::open_unit(41, k), 0);
+    EXPECT_EQ(write_int(41, 1, 2), msg::write_to_readonly);
+    EXPECT_EQ(delete_rec(41, 1), msg::write_to_readonly);
+    ASSERT_EQ(kit::close_unit(41), 0);
+    EXPECT_EQ(file_bytes(path("ro.bin")), (Bytes{1, 0, 0, 0}));
+
+    // A sequential unit: 554.
+    kit::Keys seq;
+    seq.text(FOR_KEY_FILE, path("seq.bin")).text(FOR_KEY_FORM, "UNFORMATTED").text(FOR_KEY_STATUS, "REPLACE");
+    ASSERT_EQ(kit::open_unit(42, seq), 0);
+    int32_t v = 0;
+    EXPECT_EQ(read_int(42, 1, &v), msg::direct_io_not_consistent_open);
+    EXPECT_EQ(write_int(42, 1, 1), msg::direct_io_not_consistent_open);
+    ASSERT_EQ(kit::close_unit(42), 0);
+
+    // An editing mode on an unformatted statement: 114.
+    Open_Dir o;
+    o.recl = 1;
+    ASSERT_EQ(open_dir(43, path("mode.bin"), o), 0);
+    kit::Stmt w(43);
+    w.flags.iostat();
+    w.control.decimal("COMMA");
+    w.items.item(v).end();
+    EXPECT_EQ(w.run(for_write_dir, 1, for_write_dir_xmit), msg::keyword_not_unformatted);
+    ASSERT_EQ(kit::close_unit(43), 0);
+    EXPECT_EQ(file_size(path("mode.bin")), 0);
+
+    // A relative record never written, inside the file: its marker is 0.
+    Open_Dir rel;
+    rel.recl = 8;
+    rel.byte_recl = true;
+    rel.organization = "RELATIVE";
+    rel.options = iof_opt_a;
+    ASSERT_EQ(open_dir(44, path("hole.bin"), rel), 0);
+    ASSERT_EQ(write_int(44, 5, 5), 0);
+    EXPECT_EQ(read_int(44, 4, &v), msg::nonexistent_record);
+    ASSERT_EQ(read_int(44, 5, &v), 0);
+    EXPECT_EQ(v, 5);
+    ASSERT_EQ(kit::close_unit(44), 0);
 }
 
 // -- Bad input -------------------------------------------------------------
