@@ -681,10 +681,16 @@ TEST_F(Direct, BadRecordNumbersGive25AndWriteNothing) {
 TEST_F(Direct, BadRecordLengthsAndAssociatedVariableKinds) {
     Open_Dir zero;
     zero.recl = 0;
-    EXPECT_NE(open_dir(35, path("z.bin"), zero), 0) << "RECL=0";
+    EXPECT_EQ(open_dir(35, path("z.bin"), zero), msg::inconsistent_record_length) << "RECL=0";
     Open_Dir huge;
     huge.recl = int64_t{1} << 62;
-    EXPECT_NE(open_dir(35, path("h.bin"), huge), 0) << "RECL of 2**62 units";
+    EXPECT_EQ(open_dir(35, path("h.bin"), huge), msg::recl_value_must_positive_number)
+        << "RECL of 2**62 units: its byte count does not fit";
+    Open_Dir vast;
+    vast.recl = int64_t{1} << 50;
+    vast.byte_recl = true;
+    EXPECT_EQ(open_dir(35, path("v.bin"), vast), msg::no_memory) << "a record no buffer can hold";
+    EXPECT_LE(file_size(path("v.bin")), 0);
     // An associated variable of a kind that is no integer: 48, nothing written.
     double wrong = 0;
     Open_Dir o;
