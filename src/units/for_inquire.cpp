@@ -128,7 +128,7 @@ std::string_view text_of(const For_Item &item) {
 
 // Decodes the specifiers. 0 or msg::invalid_argument (an unknown code, a
 // variable of the wrong type); IOMSG= is kept even then, for the message.
-int inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inquire_Args *a) {
+int for__inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inquire_Args *a) {
     if (!keys) return 0;
     const For_Dsc_Lst *d = keys;
     const For_Value_List *v = values;
@@ -302,6 +302,9 @@ Answer answer_name(const Inquiry &q) {
         return text(q.lub->lub_file_name);
     }
     if (q.by_file && q.name_ok) return text(q.name);
+    // DEFINE FILE names no file yet: the name is blank until the first
+    // direct-access statement opens one.
+    if (q.lub && (q.lub->lub_flags & lubf::define_file)) return text("");
     return {};
 }
 
@@ -537,7 +540,7 @@ VORLIX_API int for_inquire(For_Context *ctx, int unit, For_IO_Flags flags, const
                            const For_Value_List *values) {
     const For_IO_Flags f = for__effective_flags(flags);
     Inquire_Args a;
-    if (int s = inquire_args(keys, values, &a)) return fail(a, a.by_file ? 0 : unit, f, s);
+    if (int s = for__inquire_args(keys, values, &a)) return fail(a, a.by_file ? 0 : unit, f, s);
     Inquiry q;
     q.flags = f;
     q.by_file = a.by_file;

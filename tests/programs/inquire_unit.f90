@@ -1,8 +1,8 @@
 ! INQUIRE by unit: the answers the standard fixes for a connected
 ! formatted sequential unit, a formatted unit opened with explicit modes
 ! (and after a WRITE that overrides them for one statement, and a re-OPEN
-! that changes them), an unformatted stream unit, a read-only unit and a
-! unit that is not connected.
+! that changes them), an unformatted stream unit, a read-only unit, a
+! unit that is not connected, a big-endian unit and standard output.
 program inquire_unit
   implicit none
   character(20) :: a, b, c, d, e, f
@@ -29,6 +29,10 @@ program inquire_unit
   backspace (10)
   inquire (10, position=a)
   print *, 'back at the start ', trim(a)
+  read (10, *) b
+  endfile (10)
+  inquire (10, position=a)
+  print *, 'after endfile ', trim(a)
   inquire (10, number=n2, opened=l1)
   print *, 'narrow kinds', n2, l1
   close (10, status='delete')
@@ -83,4 +87,12 @@ program inquire_unit
   print *, trim(a), ' ', trim(b), ' ', trim(c), ' ', trim(d)
   inquire (14, round=a, sign=b, decimal=c, asynchronous=d, recl=rl, size=sz)
   print *, trim(a), ' ', trim(b), ' ', trim(c), ' ', trim(d), rl, sz
+
+  open (15, file='be.bin', form='unformatted', convert='big_endian', status='replace')
+  inquire (15, convert=a, form=b, unformatted=c)
+  print *, trim(a), ' ', trim(b), ' ', trim(c)
+  close (15, status='delete')
+
+  inquire (6, opened=op, access=a, form=b, formatted=c)
+  print *, 'standard output', op, ' ', trim(a), ' ', trim(b), ' ', trim(c)
 end program inquire_unit

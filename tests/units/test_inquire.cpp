@@ -237,6 +237,20 @@ TEST_F(InquireTest, UnconnectedUnitAnswersFollowTheSemantics) {
     }
 }
 
+// After DEFINE FILE alone the unit is not connected and names no file.
+TEST_F(InquireTest, DefineFileAloneNamesNoFile) {
+    For_Context ctx{};
+    ASSERT_EQ(for_define_file(&ctx, 54, kit::Flags{}.iostat(), 10, 8, nullptr, 0), 0);
+    kit::Keys k;
+    std::string name(6, '?');
+    kit::Logical4 opened{7}, exist{7};
+    k.chars(NAME, name).var(OPENED, opened).var(EXIST, exist);
+    ASSERT_EQ(inquire(54, k), 0);
+    EXPECT_EQ(name, "      ");
+    EXPECT_EQ(opened.v, 0);
+    EXPECT_EQ(exist.v, -1);
+}
+
 // Logical answers in every width, as -1 or (option bit 4) 1.
 TEST_F(InquireTest, LogicalAnswersInEveryKind) {
     open_file(45, "l.txt");

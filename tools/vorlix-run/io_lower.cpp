@@ -191,6 +191,23 @@ void segments_of(Translator &t, const std::vector<std::unique_ptr<ImpliedDo>> &i
     }
 }
 
+// Appends a list's segments to a statement's: a run of plain items joins
+// the group before it, so that the entry's group takes as many as it can.
+void append_segments(std::vector<Segment> &segs, std::vector<Segment> &list) {
+    for (Segment &seg : list) {
+        if (!seg.loop && !segs.empty() && !segs.back().loop) {
+            Group &g = segs.back().group;
+            size_t base = g.val.size();
+            g.dsc.insert(g.dsc.end(), seg.group.dsc.begin(), seg.group.dsc.end());
+            g.val.insert(g.val.end(), seg.group.val.begin(), seg.group.val.end());
+            for (auto &[off, patch] : seg.group.patches) g.patches.emplace_back(base + off, std::move(patch));
+            g.keep.insert(g.keep.end(), seg.group.keep.begin(), seg.group.keep.end());
+        } else {
+            segs.push_back(std::move(seg));
+        }
+    }
+}
+
 // Marks the ends of groups: every group ends a group, except the last group
 // of the statement at the top level, which ends the statement.
 void close_segments(std::vector<Segment> &segs, bool top) {
@@ -620,18 +637,7 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
     }
     std::vector<Segment> list;
     segments_of(t, s.items, input, list);
-    for (Segment &seg : list) {
-        if (!seg.loop && !a->segs.empty() && !a->segs.back().loop) {
-            Group &g = a->segs.back().group;
-            size_t base = g.val.size();
-            g.dsc.insert(g.dsc.end(), seg.group.dsc.begin(), seg.group.dsc.end());
-            g.val.insert(g.val.end(), seg.group.val.begin(), seg.group.val.end());
-            for (auto &[off, patch] : seg.group.patches) g.patches.emplace_back(base + off, std::move(patch));
-            g.keep.insert(g.keep.end(), seg.group.keep.begin(), seg.group.keep.end());
-        } else {
-            a->segs.push_back(std::move(seg));
-        }
-    }
+    append_segments(a->segs, list);
     // The entry takes a group of its own; a list that starts or ends with an
     // implied DO gets an empty first group or a closing group.
     if (a->segs.empty() || a->segs.front().loop) a->segs.insert(a->segs.begin(), Segment{});
@@ -657,6 +663,43 @@ struct KeyedAction : Action {
         keys.g.refresh(m);
         int status = entry(&ctx, u, flags, keys.g.dsc.data(), keys.g.values());
         return out.finish(m, status);
+    }
+    // The keyword of a specifier: the one positional specifier is the unit.
+    std::string specifier_name(Translator &t, const Specifier &sp, int *positional, std::set<std::string> *seen) {
+        std::string k = sp.keyword;
+        if (k.empty()) {
+            if (++*positional > 1) t.fail(sp.at, "only the unit may be given without a keyword");
+            k = "unit";
+        }
+        if (!seen->insert(k).second) t.fail(sp.at, upper(k) + "= is given twice");
+        if (sp.star) t.fail(sp.at, "'*' is not a unit here");
+        return k;
+    }
+    // The specifiers every keyed statement has: UNIT=, IOSTAT=, ERR=,
+    // IOMSG=. False for any other.
+    bool common_specifier(Translator &t, const Specifier &sp, const std::string &k, bool *have_unit) {
+        if (k == "unit") {
+            NodeP u = t.expr(*sp.value);
+            if (u->type.base != Base::Int || u->rank) t.fail(sp.at, "a unit must be a scalar integer");
+            if (u->constant()) {
+                Machine scratch;
+                fixed_unit = static_cast<int>(u->eval(scratch).v[0].i);
+            } else {
+                unit = u;
+            }
+            *have_unit = true;
+        } else if (k == "iostat") {
+            out.iostat = t.designator(*sp.value);
+            if (out.iostat->rank || out.iostat->type.base != Base::Int) t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
+        } else if (k == "err") {
+            out.has_err = true;
+            t.branch(label_of(t, sp), sp.at, &out.err);
+        } else if (k == "iomsg") {
+            keys.key_var(t, FOR_KEY_IOMSG, *sp.value, Base::Char, "IOMSG=");
+        } else {
+            return false;
+        }
+        return true;
     }
 };
 
@@ -686,32 +729,9 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     std::set<std::string> seen;
     int positional = 0;
     for (const Specifier &sp : s.specifiers) {
-        std::string k = sp.keyword;
-        if (k.empty()) {
-            if (++positional > 1) t.fail(sp.at, "only the unit may be given without a keyword");
-            k = "unit";
-        }
-        if (!seen.insert(k).second) t.fail(sp.at, upper(k) + "= is given twice");
-        if (sp.star) t.fail(sp.at, "'*' is not a unit here");
-        if (k == "unit") {
-            NodeP u = t.expr(*sp.value);
-            if (u->type.base != Base::Int || u->rank) t.fail(sp.at, "a unit must be a scalar integer");
-            if (u->constant()) {
-                Machine scratch;
-                a->fixed_unit = static_cast<int>(u->eval(scratch).v[0].i);
-            } else {
-                a->unit = u;
-            }
-            have_unit = true;
-        } else if (k == "iostat") {
-            a->out.iostat = t.designator(*sp.value);
-            if (a->out.iostat->rank || a->out.iostat->type.base != Base::Int) t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
-        } else if (k == "err") {
-            a->out.has_err = true;
-            t.branch(label_of(t, sp), sp.at, &a->out.err);
-        } else if (k == "iomsg") {
-            a->keys.key_var(t, FOR_KEY_IOMSG, *sp.value, Base::Char, "IOMSG=");
-        } else if (open && k == "newunit") {
+        const std::string k = a->specifier_name(t, sp, &positional, &seen);
+        if (a->common_specifier(t, sp, k, &have_unit)) continue;
+        if (open && k == "newunit") {
             a->keys.key_var(t, FOR_KEY_NEWUNIT, *sp.value, Base::Int, "NEWUNIT=");
             newunit = true;
         } else if (open && k == "recl") {
@@ -749,18 +769,7 @@ ActionP lower_iolength(Translator &t, const Stmt &s) {
     add_item(t, a->segs.back().group, *sp.value, true);
     std::vector<Segment> list;
     segments_of(t, s.items, false, list);
-    for (Segment &seg : list) {
-        if (!seg.loop && !a->segs.back().loop) {
-            Group &g = a->segs.back().group;
-            size_t base = g.val.size();
-            g.dsc.insert(g.dsc.end(), seg.group.dsc.begin(), seg.group.dsc.end());
-            g.val.insert(g.val.end(), seg.group.val.begin(), seg.group.val.end());
-            for (auto &[off, patch] : seg.group.patches) g.patches.emplace_back(base + off, std::move(patch));
-            g.keep.insert(g.keep.end(), seg.group.keep.begin(), seg.group.keep.end());
-        } else {
-            a->segs.push_back(std::move(seg));
-        }
-    }
+    append_segments(a->segs, list);
     if (a->segs.back().loop) a->segs.emplace_back();
     close_segments(a->segs, true);
     a->flags = iof_f90;
@@ -797,32 +806,9 @@ ActionP lower_inquire(Translator &t, const Stmt &s) {
     std::set<std::string> seen;
     int positional = 0;
     for (const Specifier &sp : s.specifiers) {
-        std::string k = sp.keyword;
-        if (k.empty()) {
-            if (++positional > 1) t.fail(sp.at, "only the unit may be given without a keyword");
-            k = "unit";
-        }
-        if (!seen.insert(k).second) t.fail(sp.at, upper(k) + "= is given twice");
-        if (sp.star) t.fail(sp.at, "'*' is not a unit here");
-        if (k == "unit") {
-            NodeP u = t.expr(*sp.value);
-            if (u->type.base != Base::Int || u->rank) t.fail(sp.at, "a unit must be a scalar integer");
-            if (u->constant()) {
-                Machine scratch;
-                a->fixed_unit = static_cast<int>(u->eval(scratch).v[0].i);
-            } else {
-                a->unit = u;
-            }
-            have_unit = true;
-        } else if (k == "iostat") {
-            a->out.iostat = t.designator(*sp.value);
-            if (a->out.iostat->rank || a->out.iostat->type.base != Base::Int) t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
-        } else if (k == "err") {
-            a->out.has_err = true;
-            t.branch(label_of(t, sp), sp.at, &a->out.err);
-        } else if (k == "iomsg") {
-            a->keys.key_var(t, FOR_KEY_IOMSG, *sp.value, Base::Char, "IOMSG=");
-        } else if (text_inputs.count(k)) {
+        const std::string k = a->specifier_name(t, sp, &positional, &seen);
+        if (a->common_specifier(t, sp, k, &have_unit)) continue;
+        if (text_inputs.count(k)) {
             a->keys.key_char(t, text_inputs.at(k), *sp.value, (upper(k) + "=").c_str());
             if (k != "defaultfile") have_file = true;
         } else if (k == "id") {
