@@ -26,6 +26,43 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
 VORLIX_API int for_close(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                          const For_Value_List *values);
 
+/*
+ * INQUIRE (u, ...) and INQUIRE (FILE=name, ...): the specifiers as keyword
+ * items (type, form, keyword code, 0) closed by the end marker. Inputs:
+ * FILE= (13), DEFAULTFILE= (10), the directory to ask about (73), ID= (77),
+ * as character items or the address of a NUL-terminated string. Answers:
+ * character variables (56/4) for the text answers; integer or logical
+ * variables of kind 1, 2, 4 or 8 by address (form 3) for the others, each
+ * stored in its own width. Codes: ACCESS 2, BLANK 6, CARRIAGECONTROL 8,
+ * FORM 15, ORGANIZATION 18, RECL 21 (stream: the largest value) and 87
+ * (stream -2, not connected -1), RECORDTYPE 23, EXIST 27, NAMED 29,
+ * NEXTREC 31, NUMBER 33, OPENED 35, DIRECT 37, FORMATTED 39, KEYED 41,
+ * NAME 43, SEQUENTIAL 45, UNFORMATTED 47, BLOCKSIZE 50, CONVERT 52,
+ * ACTION 58, DELIM 59, PAD 60, POSITION 61, READ 62, READWRITE 63, WRITE 64,
+ * MODE 67, SHARE 68, BINARY 70, BUFFERED 71, the full name 74,
+ * ASYNCHRONOUS 75, PENDING 76, IOMSG 78, POS 79, STREAM 80, ROUND 81,
+ * DECIMAL 82, SIGN 83, ENCODING 84, SIZE 85.
+ * An answer wider than its variable is never cut: SIZE= becomes -1 (size
+ * unknown), the stream RECL of code 21 the variable's largest value, and
+ * any other makes the statement fail with 550 (INTEGER assignment
+ * overflow) leaving every variable as it was. Nothing is stored either
+ * when the statement fails for another reason.
+ */
+VORLIX_API int for_inquire(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
+                           const For_Value_List *values);
+
+/*
+ * INQUIRE (IOLENGTH=n) list: the first item of the list is n (an integer
+ * variable of kind 1, 2, 4 or 8 by address), the rest the output list, in
+ * groups as for a WRITE (for_iolength_xmit for the later groups). n
+ * receives the length of the record an unformatted WRITE of the list
+ * would make, in the units RECL= of an unformatted OPEN counts: 4-byte
+ * units, rounded up. A length n cannot hold fails the statement with 550.
+ */
+VORLIX_API int for_iolength(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                            const For_Value_List *val);
+VORLIX_API int for_iolength_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+
 /* DEFINE FILE u (maxrec, recl, U, assoc_var): recl counts 2-byte units. */
 VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl,
                                void *assoc_var, int assoc_kind);

@@ -72,6 +72,15 @@ inline void for__put_marker(const For_Lub *lub, unsigned char *p, int32_t v) {
     std::memcpy(p, &u, 4);
 }
 
+// Data bytes an item puts into an unformatted record: its elements one
+// after another, whatever the section's strides; a foreign conversion keeps
+// every size. INQUIRE (IOLENGTH=) counts records with it.
+inline uint64_t for__uf_item_bytes(const For_Item &it, const For_Shape &shape) {
+    if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN)
+        return static_cast<uint64_t>(for__item_count(it, shape)) * static_cast<uint64_t>(it.elem_len);
+    return static_cast<uint64_t>(it.length);
+}
+
 // Copies an item's bytes; the common scalar sizes without a call. An
 // empty array may have no storage at all.
 inline void for__copy_item(char *dst, const char *src, uint64_t n) {

@@ -34,8 +34,10 @@ bool for__is_preconnected_block(const For_Lub *b) {
 
 namespace {
 
+// Computed unsigned: unit + 6 of the largest unit numbers would overflow
+// an int, and a compiler may then take them for direct slots.
 uint32_t encoded(int unit) {
-    return unit >= -6 ? static_cast<uint32_t>(unit + 6) : static_cast<uint32_t>(unit);
+    return unit >= -6 ? static_cast<uint32_t>(unit) + 6u : static_cast<uint32_t>(unit);
 }
 
 // Slot guard: held for a few loads and stores, never across a wait.

@@ -191,6 +191,23 @@ void segments_of(Translator &t, const std::vector<std::unique_ptr<ImpliedDo>> &i
     }
 }
 
+// Appends a list's segments to a statement's: a run of plain items joins
+// the group before it, so that the entry's group takes as many as it can.
+void append_segments(std::vector<Segment> &segs, std::vector<Segment> &list) {
+    for (Segment &seg : list) {
+        if (!seg.loop && !segs.empty() && !segs.back().loop) {
+            Group &g = segs.back().group;
+            size_t base = g.val.size();
+            g.dsc.insert(g.dsc.end(), seg.group.dsc.begin(), seg.group.dsc.end());
+            g.val.insert(g.val.end(), seg.group.val.begin(), seg.group.val.end());
+            for (auto &[off, patch] : seg.group.patches) g.patches.emplace_back(base + off, std::move(patch));
+            g.keep.insert(g.keep.end(), seg.group.keep.begin(), seg.group.keep.end());
+        } else {
+            segs.push_back(std::move(seg));
+        }
+    }
+}
+
 // Marks the ends of groups: every group ends a group, except the last group
 // of the statement at the top level, which ends the statement.
 void close_segments(std::vector<Segment> &segs, bool top) {
@@ -337,8 +354,9 @@ using IntFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64
 using IntFmtFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *, const void *, const uint8_t *, const uint64_t *);
 using XmitFn = int (*)(For_Context *, const uint8_t *, const uint64_t *, uint64_t);
 using KeyFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *);
+using IoLengthFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *);
 
-enum class Family { SeqUnf, SeqLis, SeqFmt, DirUnf, DirFmt, IntLis, IntFmt };
+enum class Family { SeqUnf, SeqLis, SeqFmt, DirUnf, DirFmt, IntLis, IntFmt, IoLength };
 
 struct TransferAction : Action {
     Family family = Family::SeqLis;
@@ -383,6 +401,8 @@ struct TransferAction : Action {
             return reinterpret_cast<IntFn>(entry)(&ctx, flags, g.dsc.data(), g.values(), cd, cv);
         case Family::IntFmt:
             return reinterpret_cast<IntFmtFn>(entry)(&ctx, flags, g.dsc.data(), g.values(), f, cd, cv);
+        case Family::IoLength:
+            return reinterpret_cast<IoLengthFn>(entry)(&ctx, flags, g.dsc.data(), g.values());
         }
         return 0;
     }
@@ -438,6 +458,7 @@ std::string family_words(Family f) {
     case Family::DirFmt: return "formatted direct-access";
     case Family::IntLis: return "list-directed internal";
     case Family::IntFmt: return "formatted internal";
+    case Family::IoLength: return "INQUIRE (IOLENGTH=)";
     }
     return "";
 }
@@ -526,6 +547,7 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
     case Family::DirFmt: name = "for_" + dir + "_dir_fmt"; break;
     case Family::IntLis: name = "for_" + dir + "_int_lis"; break;
     case Family::IntFmt: name = "for_" + dir + "_int_fmt"; break;
+    case Family::IoLength: name = "for_iolength"; break;
     }
     std::string what = (s.kind == Stmt::Kind::Print ? "PRINT" : upper(dir)) + " (" + family_words(a->family) + ")";
     // Branches and IOSTAT=.
@@ -615,18 +637,7 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
     }
     std::vector<Segment> list;
     segments_of(t, s.items, input, list);
-    for (Segment &seg : list) {
-        if (!seg.loop && !a->segs.empty() && !a->segs.back().loop) {
-            Group &g = a->segs.back().group;
-            size_t base = g.val.size();
-            g.dsc.insert(g.dsc.end(), seg.group.dsc.begin(), seg.group.dsc.end());
-            g.val.insert(g.val.end(), seg.group.val.begin(), seg.group.val.end());
-            for (auto &[off, patch] : seg.group.patches) g.patches.emplace_back(base + off, std::move(patch));
-            g.keep.insert(g.keep.end(), seg.group.keep.begin(), seg.group.keep.end());
-        } else {
-            a->segs.push_back(std::move(seg));
-        }
-    }
+    append_segments(a->segs, list);
     // The entry takes a group of its own; a list that starts or ends with an
     // implied DO gets an empty first group or a closing group.
     if (a->segs.empty() || a->segs.front().loop) a->segs.insert(a->segs.begin(), Segment{});
@@ -652,6 +663,43 @@ struct KeyedAction : Action {
         keys.g.refresh(m);
         int status = entry(&ctx, u, flags, keys.g.dsc.data(), keys.g.values());
         return out.finish(m, status);
+    }
+    // The keyword of a specifier: the one positional specifier is the unit.
+    std::string specifier_name(Translator &t, const Specifier &sp, int *positional, std::set<std::string> *seen) {
+        std::string k = sp.keyword;
+        if (k.empty()) {
+            if (++*positional > 1) t.fail(sp.at, "only the unit may be given without a keyword");
+            k = "unit";
+        }
+        if (!seen->insert(k).second) t.fail(sp.at, upper(k) + "= is given twice");
+        if (sp.star) t.fail(sp.at, "'*' is not a unit here");
+        return k;
+    }
+    // The specifiers every keyed statement has: UNIT=, IOSTAT=, ERR=,
+    // IOMSG=. False for any other.
+    bool common_specifier(Translator &t, const Specifier &sp, const std::string &k, bool *have_unit) {
+        if (k == "unit") {
+            NodeP u = t.expr(*sp.value);
+            if (u->type.base != Base::Int || u->rank) t.fail(sp.at, "a unit must be a scalar integer");
+            if (u->constant()) {
+                Machine scratch;
+                fixed_unit = static_cast<int>(u->eval(scratch).v[0].i);
+            } else {
+                unit = u;
+            }
+            *have_unit = true;
+        } else if (k == "iostat") {
+            out.iostat = t.designator(*sp.value);
+            if (out.iostat->rank || out.iostat->type.base != Base::Int) t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
+        } else if (k == "err") {
+            out.has_err = true;
+            t.branch(label_of(t, sp), sp.at, &out.err);
+        } else if (k == "iomsg") {
+            keys.key_var(t, FOR_KEY_IOMSG, *sp.value, Base::Char, "IOMSG=");
+        } else {
+            return false;
+        }
+        return true;
     }
 };
 
@@ -681,32 +729,9 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     std::set<std::string> seen;
     int positional = 0;
     for (const Specifier &sp : s.specifiers) {
-        std::string k = sp.keyword;
-        if (k.empty()) {
-            if (++positional > 1) t.fail(sp.at, "only the unit may be given without a keyword");
-            k = "unit";
-        }
-        if (!seen.insert(k).second) t.fail(sp.at, upper(k) + "= is given twice");
-        if (sp.star) t.fail(sp.at, "'*' is not a unit here");
-        if (k == "unit") {
-            NodeP u = t.expr(*sp.value);
-            if (u->type.base != Base::Int || u->rank) t.fail(sp.at, "a unit must be a scalar integer");
-            if (u->constant()) {
-                Machine scratch;
-                a->fixed_unit = static_cast<int>(u->eval(scratch).v[0].i);
-            } else {
-                a->unit = u;
-            }
-            have_unit = true;
-        } else if (k == "iostat") {
-            a->out.iostat = t.designator(*sp.value);
-            if (a->out.iostat->rank || a->out.iostat->type.base != Base::Int) t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
-        } else if (k == "err") {
-            a->out.has_err = true;
-            t.branch(label_of(t, sp), sp.at, &a->out.err);
-        } else if (k == "iomsg") {
-            a->keys.key_var(t, FOR_KEY_IOMSG, *sp.value, Base::Char, "IOMSG=");
-        } else if (open && k == "newunit") {
+        const std::string k = a->specifier_name(t, sp, &positional, &seen);
+        if (a->common_specifier(t, sp, k, &have_unit)) continue;
+        if (open && k == "newunit") {
             a->keys.key_var(t, FOR_KEY_NEWUNIT, *sp.value, Base::Int, "NEWUNIT=");
             newunit = true;
         } else if (open && k == "recl") {
@@ -734,6 +759,79 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     return a;
 }
 
+
+// INQUIRE (IOLENGTH=n) list: a transfer whose first item is n.
+ActionP lower_iolength(Translator &t, const Stmt &s) {
+    auto a = std::make_unique<TransferAction>();
+    a->family = Family::IoLength;
+    const Specifier &sp = s.specifiers.front();
+    auto d = t.designator(*sp.value);
+    if (d->rank || d->type.base != Base::Int || d->var->param) t.fail(sp.at, "IOLENGTH= needs a scalar integer variable");
+    a->segs.emplace_back();
+    add_item(t, a->segs.back().group, *sp.value, true);
+    std::vector<Segment> list;
+    segments_of(t, s.items, false, list);
+    append_segments(a->segs, list);
+    if (a->segs.back().loop) a->segs.emplace_back();
+    close_segments(a->segs, true);
+    a->flags = iof_f90;
+    a->entry = need_entry(t, s.at, "INQUIRE (IOLENGTH=)", "for_iolength");
+    if (a->segs.size() > 1)
+        a->xmit = reinterpret_cast<XmitFn>(need_entry(t, s.at, "INQUIRE (IOLENGTH=) with several item groups", "for_iolength_xmit"));
+    return a;
+}
+
+// INQUIRE by unit or by file: one call with a keyword list of inputs and
+// of the variables that receive the answers.
+ActionP lower_inquire(Translator &t, const Stmt &s) {
+    for (const Specifier &sp : s.specifiers)
+        if (sp.keyword == "iolength") {
+            if (s.specifiers.size() != 1) t.fail(sp.at, "IOLENGTH= stands alone");
+            return lower_iolength(t, s);
+        }
+    if (!s.items.empty()) t.fail(s.at, "only INQUIRE (IOLENGTH=) has an output list");
+    auto a = std::make_unique<KeyedAction>();
+    static const std::map<std::string, int> char_answers{
+        {"access", 2}, {"blank", 6}, {"carriagecontrol", 8}, {"form", 15}, {"organization", 18},
+        {"recordtype", 23}, {"direct", 37}, {"formatted", 39}, {"keyed", 41}, {"name", 43},
+        {"sequential", 45}, {"unformatted", 47}, {"convert", 52}, {"action", 58}, {"delim", 59},
+        {"pad", 60}, {"position", 61}, {"read", 62}, {"readwrite", 63}, {"write", 64}, {"mode", 67},
+        {"share", 68}, {"binary", 70}, {"buffered", 71}, {"asynchronous", 75}, {"stream", 80},
+        {"round", 81}, {"decimal", 82}, {"sign", 83}, {"encoding", 84}};
+    static const std::map<std::string, int> int_answers{
+        {"recl", 87}, {"nextrec", 31}, {"number", 33}, {"blocksize", 50}, {"pos", 79}, {"size", 85}};
+    static const std::map<std::string, int> logical_answers{
+        {"exist", 27}, {"named", 29}, {"opened", 35}, {"pending", 76}};
+    static const std::map<std::string, int> text_inputs{{"file", FOR_KEY_FILE}, {"defaultfile", FOR_KEY_DEFAULTFILE},
+                                                         {"directory", 73}};
+    bool have_unit = false, have_file = false;
+    std::set<std::string> seen;
+    int positional = 0;
+    for (const Specifier &sp : s.specifiers) {
+        const std::string k = a->specifier_name(t, sp, &positional, &seen);
+        if (a->common_specifier(t, sp, k, &have_unit)) continue;
+        if (text_inputs.count(k)) {
+            a->keys.key_char(t, text_inputs.at(k), *sp.value, (upper(k) + "=").c_str());
+            if (k != "defaultfile") have_file = true;
+        } else if (k == "id") {
+            a->keys.key_int(t, 77, *sp.value, "ID=");
+        } else if (char_answers.count(k)) {
+            a->keys.key_var(t, char_answers.at(k), *sp.value, Base::Char, (upper(k) + "=").c_str());
+        } else if (int_answers.count(k)) {
+            a->keys.key_var(t, int_answers.at(k), *sp.value, Base::Int, (upper(k) + "=").c_str());
+        } else if (logical_answers.count(k)) {
+            a->keys.key_var(t, logical_answers.at(k), *sp.value, Base::Logical, (upper(k) + "=").c_str());
+        } else {
+            t.fail(sp.at, "the specifier " + upper(k) + "= is outside the subset of INQUIRE");
+        }
+    }
+    if (have_unit == have_file) t.fail(s.at, "INQUIRE needs exactly one of a unit and FILE=");
+    a->keys.g.dsc.insert(a->keys.g.dsc.end(), {FOR_TYPE_END_STMT, 0});
+    a->flags = a->out.flags() | iof_f90;
+    a->entry = reinterpret_cast<KeyFn>(need_entry(t, s.at, "INQUIRE", "for_inquire"));
+    return a;
+}
+
 }  // namespace
 
 ActionP lower_io(Translator &t, const Stmt &s) {
@@ -747,9 +845,7 @@ ActionP lower_io(Translator &t, const Stmt &s) {
     case Stmt::Kind::Backspace:
     case Stmt::Kind::Endfile:
     case Stmt::Kind::Flush: return lower_keyed(t, s);
-    case Stmt::Kind::Inquire:
-        need_entry(t, s.at, "INQUIRE", "for_inquire");
-        t.fail(s.at, "INQUIRE is not lowered by this vorlix-run yet");
+    case Stmt::Kind::Inquire: return lower_inquire(t, s);
     case Stmt::Kind::Wait:
         need_entry(t, s.at, "WAIT", "for_wait");
         t.fail(s.at, "WAIT is not lowered by this vorlix-run yet");
