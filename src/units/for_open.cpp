@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -383,10 +385,18 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
 int reopen(For_Open_Args *args, For_Lub *lub) {
     std::string name;
     int fd = -1;
-    if (args->has_file() && args->status != 3) {
-        if (int s = for__compute_filename(lub, *args, &name, &fd)) return s;
+    bool same = true;
+    // The name is a string (see for__open_proc): without memory for it the
+    // re-OPEN fails and the connection stays as it was.
+    try {
+        if (args->has_file() && args->status != 3) {
+            if (int s = for__compute_filename(lub, *args, &name, &fd)) return s;
+        }
+        same = name.empty() || same_file(lub, name);
+    } catch (const std::bad_alloc &) {
+        return msg::no_memory;
     }
-    if (name.empty() || same_file(lub, name)) return update_reopen(*args, lub);
+    if (same) return update_reopen(*args, lub);
     // Another file: the old connection goes, and the statement is a new OPEN.
     uint64_t keep = lub->lub_flags & lubf::options;
     uint64_t keep_stmt = lub->lub_stmt_flags;
