@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -238,6 +239,31 @@ std::vector<Case> cases() {
                      r.wrote.push_back({" after 4", lis_write("after 4")()});
                      close_unit(r);
                  }});
+    v.push_back({"formatted WRITE of a long record",
+                 [](Run &r) {
+                     // Longer than the record area OPEN sets up: the area grows.
+                     open_ok(open_keys(r.path, "formatted", "no", "replace"));
+                     write_first(r, 1, [](const std::string &t) { return fmt_write(t); });
+                     std::string t = line(2) + std::string(30000, 'L');
+                     r.wrote.push_back({t, -1});
+                     r.stmt = fmt_write(t);
+                 },
+                 [](Run &r, int) {
+                     std::string t = line(3);
+                     r.wrote.push_back({t, fmt_write(t)()});
+                     close_unit(r);
+                 }});
+    v.push_back({"list-directed WRITE of a complex",
+                 [](Run &r) {
+                     open_ok(open_keys(r.path, "formatted", "no", "replace"));
+                     auto st = std::make_shared<kit::Stmt>(unit);
+                     auto z = std::make_shared<std::complex<double>>(1.5, -2.25);
+                     st->flags.iostat();
+                     st->items.item(*z).end();
+                     r.wrote.push_back({" (1.50000000000000,-2.25000000000000)", -1});
+                     r.stmt = [st, z] { return st->run(for_write_seq_lis); };
+                 },
+                 [](Run &r, int) { close_unit(r); }});
     v.push_back({"unformatted WRITE of a large array",
                  [](Run &r) {
                      r.records = marked_records;
@@ -275,6 +301,20 @@ std::vector<Case> cases() {
                      r.follow_text = ios == 0 && r.follow_status == 0 && b != line(2) ? b : "";
                      close_unit(r);
                  }});
+    v.push_back({"formatted READ of a long record",
+                 [](Run &r) {
+                     // Longer than the record area: the area grows to hold it.
+                     const std::string longer = line(1) + std::string(30000, 'L');
+                     put_file(r.path, longer + "\n" + line(2) + "\n");
+                     open_ok(open_keys(r.path, "formatted", "no"));
+                     auto st = std::make_shared<kit::Stmt>(unit);
+                     auto a = std::make_shared<std::string>(longer.size(), '#');
+                     st->flags.fmt_text().iostat();
+                     st->items.chars(*a).end();
+                     r.stmt = [st, a] { return st->run(for_read_seq_fmt, &fmt_a); };
+                     r.read_ok = [a, longer] { return *a == longer; };
+                 },
+                 [](Run &r, int) { close_unit(r); }});
     v.push_back({"list-directed READ",
                  [](Run &r) {
                      put_file(r.path, "17, 'abc'\n25, 'de'\n");
@@ -313,6 +353,23 @@ std::vector<Case> cases() {
                          r.follow_status = for_open(&ctx, unit, kit::Flags{}.iostat(), k->dsc(), k->val());
                      }
                      close_unit(r);
+                 },
+                 true});
+    v.push_back({"OPEN of a scratch file",
+                 [](Run &r) {
+                     auto k = std::make_shared<kit::Keys>();
+                     k->text(FOR_KEY_STATUS, "scratch").text(FOR_KEY_FORM, "unformatted");
+                     r.stmt = keys_stmt(for_open, k);
+                     ::setenv("FORT_TMPDIR", r.dir.dir().c_str(), 1);
+                 },
+                 [](Run &r, int ios) {
+                     if (ios != 0) {
+                         auto k = open_keys(r.path, "formatted", "no", "replace");
+                         For_Context ctx{};
+                         r.follow_status = for_open(&ctx, unit, kit::Flags{}.iostat(), k->dsc(), k->val());
+                     }
+                     close_unit(r);
+                     ::unsetenv("FORT_TMPDIR");
                  },
                  true});
     v.push_back({"CLOSE of a unit holding records",
@@ -391,13 +448,17 @@ std::vector<Case> cases() {
     return v;
 }
 
-// The faults that make sense for each class of call.
-std::vector<Fault> faults_of(Call c) {
+// The faults that make sense for each class of call; true: from the N-th
+// call on, for the rest of the statement (a full disk, memory that is
+// gone, so that the statement's own way out meets the fault too).
+std::vector<std::pair<Fault, bool>> faults_of(Call c) {
     switch (c) {
-    case Call::write: return {Fault::short_io, Fault::eintr, Fault::enospc, Fault::eio};
-    case Call::read: return {Fault::short_io, Fault::eintr, Fault::eio};
-    case Call::open: return {Fault::emfile};
-    default: return {Fault::enomem};
+    case Call::write:
+        return {{Fault::short_io, false}, {Fault::eintr, false}, {Fault::enospc, false},
+                {Fault::enospc, true}, {Fault::eio, false}};
+    case Call::read: return {{Fault::short_io, false}, {Fault::eintr, false}, {Fault::eio, false}};
+    case Call::open: return {{Fault::emfile, false}};
+    default: return {{Fault::enomem, false}, {Fault::enomem, true}};
     }
 }
 
@@ -414,6 +475,7 @@ const std::set<int> &sensible(Fault f) {
 
 struct Totals {
     int faults = 0, statements = 0, records = 0, crashes = 0, leaks = 0;
+    int by_class[kit::fault::call_classes] = {};
 };
 
 // Runs `f` on another thread; false when it has not finished in time.
@@ -520,15 +582,18 @@ TEST(FaultSweep, EveryStatementUnderEveryFaultAtEveryCall) {
 
         for (int k = 0; k < kit::fault::call_classes; ++k) {
             const Call call = static_cast<Call>(k);
-            for (Fault f : faults_of(call)) {
+            for (auto [f, persist] : faults_of(call)) {
                 for (int n = 1; n <= counted[k]; ++n) {
-                    const Plan p{call, f, n};
+                    const Plan p{call, f, n, persist};
                     if (auto only = kit::fault::from_env(); only && kit::fault::text(*only) != kit::fault::text(p))
                         continue;
                     Outcome o;
                     run_once(c, p, o, t);
                     if (::testing::Test::HasFatalFailure()) return;
-                    t.faults += kit::fault::fired() ? 1 : 0;
+                    if (kit::fault::fired()) {
+                        ++t.faults;
+                        ++t.by_class[k];
+                    }
                     const std::string where = std::string(c.name) + " under " + kit::fault::text(p);
                     if (o.threw) {
                         ++t.crashes;
@@ -562,6 +627,8 @@ TEST(FaultSweep, EveryStatementUnderEveryFaultAtEveryCall) {
             }
         }
     }
+    std::printf("faults injected by class: write %d, read %d, open %d, alloc %d\n", t.by_class[0], t.by_class[1],
+                t.by_class[2], t.by_class[3]);
     // A unit left held ends the run (see run_once): reaching here means none was.
     std::printf("faults injected %d, statements run %d, records verified %d, crashes %d, leaks %d, units held 0\n",
                 t.faults, t.statements, t.records, t.crashes, t.leaks);

@@ -51,7 +51,8 @@ enum class Act { pass, shorten, fail };
 Act act(Call c) {
     if (!armed) return Act::pass;
     const int n = ++counts[static_cast<int>(c)];
-    if (plan.call != c || plan.nth != n || plan.fault == Fault::none) return Act::pass;
+    if (plan.call != c || plan.fault == Fault::none || plan.nth == 0) return Act::pass;
+    if (n != plan.nth && !(plan.persist && n > plan.nth)) return Act::pass;
     hit = true;
     if (std::getenv("VORLIX_FAULT_TRACE")) {
         // Where the fault strikes, for a failure found by the sweep. The
@@ -165,7 +166,11 @@ std::optional<Plan> parse(std::string_view t) {
         if (t.substr(0, a) == name(static_cast<Call>(c))) p.call = static_cast<Call>(c), call_ok = true;
     for (int f = 0; f <= static_cast<int>(Fault::enomem); ++f)
         if (t.substr(a + 1, b - a - 1) == name(static_cast<Fault>(f))) p.fault = static_cast<Fault>(f), fault_ok = true;
-    const std::string n(t.substr(b + 1));
+    std::string n(t.substr(b + 1));
+    if (!n.empty() && n.back() == '+') {
+        p.persist = true;
+        n.pop_back();
+    }
     char *end = nullptr;
     const long v = std::strtol(n.c_str(), &end, 10);
     if (!call_ok || !fault_ok || n.empty() || *end != '\0' || v < 0 || v > 1000000000) return std::nullopt;
@@ -174,7 +179,7 @@ std::optional<Plan> parse(std::string_view t) {
 }
 
 std::string text(const Plan &p) {
-    return std::string(name(p.call)) + ":" + name(p.fault) + ":" + std::to_string(p.nth);
+    return std::string(name(p.call)) + ":" + name(p.fault) + ":" + std::to_string(p.nth) + (p.persist ? "+" : "");
 }
 
 void arm(const Plan &p) {

@@ -43,10 +43,12 @@ struct Plan {
     Call call = Call::write;
     Fault fault = Fault::none;
     int nth = 0;  // the call (1-based, of this class, since arming) to fail; 0: none
+    bool persist = false;  // every later call of the class fails as well (a disk that stays full)
 };
 
 // "write:enospc:3", "read:eintr:1", "open:emfile:2", "alloc:enomem:5",
-// "write:short:1"; nullopt when the text is none of these.
+// "write:short:1"; a trailing "+" persists ("alloc:enomem:5+": the 5th and
+// every later allocation fail); nullopt when the text is none of these.
 std::optional<Plan> parse(std::string_view text);
 std::string text(const Plan &p);
 const char *name(Call c);
