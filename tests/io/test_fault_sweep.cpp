@@ -372,6 +372,21 @@ std::vector<Case> cases() {
                      ::unsetenv("FORT_TMPDIR");
                  },
                  true});
+    v.push_back({"WRITE on an unconnected unit (implicit OPEN)",
+                 [](Run &r) {
+                     ::setenv(("FORT" + std::to_string(unit)).c_str(), r.path.c_str(), 1);
+                     std::string t = line(1);
+                     r.wrote.push_back({t, -1});
+                     r.stmt = fmt_write(t);
+                 },
+                 [](Run &r, int) {
+                     std::string t = line(2);
+                     r.wrote.push_back({t, fmt_write(t)()});
+                     r.follow_status = r.wrote.back().second;
+                     close_unit(r);
+                     ::unsetenv(("FORT" + std::to_string(unit)).c_str());
+                 },
+                 true});
     v.push_back({"CLOSE of a unit holding records",
                  [](Run &r) {
                      open_ok(open_keys(r.path, "formatted", "yes", "replace"));
@@ -386,6 +401,19 @@ std::vector<Case> cases() {
                      close_unit(r);
                  },
                  true});
+    v.push_back({"FLUSH of a unit holding records",
+                 [](Run &r) {
+                     open_ok(open_keys(r.path, "formatted", "yes", "replace"));
+                     write_first(r, 3, [](const std::string &t) { return fmt_write(t); });
+                     r.stmt = keys_stmt(for_flush);
+                 },
+                 [](Run &r, int) {
+                     // A FLUSH that failed keeps the records owed: the CLOSE
+                     // writes them (or says it could not).
+                     std::string t = line(4);
+                     r.wrote.push_back({t, fmt_write(t)()});
+                     close_unit(r);
+                 }});
     v.push_back({"BACKSPACE",
                  [](Run &r) {
                      r.records = marked_records;
