@@ -19,10 +19,7 @@ run() {  # run <build dir> <ctest args...> -- <cmake args...>
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure -LE soak "${ctest_args[@]}"
 }
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-# The library answers a failed allocation with a message (41); a hostile
-# format may ask for one far past the sanitizer's largest block, and that
-# answer, not an abort, is what the tests check.
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+export ASAN_OPTIONS=detect_leaks=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run build/release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run build/asan -- -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=address,undefined

@@ -36,28 +36,37 @@ bool is_eof(int c, const For_Lub *lub) {
 bool is_eor(int c) { return c == msg::iostat_eor || c == msg::eor_during_read || c == msg::eor_encountered; }
 
 // The file part of a unit's messages: its name, or "Unknown" quoted, and
-// the input position when the unit asked for it.
-std::string file_text(For_Lub *lub) {
-    std::string t;
+// the input position when the unit asked for it. Built in place: a
+// statement that fails for want of memory must still be able to say so,
+// and release its unit.
+struct File_Text {
+    char text[max_file_text + 96];
+    const char *c_str() const { return text; }
+};
+
+void file_text(For_Lub *lub, File_Text *out) {
+    char *t = out->text;
+    const size_t room = sizeof out->text;
+    size_t used = 0;
     if (lub->lub_file_name) {
         size_t n = std::strlen(lub->lub_file_name);
         size_t stored = lub->lub_file_name_len > 0 ? static_cast<size_t>(lub->lub_file_name_len) : 0;
         if (stored > n) n = stored;
-        t.assign(lub->lub_file_name, n < max_file_text ? n : max_file_text);
+        used = n < max_file_text ? n : max_file_text;
+        std::memcpy(t, lub->lub_file_name, used);
+        t[used] = '\0';
     } else {
-        t = '"';
-        t += for__get_msg(msg::unknown, 0);
-        t += '"';
+        used = static_cast<size_t>(std::snprintf(t, room, "\"%s\"", for__get_msg(msg::unknown, 0)));
+        if (used >= room) used = room - 1;
     }
     if (lub->lub_msg_line > 0) {
         char line[24];
         std::snprintf(line, sizeof line, "%llu",
                       static_cast<unsigned long long>(lub->lub_record_number - 1));
         long column = lub->lub_buf_ptr && lub->lub_rec_start ? lub->lub_buf_ptr - lub->lub_rec_start : 0;
-        t += for__get_msg(msg::line_position, 2, line, static_cast<int>(column));
+        std::snprintf(t + used, room - used, "%s", for__get_msg(msg::line_position, 2, line, static_cast<int>(column)));
         lub->lub_msg_line = 0;
     }
-    return t;
 }
 
 // Which arguments a message's own conversions take. Unit messages end in
@@ -77,7 +86,7 @@ Args args_for(int number) {
     return Args::none;
 }
 
-std::string format_message(int number, const char *keyword, int unit, const std::string &file) {
+const char *format_message(int number, const char *keyword, int unit, const File_Text &file) {
     switch (args_for(number)) {
     case Args::unit: return for__get_msg(number, 1, unit);
     case Args::unit_file: return for__get_msg(number, 2, unit, file.c_str());
@@ -86,7 +95,7 @@ std::string format_message(int number, const char *keyword, int unit, const std:
     }
 }
 
-void issue(int number, const char *keyword, int unit, const std::string &file) {
+void issue(int number, const char *keyword, int unit, const File_Text &file) {
     switch (args_for(number)) {
     case Args::unit: for__issue_diagnostic(number, 1, unit); break;
     case Args::unit_file: for__issue_diagnostic(number, 2, unit, file.c_str()); break;
@@ -146,7 +155,8 @@ int apply_disposition(int d, For_Lub *lub) {
 
 int for__io_return(int d, int s, int v, For_Lub *lub) {
     int c = s == msg::udio_error ? v : s;
-    std::string file = file_text(lub);
+    File_Text file;
+    file_text(lub, &file);
     const char *keyword =
         (c == msg::incorrect_specifier || c == msg::incorrect_specifier_value) ? lub->lub_bad_spec : nullptr;
     int unit = lub->lub_unit;
@@ -193,10 +203,11 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
     }
     char *iomsg = lub->lub_stmt.iomsg_addr;
     uint64_t iomsg_len = lub->lub_stmt.iomsg_len;
-    std::string keyword_copy = keyword ? keyword : "";
+    char keyword_copy[80] = {};
+    if (keyword) std::snprintf(keyword_copy, sizeof keyword_copy, "%s", keyword);
     apply_disposition(d, lub);
     for__set_iomsg_target(iomsg, iomsg_len);
-    issue(c, keyword ? keyword_copy.c_str() : nullptr, unit, file);
+    issue(c, keyword ? keyword_copy : nullptr, unit, file);
     for__clear_iomsg_target();
     return c;
 }

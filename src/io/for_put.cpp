@@ -327,6 +327,10 @@ int for__rec_room(For_Lub *lub, uint64_t n) {
         // the file itself: an error of the output, never an end of file.
         if (internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end) return msg::internal_file_overflow;
         if (!growable(lub)) return msg::output_overflows_record;
+        // Measured from the record's start with the current position, which
+        // may be pending far past the area, so that no sum wraps.
+        const uint64_t at = static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start);
+        if (at > for_max_grown_record || n > for_max_grown_record - at) return msg::output_overflows_record;
         uint64_t short_by = static_cast<uint64_t>(need_end - lub->lub_buf_limit);
         int s = for__adjust_buffer(lub, short_by, short_by < 512 ? 512 : short_by);
         if (s != 0) return s == msg::no_memory ? msg::no_memory : msg::output_overflows_record;

@@ -49,6 +49,17 @@ constexpr uint64_t for_default_block = 131072;
 // and the kernel moves little more than 2 GiB in one call anyway.
 constexpr uint64_t for_direct_chunk = uint64_t{1} << 30;
 
+// The longest formatted output record a unit without RECL= grows to, in
+// bytes from the record's start. T, TR and X positions may lie far past it
+// (they are kept pending up to 2^46) and so may field widths; a record
+// that would reach past it is refused with 66 before anything is
+// allocated, as a record past RECL is. 1 GiB is more than any line a
+// program means to write, and keeps the record area (the record, the
+// records held before it and the growth slack) below 2 GiB: the largest
+// length a default INTEGER (INQUIRE RECL=) can report and the largest
+// block the sanitizers' and fuzzers' allocators hand out by default.
+constexpr uint64_t for_max_grown_record = uint64_t{1} << 30;
+
 // -- Output --------------------------------------------------------------
 
 // Lays out a fresh output record area (mode 0) or an empty input record
@@ -61,7 +72,8 @@ int for__reset_buf(For_Lub *lub, int mode);
 int for__begin_output(For_Lub *lub);
 
 // Puts `text` at the current position, growing the record area when the
-// unit allows it (66 when it cannot: the record is longer than RECL).
+// unit allows it (66 when it cannot: the record is longer than RECL, or
+// than for_max_grown_record without RECL).
 int for__rec_put(For_Lub *lub, std::string_view text);
 // `n` copies of `c` (blank padding, X editing that writes).
 int for__rec_fill(For_Lub *lub, char c, uint64_t n);

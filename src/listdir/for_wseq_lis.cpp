@@ -197,53 +197,75 @@ class Ldir_Writer {
         return s;
     }
 
-    // Edits one part of a complex value, without its blanks.
-    int part(const unsigned char *value, int type, const For_Wfs &f, int64_t len, std::string *out) {
-        char scratch[64];
+    // Edits one part of a complex value into `scratch`, without its blanks.
+    int part(const unsigned char *value, int type, const For_Wfs &f, int64_t len, char (&scratch)[64],
+             std::string_view *out) {
         std::memset(scratch, ' ', sizeof scratch);
         int s = edit(value, type, f, len, scratch);
-        std::string_view t(scratch, f.w);
+        std::string_view t(scratch, static_cast<size_t>(f.w));
         while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
         while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-        out->assign(t);
+        *out = t;
         return s;
     }
 
+    // The value is built in place, as the statement writes it: "(" real
+    // part, separator, imaginary part ")". No allocation: a statement that
+    // runs out of memory elsewhere still writes its complex values.
     int complex(const char *p, int type, const For_Wfs &f, int64_t part_len) {
         alignas(16) unsigned char re[16], im[16];
         std::memcpy(re, p, static_cast<size_t>(part_len));
         std::memcpy(im, p + part_len, static_cast<size_t>(part_len));
-        std::string a, b;
-        int s1 = part(re, type, f, part_len, &a);
-        int s2 = part(im, type, f, part_len, &b);
+        char sa[64], sb[64];
+        std::string_view a, b;
+        int s1 = part(re, type, f, part_len, sa, &a);
+        int s2 = part(im, type, f, part_len, sb, &b);
         for (int s : {s1, s2})
             if (s != 0 && s != msg::output_conversion) return s;
         const char sep = lub_->lub_decimal == FOR_DECIMAL_COMMA ? ';' : ',';
-        std::string lead = " ";
+        size_t lead = 1;
         int64_t whole = static_cast<int64_t>(a.size() + b.size()) + 3;
-        if (alt_ && whole < 2 * f.w + 4) lead.assign(static_cast<size_t>(2 * f.w + 4 - whole), ' ');
-        std::string first = lead + "(" + a + sep;
-        std::string second = b + ")";
-        int64_t total = static_cast<int64_t>(first.size() + second.size());
+        if (alt_ && whole < 2 * f.w + 4) lead = static_cast<size_t>(2 * f.w + 4 - whole);
+        // The parts are at most 64 characters each, so the lead is at most 132.
+        char text[2 * sizeof sa + 2 * sizeof sa + 8];
+        size_t n = 0;
+        std::memset(text, ' ', lead);
+        n = lead;
+        text[n++] = '(';
+        std::memcpy(text + n, a.data(), a.size());
+        n += a.size();
+        text[n++] = sep;
+        const std::string_view first(text, n);
+        std::memcpy(text + n, b.data(), b.size());
+        n += b.size();
+        text[n++] = ')';
+        const std::string_view second(text + first.size(), n - first.size());
+        int64_t total = static_cast<int64_t>(n);
         if (total > room() && used() > 0) {
             if (total <= line()) {
                 if (int s = wrap()) return s;
             }
         }
         if (total <= room()) {
-            if (int s = put(first + second)) return s;
+            if (int s = put(std::string_view(text, n))) return s;
         } else {
             // Too long for any record: split after the separator.
             if (int s = put(first)) return s;
             if (int s = wrap()) return s;
-            if (int s = put(" " + second)) return s;
+            if (int s = put(" ")) return s;
+            if (int s = put(second)) return s;
         }
         return s1 ? s1 : s2;
     }
 
     int character(const char *p, int64_t len) {
         std::string_view text(p, static_cast<size_t>(len));
-        std::string delimited;
+        // The delimited text's storage, given back on every way out; a
+        // failure to get it is the statement's (41), never an exception.
+        struct Area {
+            void *p = nullptr;
+            ~Area() { for__free_vm(p); }
+        } delimited;
         const char delim = static_cast<char>(lub_->lub_delim);
         const bool blank_first = st_->at_record_start ||
                                  (!(lub_->lub_flags & lubf::opt_no_char_blank) && st_->prev_type != FOR_TYPE_CHARACTER);
@@ -251,14 +273,17 @@ class Ldir_Writer {
             // Delimited: a blank sets it apart from what came before (or
             // opens the record), and the delimiter is doubled inside, so
             // the value reads back.
-            delimited += ' ';
-            delimited += delim;
+            if (int s = for__get_vm(2 * len + 3, 0, &delimited.p)) return s;
+            char *d = static_cast<char *>(delimited.p);
+            size_t n = 0;
+            d[n++] = ' ';
+            d[n++] = delim;
             for (char c : text) {
-                delimited += c;
-                if (c == delim) delimited += delim;
+                d[n++] = c;
+                if (c == delim) d[n++] = delim;
             }
-            delimited += delim;
-            text = delimited;
+            d[n++] = delim;
+            text = std::string_view(d, n);
         } else if (blank_first) {
             if (room() < 1 && used() > 0) {
                 if (int s = wrap()) return s;

@@ -1,5 +1,8 @@
-// Writing a whole byte string to a descriptor.
+// Writing a whole byte string to a descriptor, and reading or writing one
+// at an offset, through short counts and interrupted calls.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 
 // Writes all `len` bytes of `data` to `fd`, in pieces of at most `chunk`
@@ -10,3 +13,12 @@
 // the rest.
 int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk = 0,
                    uint64_t *written = nullptr);
+
+// pwrite(2) of all `len` bytes at offset `at`, repeating short writes and
+// interrupted ones: 0, or -1 with errno set.
+int for__pwrite_all(int fd, const void *data, uint64_t len, off_t at);
+
+// pread(2) of up to `len` bytes at offset `at`, repeating short reads and
+// interrupted ones until `len` bytes or the end of the file: the count
+// read, or -1 with errno set.
+int64_t for__pread_full(int fd, void *dst, uint64_t len, off_t at);

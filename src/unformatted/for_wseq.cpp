@@ -54,8 +54,30 @@ char *area_base(const For_Lub *lub) {
                                                                       : lub->lub_buf;
 }
 
+// A record that goes to the file as it is built starts here.
+void mark_direct(For_Lub *lub) {
+    lub->lub_uf_state |= ufs::direct;
+    const off_t here = ::lseek(lub->lub_fd, 0, SEEK_CUR);
+    lub->lub_direct_start = here;
+}
+
+// A write failed. When the record was going straight to the file, what of
+// it got there is cut off again and the record dropped: the WRITE reports
+// the failure, and the file holds the whole records before it and nothing
+// torn that a later statement would frame as a record of its own.
 int write_failed(For_Lub *lub) {
-    lub->lub_errno = static_cast<uint64_t>(errno);
+    const int err = errno;
+    lub->lub_errno = static_cast<uint64_t>(err);
+    if ((lub->lub_uf_state & ufs::direct) && lub->lub_direct_start >= 0 &&
+        ::ftruncate(lub->lub_fd, lub->lub_direct_start) == 0 &&
+        ::lseek(lub->lub_fd, lub->lub_direct_start, SEEK_SET) == lub->lub_direct_start) {
+        lub->lub_direct_start = -1;
+        lub->lub_rec_state = rec_idle;
+        lub->lub_uf_state = 0;
+        if (lub->lub_rec_len > lub->lub_uf_area_len) lub->lub_rec_len = lub->lub_uf_area_len;
+        lub->lub_rec_start = lub->lub_buf_ptr = lub->lub_rec_end = area_base(lub);
+    }
+    errno = err;
     return msg::write_error;
 }
 
@@ -92,7 +114,7 @@ int close_subrec(For_Lub *lub, bool more) {
     if (int s = write_marker(lub, lub->lub_subrec_index ? -d : d)) return s;
     unsigned char m[4];
     for__put_marker(lub, m, more ? -d : d);
-    if (::pwrite(lub->lub_fd, m, 4, lub->lub_marker_pos) != 4) return write_failed(lub);
+    if (for__pwrite_all(lub->lub_fd, m, 4, lub->lub_marker_pos) != 0) return write_failed(lub);
     lub->lub_marker_pos += static_cast<int64_t>(lub->lub_subrec_written) + 4;
     lub->lub_subrec_written = 0;
     lub->lub_subrec_room = -1;
@@ -145,7 +167,7 @@ int enter_direct(For_Lub *lub) {
         lub->lub_subrec_index = 0;
         std::memset(lub->lub_rec_start, 0, 4);
     }
-    lub->lub_uf_state |= ufs::direct;
+    mark_direct(lub);
     int s = direct_out(lub, lub->lub_rec_start,
                        static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start));
     lub->lub_buf_ptr = lub->lub_rec_start;
@@ -231,7 +253,7 @@ int open_block(For_Lub *lub) {
     if (lub->lub_buf + lub->lub_buf_size - lub->lub_buf_ptr < whole) {
         if (!(lub->lub_uf_state & ufs::direct)) {
             if (int s = drain(lub)) return s;
-            lub->lub_uf_state |= ufs::direct;
+            mark_direct(lub);
         }
         if (int s = write_now(lub, lub->lub_rec_start,
                               static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start)))

@@ -29,7 +29,7 @@ int sys_failed(For_Lub *lub) {
 
 // Reads exactly n bytes at offset `at`: 0, or 23 (short or failed).
 int read_at(For_Lub *lub, void *dst, size_t n, off_t at) {
-    ssize_t r = ::pread(lub->lub_fd, dst, n, at);
+    int64_t r = for__pread_full(lub->lub_fd, dst, n, at);
     if (r < 0) return sys_failed(lub);
     return static_cast<size_t>(r) == n ? 0 : msg::backspace_error;
 }

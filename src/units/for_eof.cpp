@@ -63,7 +63,7 @@ bool for__eof_record_at(const For_Lub *lub, int fd, long at) {
     unsigned char want[9], got[9];
     int n = eof_pattern(lub, want);
     if (n == 0 || at < 0) return false;
-    return ::pread(fd, got, static_cast<size_t>(n), at) == n && std::memcmp(got, want, static_cast<size_t>(n)) == 0;
+    return for__pread_full(fd, got, static_cast<uint64_t>(n), at) == n && std::memcmp(got, want, static_cast<size_t>(n)) == 0;
 }
 
 int for__eof_record_size(const For_Lub *lub) {

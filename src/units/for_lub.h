@@ -205,6 +205,7 @@ struct For_Lub_Fields {
 
     // -- Unformatted sequential records (unformatted/for_ufseq.h).
     int64_t lub_marker_pos;       // output: file offset of the open subrecord's leading marker
+    int64_t lub_direct_start;     // output: file offset where a record written straight to the file began, -1 unknown
     uint64_t lub_subrec_written;  // output: bytes of that subrecord in the file, marker included
     int64_t lub_subrec_room;      // output: bytes the open subrecord still takes, -1 none open
     uint64_t lub_subrec_index;    // 0 for a record's first subrecord or segment, then 1, 2, ...

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -385,10 +387,18 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
 int reopen(For_Open_Args *args, For_Lub *lub) {
     std::string name;
     int fd = -1;
-    if (args->has_file() && args->status != 3) {
-        if (int s = for__compute_filename(lub, *args, &name, &fd)) return s;
+    bool same = true;
+    // The name is a string (see for__open_proc): without memory for it the
+    // re-OPEN fails and the connection stays as it was.
+    try {
+        if (args->has_file() && args->status != 3) {
+            if (int s = for__compute_filename(lub, *args, &name, &fd)) return s;
+        }
+        same = name.empty() || same_file(lub, name);
+    } catch (const std::bad_alloc &) {
+        return msg::no_memory;
     }
-    if (name.empty() || same_file(lub, name)) return update_reopen(*args, lub);
+    if (same) return update_reopen(*args, lub);
     // Another file: the old connection goes, and the statement is a new OPEN.
     uint64_t keep = lub->lub_flags & lubf::options;
     uint64_t keep_stmt = lub->lub_stmt_flags;
@@ -501,11 +511,11 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
     return for__release_lub(lub);
 }
 
-VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) {
-    if (fd < 0) return EBADF;
-    For_Open_Args args{};
-    args.form = 1;
-    args.status = 4;
+namespace {
+
+// The option text of for_fdopen ("NEWLINE=YES, FORM=FORMATTED"): 0, or
+// EINVAL for an option it does not know, ENOMEM without memory to read it.
+int fdopen_options(const char *options, size_t length, For_Open_Args *args) try {
     std::string text;
     for (size_t i = 0; options && i < length; ++i) {
         unsigned char c = static_cast<unsigned char>(options[i]);
@@ -521,19 +531,32 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         if (eq == std::string::npos) return EINVAL;
         std::string key = pair.substr(0, eq), value = pair.substr(eq + 1);
         if (key == "NEWLINE" && (value == "YES" || value == "NO")) {
-            args.carriage = value == "YES" ? 2 : 3;
+            args->carriage = value == "YES" ? 2 : 3;
             newline_given = true;
         } else if (key == "BLANK" && (value == "ZERO" || value == "NULL")) {
-            args.blank = value == "ZERO" ? 1 : 2;
+            args->blank = value == "ZERO" ? 1 : 2;
         } else if (key == "STATUS" && (value == "OLD" || value == "SCRATCH" || value == "UNKNOWN")) {
-            args.status = value == "OLD" ? 1 : 4;
+            args->status = value == "OLD" ? 1 : 4;
         } else if (key == "FORM" && (value == "UNFORMATTED" || value == "FORMATTED")) {
-            args.form = value == "FORMATTED" ? 1 : 2;
+            args->form = value == "FORMATTED" ? 1 : 2;
         } else {
             return EINVAL;
         }
     }
-    if (args.form == 2 && newline_given) args.carriage = 0;
+    if (args->form == 2 && newline_given) args->carriage = 0;
+    return 0;
+} catch (const std::bad_alloc &) {
+    return ENOMEM;
+}
+
+}  // namespace
+
+VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) {
+    if (fd < 0) return EBADF;
+    For_Open_Args args{};
+    args.form = 1;
+    args.status = 4;
+    if (int e = fdopen_options(options, length, &args)) return e;
     args.given_fd = fd;
     For_Lub *lub = nullptr;
     if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_FDOPEN) != 0) return EBADF;

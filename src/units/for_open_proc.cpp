@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <new>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -32,7 +33,7 @@ namespace {
 // Returns where the descriptor is left.
 off_t before_end_byte(int fd, off_t end) {
     unsigned char last = 0;
-    if (end > 1 && ::pread(fd, &last, 1, end - 1) == 1 && last == cls::file_end && ::lseek(fd, end - 1, SEEK_SET) >= 0)
+    if (end > 1 && for__pread_full(fd, &last, 1, end - 1) == 1 && last == cls::file_end && ::lseek(fd, end - 1, SEEK_SET) >= 0)
         return end - 1;
     return end;
 }
@@ -1061,9 +1062,16 @@ int for__open_proc(const For_Open_Args &given, For_Lub *lub) {
     p.fl = lub->lub_flags & (lubf::options | lubf::preconnected | lubf::preconnected_env);
     p.given_fd = args.given_fd >= 0;
     p.fd = args.given_fd;
-    if (int s = name_file(args, lub, &p)) return s;
-    if (int s = validate(args, lub, &p)) return abandon(args, lub, p, s);
-    if (int s = connect(args, lub, &p)) return abandon(args, lub, p, s);
+    // The plan's name is a string: building it is the one step that can
+    // throw (for want of memory). The exception stops here, as a failure
+    // of the OPEN that gives back what the plan holds.
+    try {
+        if (int s = name_file(args, lub, &p)) return s;
+        if (int s = validate(args, lub, &p)) return abandon(args, lub, p, s);
+        if (int s = connect(args, lub, &p)) return abandon(args, lub, p, s);
+    } catch (const std::bad_alloc &) {
+        return abandon(args, lub, p, msg::no_memory);
+    }
     if (int s = commit(args, lub, &p)) return abandon(args, lub, p, s);
     for__l_exit_hand_decl.store(1, std::memory_order_relaxed);
     return 0;

@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/resource.h>
+
 #include "diag/for_msgnum.h"
 #include "fmt_bytes.h"
 #include "fmt_stmt_kit.h"
 #include "format/for_intrp_fmt.h"
+#include "io/for_rec.h"
 
 namespace {
 
@@ -112,6 +115,63 @@ TEST(FmtWriteCases, AFieldLongerThanTheInternalRecordOverflowsTheRecord) {
     st.items.chars(var).text("abcdef").end();
     For_Char_Format f = text_format("(A6)");
     EXPECT_EQ(st.run(for_write_int_fmt, &f), msg::output_overflows_record);
+}
+
+// A record position or field far past any sane record: the record area is
+// never asked for it (it used to request up to 64 TiB and fail with 41, or
+// allocate and blank a gigabyte); the statement overflows the record, on a
+// file without RECL (bounded at for_max_grown_record), one with RECL and
+// an internal file alike, and the unit goes on working.
+TEST(FmtWriteCases, APositionPastTheLongestRecordOverflowsItBeforeAnyAllocation) {
+    const std::string past = std::to_string(for_max_grown_record + 1);
+    const std::string at_end = std::to_string(for_max_grown_record);
+    const std::vector<std::string> formats = {
+        "(T70000000000000,A)",   "(T" + past + ",A)",         "(TR70000000000000,A)",
+        "(TR" + at_end + ",A)",  "(70000000000000X,A)",       "(" + at_end + "X,A)",
+        "(A,2147483647X,A)",     "(8(2147483647X),A)",        "(A" + past + ")",
+        "(TR1,A" + at_end + ")", "(T" + at_end + ",A2)",       "(99999(99999(99999X)),A)",
+    };
+    enum Target { no_recl, recl_100, internal };
+    Dir dir;
+    for (Target target : {no_recl, recl_100, internal}) {
+        for (const std::string &format : formats) {
+            SCOPED_TRACE(format + (target == no_recl ? " without RECL" : target == recl_100 ? " RECL=100" : " internal"));
+            rusage before{}, after{};
+            getrusage(RUSAGE_SELF, &before);
+            const auto t0 = std::chrono::steady_clock::now();
+            For_Char_Format f = text_format(format);
+            std::string var(40, '#');
+            int s;
+            if (target == internal) {
+                kit::Stmt st;
+                st.flags.fmt_text().iostat();
+                st.items.chars(var).text("x").text("y").end();
+                s = st.run(for_write_int_fmt, &f);
+            } else {
+                kit::Keys k;
+                k.text(FOR_KEY_FILE, dir.file("big.txt")).text(FOR_KEY_STATUS, "replace");
+                if (target == recl_100) k.value(FOR_KEY_RECL, 100);
+                ASSERT_EQ(kit::open_unit(21, k), 0);
+                kit::Stmt st(21);
+                st.flags.fmt_text().iostat();
+                st.items.text("x").text("y").end();
+                s = st.run(for_write_seq_fmt, &f);
+                // The unit is still whole: a plain record goes out after.
+                kit::Stmt ok(21);
+                ok.flags.fmt_text().iostat();
+                ok.items.text("ok").end();
+                For_Char_Format a = text_format("(A)");
+                EXPECT_EQ(ok.run(for_write_seq_fmt, &a), 0);
+                EXPECT_EQ(close_unit(21), 0);
+                EXPECT_EQ(lines_of(slurp(dir.file("big.txt"))).back(), "ok");
+            }
+            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            getrusage(RUSAGE_SELF, &after);
+            EXPECT_EQ(s, msg::output_overflows_record);
+            EXPECT_LT(secs, 2.0);
+            EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kB of memory touched";
+        }
+    }
 }
 
 TEST(FmtWriteCasesDeath, AnUnhandledInternalOverflowIsASevereDiagnostic) {
