@@ -455,18 +455,39 @@ void convert_read(const For_Lub *lub, const For_Item &it, const For_Shape &shape
     });
 }
 
+// A contiguous item whose elements only change byte order: each piece is
+// reversed as soon as it is read, while it is still in the cache, instead
+// of in a second pass over the whole item.
+int get_reversed(For_Lub *lub, char *p, uint64_t n, int64_t part) {
+    constexpr uint64_t piece = 64 * 1024;  // a multiple of every element size
+    while (n > 0) {
+        const uint64_t k = std::min(n, piece);
+        if (int s = get_bytes(lub, p, k)) return s;
+        for__reverse_elements(p, p, k / static_cast<uint64_t>(part), part);
+        p += k;
+        n -= k;
+    }
+    return 0;
+}
+
 struct Reader {
     int item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
         int s;
-        if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
-            auto len = static_cast<uint64_t>(it.elem_len);
-            s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
+        const bool section = shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN;
+        const bool converted = (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
+                               for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0;
+        if (converted && !section && for__cvt_foreign_reverse_only(it.type, lub, false) &&
+            it.length % it.elem_size == 0) {
+            s = get_reversed(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length), it.elem_size);
         } else {
-            s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
+            if (section) {
+                auto len = static_cast<uint64_t>(it.elem_len);
+                s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
+            } else {
+                s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
+            }
+            if (s == 0 && converted) convert_read(lub, it, shape);
         }
-        if (s == 0 && (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
-            for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
-            convert_read(lub, it, shape);
         // The record itself is sound when it is only too short for the
         // items: the next READ starts at the next record, as with gfortran.
         if ((s == msg::input_too_much_data || s == msg::too_many_bytes_read) && end_record(lub) != 0) return s;
