@@ -455,19 +455,28 @@ void convert_read(const For_Lub *lub, const For_Item &it, const For_Shape &shape
     });
 }
 
-// A contiguous item whose elements only change byte order: each piece is
-// reversed as soon as it is read, while it is still in the cache, instead
-// of in a second pass over the whole item.
+// A contiguous item whose elements only change byte order. A large one is
+// read a piece at a time into a block that stays in the cache and
+// reversed from there into the item: reading straight into the item in
+// pieces costs the kernel several times what one read of the native data
+// does, while its copy into a block it has just filled is as fast. A small
+// item, or one for which no block can be had, is read in place and
+// reversed there.
 int get_reversed(For_Lub *lub, char *p, uint64_t n, int64_t part) {
-    constexpr uint64_t piece = 64 * 1024;  // a multiple of every element size
-    while (n > 0) {
+    constexpr uint64_t piece = uint64_t{1} << 20;  // a multiple of every element size
+    const auto size = static_cast<uint64_t>(part);
+    void *block = nullptr;
+    if (n > piece / 4 && for__get_vm(static_cast<int64_t>(std::min(n, piece)), 0, &block) != 0) block = nullptr;
+    int s = 0;
+    while (n > 0 && s == 0) {
         const uint64_t k = std::min(n, piece);
-        if (int s = get_bytes(lub, p, k)) return s;
-        for__reverse_elements(p, p, k / static_cast<uint64_t>(part), part);
+        char *to = block ? static_cast<char *>(block) : p;
+        if ((s = get_bytes(lub, to, k)) == 0) for__reverse_elements(p, to, k / size, part);
         p += k;
         n -= k;
     }
-    return 0;
+    for__free_vm(block);
+    return s;
 }
 
 struct Reader {

@@ -410,7 +410,21 @@ int put_reversed(For_Lub *lub, const char *p, uint64_t n, uint64_t elem, char *s
     }
     if (n > record_cap(lub) - lub->lub_uf_bytes) return msg::output_overflows_record;
     lub->lub_uf_bytes += n;
+    // A record going to the file as it comes goes in pieces of at least
+    // 1 MiB: the page cache keeps the data of small writes in small pages,
+    // which take several times as long to read back as the large ones a
+    // single write of the native data makes. The area grows once for the
+    // unit and keeps its size.
+    constexpr uint64_t big_piece = uint64_t{1} << 20;
     while (n > 0) {
+        if ((lub->lub_uf_state & ufs::direct) && lub->lub_buf_ptr == lub->lub_rec_start) {
+            const uint64_t area = static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_rec_start);
+            // Without the memory the pieces stay small; the data is the same.
+            if (area < big_piece && n > area) {
+                const uint64_t grow = std::min(n, big_piece) - area;
+                (void)for__adjust_buffer(lub, grow, grow);
+            }
+        }
         const uint64_t room = static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_buf_ptr);
         const uint64_t k = std::min(n, room - room % elem);
         if (k == 0) {

@@ -129,10 +129,11 @@ TEST_F(Convert, BigEndianDataIsGfortransAndBothReadIt) {
     EXPECT_EQ(image(got), image(v)) << "we read gfortran's file with other values";
 }
 
-// A big-endian array larger than the conversion scratch and than the
-// record buffer goes out in pieces and reads back whole.
+// A big-endian array larger than the conversion scratch, than the record
+// buffer and than the pieces it is written and read in (1 MiB) goes out in
+// pieces and reads back whole.
 TEST_F(Convert, LargeArraysConvertPieceByPiece) {
-    std::vector<double> a(100000);
+    std::vector<double> a(300001);
     for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<double>(i) * 1.25 - 7;
     const std::vector<double> before = a;
     const std::string f = path("large");
@@ -145,7 +146,7 @@ TEST_F(Convert, LargeArraysConvertPieceByPiece) {
     EXPECT_EQ(a, before);
     Bytes b = uf::file_bytes(f);
     ASSERT_EQ(b.size(), a.size() * 8 + 8);
-    for (size_t i : {size_t{0}, size_t{511}, size_t{512}, size_t{99999}}) {
+    for (size_t i : {size_t{0}, size_t{511}, size_t{512}, size_t{131071}, size_t{131072}, size_t{300000}}) {
         uint64_t bits;
         std::memcpy(&bits, &a[i], 8);
         uint64_t file = 0;
