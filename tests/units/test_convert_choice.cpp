@@ -19,6 +19,7 @@
 #include "support/oracle.h"
 #include "units/for_convert_choice.h"
 #include "units/for_lub.h"
+#include "units/for_lub_mgt.h"
 
 #ifndef CONVERT_CHILD
 #error "the tests need CONVERT_CHILD"
@@ -40,12 +41,25 @@ std::string units_list(int from, int to) {
     return s;
 }
 
+// A text, whether it is a setting, and what it gives some units.
+struct Setting_Case {
+    std::string text;
+    bool ok;
+    std::vector<std::pair<int, int>> probes;  // unit, mode
+};
+
+void check_settings(const std::vector<Setting_Case> &cases, const For_Setting_Word *words, int nwords,
+                    int32_t listed_default) {
+    for (const Setting_Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        For_Unit_Setting s;
+        EXPECT_EQ(for__parse_unit_setting(c.text, words, nwords, listed_default, &s), c.ok);
+        for (auto [unit, mode] : c.probes) EXPECT_EQ(s.lookup(unit), mode) << "unit " << unit;
+    }
+}
+
 TEST(UnitSetting, GrammarAcceptsWhatItShouldAndNothingElse) {
-    struct Case {
-        std::string text;
-        bool ok;
-        std::vector<std::pair<int, int>> probes;  // unit, mode
-    } cases[] = {
+    check_settings({
         {"big", true, {{1, 1}, {99, 1}}},
         {"little", true, {{7, -1}}},
         {"little;big:10,20-30", true, {{10, 1}, {11, -1}, {19, -1}, {20, 1}, {30, 1}, {31, -1}}},
@@ -74,31 +88,15 @@ TEST(UnitSetting, GrammarAcceptsWhatItShouldAndNothingElse) {
         {"5 ", false, {{5, 0}}},
         {"99999999999", false, {{5, 0}}},
         {"1-99999999999999999999999", false, {{1, 0}}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        For_Unit_Setting s;
-        EXPECT_EQ(for__parse_unit_setting(c.text, endian, 2, 1, &s), c.ok);
-        for (auto [unit, mode] : c.probes) EXPECT_EQ(s.lookup(unit), mode) << "unit " << unit;
-    }
+    }, endian, 2, 1);
 }
 
 TEST(UnitSetting, TerminatorWordsWithCrAsTheListDefault) {
-    struct Case {
-        const char *text;
-        bool ok;
-        std::vector<std::pair<int, int>> probes;
-    } cases[] = {
+    check_settings({
         {"CR", true, {{3, 7}}},     {"LF", true, {{3, 6}}},         {"CRLF", true, {{3, 8}}},
         {"12", true, {{12, 7}, {13, 0}}}, {"LF;CRLF:12-13", true, {{12, 8}, {13, 8}, {14, 6}}},
         {"cr", false, {{3, 0}}},    {"CRLF:", false, {{3, 0}}},     {"big", false, {{3, 0}}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        For_Unit_Setting s;
-        EXPECT_EQ(for__parse_unit_setting(c.text, terminator, 3, 7, &s), c.ok);
-        for (auto [unit, mode] : c.probes) EXPECT_EQ(s.lookup(unit), mode) << "unit " << unit;
-    }
+    }, terminator, 3, 7);
 }
 
 // -- Keyword values, extensions, the flag word -----------------------------
@@ -165,6 +163,53 @@ TEST(ConversionChoice, CompiledDefault) {
         EXPECT_EQ(got.foreign, c.want.foreign);
         EXPECT_EQ(got.big_endian, c.want.big_endian);
         EXPECT_EQ(got.code, c.want.code);
+    }
+}
+
+// -- OPEN in this process (no once-read variable is set here) --------------
+
+// Looks at a connected unit without disturbing it.
+template <class Fn>
+void with_unit(int unit, Fn fn) {
+    For_Lub *lub = nullptr;
+    ASSERT_EQ(for__acquire_lun(unit, &lub, nullptr, FOR_OP_INQUIRE), 0);
+    fn(lub);
+    for__release_lub(lub);
+}
+
+// A re-OPEN of the connected file that names no representation leaves the
+// one its data is in; one that names another changes it.
+TEST(ConversionChoice, ReopenKeepsTheRepresentationUnlessItNamesOne) {
+    kit::Scratch_Dir dir("convert");
+    unsetenv("FORT_CONVERT70");
+    unsetenv("FORT_CONVERT_bin");
+    unsetenv("FORT_CONVERT.bin");
+    auto open = [&](const char *convert) {
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, dir.path("r.bin")).text(FOR_KEY_FORM, "unformatted");
+        if (convert) k.text(FOR_KEY_CONVERT, convert);
+        return kit::open_unit(70, k);
+    };
+    auto big = [](For_Lub *lub) { return (lub->lub_flags & lubf::big_endian) != 0; };
+    ASSERT_EQ(open("big_endian"), 0);
+    ASSERT_EQ(open(nullptr), 0);
+    with_unit(70, [&](For_Lub *lub) { EXPECT_TRUE(big(lub)) << "the re-OPEN changed the byte order"; });
+    ASSERT_EQ(open("little_endian"), 0);
+    with_unit(70, [&](For_Lub *lub) { EXPECT_FALSE(big(lub)); });
+    kit::close_unit(70);
+}
+
+// CONVERT= given as a number outside its table is a bad argument, as for
+// every keyword that takes a table value; the unit stays unconnected.
+TEST(ConversionChoice, ConvertNumberOutsideItsTable) {
+    kit::Scratch_Dir dir("convert");
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, dir.path("n.bin")).text(FOR_KEY_FORM, "unformatted").value(FOR_KEY_CONVERT, 12);
+    EXPECT_EQ(kit::open_unit(71, k), msg::invalid_argument);
+    For_Lub *lub = for__inspect_lun(71);
+    if (lub) {
+        EXPECT_FALSE(lub->lub_flags & lubf::opened);
+        for__release_lub(lub);
     }
 }
 
