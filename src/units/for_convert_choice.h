@@ -26,7 +26,7 @@ struct For_Conversion {
 };
 
 // The representation a compiler chose for the program, carried in the
-// flag word (bits 8 to 15 the code, bit 16 big-endian); `none` when it
+// flag word (bits 8 to 15 the code, bit 16 big-endian); false when it
 // chose none.
 bool for__compiled_conversion(For_IO_Flags flags, For_Conversion *c);
 
