@@ -116,10 +116,13 @@ int for__cvt_foreign_read(void *elem, int type, const For_Lub *lub, int64_t size
     if (c == no_class) return msg::float_conversion_failed;
     Routine r = c == no_routine || c == ieee_x ? nullptr : read_routine[c][code_of(lub)];
     if (!r) return 0;
+    // A value without a form in the item's type still gets the routine's
+    // answer for it (the invalid value, a NaN, or an infinity): the file's
+    // bits left in place would read as some unrelated number.
     unsigned char scratch[16];
-    if (r(p, 0, scratch) != 0) return msg::float_conversion_failed;
+    const int32_t status = r(p, 0, scratch);
     std::memcpy(p, scratch, static_cast<size_t>(size));
-    return 0;
+    return status != 0 ? msg::float_conversion_failed : 0;
 }
 
 int for__cvt_foreign_write(const void *elem, int type, int64_t size, const For_Lub *lub, void *out) {
@@ -143,50 +146,6 @@ bool for__cvt_foreign_reverse_only(int type, const For_Lub *lub, bool output) {
     if (c < 0 || !reversed(lub, c)) return false;
     if (c == no_routine || c == ieee_x) return true;
     return !(output ? write_routine[code_of(lub)][c] : read_routine[c][code_of(lub)]);
-}
-
-void for__reverse_elements(void *dst, const void *src, uint64_t count, int64_t size) {
-    auto *d = static_cast<unsigned char *>(dst);
-    const auto *s = static_cast<const unsigned char *>(src);
-    const auto n = static_cast<size_t>(size);
-    for (uint64_t i = 0; i < count; ++i, d += n, s += n) {
-        switch (size) {
-        case 2: {
-            uint16_t v;
-            std::memcpy(&v, s, 2);
-            v = __builtin_bswap16(v);
-            std::memcpy(d, &v, 2);
-            break;
-        }
-        case 4: {
-            uint32_t v;
-            std::memcpy(&v, s, 4);
-            v = __builtin_bswap32(v);
-            std::memcpy(d, &v, 4);
-            break;
-        }
-        case 8: {
-            uint64_t v;
-            std::memcpy(&v, s, 8);
-            v = __builtin_bswap64(v);
-            std::memcpy(d, &v, 8);
-            break;
-        }
-        case 16: {
-            uint64_t lo, hi;
-            std::memcpy(&lo, s, 8);
-            std::memcpy(&hi, s + 8, 8);
-            lo = __builtin_bswap64(lo);
-            hi = __builtin_bswap64(hi);
-            std::memcpy(d, &hi, 8);
-            std::memcpy(d + 8, &lo, 8);
-            break;
-        }
-        default:
-            if (d != s) std::memcpy(d, s, n);
-            reverse(d, size);
-        }
-    }
 }
 
 void for__cvt_foreign_failed() { for__issue_diagnostic(msg::float_conversion_failed, 0); }

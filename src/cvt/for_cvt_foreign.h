@@ -15,7 +15,10 @@ int for__cvt_foreign_check(int type, int64_t count, const For_Lub *lub);
 
 // Converts in place one element (a complex value's component) of `size`
 // bytes, copied raw from the file into the item: 0, or 95 when the value
-// has no form in the item's type (the element keeps the file's bytes).
+// has no form in the item's type. The element then holds the conversion
+// routine's special result: the invalid value (a NaN in IEEE) for a
+// reserved operand, an unnormalised or invalid value, an infinity for an
+// overflow.
 int for__cvt_foreign_read(void *elem, int type, const For_Lub *lub, int64_t size);
 
 // Puts the file form of one element of `size` bytes (at most 16) into
@@ -28,8 +31,12 @@ int for__cvt_foreign_write(const void *elem, int type, int64_t size, const For_L
 bool for__cvt_foreign_reverse_only(int type, const For_Lub *lub, bool output);
 
 // Copies `count` elements of `size` bytes (1, 2, 4, 8 or 16) from `src` to
-// `dst` with the bytes of each reversed; `dst` may be `src`.
+// `dst` with the bytes of each reversed; `dst` may be `src`, other overlaps
+// are not allowed.
 void for__reverse_elements(void *dst, const void *src, uint64_t count, int64_t size);
+// The same without the processor-specific form: what a processor without
+// AVX2 runs, callable on any so that it is tested everywhere.
+void for__reverse_elements_baseline(void *dst, const void *src, uint64_t count, int64_t size);
 
 // Issues the info diagnostic of a 95 from the element conversions; the
 // statement goes on with the next element.

@@ -457,19 +457,49 @@ void convert_read(const For_Lub *lub, const For_Item &it, const For_Shape &shape
     });
 }
 
+// A contiguous item whose elements only change byte order. A large one is
+// read a piece at a time into a block that stays in the cache and
+// reversed from there into the item: reading straight into the item in
+// pieces costs the kernel several times what one read of the native data
+// does, while its copy into a block it has just filled is as fast. A small
+// item, or one for which no block can be had, is read in place and
+// reversed there.
+int get_reversed(For_Lub *lub, char *p, uint64_t n, int64_t part) {
+    constexpr uint64_t piece = uint64_t{1} << 20;  // a multiple of every element size
+    const auto size = static_cast<uint64_t>(part);
+    void *block = nullptr;
+    if (n > piece / 4 && for__get_vm(static_cast<int64_t>(std::min(n, piece)), 0, &block) != 0) block = nullptr;
+    int s = 0;
+    while (n > 0 && s == 0) {
+        const uint64_t k = std::min(n, piece);
+        char *to = block ? static_cast<char *>(block) : p;
+        if ((s = get_bytes(lub, to, k)) == 0) for__reverse_elements(p, to, k / size, part);
+        p += k;
+        n -= k;
+    }
+    for__free_vm(block);
+    return s;
+}
+
 }  // namespace
 
 int for__uf_get_item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
     int s;
-    if (shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN) {
-        auto len = static_cast<uint64_t>(it.elem_len);
-        s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
+    const bool section = shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN;
+    const bool converted = (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
+                           for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0;
+    if (converted && !section && for__cvt_foreign_reverse_only(it.type, lub, false) &&
+        it.length % it.elem_size == 0) {
+        s = get_reversed(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length), it.elem_size);
     } else {
-        s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
+        if (section) {
+            auto len = static_cast<uint64_t>(it.elem_len);
+            s = for__each_element(it, shape, [&](char *p) { return get_bytes(lub, p, len); });
+        } else {
+            s = get_bytes(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length));
+        }
+        if (s == 0 && converted) convert_read(lub, it, shape);
     }
-    if (s == 0 && (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
-        for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0)
-        convert_read(lub, it, shape);
     // The record itself is sound when it is only too short for the
     // items: the next READ starts at the next record, as with gfortran.
     // (A record by number has no framing to step over.)

@@ -353,6 +353,29 @@ uint64_t record_cap(const For_Lub *lub) {
     return UINT64_MAX;
 }
 
+// The record area has `room` bytes left and `n` more are to come: makes
+// it take more, by sending the record to the file from here on, writing
+// out what the area holds of a record already going there, writing the
+// records held before it, or growing it. 0 when the caller may try again.
+int make_room(For_Lub *lub, uint64_t n, uint64_t room) {
+    const RT t = for__record_type(lub);
+    if (t == RT::fixed) return msg::output_overflows_record;
+    const bool can_direct =
+        (lub->lub_flags & lubf::recl_defaulted) &&
+        (stream_like(t) || (t == RT::variable && (lub->lub_flags & lubf::positionable)));
+    if (!(lub->lub_uf_state & ufs::direct) && can_direct && lub->lub_uf_bytes > block_of(lub))
+        return enter_direct(lub);
+    if (lub->lub_uf_state & ufs::direct) {
+        int s = direct_out(lub, lub->lub_rec_start, static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start));
+        lub->lub_buf_ptr = lub->lub_rec_start;
+        return s;
+    }
+    if (lub->lub_flags & lubf::held_records) return drain(lub);
+    uint64_t short_by = n - room;
+    return for__adjust_buffer(lub, short_by, std::max<uint64_t>(short_by, 512)) != 0
+               ? msg::output_overflows_record : 0;
+}
+
 // Puts `n` bytes of an item whose elements are `elem` bytes long.
 int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
     if (lub->lub_stmt.direct) return for__dir_put_bytes(lub, p, n);
@@ -383,32 +406,59 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
             lub->lub_buf_ptr += n;
             return 0;
         }
-        if (t == RT::fixed) return msg::output_overflows_record;
-        const bool can_direct =
-            (lub->lub_flags & lubf::recl_defaulted) &&
-            (stream_like(t) || (t == RT::variable && (lub->lub_flags & lubf::positionable)));
-        if (!(lub->lub_uf_state & ufs::direct) && can_direct && lub->lub_uf_bytes > block_of(lub)) {
-            if (int s = enter_direct(lub)) return s;
+        // An item larger than the area of a record going to the file goes
+        // from its own storage.
+        if ((lub->lub_uf_state & ufs::direct) && lub->lub_buf_ptr == lub->lub_rec_start &&
+            n > static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_rec_start))
+            return direct_out(lub, p, n);
+        if (int s = make_room(lub, n, room)) return s;
+    }
+    return 0;
+}
+
+// Puts a contiguous run of elements of `elem` bytes whose only change is
+// their byte order: they are reversed straight into the record area, a
+// whole area at a time, which then goes to the file like any other.
+// Segmented and compatibility-layout records, whose framing cuts the data
+// in pieces of their own, take them through `scratch` and put_bytes.
+int put_reversed(For_Lub *lub, const char *p, uint64_t n, uint64_t elem, char *scratch, uint64_t scratch_size) {
+    if (for__compat_layout(lub) || for__record_type(lub) == RT::segmented) {
+        const uint64_t per = scratch_size - scratch_size % elem;
+        for (uint64_t done = 0; done < n;) {
+            const uint64_t k = std::min(n - done, per);
+            for__reverse_elements(scratch, p + done, k / elem, static_cast<int64_t>(elem));
+            if (int e = put_bytes(lub, scratch, k, elem)) return e;
+            done += k;
+        }
+        return 0;
+    }
+    if (n > record_cap(lub) - lub->lub_uf_bytes) return msg::output_overflows_record;
+    lub->lub_uf_bytes += n;
+    // A record going to the file as it comes goes in pieces of at least
+    // 1 MiB: the page cache keeps the data of small writes in small pages,
+    // which take several times as long to read back as the large ones a
+    // single write of the native data makes. The area grows once for the
+    // unit and keeps its size.
+    constexpr uint64_t big_piece = uint64_t{1} << 20;
+    while (n > 0) {
+        if ((lub->lub_uf_state & ufs::direct) && lub->lub_buf_ptr == lub->lub_rec_start) {
+            const uint64_t area = static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_rec_start);
+            // Without the memory the pieces stay small; the data is the same.
+            if (area < big_piece && n > area) {
+                const uint64_t grow = std::min(n, big_piece) - area;
+                (void)for__adjust_buffer(lub, grow, grow);
+            }
+        }
+        const uint64_t room = static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_buf_ptr);
+        const uint64_t k = std::min(n, room - room % elem);
+        if (k == 0) {
+            if (int s = make_room(lub, n, room)) return s;
             continue;
         }
-        if (lub->lub_uf_state & ufs::direct) {
-            // Buffered bytes go first; an item larger than the area goes
-            // from its own storage.
-            if (int s = direct_out(lub, lub->lub_rec_start,
-                                   static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start)))
-                return s;
-            lub->lub_buf_ptr = lub->lub_rec_start;
-            if (n > static_cast<uint64_t>(lub->lub_buf_limit - lub->lub_rec_start))
-                return direct_out(lub, p, n);
-            continue;
-        }
-        if (lub->lub_flags & lubf::held_records) {
-            if (int s = drain(lub)) return s;
-            continue;
-        }
-        uint64_t short_by = n - room;
-        int s = for__adjust_buffer(lub, short_by, std::max<uint64_t>(short_by, 512));
-        if (s != 0) return msg::output_overflows_record;
+        for__reverse_elements(lub->lub_buf_ptr, p, k / elem, static_cast<int64_t>(elem));
+        lub->lub_buf_ptr += k;
+        p += k;
+        n -= k;
     }
     return 0;
 }
@@ -460,15 +510,8 @@ int put_converted(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
     if (shape.form != FOR_FORM_SECTION && shape.form != FOR_FORM_SECTION_ELEN &&
         for__cvt_foreign_reverse_only(it.type, lub, true)) {
         // A contiguous item whose bytes are only reversed: whole runs at once.
-        const uint64_t parts_total = static_cast<uint64_t>(it.length) / step;
-        const char *p = static_cast<const char *>(it.addr);
-        for (uint64_t done = 0; done < parts_total;) {
-            uint64_t k = std::min<uint64_t>(parts_total - done, sizeof scratch / step);
-            for__reverse_elements(scratch, p + done * step, k, part);
-            if (int e = put_bytes(lub, scratch, k * step, step)) return e;
-            done += k;
-        }
-        return 0;
+        const uint64_t n = static_cast<uint64_t>(it.length) - static_cast<uint64_t>(it.length) % step;
+        return put_reversed(lub, static_cast<const char *>(it.addr), n, step, scratch, sizeof scratch);
     }
     int s = for__each_element(it, shape, [&](char *p) {
         for (int64_t k = 0; k < parts; ++k) {

@@ -20,6 +20,7 @@
 #include "io/for_flags.h"
 #include "io/for_stmt.h"
 #include "runtime/for_vm.h"
+#include "units/for_convert_choice.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open_key.h"
 
@@ -376,7 +377,15 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
         }
         if (cur != want) return bad_spec(lub, msg::incorrect_specifier_value, "POSITION=");
     }
+    // The data of the file stays in the representation it was connected
+    // with unless the statement or the environment names another.
+    For_Conversion conv = For_Conversion::of(lub);
+    if (!(fl & lubf::formatted)) {
+        std::string_view name = lub->lub_file_name ? std::string_view(lub->lub_file_name) : std::string_view{};
+        if (int s = for__set_foreign_bits(&conv, args, lub->lub_unit, name)) return s;
+    }
     lub->lub_flags = fl;
+    conv.store(lub);
     if (args.round) lub->lub_round = static_cast<uint8_t>(args.round);
     if (args.decimal) lub->lub_decimal = static_cast<uint8_t>(args.decimal);
     if (args.sign) lub->lub_sign = static_cast<uint8_t>(args.sign);
@@ -384,7 +393,15 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     return 0;
 }
 
-int reopen(For_Open_Args *args, For_Lub *lub) {
+// A unit about to be connected starts from the representation the
+// program was compiled for (none unless the flag word carries one).
+void start_conversion(For_Lub *lub, For_IO_Flags f) {
+    For_Conversion c;
+    if (!for__compiled_conversion(f, &c)) c = For_Conversion{};
+    c.store(lub);
+}
+
+int reopen(For_Open_Args *args, For_Lub *lub, For_IO_Flags f) {
     std::string name;
     int fd = -1;
     bool same = true;
@@ -411,6 +428,7 @@ int reopen(For_Open_Args *args, For_Lub *lub) {
     lub->lub_ctx = ctx;
     lub->lub_stmt.iomsg_addr = iomsg;
     lub->lub_stmt.iomsg_len = iomsg_len;
+    start_conversion(lub, f);
     return for__open_proc(*args, lub);
 }
 
@@ -444,6 +462,7 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         return open_failed_early(unit, f, args, s);
     }
     for__merge_statement_options(lub, f);
+    if (!(lub->lub_flags & lubf::opened)) start_conversion(lub, f);
     lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor);
     if (has(f, iof_err)) lub->lub_flags |= lubf::stmt_err;
     if (has(f, iof_end)) lub->lub_flags |= lubf::stmt_end;
@@ -465,7 +484,7 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
 
     int s;
     if (lub->lub_flags & lubf::opened) {
-        s = reopen(&args, lub);
+        s = reopen(&args, lub, f);
         // A re-OPEN that had already let the old file go leaves a block that
         // names only the file it failed on: reset once the failure is told.
         if (s != 0) return failed(s, (lub->lub_flags & lubf::opened) ? 1 : 2);
@@ -567,6 +586,7 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length) 
         for__release_lub(lub);
         return EBADF;
     }
+    For_Conversion{}.store(lub);
     int s = for__open_proc(args, lub);
     if (s != 0) for__lub_free_owned(lub);  // nothing reports the failed name
     for__release_lub(lub);

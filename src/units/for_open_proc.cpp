@@ -15,6 +15,7 @@
 
 #include <vorlix/runtime.h>
 
+#include "cvt/for_endian_env.h"
 #include "diag/for_diag.h"
 #include "diag/for_msgnum.h"
 #include "io/for_rec.h"
@@ -22,6 +23,7 @@
 #include "runtime/for_env.h"
 #include "runtime/for_vm.h"
 #include "unformatted/for_ufseq.h"
+#include "units/for_convert_choice.h"
 #include "units/for_lub_mgt.h"
 #include "units/for_open.h"
 
@@ -264,44 +266,6 @@ int64_t env_positive(const char *name) {
 }
 
 constexpr char guard_text[] = "@#3#5#7#9#0#3#5";
-
-struct Conversion {
-    const char *name;
-    uint8_t code;
-    bool foreign, big_endian;
-};
-constexpr Conversion conversions[] = {
-    {"NATIVE", 0, false, false}, {"LITTLE_ENDIAN", 0, false, false}, {"BIG_ENDIAN", 0, true, true},
-    {"VAXG", 1, true, false},    {"VAXD", 2, true, false},           {"IBM", 3, true, true},
-    {"CRAY", 4, true, true},     {"FDX", 5, true, false},            {"FGX", 6, true, false}};
-
-void apply_conversion(uint64_t *fl, uint8_t *code, const Conversion &c) {
-    *code = c.code;
-    *fl = (*fl & ~(lubf::foreign | lubf::big_endian)) | (c.foreign ? lubf::foreign : 0) |
-          (c.big_endian ? lubf::big_endian : 0);
-}
-
-// The unformatted data representation of a connection: CONVERT= first,
-// then the per-unit variable FORT_CONVERTn, which wins. 0, or msg::inconsistent_open_close
-// for a variable naming no representation.
-int record_conversion(const For_Open_Args &args, int unit, uint64_t *fl, uint8_t *code) {
-    static constexpr int by_keyword[] = {-1, 2, 1, 4, 3, 5, 6, 7, 8, 0};  // key_convert -> row
-    uint64_t k = args.convert;
-    if (k >= 1 && k <= 9) apply_conversion(fl, code, conversions[by_keyword[k]]);
-    char var[32];
-    std::snprintf(var, sizeof var, "FORT_CONVERT%d", unit);
-    const char *v = std::getenv(var);
-    if (!v || !*v || std::strlen(v) >= 261) return 0;
-    char up[21] = {};
-    for (size_t i = 0; i < 20 && v[i]; ++i)
-        up[i] = (v[i] >= 'a' && v[i] <= 'z') ? static_cast<char>(v[i] - 'a' + 'A') : v[i];
-    for (const Conversion &c : conversions)
-        if (std::strcmp(up, c.name) == 0) {
-            apply_conversion(fl, code, c);
-            return 0;
-        }
-    return msg::inconsistent_open_close;
-}
 
 }  // namespace
 
@@ -679,6 +643,27 @@ uint8_t transfer_kind(const Open_Plan &p) {
     return p.direct ? 6 : p.keyed ? 9 : 11;
 }
 
+// A formatted stream file gets the record terminator FOR_FMT_TERMINATOR
+// names, before the record lengths are laid out for it. The console
+// descriptors are terminals, or stand for one, and keep theirs; FIXED
+// records (direct and keyed access, relative files) have no terminator to
+// change, and a stream record type would break their addressing.
+void plan_terminator(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    const bool console = p->fd >= 0 && p->fd <= 2;
+    if (!p->formatted || args.recordtype || console || p->rt == RT::fixed) return;
+    uint8_t rt = static_cast<uint8_t>(p->rt);
+    if (for__set_terminator_option(lub->lub_unit, &rt, &p->cc)) p->rt = static_cast<RT>(rt);
+}
+
+// The representation of unformatted data; a formatted file has none.
+int plan_conversion(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
+    if (p->formatted) return 0;
+    For_Conversion c = For_Conversion::of(lub);
+    if (int s = for__set_foreign_bits(&c, args, lub->lub_unit, p->name)) return s;
+    c.store(&p->fl, &p->convert_code);
+    return 0;
+}
+
 int validate(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     if (int s = plan_direction(args, lub, p)) return s;
     if (int s = plan_access(args, lub, p)) return s;
@@ -686,13 +671,12 @@ int validate(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     if (int s = plan_dispose(args, p)) return s;
     if (int s = plan_form(args, lub, p)) return s;
     if (int s = plan_record_type(args, lub, p)) return s;
+    plan_terminator(args, lub, p);
     if (int s = plan_blank_pad(args, lub, p)) return s;
     if (int s = plan_record_length(args, lub, p)) return s;
     if (int s = plan_modes(args, lub, p)) return s;
     if (int s = plan_sharing(args, p)) return s;
-    if (!p->formatted) {
-        if (int s = record_conversion(args, lub->lub_unit, &p->fl, &p->convert_code)) return s;
-    }
+    if (int s = plan_conversion(args, lub, p)) return s;
     p->kind = transfer_kind(*p);
     return 0;
 }

@@ -5,11 +5,17 @@
 // program's variables.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <complex>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "cvt/for_cvt_foreign.h"
 #include "support/oracle.h"
 #include "unformatted/uf_kit.h"
 
@@ -123,10 +129,11 @@ TEST_F(Convert, BigEndianDataIsGfortransAndBothReadIt) {
     EXPECT_EQ(image(got), image(v)) << "we read gfortran's file with other values";
 }
 
-// A big-endian array larger than the conversion scratch and than the
-// record buffer goes out in pieces and reads back whole.
+// A big-endian array larger than the conversion scratch, than the record
+// buffer and than the pieces it is written and read in (1 MiB) goes out in
+// pieces and reads back whole.
 TEST_F(Convert, LargeArraysConvertPieceByPiece) {
-    std::vector<double> a(100000);
+    std::vector<double> a(300001);
     for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<double>(i) * 1.25 - 7;
     const std::vector<double> before = a;
     const std::string f = path("large");
@@ -139,7 +146,7 @@ TEST_F(Convert, LargeArraysConvertPieceByPiece) {
     EXPECT_EQ(a, before);
     Bytes b = uf::file_bytes(f);
     ASSERT_EQ(b.size(), a.size() * 8 + 8);
-    for (size_t i : {size_t{0}, size_t{511}, size_t{512}, size_t{99999}}) {
+    for (size_t i : {size_t{0}, size_t{511}, size_t{512}, size_t{131071}, size_t{131072}, size_t{300000}}) {
         uint64_t bits;
         std::memcpy(&bits, &a[i], 8);
         uint64_t file = 0;
@@ -208,9 +215,66 @@ TEST_F(Convert, ForeignFormatsOfOneAndBack) {
     }
 }
 
+// Byte reversal of runs, against reversing each element byte by byte: the
+// vector steps and their scalar tails for every element size, run length
+// and alignment, in place and into another area.
+TEST(Reverse, RunsOfEverySizeLengthAndAlignment) {
+    using Fn = void (*)(void *, const void *, uint64_t, int64_t);
+    const std::pair<const char *, Fn> forms[] = {{"this processor's", for__reverse_elements},
+                                                 {"baseline", for__reverse_elements_baseline}};
+    for (auto [name, fn] : forms) {
+        for (int64_t size : {1, 2, 3, 4, 8, 16}) {
+            for (uint64_t count : {0, 1, 2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 33, 63, 64, 65, 257}) {
+                for (size_t offset : {0, 1, 5}) {
+                    SCOPED_TRACE(std::string(name) + " size " + std::to_string(size) + " count " +
+                                 std::to_string(count) + " offset " + std::to_string(offset));
+                    const size_t n = count * static_cast<size_t>(size);
+                    std::vector<unsigned char> src(n + 32), dst(n + 32, 0xEE), want(n);
+                    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 7 + 1);
+                    for (uint64_t e = 0; e < count; ++e)
+                        for (int64_t b = 0; b < size; ++b)
+                            want[e * size + b] = src[offset + e * size + (size - 1 - b)];
+                    fn(dst.data() + offset, src.data() + offset, count, size);
+                    EXPECT_TRUE(std::equal(want.begin(), want.end(), dst.begin() + offset)) << "into another area";
+                    EXPECT_EQ(dst[offset + n], 0xEE) << "wrote past the run";
+                    std::vector<unsigned char> in_place = src;
+                    fn(in_place.data() + offset, in_place.data() + offset, count, size);
+                    EXPECT_TRUE(std::equal(want.begin(), want.end(), in_place.begin() + offset)) << "in place";
+                    EXPECT_EQ(in_place[offset + n], src[offset + n]) << "changed past the run";
+                }
+            }
+        }
+    }
+}
+
+// The diagnostics a statement prints, caught from standard error.
+class Stderr_Capture {
+  public:
+    explicit Stderr_Capture(const std::string &file) : file_(file) {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    std::string done() {
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        Bytes b = uf::file_bytes(file_);
+        return std::string(b.begin(), b.end());
+    }
+
+  private:
+    std::string file_;
+    int saved_;
+};
+
+const std::string info_95 = "forrtl: info (95): floating point conversion failed\n";
+
 // Values without a form on the other side are not an error of the
-// statement: a NaN goes out as the VAX reserved operand, and a reserved
-// operand read in leaves the item with the file's bits.
+// statement: each prints info 95 and the statement goes on. A NaN goes out
+// as the VAX reserved operand.
 TEST_F(Convert, ValuesWithoutAFormLeaveTheStatementGoing) {
     const std::string f = path("nan");
     float nan = __builtin_nanf("");
@@ -219,22 +283,71 @@ TEST_F(Convert, ValuesWithoutAFormLeaveTheStatementGoing) {
     kit::Stmt w(40);
     w.flags.iostat();
     w.items.item(nan).item(after).end();
+    Stderr_Capture cap(path("err"));
     ASSERT_EQ(w.run(for_write_seq), 0);
+    EXPECT_EQ(cap.done(), info_95);
     ASSERT_EQ(uf::close_unit(40), 0);
     EXPECT_EQ(uf::file_bytes(f), (Bytes{8, 0, 0, 0, 0, 0x80, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0}));
+}
 
-    float got = 0;
-    int32_t got_after = 0;
-    ASSERT_EQ(open_converting(40, f, "VAXD"), 0);
-    kit::Stmt rd(40);
-    rd.flags.iostat();
-    rd.items.item(got).item(got_after).end();
-    ASSERT_EQ(rd.run(for_read_seq), 0);
-    ASSERT_EQ(uf::close_unit(40), 0);
-    uint32_t bits;
-    std::memcpy(&bits, &got, 4);
-    EXPECT_EQ(bits, 0x00008000u) << "the reserved operand's bytes, unconverted";
-    EXPECT_EQ(got_after, 7);
+// A file value that has no IEEE form never reaches the item as its raw
+// bits, which would read as some plausible number: the item gets the
+// conversion's special result (the invalid value 0x7FBFFFFF or
+// 0x7FF7FFFFFFFFFFFF, a NaN; an infinity for a value beyond the IEEE
+// range), info 95 is printed, and the statement reads on.
+TEST_F(Convert, UnconvertibleInputBecomesTheSpecialResult) {
+    struct Case {
+        const char *why, *convert;
+        Bytes value;  // the file bytes of the floating item
+        bool dbl;
+        uint64_t want;  // the item's bits afterwards
+    } cases[] = {
+        {"VAX F reserved operand", "VAXD", {0, 0x80, 0, 0}, false, 0x7FBFFFFF},
+        {"VAX D reserved operand", "VAXD", {0, 0x80, 0, 0, 0, 0, 0, 0}, true, 0x7FF7FFFFFFFFFFFF},
+        {"VAX G reserved operand", "VAXG", {0, 0x80, 0, 0, 0, 0, 0, 0}, true, 0x7FF7FFFFFFFFFFFF},
+        {"unnormalised IBM short", "IBM", {0x41, 0x01, 0, 0}, false, 0x7FBFFFFF},
+        {"unnormalised IBM long", "IBM", {0x41, 0x00, 0x10, 0, 0, 0, 0, 0}, true, 0x7FF7FFFFFFFFFFFF},
+        {"IBM short beyond binary32", "IBM", {0x7F, 0xFF, 0xFF, 0xFF}, false, 0x7F800000},
+        {"Cray exponent out of range", "CRAY", {0x60, 0x01, 0x80, 0, 0, 0, 0, 0}, true, 0x7FF7FFFFFFFFFFFF},
+        {"Cray without its leading bit", "CRAY", {0x40, 0x01, 0x00, 0, 0, 0, 0, 1}, true, 0x7FF7FFFFFFFFFFFF},
+        {"Cray beyond binary64", "CRAY", {0x5F, 0xFF, 0x80, 0, 0, 0, 0, 0}, true, 0x7FF0000000000000},
+    };
+    int unit = 41;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::string f = path("bad" + std::to_string(unit));
+        // One record: the value, then INTEGER(4) 7; markers in the unit's order.
+        const bool big = std::string(c.convert) == "IBM" || std::string(c.convert) == "CRAY";
+        const auto len = static_cast<unsigned char>(c.value.size() + 4);
+        Bytes marker = big ? Bytes{0, 0, 0, len} : Bytes{len, 0, 0, 0};
+        Bytes seven = big ? Bytes{0, 0, 0, 7} : Bytes{7, 0, 0, 0};
+        Bytes file = marker;
+        file.insert(file.end(), c.value.begin(), c.value.end());
+        file.insert(file.end(), seven.begin(), seven.end());
+        file.insert(file.end(), marker.begin(), marker.end());
+        uf::put_file(f, file);
+
+        float r4 = 1.0f;
+        double r8 = 1.0;
+        int32_t after = 0;
+        ASSERT_EQ(open_converting(unit, f, c.convert), 0);
+        kit::Stmt rd(unit);
+        rd.flags.iostat();
+        if (c.dbl) rd.items.item(r8);
+        else rd.items.item(r4);
+        rd.items.item(after).end();
+        Stderr_Capture cap(path("err"));
+        const int ios = rd.run(for_read_seq);
+        EXPECT_EQ(cap.done(), info_95);
+        EXPECT_EQ(ios, 0);
+        ASSERT_EQ(uf::close_unit(unit), 0);
+        uint64_t bits = 0;
+        if (c.dbl) std::memcpy(&bits, &r8, 8);
+        else std::memcpy(&bits, &r4, 4);
+        EXPECT_EQ(bits, c.want) << std::hex << bits;
+        EXPECT_EQ(after, 7) << "the statement read on";
+        ++unit;
+    }
 }
 
 }  // namespace
