@@ -1,4 +1,6 @@
 // write (u) a; read (u) a   with a(n) REAL(8), one record: our side.
+// Built a second time with BENCH_CONVERT for the same work on a file of
+// another byte order (bench/ufw_big_endian).
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,14 +23,14 @@ int main(int argc, char **argv) {
     static const For_Dsc_Lst dsc[] = {FOR_TYPE_REAL8, FOR_FORM_ARRAY, FOR_TYPE_END_STMT, 0};
     const For_Value_List val[] = {static_cast<uint64_t>(n) * sizeof(double), reinterpret_cast<uintptr_t>(a.get())};
     auto t0 = std::chrono::steady_clock::now();
-    int u = bench_open_uf(data.c_str(), "replace");
+    int u = bench_open_uf(data.c_str(), "replace", BENCH_CONVERT);
     For_Context w{};
     if (for_write_seq(&w, u, iof_f90, dsc, val, nullptr, nullptr) != 0) return 1;
     bench_close(u);
     auto t1 = std::chrono::steady_clock::now();
     std::fill(a.get(), a.get() + n, 0.0);
     auto t2 = std::chrono::steady_clock::now();
-    u = bench_open_uf(data.c_str(), "old");
+    u = bench_open_uf(data.c_str(), "old", BENCH_CONVERT);
     For_Context r{};
     if (for_read_seq(&r, u, iof_f90, dsc, val, nullptr, nullptr) != 0) return 1;
     bench_close(u);

@@ -101,6 +101,16 @@ std::string marked(const std::string &data) {
     return m + data + m;
 }
 
+// The records of a direct-access file of `len`-byte records.
+std::function<std::vector<std::string>(const std::string &)> fixed_records(size_t len) {
+    return [len](const std::string &bytes) {
+        std::vector<std::string> out;
+        for (size_t at = 0; at < bytes.size(); at += len)
+            out.push_back(bytes.size() - at < len ? "<torn>" + bytes.substr(at) : bytes.substr(at, len));
+        return out;
+    };
+}
+
 For_Char_Format fmt(const char *text) { return {static_cast<int64_t>(std::strlen(text)), text}; }
 const For_Char_Format fmt_a = fmt("(A)");
 const For_Char_Format fmt_a_i = fmt("(A,I8)");
@@ -146,6 +156,24 @@ Prepared uf_write(const std::shared_ptr<std::string> &data) {
     st->flags.iostat();
     st->items.array(reinterpret_cast<int32_t *>(data->data()), data->size() / 4).end();
     return [st, data] { return st->run(for_write_seq); };
+}
+
+// A direct-access record: 64 bytes, a whole record of RECL=16 units.
+constexpr size_t dir_len = 64;
+std::string dir_record(int i) { return line(i) + std::string(dir_len - line(i).size(), '.'); }
+
+Prepared dir_write(int rec) {
+    auto st = std::make_shared<kit::Stmt>(unit);
+    auto data = std::make_shared<std::string>(dir_record(rec));
+    st->flags.iostat();
+    st->items.chars(*data).end();
+    return [st, data, rec] { return st->run(for_write_dir, rec); };
+}
+
+std::shared_ptr<kit::Keys> direct_keys(const std::string &path, const char *buffered, const char *status) {
+    auto k = open_keys(path, "unformatted", buffered, status);
+    k->text(FOR_KEY_ACCESS, "direct").value(FOR_KEY_RECL, static_cast<int64_t>(dir_len / 4));
+    return k;
 }
 
 Prepared keys_stmt(int (*entry)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *),
@@ -340,6 +368,47 @@ std::vector<Case> cases() {
                      r.read_ok = [got] { return *got == big_record(5); };
                  },
                  [](Run &r, int) { close_unit(r); }});
+    // Records by number, written in order so that the file's records line
+    // up with the program's; buffered, the records wait in the unit until
+    // the buffer fills or the unit closes.
+    for (const char *buffered : {"no", "yes"}) {
+        v.push_back({buffered[0] == 'y' ? "direct-access WRITE, BUFFERED=YES" : "direct-access WRITE",
+                     [buffered](Run &r) {
+                         r.records = fixed_records(dir_len);
+                         open_ok(direct_keys(r.path, buffered, "replace"));
+                         for (int i = 1; i <= 2; ++i) {
+                             r.wrote.push_back({dir_record(i), dir_write(i)()});
+                             ASSERT_EQ(r.wrote.back().second, 0);
+                         }
+                         r.wrote.push_back({dir_record(3), -1});
+                         r.stmt = dir_write(3);
+                     },
+                     [](Run &r, int) {
+                         r.wrote.push_back({dir_record(4), dir_write(4)()});
+                         close_unit(r);
+                     }});
+    }
+    v.push_back({"direct-access READ",
+                 [](Run &r) {
+                     put_file(r.path, dir_record(1) + dir_record(2) + dir_record(3));
+                     open_ok(direct_keys(r.path, "no", "old"));
+                     auto st = std::make_shared<kit::Stmt>(unit);
+                     auto got = std::make_shared<std::string>(dir_len, '#');
+                     st->flags.iostat();
+                     st->items.chars(*got).end();
+                     r.stmt = [st, got] { return st->run(for_read_dir, 2); };
+                     r.read_ok = [got] { return *got == dir_record(2); };
+                 },
+                 [](Run &r, int) {
+                     // Whatever became of record 2, record 3 is read whole.
+                     std::string b(dir_len, '#');
+                     kit::Stmt st(unit);
+                     st.flags.iostat();
+                     st.items.chars(b).end();
+                     r.follow_status = st.run(for_read_dir, 3);
+                     r.follow_text = r.follow_status == 0 && b != dir_record(3) ? b : "";
+                     close_unit(r);
+                 }});
     v.push_back({"OPEN",
                  [](Run &r) {
                      put_file(r.path, line(1) + "\n");
