@@ -784,6 +784,12 @@ int settle_carriage(const For_Lub *lub, Open_Plan *p) {
         if (!checked_add(p->rec_len, grow, &p->rec_len)) return msg::recl_value_must_positive_number;
         p->overhead = static_cast<uint8_t>(p->overhead + grow);
     }
+    // A formatted direct record under the compatibility option ends with
+    // CR LF after its RECL characters: the terminator takes no data room.
+    if (p->direct && p->formatted && compat(lub)) {
+        if (!checked_add(p->rec_len, 2, &p->rec_len)) return msg::recl_value_must_positive_number;
+        p->overhead = static_cast<uint8_t>(p->overhead + 2);
+    }
     return 0;
 }
 
