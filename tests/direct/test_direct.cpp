@@ -29,17 +29,9 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes file_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void put_file(const std::string &path, const Bytes &b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
-                                                static_cast<std::streamsize>(b.size()));
-}
+using kit::Bytes;
+using kit::file_bytes;
+using kit::put_file;
 
 long file_size(const std::string &path) {
     struct stat st {};
