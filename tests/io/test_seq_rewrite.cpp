@@ -4,6 +4,7 @@
 // Every file is written and read back with plain POSIX calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -23,12 +24,13 @@ using kit::file_bytes;
 using kit::put_file;
 Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-// A VARIABLE record: marker, data, marker (little-endian).
-void var_record(Bytes &b, std::initializer_list<int32_t> ints) {
+// A VARIABLE record: marker, data, marker, little-endian or big-endian.
+void var_record(Bytes &b, std::initializer_list<int32_t> ints, bool big = false) {
     const auto n = static_cast<int32_t>(ints.size() * 4);
     auto put = [&](int32_t v) {
         unsigned char c[4];
         std::memcpy(c, &v, 4);
+        if (big) std::reverse(c, c + 4);
         b.insert(b.end(), c, c + 4);
     };
     put(n);
@@ -37,9 +39,10 @@ void var_record(Bytes &b, std::initializer_list<int32_t> ints) {
 }
 
 int open_seq(int unit, const std::string &path, const char *form, const char *recordtype = nullptr,
-             int64_t recl = 0) {
+             int64_t recl = 0, const char *convert = nullptr) {
     kit::Keys k;
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_FORM, form).text(FOR_KEY_STATUS, "OLD");
+    if (convert) k.text(FOR_KEY_CONVERT, convert);
     if (recordtype) k.text(FOR_KEY_RECORDTYPE, recordtype);
     if (recl) k.value(FOR_KEY_RECL, recl);
     if (std::string_view(form) == "FORMATTED") k.text(FOR_KEY_PAD, "YES");
@@ -161,6 +164,7 @@ TEST_F(Seq_Rewrite, NoCurrentRecord) {
         {"after a READ that met the end of the file", 3, false, false},
         {"after BACKSPACE", 1, false, true},
         {"a second REWRITE", -1, false, false},
+        {"after a WRITE", 1, true, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,13 +176,23 @@ TEST_F(Seq_Rewrite, NoCurrentRecord) {
             ASSERT_EQ(read_line(22, &line), 0);
             ASSERT_EQ(rewrite_line(22, "xyz"), 0);
         }
+        if (c.then_write) {
+            std::string z = "zzz";
+            kit::Stmt w(22);
+            w.flags.iostat().fmt_text();
+            w.items.chars(z).end();
+            const std::string fmt = "(a)";
+            For_Char_Format f{static_cast<int64_t>(fmt.size()), fmt.data()};
+            ASSERT_EQ(w.run(for_write_seq_fmt, &f, for_write_seq_fmt_xmit), 0);
+        }
         if (c.then_backspace) {
             For_Context ctx{};
             ASSERT_EQ(for_backspace(&ctx, 22, kit::Flags{}.iostat(), nullptr, nullptr), 0);
         }
         EXPECT_EQ(rewrite_line(22, "QQQ"), msg::no_current_record);
         ASSERT_EQ(kit::close_unit(22), 0);
-        EXPECT_EQ(file_bytes(path("n.txt")), text(c.reads < 0 ? "xyz\nbbb\n" : "aaa\nbbb\n"));
+        EXPECT_EQ(file_bytes(path("n.txt")),
+                  text(c.reads < 0 ? "xyz\nbbb\n" : c.then_write ? "aaa\nzzz\n" : "aaa\nbbb\n"));
     }
 }
 
@@ -195,14 +209,16 @@ TEST_F(Seq_Rewrite, UnformattedVariableRecord) {
         {"shorter: 54", {20}, msg::rewrite_error},
         {"longer: 66", {20, 30, 40}, msg::output_overflows_record},
     };
-    Bytes orig;
-    var_record(orig, {1});
-    var_record(orig, {2, 3});
-    var_record(orig, {4});
+    for (bool big : {false, true})
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        Bytes orig;
+        var_record(orig, {1}, big);
+        var_record(orig, {2, 3}, big);
+        var_record(orig, {4}, big);
         put_file(path("u.bin"), orig);
-        ASSERT_EQ(open_seq(23, path("u.bin"), "UNFORMATTED"), 0);
+        ASSERT_EQ(open_seq(23, path("u.bin"), "UNFORMATTED", nullptr, 0, big ? "BIG_ENDIAN" : nullptr), 0);
         std::vector<int32_t> one(1);
         ASSERT_EQ(read_ints(23, &one), 0);
         ASSERT_EQ(read_ints(23, &one), 0);  // reads 2 of the record {2, 3}
@@ -213,12 +229,12 @@ TEST_F(Seq_Rewrite, UnformattedVariableRecord) {
         }
         ASSERT_EQ(kit::close_unit(23), 0);
         Bytes want;
-        var_record(want, {1});
+        var_record(want, {1}, big);
         if (c.status == 0)
-            var_record(want, {20, 30});
+            var_record(want, {20, 30}, big);
         else
-            var_record(want, {2, 3});
-        var_record(want, {4});
+            var_record(want, {2, 3}, big);
+        var_record(want, {4}, big);
         EXPECT_EQ(file_bytes(path("u.bin")), want);
     }
 }
