@@ -245,6 +245,9 @@ void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub
     if (kind.output && has(f, iof_cvterr)) fl |= lubf::cvterr_quiet;
     lub->lub_flags = fl;
     lub->lub_stmt.begin();
+    // Only the statement right after the READ may replace its record.
+    lub->lub_stmt.record_read = kind.op == FOR_OP_REWRITE && lub->lub_rec_read;
+    lub->lub_rec_read = 0;
 
     uint64_t sf = lub->lub_stmt_flags & ~lubs::statement_only;
     if (has(f, iof_iostat)) sf |= lubs::iostat;
@@ -314,6 +317,10 @@ int for__stmt_fail(For_Lub *lub, int status) {
 
 int for__stmt_end(For_Lub *lub, int status) {
     if (status != 0) return for__stmt_fail(lub, status);
+    const int op = lub->lub_op;
+    if ((op == FOR_OP_READ || op == FOR_OP_READ_LIS || op == FOR_OP_READ_NML) && !lub->lub_stmt.direct &&
+        lub->lub_unit != FOR_UNIT_INTERNAL && lub->lub_udio_depth == 0)
+        lub->lub_rec_read = 1;
     lub->lub_flags &= ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor | lubf::cvterr_quiet);
     lub->lub_stmt_flags &= ~lubs::statement_only;
     for__release_lub(lub);

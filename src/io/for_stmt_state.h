@@ -93,6 +93,11 @@ struct For_Stmt_State {
     uint64_t tab_base;
     bool nonadvancing;     // ADVANCE='NO'
     bool direct;           // a transfer by record number (REC=, REWRITE)
+    // REWRITE of a sequential unit: the READ before it left a record
+    // (record_read); the statement rebuilds it in place (seq_rewrite, the
+    // record's place in the unit's lub_rewrite_... fields).
+    bool record_read;
+    bool seq_rewrite;
     For_Stmt_Modes saved;
     For_Xfer_State xfer;
 
@@ -105,6 +110,8 @@ struct For_Stmt_State {
         tab_base = 0;
         nonadvancing = false;
         direct = false;
+        record_read = false;
+        seq_rewrite = false;
     }
 
     // SIZE= counts the characters data edits take from records; it starts

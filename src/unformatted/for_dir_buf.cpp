@@ -18,6 +18,7 @@
 
 #include "diag/for_msgnum.h"
 #include "io/for_rec.h"
+#include "io/for_seq_rewrite.h"
 #include "runtime/for_write_all.h"
 
 namespace {
@@ -277,6 +278,8 @@ int for__dir_get_bytes(For_Lub *lub, char *p, uint64_t n) {
 
 int for__dir_next_record(For_Lub *lub, bool output) {
     if (!output) return for__get_d(lub);
+    // A sequential REWRITE replaces one record, never the ones after it.
+    if (lub->lub_stmt.seq_rewrite) return msg::output_overflows_record;
     if (int s = for__put_d(lub)) return s;
     return for__dir_begin_output(lub, lub->lub_record_number);
 }
@@ -284,7 +287,10 @@ int for__dir_next_record(For_Lub *lub, bool output) {
 int for__dir_begin(For_Lub *lub, int64_t r, For_Dir_Start how) {
     lub->lub_stmt.direct = true;
     if (how == For_Dir_Start::rewrite) {
-        if (!(lub->lub_flags & lubf::access_direct)) return msg::direct_io_not_consistent_open;
+        // A sequential unit's record is rebuilt where the READ found it;
+        // a stream unit has no records to rebuild.
+        if (lub->lub_flags & lubf::access_stream) return msg::direct_io_not_consistent_open;
+        if (!(lub->lub_flags & lubf::access_direct)) return for__seq_rewrite_begin(lub);
         if (int s = for__dir_assoc_check(lub)) return s;
         const uint64_t n = lub->lub_record_number;
         if (n < 1 || n > static_cast<uint64_t>(INT64_MAX)) return msg::rec_out_of_range;
@@ -297,6 +303,7 @@ int for__dir_begin(For_Lub *lub, int64_t r, For_Dir_Start how) {
 }
 
 int for__dir_finish(For_Lub *lub, bool output) {
+    if (lub->lub_stmt.seq_rewrite) return for__seq_rewrite_put(lub);
     if (output) {
         if (int s = for__put_d(lub)) return s;
     }

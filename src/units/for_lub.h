@@ -202,6 +202,9 @@ struct For_Lub_Fields {
     uint8_t lub_rec_state;        // which record the buffer holds: For_Rec_State
     uint8_t lub_tty;              // 0 not asked yet, 1 not a terminal, 2 a terminal
     uint8_t lub_line_open;        // FORTRAN or prompt output left the line without its end
+    // The last statement was a sequential READ that ended on its record:
+    // the record a REWRITE may replace.
+    uint8_t lub_rec_read;
 
     // -- Unformatted sequential records (unformatted/for_ufseq.h).
     int64_t lub_marker_pos;       // output: file offset of the open subrecord's leading marker
@@ -226,6 +229,11 @@ struct For_Lub_Fields {
     uint64_t lub_dir_writes;      // write calls those flushes made
     uint64_t lub_dir_bytes_in;    // bytes read into the buffer
     uint8_t lub_dir_pending;      // the held records are output not yet in the file
+
+    // -- REWRITE of a sequential record (io/for_seq_rewrite.h), while it runs.
+    int64_t lub_rewrite_at;       // file offset of the record
+    uint64_t lub_rewrite_len;     // its bytes with their framing
+    uint64_t lub_rewrite_data;    // the data bytes among them
 
     // -- The statement running on the unit (io/for_stmt_state.h).
     For_Stmt_State lub_stmt;

@@ -281,6 +281,8 @@ struct Open_Plan {
     bool given_fd = false; // handed over by the program
     bool named = true;     // a file of ours, not a console descriptor
     bool locked = false;   // this OPEN took a lock on the descriptor
+    bool created = false;  // this OPEN made the file: a failure takes it away
+    bool truncate = false; // REPLACE of a file that was there: emptied last
 
     // The connection flags, from the unit options kept over a re-OPEN.
     uint64_t fl = 0;
@@ -406,6 +408,8 @@ int plan_status(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
         if (p->rw == O_RDONLY) p->fl |= lubf::must_exist;
         else p->open_flags |= O_CREAT;
         break;
+    // REPLACE empties a file that exists only once nothing else can fail
+    // (connect): a failed OPEN leaves its contents as they were.
     case 5: p->open_flags |= O_CREAT | O_TRUNC; break;
     default: return spec_or(lub, msg::illegal_status_value, msg::invalid_argument);
     }
@@ -698,8 +702,21 @@ int open_descriptor(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
         // mode it is handed.
         int unit = lub->lub_unit;
         p->fd = args.useropen(p->name.c_str(), &of, &p->mode, &unit, static_cast<int>(p->name.size()));
+    } else if ((of & O_CREAT) && !(of & O_EXCL)) {
+        // Whether this OPEN makes the file decides what a failure later
+        // takes away: try to create it alone first.
+        p->fd = ::open(p->name.c_str(), (of | O_EXCL) & ~O_TRUNC, p->mode);
+        if (p->fd >= 0) {
+            p->created = true;
+        } else if (errno == EEXIST) {
+            p->fd = ::open(p->name.c_str(), of & ~(O_CREAT | O_TRUNC), p->mode);
+            p->truncate = p->fd >= 0 && (of & O_TRUNC);
+        }
+        // Gone again in between (or a dangling link): as one open does it.
+        if (p->fd < 0) p->fd = ::open(p->name.c_str(), of, p->mode);
     } else {
         p->fd = ::open(p->name.c_str(), of, p->mode);
+        p->created = p->fd >= 0 && (of & O_EXCL);
     }
     if (p->fd < 0 && !args.useropen && (errno == EPERM || errno == EACCES || errno == EROFS) &&
         !args.action && !args.mode && p->rw == O_RDWR && !opt(lub, lubf::opt_eof_records) && p->status != 5) {
@@ -751,6 +768,12 @@ int settle_carriage(const For_Lub *lub, Open_Plan *p) {
         uint64_t grow = p->cc == 1 ? 6 : 1;
         if (!checked_add(p->rec_len, grow, &p->rec_len)) return msg::recl_value_must_positive_number;
         p->overhead = static_cast<uint8_t>(p->overhead + grow);
+    }
+    // A formatted direct record under the compatibility option ends with
+    // CR LF after its RECL characters: the terminator takes no data room.
+    if (p->direct && p->formatted && compat(lub)) {
+        if (!checked_add(p->rec_len, 2, &p->rec_len)) return msg::recl_value_must_positive_number;
+        p->overhead = static_cast<uint8_t>(p->overhead + 2);
     }
     return 0;
 }
@@ -854,11 +877,18 @@ int plan_buffer_size(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     uint64_t unit_size = from_stat ? 8192 : block;
     uint64_t buf_size;
     if (p->direct) {
-        if (!p->buffered || compat(lub)) buf_size = rec_len;
-        else if (unit_size < rec_len) { if (!checked_mul(count, rec_len, &buf_size)) return msg::no_memory; }
-        else {
-            uint64_t per = unit_size - unit_size % rec_len;
+        // The buffer is a direct unit's read-ahead and the run of records
+        // one write takes: a block's worth of whole records, whatever block
+        // the file system reports, and a few records where a block holds
+        // fewer, while that stays within a few blocks.
+        if (!p->buffered || compat(lub)) {
+            buf_size = rec_len;
+        } else {
+            uint64_t per = block - block % rec_len;
             if (per < rec_len) per = rec_len;
+            uint64_t few = 0, cap = 0;
+            if (per / rec_len < 4 && checked_mul(rec_len, 4, &few) && checked_mul(block, 8, &cap) && few <= cap)
+                per = few;
             if (!checked_mul(count, per, &buf_size)) return msg::no_memory;
         }
     } else {
@@ -923,6 +953,13 @@ int connect(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
     if (int s = plan_buffering(args, lub, p)) return s;
     if (int s = plan_buffer_size(args, lub, p)) return s;
     if (int s = allocate(p)) return s;
+    if (p->truncate) {
+        // Nothing after this fails but the file table's room at commit.
+        if (S_ISREG(p->st.st_mode) && ::ftruncate(p->fd, 0) != 0) return fail_errno(lub, errno, msg::open_failure);
+        if (::lseek(p->fd, 0, SEEK_SET) < 0 && (p->fl & lubf::positionable))
+            return fail_errno(lub, errno, msg::needs_seek);
+        if (p->stream_pos) p->stream_pos = 0;
+    }
     if (p->named && p->kind == 7 && ::lseek(p->fd, 0, SEEK_CUR) == 0) p->fl |= lubf::at_start;
     return 0;
 }
@@ -949,7 +986,8 @@ int abandon(const For_Open_Args &args, For_Lub *lub, const Open_Plan &p, int s) 
     }
     if (p.fl & lubf::own_fd) {
         ::close(p.fd);
-        if (args.status == 3) ::unlink(p.name.c_str());
+        // A file this OPEN made goes again; one that was there stays.
+        if (args.status == 3 || p.created) ::unlink(p.name.c_str());
     } else if (p.locked) {
         struct flock fk = {};
         fk.l_type = F_UNLCK;

@@ -29,17 +29,9 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes file_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void put_file(const std::string &path, const Bytes &b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
-                                                static_cast<std::streamsize>(b.size()));
-}
+using kit::Bytes;
+using kit::file_bytes;
+using kit::put_file;
 
 long file_size(const std::string &path) {
     struct stat st {};
@@ -132,6 +124,29 @@ void with_unit(int unit, F f) {
     ASSERT_EQ(for__acquire_lun(unit, &lub, nullptr, FOR_OP_INQUIRE), 0);
     f(lub);
     for__release_lub(lub);
+}
+
+// What a statement without IOSTAT= writes to standard error when it fails,
+// run in a child process that the diagnostic ends.
+template <class F>
+std::string diagnostic_of(F run) {
+    char name[] = "/tmp/vorlix-diag-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0) return "mkstemp failed";
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::dup2(fd, 2);
+        run();
+        _exit(0);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    std::ifstream in(name);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    ::close(fd);
+    ::unlink(name);
+    return text;
 }
 
 class Direct : public ::testing::Test {
@@ -644,6 +659,85 @@ TEST_F(Direct, StatementsTheConnectionDoesNotAdmit) {
     ASSERT_EQ(read_int(44, 5, &v), 0);
     EXPECT_EQ(v, 5);
     ASSERT_EQ(kit::close_unit(44), 0);
+}
+
+// Keyed connections and child statements of defined I/O: refused with
+// their own texts, nothing written.
+TEST_F(Direct, KeyedUnitsAndChildStatementsAreRefused) {
+    Open_Dir o;
+    o.recl = 1;
+    ASSERT_EQ(open_dir(45, path("keyed.bin"), o), 0);
+    // No OPEN makes a keyed connection yet: the unit is marked as one
+    // would be, to show what the statements make of it.
+    with_unit(45, [](For_Lub *lub) { lub->lub_flags |= lubf::access_keyed; });
+    std::string text(120, ' ');
+    int32_t v = 5;
+    {
+        // IOSTAT= receives 31 and IOMSG= its text, as for every mismatch
+        // of access; the diagnostic names the keyed connection.
+        kit::Stmt w(45);
+        w.flags.iostat();
+        w.control.iomsg(text);
+        w.items.item(v).end();
+        EXPECT_EQ(w.run(for_write_dir, 1, for_write_dir_xmit), msg::mixed_access_modes);
+        EXPECT_EQ(text.substr(0, 24), "mixed file access modes,");
+    }
+    const std::string said = diagnostic_of([&] {
+        kit::Stmt w(45);
+        w.items.item(v).end();
+        w.run(for_write_dir, 1, for_write_dir_xmit);
+    });
+    EXPECT_NE(said.find("direct-access I/O to unit open for keyed access, unit 45, file "), std::string::npos)
+        << said;
+    EXPECT_EQ(read_int(45, 1, &v), msg::mixed_access_modes);
+    with_unit(45, [](For_Lub *lub) { lub->lub_flags &= ~lubf::access_keyed; });
+    ASSERT_EQ(kit::close_unit(45), 0);
+    EXPECT_EQ(file_size(path("keyed.bin")), 0);
+
+    // A child data transfer (a defined I/O procedure running on the unit)
+    // may not name a record.
+    ASSERT_EQ(open_dir(46, path("child.bin"), o), 0);
+    ASSERT_EQ(write_int(46, 2, 2), 0);
+    with_unit(46, [](For_Lub *lub) { lub->lub_udio_depth = 1; });
+    {
+        kit::Stmt w(46);
+        w.flags.iostat();
+        w.control.iomsg(text);
+        w.items.item(v).end();
+        EXPECT_EQ(w.run(for_write_dir, 1, for_write_dir_xmit), msg::udio_pos_rec);
+        EXPECT_EQ(text.substr(0, 55), "a UDIO child routine may not use POS= or REC=, unit 46,");
+    }
+    EXPECT_EQ(read_int(46, 2, &v), msg::udio_pos_rec);
+    EXPECT_EQ(v, 5) << "nothing read";
+    with_unit(46, [](For_Lub *lub) { lub->lub_udio_depth = 0; });
+    ASSERT_EQ(kit::close_unit(46), 0);
+    EXPECT_EQ(file_bytes(path("child.bin")), (Bytes{0, 0, 0, 0, 2, 0, 0, 0}));
+}
+
+// Formatted direct records under the compatibility option end with CR LF
+// after their RECL characters; a READ sees the characters only.
+TEST_F(Direct, CompatibilityRecordsEndWithCrLf) {
+    Open_Dir o;
+    o.form = "FORMATTED";
+    o.recl = 6;
+    o.options = iof_opt_c;
+    ASSERT_EQ(open_dir(47, path("crlf.txt"), o), 0);
+    std::string full = "cdefgh", part = "ab";
+    ASSERT_EQ(write_fmt(47, 2, "(a)", [&](kit::List &l) { l.chars(part); }), 0);
+    ASSERT_EQ(write_fmt(47, 1, "(a)", [&](kit::List &l) { l.chars(full); }), 0);
+    std::string got(6, '?');
+    ASSERT_EQ(read_fmt(47, 2, "(a6)", [&](kit::List &l) { l.chars(got); }), 0);
+    EXPECT_EQ(got, "ab    ");
+    ASSERT_EQ(read_fmt(47, 1, "(a6)", [&](kit::List &l) { l.chars(got); }), 0);
+    EXPECT_EQ(got, "cdefgh");
+    // The terminator is no data: a seventh character is more than the record.
+    std::string seven(7, '?');
+    EXPECT_EQ(read_fmt(47, 1, "(a7)", [&](kit::List &l) { l.chars(seven); }), msg::input_too_much_data);
+    std::string over = "1234567";
+    EXPECT_EQ(write_fmt(47, 3, "(a)", [&](kit::List &l) { l.chars(over); }), msg::output_overflows_record);
+    ASSERT_EQ(kit::close_unit(47), 0);
+    const std::string want = "cdefgh\r\nab    \r\n";
+    EXPECT_EQ(file_bytes(path("crlf.txt")), Bytes(want.begin(), want.end()));
 }
 
 // -- Bad input -------------------------------------------------------------

@@ -4,9 +4,12 @@
 #pragma once
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <vorlix/abi.h>
 #include <vorlix/io.h>
@@ -38,6 +41,18 @@ class Scratch_Dir {
   private:
     std::string dir_;
 };
+
+// A file's bytes, read and written with the plain library: what a test
+// compares a unit's file with, or gives a unit to read.
+using Bytes = std::vector<unsigned char>;
+inline Bytes file_bytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void put_file(const std::string &path, const Bytes &b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
+                                                static_cast<std::streamsize>(b.size()));
+}
 
 // OPEN (unit, <keys>) with IOSTAT= unless `flags` says otherwise.
 inline int open_unit(int unit, Keys &keys, For_IO_Flags flags = Flags{}.iostat()) {

@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -112,6 +113,66 @@ TEST_F(OpenTest, ReplaceEmptiesTheFile) {
     ASSERT_EQ(open_unit(40, k), 0);
     EXPECT_EQ(fs::file_size(path("r")), 0u);
     close_unit(40);
+}
+
+// An OPEN that fails after it opened the file (here: no memory for a
+// buffer of 127 blocks of 2**44 bytes) leaves the file system as it was:
+// a file it made is gone, a file that was there keeps its contents.
+TEST_F(OpenTest, FailedOpenLeavesNoFileAndNoEmptiedFile) {
+    struct Case {
+        const char *what;
+        const char *status;
+        bool existed;
+    } cases[] = {
+        {"REPLACE of a new file", "replace", false},
+        {"NEW", "new", false},
+        {"UNKNOWN of a new file", "unknown", false},
+        {"REPLACE of an existing file", "replace", true},
+        {"UNKNOWN of an existing file", "unknown", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path("f"));
+        if (c.existed) touch("f", "old contents\n");
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path("f")).text(FOR_KEY_STATUS, c.status);
+        k.value(FOR_KEY_BLOCKSIZE, int64_t{1} << 44).value(FOR_KEY_BUFFERCOUNT, 127);
+        EXPECT_EQ(open_unit(42, k), msg::no_memory);
+        EXPECT_EQ(fs::exists(path("f")), c.existed);
+        if (c.existed) {
+            std::ifstream in(path("f"));
+            std::string line;
+            std::getline(in, line);
+            EXPECT_EQ(line, "old contents");
+        }
+    }
+    // The same OPEN that succeeds still empties the file it replaces.
+    touch("f", "old contents\n");
+    kit::Keys k;
+    k.text(FOR_KEY_FILE, path("f")).text(FOR_KEY_STATUS, "replace").text(FOR_KEY_POSITION, "append");
+    ASSERT_EQ(open_unit(42, k), 0);
+    EXPECT_EQ(fs::file_size(path("f")), 0u);
+    close_unit(42);
+}
+
+// A direct unit's buffer holds a generous run of whole records whatever
+// block size the file system reports, so that records written in sequence
+// go out in few large writes.
+TEST_F(OpenTest, DirectBufferHoldsManyWholeRecords) {
+    for (int64_t recl : {64, 100, 4096, 100000}) {
+        SCOPED_TRACE(recl);
+        kit::Keys k;
+        k.text(FOR_KEY_FILE, path("d")).text(FOR_KEY_STATUS, "replace").text(FOR_KEY_ACCESS, "direct");
+        k.text(FOR_KEY_FORM, "unformatted").value(FOR_KEY_RECL_BYTES, recl);
+        ASSERT_EQ(open_unit(43, k), 0);
+        with_unit(43, [&](For_Lub *lub) {
+            const auto len = static_cast<uint64_t>(recl);
+            EXPECT_EQ(lub->lub_rec_len, len);
+            EXPECT_EQ(lub->lub_buf_size % len, 0u) << "whole records";
+            EXPECT_GE(lub->lub_buf_size, std::max<uint64_t>(131072 - len + 1, 4 * len));
+        });
+        close_unit(43);
+    }
 }
 
 TEST_F(OpenTest, FailuresFillIomsgAndLeaveNoConnection) {
