@@ -769,6 +769,12 @@ int settle_carriage(const For_Lub *lub, Open_Plan *p) {
         if (!checked_add(p->rec_len, grow, &p->rec_len)) return msg::recl_value_must_positive_number;
         p->overhead = static_cast<uint8_t>(p->overhead + grow);
     }
+    // The marker byte of a relative record sits before its RECL bytes of
+    // data: a record marked present or deleted still holds what RECL says.
+    if (p->direct && p->org == 2 && opt(lub, lubf::opt_eof_records)) {
+        if (!checked_add(p->rec_len, 1, &p->rec_len)) return msg::recl_value_must_positive_number;
+        p->overhead = static_cast<uint8_t>(p->overhead + 1);
+    }
     // A formatted direct record under the compatibility option ends with
     // CR LF after its RECL characters: the terminator takes no data room.
     if (p->direct && p->formatted && compat(lub)) {

@@ -495,13 +495,15 @@ TEST_F(Direct, DeletedRelativeRecordIsMarkedAndNoLongerExists) {
     ASSERT_EQ(read_int(31, 2, &v), 0);
     EXPECT_EQ(v, 14);
     ASSERT_EQ(kit::close_unit(31), 0);
+    // Each record is its marker and then the RECL=8 bytes of data.
     Bytes b = file_bytes(path("r.bin"));
-    ASSERT_EQ(b.size(), 24u);
+    ASSERT_EQ(b.size(), 27u);
     EXPECT_EQ(b[0], ' ');
     EXPECT_EQ(b[1], 7) << "the data follows the marker";
-    EXPECT_EQ(b[8], ' ');
-    EXPECT_EQ(b[16], '@');
-    for (int k = 17; k < 24; ++k) EXPECT_EQ(b[static_cast<size_t>(k)], 0);
+    EXPECT_EQ(b[9], ' ');
+    EXPECT_EQ(b[10], 14);
+    EXPECT_EQ(b[18], '@');
+    for (int k = 19; k < 27; ++k) EXPECT_EQ(b[static_cast<size_t>(k)], 0);
 
     // DELETE on a sequential-organization file: 55.
     Open_Dir s;

@@ -101,12 +101,17 @@ std::string marked(const std::string &data) {
     return m + data + m;
 }
 
-// The records of a direct-access file of `len`-byte records.
+// The records of a direct-access file of `len`-byte records. A record of
+// zeros only is a hole a failed WRITE left before a later record: no
+// record at all.
 std::function<std::vector<std::string>(const std::string &)> fixed_records(size_t len) {
     return [len](const std::string &bytes) {
         std::vector<std::string> out;
-        for (size_t at = 0; at < bytes.size(); at += len)
-            out.push_back(bytes.size() - at < len ? "<torn>" + bytes.substr(at) : bytes.substr(at, len));
+        for (size_t at = 0; at < bytes.size(); at += len) {
+            std::string r = bytes.substr(at, len);
+            if (r.size() < len) out.push_back("<torn>" + r);
+            else if (r.find_first_not_of('\0') != std::string::npos) out.push_back(r);
+        }
         return out;
     };
 }
@@ -170,12 +175,6 @@ Prepared dir_write(int rec) {
     return [st, data, rec] { return st->run(for_write_dir, rec); };
 }
 
-std::shared_ptr<kit::Keys> direct_keys(const std::string &path, const char *buffered, const char *status) {
-    auto k = open_keys(path, "unformatted", buffered, status);
-    k->text(FOR_KEY_ACCESS, "direct").value(FOR_KEY_RECL, static_cast<int64_t>(dir_len / 4));
-    return k;
-}
-
 Prepared keys_stmt(int (*entry)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *),
                    std::shared_ptr<kit::Keys> k = nullptr) {
     const For_Dsc_Lst *d = k ? k->dsc() : nullptr;
@@ -191,6 +190,12 @@ std::shared_ptr<kit::Keys> open_keys(const std::string &path, const char *form, 
     auto k = std::make_shared<kit::Keys>();
     k->text(FOR_KEY_FILE, path).text(FOR_KEY_STATUS, status).text(FOR_KEY_FORM, form);
     k->text(FOR_KEY_BUFFERED, buffered);
+    return k;
+}
+
+std::shared_ptr<kit::Keys> direct_keys(const std::string &path, const char *buffered, const char *status) {
+    auto k = open_keys(path, "unformatted", buffered, status);
+    k->text(FOR_KEY_ACCESS, "direct").value(FOR_KEY_RECL, static_cast<int64_t>(dir_len / 4));
     return k;
 }
 
@@ -464,6 +469,23 @@ std::vector<Case> cases() {
                  },
                  [](Run &r, int) {
                      // Closed whatever it reported: the unit takes a new OPEN.
+                     auto k = open_keys(r.dir.path("other"), "formatted", "no", "replace");
+                     For_Context ctx{};
+                     r.follow_status = for_open(&ctx, unit, kit::Flags{}.iostat(), k->dsc(), k->val());
+                     close_unit(r);
+                 },
+                 true});
+    v.push_back({"CLOSE of a direct-access unit holding records",
+                 [](Run &r) {
+                     r.records = fixed_records(dir_len);
+                     open_ok(direct_keys(r.path, "yes", "replace"));
+                     for (int i = 1; i <= 3; ++i) {
+                         r.wrote.push_back({dir_record(i), dir_write(i)()});
+                         ASSERT_EQ(r.wrote.back().second, 0);
+                     }
+                     r.stmt = keys_stmt(for_close);
+                 },
+                 [](Run &r, int) {
                      auto k = open_keys(r.dir.path("other"), "formatted", "no", "replace");
                      For_Context ctx{};
                      r.follow_status = for_open(&ctx, unit, kit::Flags{}.iostat(), k->dsc(), k->val());
