@@ -10,10 +10,13 @@
 
 inline int bench_open(const char *path, const char *status = "replace") {
     int32_t unit = 0;
-    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_KEY_NEWUNIT, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FILE, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_STATUS, 0,
-                                FOR_TYPE_END_STMT, 0};
+    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4,      FOR_FORM_ADDR,
+                                FOR_KEY_NEWUNIT,    0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_FILE,       0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_STATUS,     0,
+                                FOR_TYPE_END_STMT,  0};
     const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
                                    reinterpret_cast<uintptr_t>(path), std::strlen(status),
                                    reinterpret_cast<uintptr_t>(status)};
@@ -26,17 +29,22 @@ inline int bench_open(const char *path, const char *status = "replace") {
 inline int bench_open_uf(const char *path, const char *status, const char *convert = nullptr) {
     int32_t unit = 0;
     static const char unformatted[] = "unformatted";
-    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_KEY_NEWUNIT, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FILE, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_STATUS, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FORM, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_CONVERT, 0,
-                                FOR_TYPE_END_STMT, 0};
-    const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
-                                   reinterpret_cast<uintptr_t>(path), std::strlen(status),
-                                   reinterpret_cast<uintptr_t>(status), 11,
-                                   reinterpret_cast<uintptr_t>(unformatted),
-                                   convert ? std::strlen(convert) : 0, reinterpret_cast<uintptr_t>(convert)};
+    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4,      FOR_FORM_ADDR,
+                                FOR_KEY_NEWUNIT,    0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_FILE,       0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_STATUS,     0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_FORM,       0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_CONVERT,    0,
+                                FOR_TYPE_END_STMT,  0};
+    const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit),       std::strlen(path),
+                                   reinterpret_cast<uintptr_t>(path),        std::strlen(status),
+                                   reinterpret_cast<uintptr_t>(status),      11,
+                                   reinterpret_cast<uintptr_t>(unformatted), convert ? std::strlen(convert) : 0,
+                                   reinterpret_cast<uintptr_t>(convert)};
     // Without CONVERT= the list ends before its item, as compiled code
     // leaves out a specifier the statement does not have.
     For_Dsc_Lst plain[sizeof keys];

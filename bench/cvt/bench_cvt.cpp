@@ -36,11 +36,13 @@ int main(int argc, char **argv) {
     for (auto &v : vals) {
         // Finite values spread over the whole range.
         uint64_t b;
-        do b = g(); while (((b >> 52) & 0x7FF) == 0x7FF);
+        do b = g();
+        while (((b >> 52) & 0x7FF) == 0x7FF);
         std::memcpy(&v, &b, 8);
     }
     std::vector<double> fvals(n);  // moderate magnitudes for F editing
-    for (auto &v : fvals) v = std::ldexp(static_cast<double>(g() >> 11), -53) * std::pow(10.0, static_cast<int>(g() % 12) - 3);
+    for (auto &v : fvals)
+        v = std::ldexp(static_cast<double>(g() >> 11), -53) * std::pow(10.0, static_cast<int>(g() % 12) - 3);
     std::vector<std::string> texts(n);
     for (size_t i = 0; i < n; ++i) {
         char b[40];
@@ -59,7 +61,10 @@ int main(int argc, char **argv) {
                     sink = sink + static_cast<uint64_t>(std::snprintf(buf, 64, "%.16e", vals[i]));
                 }));
     for (uint32_t mode : {0x80000000u, 0x81000000u, 0x81800000u})
-        std::printf("  cvtas_t_to_a %s        %7.1f\n", mode == 0x80000000u ? "RN" : mode == 0x81000000u ? "RU" : "RC",
+        std::printf("  cvtas_t_to_a %s        %7.1f\n",
+                    mode == 0x80000000u   ? "RN"
+                    : mode == 0x81000000u ? "RU"
+                                          : "RC",
                     per_value_ns(n, [&](size_t i) {
                         cvtas_t_to_a(64, 17, mode | 1, buf, &f, &c, &e, &cl, &st, vals[i]);
                         sink = sink + static_cast<uint64_t>(buf[1]);
@@ -73,7 +78,8 @@ int main(int argc, char **argv) {
                     sink = sink + static_cast<uint64_t>(std::snprintf(buf, 512, "%.6f", fvals[i]));
                 }));
     for (uint32_t mode : {0x80000000u, 0x81000000u})
-        std::printf("  cvtas_t_to_a F %s      %7.1f\n", mode == 0x80000000u ? "RN" : "RU", per_value_ns(n, [&](size_t i) {
+        std::printf("  cvtas_t_to_a F %s      %7.1f\n", mode == 0x80000000u ? "RN" : "RU",
+                    per_value_ns(n, [&](size_t i) {
                         cvtas_t_to_a(512, 6, mode | 2, buf, &f, &c, &e, &cl, &st, fvals[i]);
                         sink = sink + static_cast<uint64_t>(buf[1]);
                     }));
@@ -91,17 +97,19 @@ int main(int argc, char **argv) {
                     sink = sink + static_cast<uint64_t>(std::strtod(texts[i].c_str(), nullptr) != 0);
                 }));
     for (uint32_t mode : {0x80000000u, 0x81000000u})
-        std::printf("  cvtas_a_to_t %s        %7.1f\n", mode == 0x80000000u ? "RN" : "RU", per_value_ns(n, [&](size_t i) {
-                        int32_t s2, er;
-                        double v = cvtas_a_to_t(texts[i].data(), static_cast<int64_t>(texts[i].size()), mode, 0, 0, &s2, &er);
-                        sink = sink + static_cast<uint64_t>(v != 0);
-                    }));
+        std::printf(
+            "  cvtas_a_to_t %s        %7.1f\n", mode == 0x80000000u ? "RN" : "RU", per_value_ns(n, [&](size_t i) {
+                int32_t s2, er;
+                double v = cvtas_a_to_t(texts[i].data(), static_cast<int64_t>(texts[i].size()), mode, 0, 0, &s2, &er);
+                sink = sink + static_cast<uint64_t>(v != 0);
+            }));
     // binary128 against libquadmath.
     const size_t nq = n / 10;
     std::vector<__float128> q(nq);
     std::vector<std::string> qt(nq);
     for (size_t i = 0; i < nq; ++i) {
-        q[i] = static_cast<__float128>(vals[i]) * (1 + static_cast<__float128>(g() >> 11) / static_cast<__float128>(9007199254740992.0));
+        q[i] = static_cast<__float128>(vals[i]) *
+               (1 + static_cast<__float128>(g() >> 11) / static_cast<__float128>(9007199254740992.0));
         quadmath_snprintf(buf, 128, "%.35Qe", q[i]);
         qt[i] = buf;
     }
@@ -118,7 +126,8 @@ int main(int argc, char **argv) {
                 }));
     std::printf("  cvtas_a_to_x RN        %7.1f\n", per_value_ns(nq, [&](size_t i) {
                     int32_t s2, er;
-                    __float128 v = cvtas_a_to_x(qt[i].data(), static_cast<int64_t>(qt[i].size()), 0x80000000u, 0, 0, &s2, &er);
+                    __float128 v =
+                        cvtas_a_to_x(qt[i].data(), static_cast<int64_t>(qt[i].size()), 0x80000000u, 0, 0, &s2, &er);
                     sink = sink + static_cast<uint64_t>(v != 0);
                 }));
     return 0;

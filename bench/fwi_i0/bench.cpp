@@ -11,8 +11,8 @@ int main(int argc, char **argv) {
     const auto fmt = compiled_format({{FOR_FMT_IM, 1, 0, 1, 0}});
     char str[16];
     int32_t i = 0;
-    static const For_Dsc_Lst dsc[] = {FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_TYPE_INT4, FOR_FORM_ADDR,
-                                      FOR_TYPE_END_STMT, 0};
+    static const For_Dsc_Lst dsc[] = {FOR_TYPE_CHARACTER, FOR_FORM_CHAR,     FOR_TYPE_INT4,
+                                      FOR_FORM_ADDR,      FOR_TYPE_END_STMT, 0};
     const For_Value_List val[] = {sizeof str, reinterpret_cast<uintptr_t>(str), reinterpret_cast<uintptr_t>(&i)};
     long long total = 0;
     for (i = 1; i <= n; ++i) {

@@ -10,7 +10,7 @@ int main(int argc, char **argv) {
     const long n = std::atol(argv[2]);
     int u = bench_open(argv[3], "old");
     int32_t a = 0, b = 0, c = 0;
-    static const For_Dsc_Lst dsc[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_TYPE_INT4, FOR_FORM_ADDR,
+    static const For_Dsc_Lst dsc[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_TYPE_INT4,     FOR_FORM_ADDR,
                                       FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_TYPE_END_STMT, 0};
     const For_Value_List val[] = {reinterpret_cast<uintptr_t>(&a), reinterpret_cast<uintptr_t>(&b),
                                   reinterpret_cast<uintptr_t>(&c)};

@@ -19,18 +19,24 @@ namespace {
 int open_direct(const char *path, const char *status) {
     int32_t unit = 0;
     static const char unformatted[] = "unformatted", direct[] = "direct";
-    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4, FOR_FORM_ADDR, FOR_KEY_NEWUNIT, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FILE, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_STATUS, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_FORM, 0,
-                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR, FOR_KEY_ACCESS, 0,
-                                FOR_TYPE_INT8, FOR_FORM_VALUE, FOR_KEY_RECL, 0,
-                                FOR_TYPE_END_STMT, 0};
-    const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit), std::strlen(path),
-                                   reinterpret_cast<uintptr_t>(path), std::strlen(status),
-                                   reinterpret_cast<uintptr_t>(status), 11,
+    const For_Dsc_Lst keys[] = {FOR_TYPE_INT4,      FOR_FORM_ADDR,
+                                FOR_KEY_NEWUNIT,    0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_FILE,       0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_STATUS,     0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_FORM,       0,
+                                FOR_TYPE_CHARACTER, FOR_FORM_CHAR,
+                                FOR_KEY_ACCESS,     0,
+                                FOR_TYPE_INT8,      FOR_FORM_VALUE,
+                                FOR_KEY_RECL,       0,
+                                FOR_TYPE_END_STMT,  0};
+    const For_Value_List vals[] = {reinterpret_cast<uintptr_t>(&unit),       std::strlen(path),
+                                   reinterpret_cast<uintptr_t>(path),        std::strlen(status),
+                                   reinterpret_cast<uintptr_t>(status),      11,
                                    reinterpret_cast<uintptr_t>(unformatted), 6,
-                                   reinterpret_cast<uintptr_t>(direct), 16};
+                                   reinterpret_cast<uintptr_t>(direct),      16};
     For_Context ctx{};
     if (for_open(&ctx, 0, iof_f90, keys, vals) != 0) return 0;
     return unit;

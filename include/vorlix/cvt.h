@@ -69,8 +69,7 @@ VORLIX_API int32_t cvtas_s_to_a(int32_t size, int32_t digits, uint32_t flags, ch
 VORLIX_API int32_t cvtas_t_to_a(int32_t size, int32_t digits, uint32_t flags, char *buffer, int32_t *first,
                                 int32_t *count, int32_t *exponent, int32_t *cls, int32_t *status, double value);
 VORLIX_API int32_t cvtas_x_to_a(int32_t size, int32_t digits, uint32_t flags, char *buffer, int32_t *first,
-                                int32_t *count, int32_t *exponent, int32_t *cls, int32_t *status,
-                                __float128 value);
+                                int32_t *count, int32_t *exponent, int32_t *cls, int32_t *status, __float128 value);
 
 /*
  * Text to value.  Input flag word: 2 blanks are ignored (BN), 64 blanks
@@ -82,10 +81,10 @@ VORLIX_API int32_t cvtas_x_to_a(int32_t size, int32_t digits, uint32_t flags, ch
  * not a number (the value is then +0), or 41 when memory for an exact
  * decision was not available.
  */
-VORLIX_API float cvtas_a_to_s(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
-                              int32_t *status, int32_t *error);
-VORLIX_API double cvtas_a_to_t(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
-                               int32_t *status, int32_t *error);
+VORLIX_API float cvtas_a_to_s(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k, int32_t *status,
+                              int32_t *error);
+VORLIX_API double cvtas_a_to_t(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k, int32_t *status,
+                               int32_t *error);
 VORLIX_API __float128 cvtas_a_to_x(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
                                    int32_t *status, int32_t *error);
 
@@ -115,21 +114,18 @@ VORLIX_API int32_t cvt__lex_number_complete(uint32_t *state);
  * written), 12 (infinity written).  *length receives w, or the number of
  * characters written under zero-width editing.
  */
-VORLIX_API int32_t cvt_ieee_s_to_text_ex(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw,
-                                         int32_t e, uint32_t kind, char *field, uint64_t options,
-                                         uint32_t *length);
-VORLIX_API int32_t cvt_ieee_t_to_text_ex(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw,
-                                         int32_t e, uint32_t kind, char *field, uint64_t options,
-                                         uint32_t *length);
+VORLIX_API int32_t cvt_ieee_s_to_text_ex(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
+                                         uint32_t kind, char *field, uint64_t options, uint32_t *length);
+VORLIX_API int32_t cvt_ieee_t_to_text_ex(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
+                                         uint32_t kind, char *field, uint64_t options, uint32_t *length);
 VORLIX_API int32_t cvt_ieee_x_to_text_ex(const __float128 *value, int32_t w, int32_t k, int32_t d, int32_t fw,
-                                         int32_t e, uint32_t kind, char *field, uint64_t options,
-                                         uint32_t *length);
-VORLIX_API int32_t cvt_ieee_s_to_text(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw,
-                                      int32_t e, uint32_t kind, char *field);
-VORLIX_API int32_t cvt_ieee_t_to_text(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw,
-                                      int32_t e, uint32_t kind, char *field);
-VORLIX_API int32_t cvt_ieee_x_to_text(const __float128 *value, int32_t w, int32_t k, int32_t d, int32_t fw,
-                                      int32_t e, uint32_t kind, char *field);
+                                         int32_t e, uint32_t kind, char *field, uint64_t options, uint32_t *length);
+VORLIX_API int32_t cvt_ieee_s_to_text(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
+                                      uint32_t kind, char *field);
+VORLIX_API int32_t cvt_ieee_t_to_text(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
+                                      uint32_t kind, char *field);
+VORLIX_API int32_t cvt_ieee_x_to_text(const __float128 *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
+                                      uint32_t kind, char *field);
 
 /*
  * Input field layer.  Length 0 stores +0.  Returns 1 when the text is not
@@ -253,10 +249,8 @@ VORLIX_API int32_t cvt_unsigned64_to_text(uint64_t value, int32_t w, int32_t rad
  * The 64-bit form has the same contract (compiled code calls it for
  * 8-byte items).
  */
-VORLIX_API int32_t cvt_data_to_text(const void *data, int32_t w, int32_t size, int32_t radix, int32_t m,
-                                    char *field);
-VORLIX_API int32_t cvt_data64_to_text(const void *data, int32_t w, int32_t size, int32_t radix, int32_t m,
-                                      char *field);
+VORLIX_API int32_t cvt_data_to_text(const void *data, int32_t w, int32_t size, int32_t radix, int32_t m, char *field);
+VORLIX_API int32_t cvt_data64_to_text(const void *data, int32_t w, int32_t size, int32_t radix, int32_t m, char *field);
 
 /*
  * Logical fields.  Styles: CVT_BOOL_LETTER writes w - 1 blanks and "T" or

@@ -38,8 +38,7 @@ extern "C" {
  * handler has dealt with the condition: nothing is printed and the program
  * continues, whatever the severity.
  */
-typedef int (*For_User_Error_Handler)(int *number, int *continuable, const char *text,
-                                      void *context, int64_t length);
+typedef int (*For_User_Error_Handler)(int *number, int *continuable, const char *text, void *context, int64_t length);
 
 /*
  * A machine context a trace can start from: what a SA_SIGINFO signal
@@ -64,23 +63,18 @@ VORLIX_API void for_emit_diagnostic(int code, const char *format, ...);
  * the previous context (0 when there was none). Returns 1.
  */
 VORLIX_API int for__establish_user_error_handler(For_User_Error_Handler handler, void *context,
-                                                 For_User_Error_Handler *old_handler,
-                                                 int64_t *old_context);
+                                                 For_User_Error_Handler *old_handler, int64_t *old_context);
 VORLIX_API int for__intermediate_establish(For_User_Error_Handler handler, void *context,
-                                           For_User_Error_Handler *old_handler,
-                                           int64_t *old_context);
+                                           For_User_Error_Handler *old_handler, int64_t *old_context);
 
 /*
  * ERRSNS: the last I/O failure of the calling thread (message number,
  * errno, status, unit, condition), each through a non-null address; the
  * record is cleared afterwards, so a second call returns zeros.
  */
-VORLIX_API void for_errsns(int32_t *number, int32_t *sys_errno, int32_t *status, int32_t *unit,
-                           int32_t *condition);
-VORLIX_API void for_errsns_w(int16_t *number, int16_t *sys_errno, int16_t *status, int16_t *unit,
-                             int16_t *condition);
-VORLIX_API void for_errsns_load(int32_t number, int32_t sys_errno, int32_t status, int32_t unit,
-                                int32_t condition);
+VORLIX_API void for_errsns(int32_t *number, int32_t *sys_errno, int32_t *status, int32_t *unit, int32_t *condition);
+VORLIX_API void for_errsns_w(int16_t *number, int16_t *sys_errno, int16_t *status, int16_t *unit, int16_t *condition);
+VORLIX_API void for_errsns_load(int32_t number, int32_t sys_errno, int32_t status, int32_t unit, int32_t condition);
 
 /* GERROR: the text of the last error into a character variable, blank-padded. */
 VORLIX_API void for_gerror_(char *string, int64_t length);
@@ -99,10 +93,10 @@ VORLIX_API void for_errmsg(int number, char *string, int64_t length, ...);
  * exit_code is null), unless *exit_code is -1: the call then returns 0 and
  * stores 0 through `status` (when given).
  */
-VORLIX_API int tracebackqq_(const char *string, int *exit_code, int *status,
-                            const For_Signal_Pair *context, int64_t length);
-VORLIX_API int TRACEBACKQQ(const char *string, int *exit_code, int *status,
-                           const For_Signal_Pair *context, int64_t length);
+VORLIX_API int tracebackqq_(const char *string, int *exit_code, int *status, const For_Signal_Pair *context,
+                            int64_t length);
+VORLIX_API int TRACEBACKQQ(const char *string, int *exit_code, int *status, const For_Signal_Pair *context,
+                           int64_t length);
 
 /* "...Traceback continuing on host side:" and a stack trace, on standard error. */
 VORLIX_API void for__continue_traceback(void);

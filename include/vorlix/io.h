@@ -59,13 +59,12 @@ VORLIX_API int for_inquire(For_Context *ctx, int unit, For_IO_Flags flags, const
  * would make, in the units RECL= of an unformatted OPEN counts: 4-byte
  * units, rounded up. A length n cannot hold fails the statement with 550.
  */
-VORLIX_API int for_iolength(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                            const For_Value_List *val);
+VORLIX_API int for_iolength(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_iolength_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 
 /* DEFINE FILE u (maxrec, recl, U, assoc_var): recl counts 2-byte units. */
-VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl,
-                               void *assoc_var, int assoc_kind);
+VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl, void *assoc_var,
+                               int assoc_kind);
 
 /* Connects unit to an open descriptor. options: "KEY=VALUE,..." with
  * NEWLINE=YES|NO, BLANK=ZERO|NULL, STATUS=OLD|SCRATCH|UNKNOWN,
@@ -75,27 +74,23 @@ VORLIX_API int for_fdopen(int fd, int unit, const char *options, size_t length);
 /* List-directed WRITE (u, *) and PRINT *: the items of the first group,
  * then one _xmit call per further group. */
 VORLIX_API int for_write_seq_lis(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                 const For_Value_List *val, const For_Dsc_Lst *ctl_dsc,
-                                 const For_Value_List *ctl_val);
+                                 const For_Value_List *val, const For_Dsc_Lst *ctl_dsc, const For_Value_List *ctl_val);
 VORLIX_API int for_write_seq_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 
 /* List-directed WRITE (internal-file, *): the first item is the internal
  * file (a character scalar: one record; a character array: one record per
  * element). */
 VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                 const For_Value_List *val, const For_Dsc_Lst *ctl_dsc,
-                                 const For_Value_List *ctl_val);
+                                 const For_Value_List *val, const For_Dsc_Lst *ctl_dsc, const For_Value_List *ctl_val);
 VORLIX_API int for_write_int_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 /* Unformatted sequential WRITE (u[, POS=]) and READ: one record per
  * statement, framed by the unit's record type; the argument order of the
  * external sequential entries (abi.h). */
 VORLIX_API int for_write_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                             const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                             const For_Value_List *cval);
+                             const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_write_seq_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_read_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                            const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                            const For_Value_List *cval);
+                            const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_read_seq_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 
 /*
@@ -131,28 +126,21 @@ VORLIX_API int for_unlock(For_Context *ctx, int unit, For_IO_Flags flags);
  * scalar, or a contiguous CHARACTER array of one record per element).
  * The _xmit entries transfer the further groups of items of the statement.
  */
-VORLIX_API int for_write_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags,
-                                 const For_Dsc_Lst *dsc, const For_Value_List *val,
-                                 const void *fmt, const For_Dsc_Lst *cdsc,
+VORLIX_API int for_write_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                 const For_Value_List *val, const void *fmt, const For_Dsc_Lst *cdsc,
                                  const For_Value_List *cval);
-VORLIX_API int for_write_seq_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
-                                      const For_Value_List *val);
-VORLIX_API int for_read_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags,
-                                const For_Dsc_Lst *dsc, const For_Value_List *val,
-                                const void *fmt, const For_Dsc_Lst *cdsc,
+VORLIX_API int for_write_seq_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_read_seq_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
+                                const For_Value_List *val, const void *fmt, const For_Dsc_Lst *cdsc,
                                 const For_Value_List *cval);
-VORLIX_API int for_read_seq_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
-                                     const For_Value_List *val);
+VORLIX_API int for_read_seq_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_write_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                 const For_Value_List *val, const void *fmt,
-                                 const For_Dsc_Lst *cdsc, const For_Value_List *cval);
-VORLIX_API int for_write_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
-                                      const For_Value_List *val);
-VORLIX_API int for_read_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                const For_Value_List *val, const void *fmt,
-                                const For_Dsc_Lst *cdsc, const For_Value_List *cval);
-VORLIX_API int for_read_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc,
-                                     const For_Value_List *val);
+                                 const For_Value_List *val, const void *fmt, const For_Dsc_Lst *cdsc,
+                                 const For_Value_List *cval);
+VORLIX_API int for_write_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
+VORLIX_API int for_read_int_fmt(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc, const For_Value_List *val,
+                                const void *fmt, const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+VORLIX_API int for_read_int_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 /*
  * Direct access by record number (the argument order of abi.h). WRITE and
  * READ (u, REC=r) unformatted and formatted; REWRITE (u) rebuilds the
@@ -171,20 +159,19 @@ VORLIX_API int for_read_dir(For_Context *ctx, int unit, For_IO_Flags flags, cons
                             const For_Value_List *cval);
 VORLIX_API int for_read_dir_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_rewrite(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                           const For_Value_List *val, int64_t rec, const For_Dsc_Lst *cdsc,
-                           const For_Value_List *cval);
+                           const For_Value_List *val, int64_t rec, const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_rewrite_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_write_dir_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                 const For_Value_List *val, int64_t rec, const void *fmt,
-                                 const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+                                 const For_Value_List *val, int64_t rec, const void *fmt, const For_Dsc_Lst *cdsc,
+                                 const For_Value_List *cval);
 VORLIX_API int for_write_dir_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_read_dir_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                const For_Value_List *val, int64_t rec, const void *fmt,
-                                const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+                                const For_Value_List *val, int64_t rec, const void *fmt, const For_Dsc_Lst *cdsc,
+                                const For_Value_List *cval);
 VORLIX_API int for_read_dir_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_rewrite_fmt(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                               const For_Value_List *val, int64_t rec, const void *fmt,
-                               const For_Dsc_Lst *cdsc, const For_Value_List *cval);
+                               const For_Value_List *val, int64_t rec, const void *fmt, const For_Dsc_Lst *cdsc,
+                               const For_Value_List *cval);
 VORLIX_API int for_rewrite_fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 VORLIX_API int for_find(For_Context *ctx, int unit, For_IO_Flags flags, int64_t rec, const For_Dsc_Lst *keys,
                         const For_Value_List *values);
@@ -194,15 +181,13 @@ VORLIX_API int for_delete(For_Context *ctx, int unit, For_IO_Flags flags, int64_
 /* READ (u, *) list: list-directed input from an external unit, and the
  * transfer call of its later item groups. */
 VORLIX_API int for_read_seq_lis(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                                const For_Value_List *cval);
+                                const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_read_seq_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 
 /* READ (internal-file, *) list: the first item of the list is the internal
  * file (a character scalar, or an array of records one after another). */
-VORLIX_API int for_read_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                                const For_Value_List *cval);
+VORLIX_API int for_read_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc, const For_Value_List *val,
+                                const For_Dsc_Lst *cdsc, const For_Value_List *cval);
 VORLIX_API int for_read_int_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val);
 
 #endif

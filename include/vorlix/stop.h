@@ -25,42 +25,38 @@ extern "C" {
 #endif
 
 /* Statement flag bits that STOP reads (the flag word of every statement). */
-#define VORLIX_STOP_COMPAT       0x08000000ull /* text to unit 6, messages 521 and 522 */
-#define VORLIX_STOP_ERR          0x00000001ull /* return a failure to print */
-#define VORLIX_STOP_HIGH_VALID   0x80000000ull /* the high word is meaningful */
-#define VORLIX_STOP_IEEE_REPORT  (0x40ull << 32) /* report signalling IEEE flags */
-#define VORLIX_STOP_IOSTAT       (0x8000ull << 32)
+#define VORLIX_STOP_COMPAT 0x08000000ull        /* text to unit 6, messages 521 and 522 */
+#define VORLIX_STOP_ERR 0x00000001ull           /* return a failure to print */
+#define VORLIX_STOP_HIGH_VALID 0x80000000ull    /* the high word is meaningful */
+#define VORLIX_STOP_IEEE_REPORT (0x40ull << 32) /* report signalling IEEE flags */
+#define VORLIX_STOP_IOSTAT (0x8000ull << 32)
 
 /* The core of every STOP: see the header comment. `text`/`length` is the
    stop code as text; with `integer_code` non-zero the text holds the digits
    of `code` (of `kind` 4 or 8 bytes), which becomes the exit status. */
-VORLIX_API int for_stop_core_impl(int error_stop, const char *text, int length, int quiet,
-                                  uint64_t flags, int64_t code, int kind, int integer_code);
+VORLIX_API int for_stop_core_impl(int error_stop, const char *text, int length, int quiet, uint64_t flags, int64_t code,
+                                  int kind, int integer_code);
 
 VORLIX_API int for_stop(const char *text, int length);
-VORLIX_API int for_stop_core(const char *text, int length, uint64_t flags, int32_t code,
-                             int integer_code);
-VORLIX_API int for_stop_core8(const char *text, int length, uint64_t flags, int64_t code,
-                              int integer_code);
-VORLIX_API int for_stop_core_quiet(const char *text, int length, int quiet, uint64_t flags,
-                                   int32_t code, int integer_code);
-VORLIX_API int for_stop_core_quiet_int8(const char *text, int length, int quiet, uint64_t flags,
-                                        int64_t code, int integer_code);
+VORLIX_API int for_stop_core(const char *text, int length, uint64_t flags, int32_t code, int integer_code);
+VORLIX_API int for_stop_core8(const char *text, int length, uint64_t flags, int64_t code, int integer_code);
+VORLIX_API int for_stop_core_quiet(const char *text, int length, int quiet, uint64_t flags, int32_t code,
+                                   int integer_code);
+VORLIX_API int for_stop_core_quiet_int8(const char *text, int length, int quiet, uint64_t flags, int64_t code,
+                                        int integer_code);
 VORLIX_API int for_stop_core_int(const int32_t *code, int ignored, int quiet, uint64_t flags);
 VORLIX_API int for_stop_core_int8(const int64_t *code, int ignored, int quiet, uint64_t flags);
 
-VORLIX_API int for_error_stop(const char *text, int length, uint64_t flags, int32_t code,
-                              int code_given);
-VORLIX_API int for_error_stop8(const char *text, int length, uint64_t flags, int64_t code,
-                               int code_given);
-VORLIX_API int for_error_stop_quiet(const char *text, int length, int quiet, uint64_t flags,
-                                    int32_t code, int code_given);
-VORLIX_API int for_error_stop_quiet_int8(const char *text, int length, int quiet, uint64_t flags,
-                                         int64_t code, int code_given);
-VORLIX_API int for_error_stop_int(const int32_t *code, int ignored, int quiet, uint64_t flags,
-                                  int32_t value, int value_given);
-VORLIX_API int for_error_stop_int8(const int64_t *code, int ignored, int quiet, uint64_t flags,
-                                   int64_t value, int value_given);
+VORLIX_API int for_error_stop(const char *text, int length, uint64_t flags, int32_t code, int code_given);
+VORLIX_API int for_error_stop8(const char *text, int length, uint64_t flags, int64_t code, int code_given);
+VORLIX_API int for_error_stop_quiet(const char *text, int length, int quiet, uint64_t flags, int32_t code,
+                                    int code_given);
+VORLIX_API int for_error_stop_quiet_int8(const char *text, int length, int quiet, uint64_t flags, int64_t code,
+                                         int code_given);
+VORLIX_API int for_error_stop_int(const int32_t *code, int ignored, int quiet, uint64_t flags, int32_t value,
+                                  int value_given);
+VORLIX_API int for_error_stop_int8(const int64_t *code, int ignored, int quiet, uint64_t flags, int64_t value,
+                                   int value_given);
 
 /* ABORT: prints the text on unit 0 and ends with status 134. */
 VORLIX_API int for_abort(const char *text, int length);

@@ -62,8 +62,8 @@ static_assert(kCray.frac_bits() == 48 && kVaxH.frac_bits() == 112 && kIbmL.frac_
 
 enum class Rounding : uint8_t { nearest, to_zero, up, down, vax };
 
-constexpr uint32_t kRoundingBits = CVT_OPT_ROUND_TO_ZERO | CVT_OPT_ROUND_UP | CVT_OPT_ROUND_DOWN |
-                                   CVT_OPT_ROUND_NEAREST | CVT_OPT_ROUND_VAX;
+constexpr uint32_t kRoundingBits =
+    CVT_OPT_ROUND_TO_ZERO | CVT_OPT_ROUND_UP | CVT_OPT_ROUND_DOWN | CVT_OPT_ROUND_NEAREST | CVT_OPT_ROUND_VAX;
 constexpr uint32_t kKnownBits = kRoundingBits | CVT_OPT_REPORT_UNDERFLOW | CVT_OPT_BIG_ENDIAN;
 
 // ---- Byte order: IEEE values are native (little-endian) unless the caller
@@ -131,8 +131,7 @@ Value unpack(const Format &fmt, u128 raw) {
         // A zero exponent is outside the valid range, which also rejects a
         // zero upper half over a non-zero lower half.
         if ((raw & ~fmt.sign_bit()) == 0) return {Kind::zero, neg, 0, 0};
-        if (e < fmt.emin || e > fmt.emax || ((f >> (fmt.frac_bits() - 1)) & 1) == 0)
-            return {Kind::invalid, neg, 0, 0};
+        if (e < fmt.emin || e > fmt.emax || ((f >> (fmt.frac_bits() - 1)) & 1) == 0) return {Kind::invalid, neg, 0, 0};
         return {Kind::finite, neg, f, q};
     }
     return {Kind::invalid, neg, 0, 0};
@@ -149,7 +148,7 @@ u128 largest_of(const Format &fmt, bool neg) { return signed_if(fmt, neg, fmt.fi
 u128 invalid_of(const Format &fmt) {
     switch (fmt.family) {
     case Family::ieee: return fmt.fields(fmt.exp_mask(), fmt.frac_mask() >> 1);  // a NaN, quiet bit clear
-    case Family::vax: return fmt.sign_bit();                                      // the reserved operand
+    case Family::vax: return fmt.sign_bit();                                     // the reserved operand
     case Family::ibm: return fmt.sign_bit() | fmt.fields(fmt.exp_mask(), 0);
     case Family::cray: return fmt.fields(fmt.emax + 1, 0);  // the first exponent past the valid range
     }
@@ -230,8 +229,8 @@ Packed pack_finite(const Format &to, const Value &v, Rounding mode, bool report_
     }
     const int32_t e = (q + to.qoff) / to.step;
 
-    const bool toward_zero = mode == Rounding::to_zero || (mode == Rounding::up && v.neg) ||
-                             (mode == Rounding::down && !v.neg);
+    const bool toward_zero =
+        mode == Rounding::to_zero || (mode == Rounding::up && v.neg) || (mode == Rounding::down && !v.neg);
     if (e > static_cast<int32_t>(to.emax)) {
         return {toward_zero ? largest_of(to, v.neg) : overflow_of(to, v.neg), CVT_FOREIGN_OVERFLOW};
     }
@@ -283,100 +282,136 @@ uint32_t options_at(const uint32_t *options) { return options ? *options : 0; }
 
 extern "C" {
 
-int32_t cvt_vax_f_to_ieee_single(const void *in, uint32_t options, void *out) { return convert(kVaxF, kIeeeS, in, options, out); }
+int32_t cvt_vax_f_to_ieee_single(const void *in, uint32_t options, void *out) {
+    return convert(kVaxF, kIeeeS, in, options, out);
+}
 int32_t cvt_vax_f_to_ieee_single_(const void *in, const uint32_t *options, void *out) {
     return convert(kVaxF, kIeeeS, in, options_at(options), out);
 }
 int32_t CVT_VAX_F_TO_IEEE_SINGLE(const void *, uint32_t, void *) __attribute__((alias("cvt_vax_f_to_ieee_single")));
 
-int32_t cvt_vax_d_to_ieee_double(const void *in, uint32_t options, void *out) { return convert(kVaxD, kIeeeT, in, options, out); }
+int32_t cvt_vax_d_to_ieee_double(const void *in, uint32_t options, void *out) {
+    return convert(kVaxD, kIeeeT, in, options, out);
+}
 int32_t cvt_vax_d_to_ieee_double_(const void *in, const uint32_t *options, void *out) {
     return convert(kVaxD, kIeeeT, in, options_at(options), out);
 }
 int32_t CVT_VAX_D_TO_IEEE_DOUBLE(const void *, uint32_t, void *) __attribute__((alias("cvt_vax_d_to_ieee_double")));
 
-int32_t cvt_vax_g_to_ieee_double(const void *in, uint32_t options, void *out) { return convert(kVaxG, kIeeeT, in, options, out); }
+int32_t cvt_vax_g_to_ieee_double(const void *in, uint32_t options, void *out) {
+    return convert(kVaxG, kIeeeT, in, options, out);
+}
 int32_t cvt_vax_g_to_ieee_double_(const void *in, const uint32_t *options, void *out) {
     return convert(kVaxG, kIeeeT, in, options_at(options), out);
 }
 int32_t CVT_VAX_G_TO_IEEE_DOUBLE(const void *, uint32_t, void *) __attribute__((alias("cvt_vax_g_to_ieee_double")));
 
-int32_t cvt_vax_h_to_ieee_double(const void *in, uint32_t options, void *out) { return convert(kVaxH, kIeeeT, in, options, out); }
+int32_t cvt_vax_h_to_ieee_double(const void *in, uint32_t options, void *out) {
+    return convert(kVaxH, kIeeeT, in, options, out);
+}
 int32_t cvt_vax_h_to_ieee_double_(const void *in, const uint32_t *options, void *out) {
     return convert(kVaxH, kIeeeT, in, options_at(options), out);
 }
 int32_t CVT_VAX_H_TO_IEEE_DOUBLE(const void *, uint32_t, void *) __attribute__((alias("cvt_vax_h_to_ieee_double")));
 
-int32_t cvt_cray_to_ieee_single(const void *in, uint32_t options, void *out) { return convert(kCray, kIeeeS, in, options, out); }
+int32_t cvt_cray_to_ieee_single(const void *in, uint32_t options, void *out) {
+    return convert(kCray, kIeeeS, in, options, out);
+}
 int32_t cvt_cray_to_ieee_single_(const void *in, const uint32_t *options, void *out) {
     return convert(kCray, kIeeeS, in, options_at(options), out);
 }
 int32_t CVT_CRAY_TO_IEEE_SINGLE(const void *, uint32_t, void *) __attribute__((alias("cvt_cray_to_ieee_single")));
 
-int32_t cvt_cray_to_ieee_double(const void *in, uint32_t options, void *out) { return convert(kCray, kIeeeT, in, options, out); }
+int32_t cvt_cray_to_ieee_double(const void *in, uint32_t options, void *out) {
+    return convert(kCray, kIeeeT, in, options, out);
+}
 int32_t cvt_cray_to_ieee_double_(const void *in, const uint32_t *options, void *out) {
     return convert(kCray, kIeeeT, in, options_at(options), out);
 }
 int32_t CVT_CRAY_TO_IEEE_DOUBLE(const void *, uint32_t, void *) __attribute__((alias("cvt_cray_to_ieee_double")));
 
-int32_t cvt_ibm_short_to_ieee_single(const void *in, uint32_t options, void *out) { return convert(kIbmS, kIeeeS, in, options, out); }
+int32_t cvt_ibm_short_to_ieee_single(const void *in, uint32_t options, void *out) {
+    return convert(kIbmS, kIeeeS, in, options, out);
+}
 int32_t cvt_ibm_short_to_ieee_single_(const void *in, const uint32_t *options, void *out) {
     return convert(kIbmS, kIeeeS, in, options_at(options), out);
 }
-int32_t CVT_IBM_SHORT_TO_IEEE_SINGLE(const void *, uint32_t, void *) __attribute__((alias("cvt_ibm_short_to_ieee_single")));
+int32_t CVT_IBM_SHORT_TO_IEEE_SINGLE(const void *, uint32_t, void *)
+    __attribute__((alias("cvt_ibm_short_to_ieee_single")));
 
-int32_t cvt_ibm_long_to_ieee_double(const void *in, uint32_t options, void *out) { return convert(kIbmL, kIeeeT, in, options, out); }
+int32_t cvt_ibm_long_to_ieee_double(const void *in, uint32_t options, void *out) {
+    return convert(kIbmL, kIeeeT, in, options, out);
+}
 int32_t cvt_ibm_long_to_ieee_double_(const void *in, const uint32_t *options, void *out) {
     return convert(kIbmL, kIeeeT, in, options_at(options), out);
 }
-int32_t CVT_IBM_LONG_TO_IEEE_DOUBLE(const void *, uint32_t, void *) __attribute__((alias("cvt_ibm_long_to_ieee_double")));
+int32_t CVT_IBM_LONG_TO_IEEE_DOUBLE(const void *, uint32_t, void *)
+    __attribute__((alias("cvt_ibm_long_to_ieee_double")));
 
-int32_t cvt_ieee_single_to_vax_f(const void *in, uint32_t options, void *out) { return convert(kIeeeS, kVaxF, in, options, out); }
+int32_t cvt_ieee_single_to_vax_f(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeS, kVaxF, in, options, out);
+}
 int32_t cvt_ieee_single_to_vax_f_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeS, kVaxF, in, options_at(options), out);
 }
 int32_t CVT_IEEE_SINGLE_TO_VAX_F(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_single_to_vax_f")));
 
-int32_t cvt_ieee_double_to_vax_d(const void *in, uint32_t options, void *out) { return convert(kIeeeT, kVaxD, in, options, out); }
+int32_t cvt_ieee_double_to_vax_d(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeT, kVaxD, in, options, out);
+}
 int32_t cvt_ieee_double_to_vax_d_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeT, kVaxD, in, options_at(options), out);
 }
 int32_t CVT_IEEE_DOUBLE_TO_VAX_D(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_double_to_vax_d")));
 
-int32_t cvt_ieee_double_to_vax_g(const void *in, uint32_t options, void *out) { return convert(kIeeeT, kVaxG, in, options, out); }
+int32_t cvt_ieee_double_to_vax_g(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeT, kVaxG, in, options, out);
+}
 int32_t cvt_ieee_double_to_vax_g_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeT, kVaxG, in, options_at(options), out);
 }
 int32_t CVT_IEEE_DOUBLE_TO_VAX_G(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_double_to_vax_g")));
 
-int32_t cvt_ieee_double_to_vax_h(const void *in, uint32_t options, void *out) { return convert(kIeeeT, kVaxH, in, options, out); }
+int32_t cvt_ieee_double_to_vax_h(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeT, kVaxH, in, options, out);
+}
 int32_t cvt_ieee_double_to_vax_h_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeT, kVaxH, in, options_at(options), out);
 }
 int32_t CVT_IEEE_DOUBLE_TO_VAX_H(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_double_to_vax_h")));
 
-int32_t cvt_ieee_single_to_cray(const void *in, uint32_t options, void *out) { return convert(kIeeeS, kCray, in, options, out); }
+int32_t cvt_ieee_single_to_cray(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeS, kCray, in, options, out);
+}
 int32_t cvt_ieee_single_to_cray_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeS, kCray, in, options_at(options), out);
 }
 int32_t CVT_IEEE_SINGLE_TO_CRAY(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_single_to_cray")));
 
-int32_t cvt_ieee_double_to_cray(const void *in, uint32_t options, void *out) { return convert(kIeeeT, kCray, in, options, out); }
+int32_t cvt_ieee_double_to_cray(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeT, kCray, in, options, out);
+}
 int32_t cvt_ieee_double_to_cray_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeT, kCray, in, options_at(options), out);
 }
 int32_t CVT_IEEE_DOUBLE_TO_CRAY(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_double_to_cray")));
 
-int32_t cvt_ieee_single_to_ibm_short(const void *in, uint32_t options, void *out) { return convert(kIeeeS, kIbmS, in, options, out); }
+int32_t cvt_ieee_single_to_ibm_short(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeS, kIbmS, in, options, out);
+}
 int32_t cvt_ieee_single_to_ibm_short_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeS, kIbmS, in, options_at(options), out);
 }
-int32_t CVT_IEEE_SINGLE_TO_IBM_SHORT(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_single_to_ibm_short")));
+int32_t CVT_IEEE_SINGLE_TO_IBM_SHORT(const void *, uint32_t, void *)
+    __attribute__((alias("cvt_ieee_single_to_ibm_short")));
 
-int32_t cvt_ieee_double_to_ibm_long(const void *in, uint32_t options, void *out) { return convert(kIeeeT, kIbmL, in, options, out); }
+int32_t cvt_ieee_double_to_ibm_long(const void *in, uint32_t options, void *out) {
+    return convert(kIeeeT, kIbmL, in, options, out);
+}
 int32_t cvt_ieee_double_to_ibm_long_(const void *in, const uint32_t *options, void *out) {
     return convert(kIeeeT, kIbmL, in, options_at(options), out);
 }
-int32_t CVT_IEEE_DOUBLE_TO_IBM_LONG(const void *, uint32_t, void *) __attribute__((alias("cvt_ieee_double_to_ibm_long")));
+int32_t CVT_IEEE_DOUBLE_TO_IBM_LONG(const void *, uint32_t, void *)
+    __attribute__((alias("cvt_ieee_double_to_ibm_long")));
 
 }  // extern "C"

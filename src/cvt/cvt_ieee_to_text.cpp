@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr uint32_t kE = 0x1, kF = 0x2, kLetterD = 0x4, kPlus = 0x10, kExpGiven = 0x40, kZeroWidth = 0x100,
-                   kEN = 0x200, kES = 0x400, kHex = 0x800 | 0x1000, kGZeroA = 0x4000, kGZeroB = 0x100000;
+constexpr uint32_t kE = 0x1, kF = 0x2, kLetterD = 0x4, kPlus = 0x10, kExpGiven = 0x40, kZeroWidth = 0x100, kEN = 0x200,
+                   kES = 0x400, kHex = 0x800 | 0x1000, kGZeroA = 0x4000, kGZeroB = 0x100000;
 constexpr uint32_t kRoundBits = 0x81C00000u;
 // Option word, upper half.
 constexpr uint64_t kOptAltList = 1, kOptComma = 4, kOptMinusZero = 2, kOptMinusRounded = 0x40, kOptGNoWidth = 16,
@@ -22,7 +22,7 @@ constexpr int kStackDigits = 64;
 
 // A growable text buffer for one field.
 class Text {
-public:
+  public:
     explicit Text(size_t cap) : cap_(cap) {
         p_ = cap <= sizeof inline_ ? inline_ : static_cast<char *>(std::malloc(cap));
     }
@@ -37,14 +37,16 @@ public:
         ++n_;
     }
     void put(const char *s, size_t len) {
-        if (n_ + len <= cap_) std::memcpy(p_ + n_, s, len);
+        if (n_ + len <= cap_)
+            std::memcpy(p_ + n_, s, len);
         else
             for (size_t i = 0; i < len; ++i)
                 if (n_ + i < cap_) p_[n_ + i] = s[i];
         n_ += len;
     }
     void fill(char c, size_t len) {
-        if (n_ + len <= cap_) std::memset(p_ + n_, c, len);
+        if (n_ + len <= cap_)
+            std::memset(p_ + n_, c, len);
         else
             for (size_t i = 0; i < len; ++i)
                 if (n_ + i < cap_) p_[n_ + i] = c;
@@ -54,7 +56,7 @@ public:
     const char *data() const { return p_; }
     bool fits() const { return n_ <= cap_; }
 
-private:
+  private:
     char inline_[128];
     char *p_;
     size_t cap_;
@@ -216,7 +218,7 @@ int layout_e(const Layout &l, typename F::Value v, bool value_zero, EStyle style
              const Digits *known = nullptr) {
     Digits own;
     const Digits &dg = known ? *known : own;
-    long n;  // significant digits
+    long n;       // significant digits
     long before;  // digits before the point
     long zeros_after = 0;
     const char letter = (l.kind & kLetterD) ? 'D' : 'E';
@@ -420,8 +422,10 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
     if (!out.ok()) return 2;
     if (mag > F::inf_bits) {
         result = 10;
-        if (width < 3) result = 2;
-        else out.put("NaN", 3);
+        if (width < 3)
+            result = 2;
+        else
+            out.put("NaN", 3);
     } else if (mag == F::inf_bits) {
         const char *sg = l.neg ? "-" : (kind & kPlus) ? "+" : "";
         const int sl = static_cast<int>(std::strlen(sg));
@@ -514,8 +518,8 @@ int32_t to_text(const typename F::Value *value, int32_t w, int32_t k, int32_t d,
 
 }  // namespace
 
-int32_t cvt_ieee_s_to_text_ex(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
-                              uint32_t kind, char *field, uint64_t options, uint32_t *length) {
+int32_t cvt_ieee_s_to_text_ex(const float *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e, uint32_t kind,
+                              char *field, uint64_t options, uint32_t *length) {
     return to_text<Cvtas_S>(value, w, k, d, fw, e, kind, field, options, length);
 }
 int32_t cvt_ieee_t_to_text_ex(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
@@ -532,8 +536,8 @@ int32_t cvt_ieee_s_to_text(const float *value, int32_t w, int32_t k, int32_t d, 
     uint32_t len;
     return cvt_ieee_s_to_text_ex(value, w, k, d, fw, e, kind, field, 4, &len);
 }
-int32_t cvt_ieee_t_to_text(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e,
-                           uint32_t kind, char *field) {
+int32_t cvt_ieee_t_to_text(const double *value, int32_t w, int32_t k, int32_t d, int32_t fw, int32_t e, uint32_t kind,
+                           char *field) {
     uint32_t len;
     return cvt_ieee_t_to_text_ex(value, w, k, d, fw, e, kind, field, 4, &len);
 }

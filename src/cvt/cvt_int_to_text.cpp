@@ -15,7 +15,9 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // "00" "01" ... "99": one table step replaces two divisions.
 constexpr auto kPairs = [] {
-    struct T { char c[200]; } t{};
+    struct T {
+        char c[200];
+    } t{};
     for (int i = 0; i < 100; ++i) {
         t.c[2 * i] = static_cast<char>('0' + i / 10);
         t.c[2 * i + 1] = static_cast<char>('0' + i % 10);
@@ -126,7 +128,8 @@ int32_t unsigned_field(uint64_t v, int32_t w, int32_t radix, int32_t m, char *fi
     int ndig = 0;
     for (uint64_t u = v; u; u /= static_cast<uint64_t>(radix)) ++ndig;
     return lay_out(w, m, ndig, 0, field, [v, radix](char *end) {
-        for (uint64_t u = v; u; u /= static_cast<uint64_t>(radix)) *--end = kHexDigits[u % static_cast<uint64_t>(radix)];
+        for (uint64_t u = v; u; u /= static_cast<uint64_t>(radix))
+            *--end = kHexDigits[u % static_cast<uint64_t>(radix)];
     });
 }
 
@@ -192,7 +195,8 @@ int32_t boolean_field(bool truth, int32_t w, int32_t style, char *field) {
 }  // namespace
 
 int32_t cvt_integer_to_text(int32_t value, int32_t w, int32_t m, uint32_t flags, char *field) {
-    const uint64_t mag = value < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(value)) : static_cast<uint64_t>(value);
+    const uint64_t mag =
+        value < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(value)) : static_cast<uint64_t>(value);
     return signed_field(mag, value < 0, w, m, flags, field);
 }
 

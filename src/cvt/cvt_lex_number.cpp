@@ -14,9 +14,9 @@ constexpr uint32_t kHex = 0x10;      // "0X" seen
 constexpr uint32_t kDigit = 0x20;    // a digit seen in the current part
 constexpr uint32_t kPoint = 0x40;
 constexpr uint32_t kExp = 0x80;
-constexpr int kPosShift = 8;         // bits 8-11: position in a spelled word
+constexpr int kPosShift = 8;  // bits 8-11: position in a spelled word
 constexpr uint32_t kPosMask = 0xFu << kPosShift;
-constexpr int kPointShift = 12;      // bits 12-19: the decimal-point character
+constexpr int kPointShift = 12;  // bits 12-19: the decimal-point character
 
 constexpr char kInfinity[] = "INFINITY";
 

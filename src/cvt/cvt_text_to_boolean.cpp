@@ -13,16 +13,21 @@ int32_t boolean(const char *text, int32_t w, int32_t style, int64_t *value) {
     while (p < end && *p == ' ') ++p;
     if (!(style & CVT_BOOLEAN_FORTRAN)) {
         if (p == end) return CVT_IN_NOT_LOGICAL;
-        if (*p == '0') *value = 1;
-        else if (*p == '1') *value = 0;
-        else return CVT_IN_NOT_LOGICAL;
+        if (*p == '0')
+            *value = 1;
+        else if (*p == '1')
+            *value = 0;
+        else
+            return CVT_IN_NOT_LOGICAL;
         return CVT_IN_OK;
     }
     if (p == end) return CVT_IN_OK;  // an all-blank field is false
     if (*p == '.' && ++p == end) return CVT_IN_NOT_LOGICAL;
     switch (*p) {
-    case 'T': case 't': *value = -1; return CVT_IN_OK;
-    case 'F': case 'f': return CVT_IN_OK;
+    case 'T':
+    case 't': *value = -1; return CVT_IN_OK;
+    case 'F':
+    case 'f': return CVT_IN_OK;
     default: return CVT_IN_NOT_LOGICAL;
     }
 }

@@ -18,16 +18,22 @@ constexpr int kBad = -2;
 
 int classify(char c, int radix, uint32_t flags) {
     int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
     else if (c == ' ') {
         // BN wins over BZ, as in the real converter.
         if (flags & CVT_IN_BN) return kSkip;
         return (flags & CVT_IN_BZ) ? 0 : kBad;
-    } else if (c == '\t') return (flags & CVT_IN_TABS) ? kSkip : kBad;
-    else if (c == '_') return (flags & CVT_IN_UNDERSCORE) ? kSkip : kBad;
-    else return kBad;
+    } else if (c == '\t')
+        return (flags & CVT_IN_TABS) ? kSkip : kBad;
+    else if (c == '_')
+        return (flags & CVT_IN_UNDERSCORE) ? kSkip : kBad;
+    else
+        return kBad;
     return v < radix ? v : kBad;
 }
 
@@ -91,8 +97,10 @@ int32_t data(const char *text, int32_t w, int32_t size, int32_t radix, uint32_t 
         if (d == kBad) return CVT_IN_BAD_CHAR;
         for (int b = 0; b < bits; ++b, ++pos) {
             if (!((d >> b) & 1)) continue;
-            if (pos >= limit) result = CVT_IN_RANGE;
-            else dst[pos >> 3] |= static_cast<unsigned char>(1u << (pos & 7));
+            if (pos >= limit)
+                result = CVT_IN_RANGE;
+            else
+                dst[pos >> 3] |= static_cast<unsigned char>(1u << (pos & 7));
         }
     }
     return result;
@@ -144,8 +152,7 @@ int32_t cvt_text_to_integer(const char *text, int32_t length, uint32_t flags, in
     return r;
 }
 
-int32_t cvt_text_to_data(const char *text, int32_t w, int32_t size, int32_t radix, uint32_t flags,
-                         void *destination) {
+int32_t cvt_text_to_data(const char *text, int32_t w, int32_t size, int32_t radix, uint32_t flags, void *destination) {
     return data(text, w, size, radix, flags, destination);
 }
 

@@ -95,7 +95,7 @@ inline int cvtas_top_bit256(const Cvtas_U256 &x) {
 // Limb storage for Cvtas_Big: inline for the sizes of binary32 and binary64,
 // heap for binary128's long tails and very wide F fields.
 class Cvtas_Limbs {
-public:
+  public:
     explicit Cvtas_Limbs(size_t count) : cap_(count) {
         if (count <= kInline) {
             p_ = inline_;
@@ -113,7 +113,7 @@ public:
     uint64_t *data() { return p_; }
     size_t size() const { return cap_; }
 
-private:
+  private:
     static constexpr size_t kInline = 192;
     uint64_t inline_[kInline];
     uint64_t *p_ = nullptr;
@@ -126,7 +126,7 @@ private:
 // reports false instead of writing past it; callers size the storage from
 // bounds of the operands so that this never happens in practice.
 class Cvtas_Big {
-public:
+  public:
     Cvtas_Big(uint64_t *limbs, size_t cap) : l_(limbs), cap_(cap) {}
 
     void set(cvtas_u128 v) {
@@ -239,7 +239,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     void trim() {
         while (n_ > 0 && l_[n_ - 1] == 0) --n_;
     }

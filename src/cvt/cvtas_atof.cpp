@@ -194,15 +194,19 @@ bool gather_digits(const Cvtas_Scan &s, int64_t count, Cvtas_Big &n) {
         chunk = chunk * 10 + static_cast<uint64_t>(c - '0');
         ++got;
         if (++in_chunk == 19) {
-            if (n.is_zero()) n.set(chunk);
-            else if (!n.mul_add(cvtas_pten_word[19], chunk)) return false;
+            if (n.is_zero())
+                n.set(chunk);
+            else if (!n.mul_add(cvtas_pten_word[19], chunk))
+                return false;
             chunk = 0;
             in_chunk = 0;
         }
     }
     if (in_chunk) {
-        if (n.is_zero()) n.set(chunk);
-        else if (!n.mul_add(cvtas_pten_word[in_chunk], chunk)) return false;
+        if (n.is_zero())
+            n.set(chunk);
+        else if (!n.mul_add(cvtas_pten_word[in_chunk], chunk))
+            return false;
     }
     return true;
 }
@@ -231,8 +235,10 @@ int compare_exact(const Cvtas_Scan &s, cvtas_u128 g, long e2, bool &ok) {
     if (tail) ok = ok && a.mul_add(10, 1);
     k10 = kk;
     b.set(g);
-    if (k10 >= 0) ok = ok && a.mul_pow5(static_cast<int>(k10));
-    else ok = ok && b.mul_pow5(static_cast<int>(-k10));
+    if (k10 >= 0)
+        ok = ok && a.mul_pow5(static_cast<int>(k10));
+    else
+        ok = ok && b.mul_pow5(static_cast<int>(-k10));
     ok = ok && a.shl(k10 - m) && b.shl(e2 - m);
     return ok ? cvtas_big_cmp(a, b) : 0;
 }
@@ -268,8 +274,8 @@ typename F::Bits cvtas_round_scan(const Cvtas_Scan &s, Cvtas_Mode mode, int32_t 
     const bool tail = s.nd_nz > s.nhi;
     const bool exact = pw.err == 0 && !tail;
     if (pw.err) cvtas_add256(up, cvtas_mul_128x128(n, static_cast<cvtas_u128>(pw.err)));
-    if (tail) cvtas_add256(up, cvtas_mul_128x128(pw.sig + static_cast<cvtas_u128>(pw.err),
-                                                 static_cast<cvtas_u128>(1) << c));
+    if (tail)
+        cvtas_add256(up, cvtas_mul_128x128(pw.sig + static_cast<cvtas_u128>(pw.err), static_cast<cvtas_u128>(1) << c));
     const int bexp = pw.bexp - c;
 
     auto ulp_of = [](int top_bit, int be) {
@@ -280,8 +286,8 @@ typename F::Bits cvtas_round_scan(const Cvtas_Scan &s, Cvtas_Mode mode, int32_t 
     const int tl = cvtas_top_bit256(lo), tu = cvtas_top_bit256(up);
     int ue = ulp_of(tl, bexp);
     const int ue_up = ulp_of(tu, bexp);
-    cvtas_u128 q;    // value / half-ulp, truncated
-    bool sticky;     // value not exactly q half-ulps
+    cvtas_u128 q;  // value / half-ulp, truncated
+    bool sticky;   // value not exactly q half-ulps
     bool ok = true;
     if (ue == ue_up) {
         const int hp = ue - bexp - 1;
@@ -321,8 +327,8 @@ typename F::Bits cvtas_round_scan(const Cvtas_Scan &s, Cvtas_Mode mode, int32_t 
 }
 
 template <class F>
-typename F::Value cvtas_a_to(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k,
-                             int32_t *status, int32_t *error, typename F::Value (*nan)(const char *, int32_t)) {
+typename F::Value cvtas_a_to(const char *text, int64_t length, uint32_t flags, int32_t d, int32_t k, int32_t *status,
+                             int32_t *error, typename F::Value (*nan)(const char *, int32_t)) {
     using B = typename F::Bits;
     Cvtas_Scan s;
     cvtas_scan(text, length, flags, d, k, s);

@@ -12,16 +12,16 @@ struct Cvtas_Scan {
     enum Kind : uint8_t { zero, number, inf, nan, error };
     Kind kind = zero;
     bool neg = false;
-    bool bz = false;               // blanks in the field are zeros
+    bool bz = false;  // blanks in the field are zeros
     char point = '.';
-    cvtas_u128 hi = 0;             // the first nhi significant digits
+    cvtas_u128 hi = 0;  // the first nhi significant digits
     int nhi = 0;
-    int64_t nd = 0;                // significant digits, first one nonzero
-    int64_t nd_nz = 0;             // position of the last nonzero digit
-    int64_t e10 = 0;               // value = (all nd digits) x 10^e10
-    const char *first = nullptr;   // first significant digit in the text
+    int64_t nd = 0;               // significant digits, first one nonzero
+    int64_t nd_nz = 0;            // position of the last nonzero digit
+    int64_t e10 = 0;              // value = (all nd digits) x 10^e10
+    const char *first = nullptr;  // first significant digit in the text
     const char *mant_end = nullptr;
-    const char *payload = nullptr; // NaN: the text after "NAN"
+    const char *payload = nullptr;  // NaN: the text after "NAN"
     int32_t payload_len = 0;
 };
 

@@ -101,8 +101,6 @@ using Cvtas_X = Cvtas_Fmt<__float128, cvtas_u128, 113, 15, 11700, 4934, -4966>;
 
 // floor(log10(2^e)) for |e| < 2^20, by a fixed-point log10(2) that is exact
 // over that range (checked by the tests against exact powers).
-inline int cvtas_floor_log10_pow2(int e) {
-    return static_cast<int>((static_cast<int64_t>(e) * 661971961083LL) >> 41);
-}
+inline int cvtas_floor_log10_pow2(int e) { return static_cast<int>((static_cast<int64_t>(e) * 661971961083LL) >> 41); }
 
 #endif

@@ -71,10 +71,8 @@ size_t big_to_text(Cvtas_Big &x, char *scratch, size_t cap) {
 }
 
 class Scratch {
-public:
-    explicit Scratch(size_t n) {
-        p_ = n <= sizeof(inline_) ? inline_ : static_cast<char *>(std::malloc(n));
-    }
+  public:
+    explicit Scratch(size_t n) { p_ = n <= sizeof(inline_) ? inline_ : static_cast<char *>(std::malloc(n)); }
     ~Scratch() {
         if (p_ != inline_) std::free(p_);
     }
@@ -82,7 +80,7 @@ public:
     Scratch &operator=(const Scratch &) = delete;
     char *get() { return p_; }
 
-private:
+  private:
     char inline_[1024];
     char *p_;
 };
@@ -118,10 +116,14 @@ bool cvtas_scaled_fast(uint64_t m, int e, int s, uint64_t &q, Cvtas_Rest &rest) 
         rest = fhi < kHalf64 ? Cvtas_Rest::below : Cvtas_Rest::above;
         return true;
     }
-    if (fhi == 0 && !flow) rest = Cvtas_Rest::zero;
-    else if (fhi < kHalf64) rest = Cvtas_Rest::below;
-    else if (fhi == kHalf64 && !flow) rest = Cvtas_Rest::half;
-    else rest = Cvtas_Rest::above;
+    if (fhi == 0 && !flow)
+        rest = Cvtas_Rest::zero;
+    else if (fhi < kHalf64)
+        rest = Cvtas_Rest::below;
+    else if (fhi == kHalf64 && !flow)
+        rest = Cvtas_Rest::half;
+    else
+        rest = Cvtas_Rest::above;
     return true;
 }
 
@@ -141,8 +143,8 @@ int cvtas_scaled_exact(cvtas_u128 m, int e, long s, Cvtas_Digits &out, Cvtas_Res
         } else {
             bool half, below;
             x.shr(-sh, half, below);
-            rest = half ? (below ? Cvtas_Rest::above : Cvtas_Rest::half)
-                        : (below ? Cvtas_Rest::below : Cvtas_Rest::zero);
+            rest =
+                half ? (below ? Cvtas_Rest::above : Cvtas_Rest::half) : (below ? Cvtas_Rest::below : Cvtas_Rest::zero);
         }
         const size_t cap = static_cast<size_t>(bits) * 31 / 100 + 40;
         if (!out.reserve(cap)) return CVT_STATUS_NO_MEMORY;
@@ -172,9 +174,12 @@ int cvtas_scaled_exact(cvtas_u128 m, int e, long s, Cvtas_Digits &out, Cvtas_Res
         for (size_t i = 1; i < rlen; ++i)
             if (r[i] != '0') nonzero_after = true;
         const char d0 = r[0];
-        if (d0 > '5') rest = Cvtas_Rest::above;
-        else if (d0 == '5') rest = nonzero_after ? Cvtas_Rest::above : Cvtas_Rest::half;
-        else rest = (d0 != '0' || nonzero_after) ? Cvtas_Rest::below : Cvtas_Rest::zero;
+        if (d0 > '5')
+            rest = Cvtas_Rest::above;
+        else if (d0 == '5')
+            rest = nonzero_after ? Cvtas_Rest::above : Cvtas_Rest::half;
+        else
+            rest = (d0 != '0' || nonzero_after) ? Cvtas_Rest::below : Cvtas_Rest::zero;
     }
     out.len = keep;
     return 0;
@@ -257,8 +262,10 @@ int round_digits(const Finite &v, int digits, bool after_point, Cvtas_Mode mode,
                     ++q;
                     if (q == cvtas_pten_word[n]) {
                         ++p;
-                        if (after_point) ++n;
-                        else q /= 10;
+                        if (after_point)
+                            ++n;
+                        else
+                            q /= 10;
                     }
                 }
                 if (n + 1 > size) return CVT_STATUS_BAD_BUFFER;
@@ -342,8 +349,10 @@ int32_t cvtas_to_a(int32_t size, int32_t digits, uint32_t flags, char *buffer, i
             c = sgn * 4;
             st = CVT_STATUS_INFINITY;
         }
-        if (size < n) st = CVT_STATUS_BAD_BUFFER;
-        else std::memcpy(buffer, sp, static_cast<size_t>(n));
+        if (size < n)
+            st = CVT_STATUS_BAD_BUFFER;
+        else
+            std::memcpy(buffer, sp, static_cast<size_t>(n));
     } else if (!(flags & 3) || size < 1) {
         st = !(flags & 3) ? CVT_STATUS_BAD_FLAGS : CVT_STATUS_BAD_BUFFER;
     } else if (mag == 0) {

@@ -21,10 +21,14 @@ bool payload_integer(const char *p, const char *end, cvtas_u128 &out) {
     for (; p < end; ++p) {
         unsigned dv;
         const char c = *p;
-        if (c >= '0' && c <= '9') dv = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') dv = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') dv = static_cast<unsigned>(c - 'A' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            dv = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            dv = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            dv = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
         if (dv >= base) return false;
         v = v * base + dv;
     }

@@ -43,8 +43,8 @@ inline Cvtas_Pow cvtas_pten(int k) {
     const int j = k - i * cvtas_pten_coarse_step;
     const Cvtas_Pten &c = cvtas_pten_coarse[i - cvtas_pten_coarse_min];
     const Cvtas_Pten &f = cvtas_pten_direct[j - cvtas_pten_direct_min];
-    const Cvtas_U256 p = cvtas_mul_128x128((static_cast<cvtas_u128>(c.hi) << 64) | c.lo,
-                                           (static_cast<cvtas_u128>(f.hi) << 64) | f.lo);
+    const Cvtas_U256 p =
+        cvtas_mul_128x128((static_cast<cvtas_u128>(c.hi) << 64) | c.lo, (static_cast<cvtas_u128>(f.hi) << 64) | f.lo);
     // The product of two significands in [2^127, 2^128) is in [2^254, 2^256).
     const int s = (p.w[3] >> 63) ? 128 : 127;
     // Lower bound: both factors and the cut are truncations.  Upper bound:

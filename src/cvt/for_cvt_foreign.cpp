@@ -23,18 +23,33 @@ constexpr int codes = 7;
 enum Class : int8_t {
     not_floating = -2,  // integers, logicals, characters, derived types
     no_class = -1,      // floating codes no conversion knows
-    vax_f = 0, vax_d = 1, vax_g = 2, no_routine = 3, ieee_s = 4, ieee_t = 5, ieee_x = 6
+    vax_f = 0,
+    vax_d = 1,
+    vax_g = 2,
+    no_routine = 3,
+    ieee_s = 4,
+    ieee_t = 5,
+    ieee_x = 6
 };
 
 Class class_of(int type) {
     switch (type) {
-    case 25: case 31: return vax_f;
-    case 45: case 42: return vax_d;
-    case 46: case 43: return vax_g;
-    case 47: case 51: return no_routine;
-    case 26: case 28: case 29: return ieee_s;
-    case 48: case 40: case 44: return ieee_t;
-    case 50: case 52: return ieee_x;
+    case 25:
+    case 31: return vax_f;
+    case 45:
+    case 42: return vax_d;
+    case 46:
+    case 43: return vax_g;
+    case 47:
+    case 51: return no_routine;
+    case 26:
+    case 28:
+    case 29: return ieee_s;
+    case 48:
+    case 40:
+    case 44: return ieee_t;
+    case 50:
+    case 52: return ieee_x;
     default: return type >= 25 && type <= 52 ? no_class : not_floating;
     }
 }
@@ -47,10 +62,12 @@ constexpr Routine read_routine[7][codes] = {
     /* VAX D */ {cvt_ieee_double_to_vax_d},
     /* VAX G */ {cvt_ieee_double_to_vax_g},
     {},
-    /* binary32 */ {nullptr, cvt_vax_f_to_ieee_single, cvt_vax_f_to_ieee_single, cvt_ibm_short_to_ieee_single,
-                    nullptr, cvt_vax_f_to_ieee_single, cvt_vax_f_to_ieee_single},
-    /* binary64 */ {nullptr, cvt_vax_g_to_ieee_double, cvt_vax_d_to_ieee_double, cvt_ibm_long_to_ieee_double,
-                    cvt_cray_to_ieee_double, cvt_vax_d_to_ieee_double, cvt_vax_g_to_ieee_double},
+    /* binary32 */
+    {nullptr, cvt_vax_f_to_ieee_single, cvt_vax_f_to_ieee_single, cvt_ibm_short_to_ieee_single, nullptr,
+     cvt_vax_f_to_ieee_single, cvt_vax_f_to_ieee_single},
+    /* binary64 */
+    {nullptr, cvt_vax_g_to_ieee_double, cvt_vax_d_to_ieee_double, cvt_ibm_long_to_ieee_double, cvt_cray_to_ieee_double,
+     cvt_vax_d_to_ieee_double, cvt_vax_g_to_ieee_double},
     {},
 };
 
@@ -97,8 +114,7 @@ int for__cvt_foreign_check(int type, int64_t count, const For_Lub *lub) {
         Class c = class_of(type);
         if (c == not_floating) return 0;
         changes = c == no_class || reversed(lub, c) ||
-                  (c != no_routine && c != ieee_x &&
-                   (read_routine[c][code_of(lub)] || write_routine[code_of(lub)][c]));
+                  (c != no_routine && c != ieee_x && (read_routine[c][code_of(lub)] || write_routine[code_of(lub)][c]));
     }
     if (!changes) return 0;
     return (lub->lub_flags & (uint64_t{1} << 4)) ? 1 : -1;

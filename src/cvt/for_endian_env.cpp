@@ -48,8 +48,7 @@ bool parse_list(std::string_view list, For_Unit_Setting *s) {
         if (dash == std::string_view::npos) {
             if (!parse_unit(entry, &lo)) return false;
             hi = lo;
-        } else if (!parse_unit(entry.substr(0, dash), &lo) || !parse_unit(entry.substr(dash + 1), &hi) ||
-                   lo > hi) {
+        } else if (!parse_unit(entry.substr(0, dash), &lo) || !parse_unit(entry.substr(dash + 1), &hi) || lo > hi) {
             return false;
         }
         s->beg[s->count] = lo;
@@ -72,8 +71,7 @@ For_Once_Block rectype_var_scanned;
 // value among them) is discarded with warning 96, once, since the scan is.
 // Both variables share that message: the table has none naming the
 // terminator variable.
-void scan(const char *name, const For_Setting_Word *words, int nwords, int32_t listed_default,
-          For_Unit_Setting *out) {
+void scan(const char *name, const For_Setting_Word *words, int nwords, int32_t listed_default, For_Unit_Setting *out) {
     *out = For_Unit_Setting{};
     const char *v = std::getenv(name);
     if (!v || !*v) return;
@@ -94,8 +92,8 @@ int32_t For_Unit_Setting::lookup(int unit) const {
     return mode;
 }
 
-bool for__parse_unit_setting(std::string_view text, const For_Setting_Word *words, int nwords,
-                             int32_t listed_default, For_Unit_Setting *out) {
+bool for__parse_unit_setting(std::string_view text, const For_Setting_Word *words, int nwords, int32_t listed_default,
+                             For_Unit_Setting *out) {
     *out = For_Unit_Setting{};
     if (int32_t m = mode_of(text, words, nwords)) {
         out->mode = m;

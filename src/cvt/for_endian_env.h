@@ -55,5 +55,5 @@ struct For_Setting_Word {
 // Decodes `text` with the variable's words; `listed_default` is the mode of
 // a list without its own word. False on a syntax error (`out` is then the
 // empty setting).
-bool for__parse_unit_setting(std::string_view text, const For_Setting_Word *words, int nwords,
-                             int32_t listed_default, For_Unit_Setting *out);
+bool for__parse_unit_setting(std::string_view text, const For_Setting_Word *words, int nwords, int32_t listed_default,
+                             For_Unit_Setting *out);

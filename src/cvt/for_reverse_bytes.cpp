@@ -113,8 +113,10 @@ bool has_avx2() {
 
 template <int N>
 void reverse_run(unsigned char *d, const unsigned char *s, uint64_t count, bool baseline) {
-    if (has_avx2() && !baseline) reverse_avx2<N>(d, s, count);
-    else reverse_sse2<N>(d, s, count);
+    if (has_avx2() && !baseline)
+        reverse_avx2<N>(d, s, count);
+    else
+        reverse_sse2<N>(d, s, count);
 }
 
 #else

@@ -43,8 +43,7 @@ std::size_t for__vformat_msg(char *out, std::size_t room, const char *fmt, int n
 // Formats `fmt` giving each conversion an argument of the type it expects:
 // integer conversions take the values of `ints` in order, string
 // conversions the texts of `strings`; anything missing is 0 or "".
-std::size_t for__format_msg_typed(char *out, std::size_t room, const char *fmt,
-                                  const long long *ints, int nints,
+std::size_t for__format_msg_typed(char *out, std::size_t room, const char *fmt, const long long *ints, int nints,
                                   const char *const *strings, int nstrings);
 
 // The IOMSG= variable of the statement that the calling thread completes.
@@ -107,16 +106,14 @@ struct For_Safe_Text {
     std::size_t used = 0;
 
     bool fits(std::size_t n) const { return used + n < size; }
-    For_Safe_Text &add(std::string_view s)
-    {
+    For_Safe_Text &add(std::string_view s) {
         const std::size_t k = s.size() < size - 1 - used ? s.size() : size - 1 - used;
         std::memcpy(buf + used, s.data(), k);
         used += k;
         buf[used] = '\0';
         return *this;
     }
-    For_Safe_Text &dec(long long v)
-    {
+    For_Safe_Text &dec(long long v) {
         char d[24];
         char *p = d + sizeof d;
         unsigned long long u = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
@@ -124,13 +121,11 @@ struct For_Safe_Text {
             *--p = static_cast<char>('0' + u % 10);
             u /= 10;
         } while (u != 0);
-        if (v < 0)
-            *--p = '-';
+        if (v < 0) *--p = '-';
         return add({p, static_cast<std::size_t>(d + sizeof d - p)});
     }
     // Lower-case hexadecimal, at least `width` digits.
-    For_Safe_Text &hex(unsigned long long v, int width = 1)
-    {
+    For_Safe_Text &hex(unsigned long long v, int width = 1) {
         char d[16];
         int n = 0;
         do {
@@ -144,8 +139,8 @@ struct For_Safe_Text {
 // Formats a message text for the signal handler: %d and %i take `ints` in
 // order, %s takes `strs` in order, %% is a percent sign; anything else is
 // copied as it stands.
-void for__safe_format(For_Safe_Text &out, const char *fmt, const long long *ints, int nints,
-                      const char *const *strs, int nstrs);
+void for__safe_format(For_Safe_Text &out, const char *fmt, const long long *ints, int nints, const char *const *strs,
+                      int nstrs);
 
 // Issues message `number` from the signal handler, built in a static
 // emergency buffer from the built-in texts, with a trace from the signal's

@@ -25,18 +25,14 @@ char emergency_buffer[emergency_size];
 std::atomic<bool> emergency_taken{false};
 
 // Built-in headers by severity (the texts of messages 450 to 454).
-constexpr const char *header_of_severity[5] = {"forrtl: ", "forrtl: info (%i): ",
-                                               "forrtl: warning (%i): ", "forrtl: error (%i): ",
-                                               "forrtl: severe (%i): "};
+constexpr const char *header_of_severity[5] = {
+    "forrtl: ", "forrtl: info (%i): ", "forrtl: warning (%i): ", "forrtl: error (%i): ", "forrtl: severe (%i): "};
 
-bool debugger_mode()
-{
-    return for__diag_env_flag("FOR__IS_DEBUGGER_PRESENT") ||
-           for__diag_env_flag("FOR_DEBUGGER_IS_PRESENT");
+bool debugger_mode() {
+    return for__diag_env_flag("FOR__IS_DEBUGGER_PRESENT") || for__diag_env_flag("FOR_DEBUGGER_IS_PRESENT");
 }
 
-void write_out(const char *text, std::size_t n)
-{
+void write_out(const char *text, std::size_t n) {
     if (const char *log = std::getenv("FOR_DIAGNOSTIC_LOG_FILE")) {
         const std::size_t len = strnlen(log, env_path_max + 1);
         if (len > 0 && len <= env_path_max) {
@@ -47,15 +43,13 @@ void write_out(const char *text, std::size_t n)
             }
         }
     }
-    if (!for__diag_env_flag("FOR_DISABLE_DIAGNOSTIC_DISPLAY"))
-        for__write_all(STDERR_FILENO, text, n);
+    if (!for__diag_env_flag("FOR_DISABLE_DIAGNOSTIC_DISPLAY")) for__write_all(STDERR_FILENO, text, n);
 }
 
 }  // namespace
 
-void for__safe_format(For_Safe_Text &out, const char *fmt, const long long *ints, int nints,
-                      const char *const *strs, int nstrs)
-{
+void for__safe_format(For_Safe_Text &out, const char *fmt, const long long *ints, int nints, const char *const *strs,
+                      int nstrs) {
     int ni = 0, ns = 0;
     for (const char *p = fmt; *p; ++p) {
         if (p[0] == '%' && (p[1] == 'd' || p[1] == 'i')) {
@@ -75,11 +69,9 @@ void for__safe_format(For_Safe_Text &out, const char *fmt, const long long *ints
     }
 }
 
-int for__issue_signal_diagnostic(int number, const char *arg, int line)
-{
+int for__issue_signal_diagnostic(int number, const char *arg, int line) {
     const For_Msg_Row *row = for__msg_row(number);
-    if (!row || emergency_taken.exchange(true))
-        return 0;
+    if (!row || emergency_taken.exchange(true)) return 0;
     const int severity = static_cast<int>(row->severity);
     const bool forced = for__diag_env_flag("FOR_FORCE_STACK_TRACE");
     const bool no_trace = !forced && (debugger_mode() || for__diag_env_flag("FOR_DISABLE_STACK_TRACE"));

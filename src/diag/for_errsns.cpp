@@ -29,30 +29,23 @@ For_Last_Error &last_error() { return for__thread_storage().last_error; }
 
 // strerror texts that say nothing about the failure: the library's own
 // message is more useful then.
-bool says_something(std::string_view text)
-{
+bool says_something(std::string_view text) {
     for (std::string_view vague : {"Unknown error", "Undefined error", "Success", "No error"})
-        if (text.starts_with(vague))
-            return false;
+        if (text.starts_with(vague)) return false;
     return true;
 }
 
 // strncpy rules: a shorter text is followed by NULs up to `length`.
-void copy_out(char *out, std::size_t length, const char *text)
-{
-    std::strncpy(out, text, length);
-}
+void copy_out(char *out, std::size_t length, const char *text) { std::strncpy(out, text, length); }
 
-void no_memory_text(char *out, std::size_t length)
-{
+void no_memory_text(char *out, std::size_t length) {
     char text[128];
     std::snprintf(text, sizeof text, "%s\n", for__get_msg(msg::no_message_memory, 0));
     copy_out(out, length, text);
 }
 
 // The GERROR text of the calling thread's last error into out[0..length).
-void gerror_text(char *out, std::size_t length)
-{
+void gerror_text(char *out, std::size_t length) {
     const For_Last_Error &e = last_error();
     if (e.err_errno == 0 && e.err_number == 0) {
         std::memset(out, 0, length);
@@ -69,8 +62,7 @@ void gerror_text(char *out, std::size_t length)
 
     int severity;
     const char *fmt;
-    if (get_message(static_cast<int>(e.err_number), &severity, &fmt) != 0)
-        fmt = "Message not found";
+    if (get_message(static_cast<int>(e.err_number), &severity, &fmt) != 0) fmt = "Message not found";
 
     // The unit is only looked at, never waited for: a unit that another
     // thread holds gives an empty name rather than a stalled GERROR.
@@ -99,45 +91,38 @@ void gerror_text(char *out, std::size_t length)
     // unit for integers; the keyword (103 and 104 only) and the file name
     // for strings.
     const long long ints[1] = {e.err_unit};
-    const bool with_keyword = e.err_number == msg::incorrect_specifier || e.err_number == msg::incorrect_specifier_value;
+    const bool with_keyword =
+        e.err_number == msg::incorrect_specifier || e.err_number == msg::incorrect_specifier_value;
     const char *strings[2] = {keyword, name ? name : ""};
-    for__format_msg_typed(text, gerror_area, fmt, ints, 1, with_keyword ? strings : strings + 1,
-                          with_keyword ? 2 : 1);
+    for__format_msg_typed(text, gerror_area, fmt, ints, 1, with_keyword ? strings : strings + 1, with_keyword ? 2 : 1);
     copy_out(out, length, text);
     std::free(text);
     std::free(name);
 }
 
-void blank_pad(char *s, std::size_t length)
-{
+void blank_pad(char *s, std::size_t length) {
     const char *nul = static_cast<const char *>(std::memchr(s, '\0', length));
-    if (nul)
-        std::memset(s + (nul - s), ' ', length - static_cast<std::size_t>(nul - s));
+    if (nul) std::memset(s + (nul - s), ' ', length - static_cast<std::size_t>(nul - s));
 }
 
 // The record of PERROR on unit 0. Unit 0 is standard error until the
 // formatted WRITE of the I/O subsystem takes the record through the unit.
-int write_unit0_record(std::string_view line)
-{
+int write_unit0_record(std::string_view line) {
     std::fflush(stderr);
     std::string_view parts[3] = {" ", line, "\n"};
     for (std::string_view part : parts) {
-        if (for__write_all(STDERR_FILENO, part.data(), part.size()) != 0)
-            return msg::write_error;
+        if (for__write_all(STDERR_FILENO, part.data(), part.size()) != 0) return msg::write_error;
     }
     return 0;
 }
 
 template <typename T>
-void store(T *to, int32_t value)
-{
-    if (to)
-        *to = static_cast<T>(value);
+void store(T *to, int32_t value) {
+    if (to) *to = static_cast<T>(value);
 }
 
 template <typename T>
-void errsns(T *number, T *sys_errno, T *status, T *unit, T *condition)
-{
+void errsns(T *number, T *sys_errno, T *status, T *unit, T *condition) {
     For_Last_Error &e = last_error();
     store(number, static_cast<int32_t>(e.err_number & 0xffff));
     store(sys_errno, e.err_errno);
@@ -149,21 +134,15 @@ void errsns(T *number, T *sys_errno, T *status, T *unit, T *condition)
 
 }  // namespace
 
-VORLIX_API void for_errsns(int32_t *number, int32_t *sys_errno, int32_t *status, int32_t *unit,
-                           int32_t *condition)
-{
+VORLIX_API void for_errsns(int32_t *number, int32_t *sys_errno, int32_t *status, int32_t *unit, int32_t *condition) {
     errsns(number, sys_errno, status, unit, condition);
 }
 
-VORLIX_API void for_errsns_w(int16_t *number, int16_t *sys_errno, int16_t *status, int16_t *unit,
-                             int16_t *condition)
-{
+VORLIX_API void for_errsns_w(int16_t *number, int16_t *sys_errno, int16_t *status, int16_t *unit, int16_t *condition) {
     errsns(number, sys_errno, status, unit, condition);
 }
 
-VORLIX_API void for_errsns_load(int32_t number, int32_t sys_errno, int32_t status, int32_t unit,
-                                int32_t condition)
-{
+VORLIX_API void for_errsns_load(int32_t number, int32_t sys_errno, int32_t status, int32_t unit, int32_t condition) {
     For_Last_Error &e = last_error();
     e.err_number = static_cast<uint32_t>(number);
     e.err_errno = sys_errno;
@@ -172,23 +151,19 @@ VORLIX_API void for_errsns_load(int32_t number, int32_t sys_errno, int32_t statu
     e.err_condition = condition;
 }
 
-VORLIX_API void for_gerror_(char *string, int64_t length)
-{
-    if (!string || length <= 0)
-        return;
+VORLIX_API void for_gerror_(char *string, int64_t length) {
+    if (!string || length <= 0) return;
     gerror_text(string, static_cast<std::size_t>(length));
     blank_pad(string, static_cast<std::size_t>(length));
 }
 
-VORLIX_API void for_perror_(const char *prefix, int64_t length)
-{
+VORLIX_API void for_perror_(const char *prefix, int64_t length) {
     for__redirect_stderr();
     char text[perror_text_size];
     gerror_text(text, sizeof text - 1);
     text[sizeof text - 1] = '\0';
     std::size_t tlen = std::strlen(text);
-    while (tlen > 0 && std::strchr("\n\r ", text[tlen - 1]))
-        --tlen;
+    while (tlen > 0 && std::strchr("\n\r ", text[tlen - 1])) --tlen;
     text[tlen] = '\0';
 
     const std::size_t plen = prefix && length > 0 ? strnlen(prefix, static_cast<std::size_t>(length)) : 0;
@@ -212,10 +187,8 @@ VORLIX_API void for_perror_(const char *prefix, int64_t length)
     }
 }
 
-VORLIX_API void for_errmsg(int number, char *string, int64_t length, ...)
-{
-    if (!string || length <= 0)
-        return;
+VORLIX_API void for_errmsg(int number, char *string, int64_t length, ...) {
+    if (!string || length <= 0) return;
     const std::size_t len = static_cast<std::size_t>(length);
     // for__get_msg's buffer belongs to this thread; the copy keeps the text
     // while the formatting below may look messages up again.

@@ -20,14 +20,12 @@ constexpr std::string_view letters = "diouxXeEfFgGaAcspCS";
 
 }  // namespace
 
-std::string for__printf_signature(std::string_view fmt)
-{
+std::string for__printf_signature(std::string_view fmt) {
     // printf stops at a NUL, and so does the argument list it asks for.
     fmt = fmt.substr(0, fmt.find('\0'));
     std::string sig;
     auto append = [&sig](std::string_view part) {
-        if (!sig.empty())
-            sig += ',';
+        if (!sig.empty()) sig += ',';
         sig += part;
     };
     const std::size_t n = fmt.size();
@@ -44,8 +42,7 @@ std::string for__printf_signature(std::string_view fmt)
         }
         // Positional arguments ("%2$s") can reorder the arguments: refuse them.
         std::size_t j = i;
-        while (j < n && is_digit(fmt[j]))
-            ++j;
+        while (j < n && is_digit(fmt[j])) ++j;
         if (j > i && j < n && fmt[j] == '$') {
             append("!");
             break;
@@ -54,13 +51,10 @@ std::string for__printf_signature(std::string_view fmt)
         bool too_wide = false;
         auto skip_number = [&] {
             const std::size_t start = i;
-            while (i < n && is_digit(fmt[i]))
-                ++i;
-            if (i - start > for_msg_field_digits)
-                too_wide = true;
+            while (i < n && is_digit(fmt[i])) ++i;
+            if (i - start > for_msg_field_digits) too_wide = true;
         };
-        while (i < n && is_one_of(fmt[i], flags))
-            ++i;
+        while (i < n && is_one_of(fmt[i], flags)) ++i;
         if (i < n && fmt[i] == '*') {
             conv += '*';
             ++i;

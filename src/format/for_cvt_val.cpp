@@ -21,18 +21,40 @@ enum class Edit { none, character, integer, logical, bits, real, real_ew, genera
 
 Edit edit_of(int opcode, int &radix) {
     switch (opcode) {
-    case FOR_FMT_A_NW: case FOR_FMT_LITERAL: case FOR_FMT_A: return Edit::character;
-    case FOR_FMT_I_NW: case FOR_FMT_I: case FOR_FMT_IM: return Edit::integer;
-    case FOR_FMT_L_NW: case FOR_FMT_L: return Edit::logical;
-    case FOR_FMT_O_NW: case FOR_FMT_O: case FOR_FMT_OM: radix = 8; return Edit::bits;
-    case FOR_FMT_Z_NW: case FOR_FMT_Z: case FOR_FMT_ZM: radix = 16; return Edit::bits;
-    case FOR_FMT_B_NW: case FOR_FMT_B: case FOR_FMT_BM: radix = 2; return Edit::bits;
-    case FOR_FMT_D_NW: case FOR_FMT_E_NW: case FOR_FMT_F_NW: case FOR_FMT_D: case FOR_FMT_E:
-    case FOR_FMT_F: case FOR_FMT_EN_NW: case FOR_FMT_EN: case FOR_FMT_ES_NW: case FOR_FMT_ES:
-    case FOR_FMT_EX:
-        return Edit::real;
-    case FOR_FMT_EE: case FOR_FMT_ENE: case FOR_FMT_ESE: return Edit::real_ew;
-    case FOR_FMT_G_NW: case FOR_FMT_G: case FOR_FMT_GE: return Edit::general;
+    case FOR_FMT_A_NW:
+    case FOR_FMT_LITERAL:
+    case FOR_FMT_A: return Edit::character;
+    case FOR_FMT_I_NW:
+    case FOR_FMT_I:
+    case FOR_FMT_IM: return Edit::integer;
+    case FOR_FMT_L_NW:
+    case FOR_FMT_L: return Edit::logical;
+    case FOR_FMT_O_NW:
+    case FOR_FMT_O:
+    case FOR_FMT_OM: radix = 8; return Edit::bits;
+    case FOR_FMT_Z_NW:
+    case FOR_FMT_Z:
+    case FOR_FMT_ZM: radix = 16; return Edit::bits;
+    case FOR_FMT_B_NW:
+    case FOR_FMT_B:
+    case FOR_FMT_BM: radix = 2; return Edit::bits;
+    case FOR_FMT_D_NW:
+    case FOR_FMT_E_NW:
+    case FOR_FMT_F_NW:
+    case FOR_FMT_D:
+    case FOR_FMT_E:
+    case FOR_FMT_F:
+    case FOR_FMT_EN_NW:
+    case FOR_FMT_EN:
+    case FOR_FMT_ES_NW:
+    case FOR_FMT_ES:
+    case FOR_FMT_EX: return Edit::real;
+    case FOR_FMT_EE:
+    case FOR_FMT_ENE:
+    case FOR_FMT_ESE: return Edit::real_ew;
+    case FOR_FMT_G_NW:
+    case FOR_FMT_G:
+    case FOR_FMT_GE: return Edit::general;
     default: return Edit::none;
     }
 }
@@ -48,15 +70,33 @@ constexpr bool is_character(int type) { return type == FOR_TYPE_CHARACTER || typ
 // item; 0 for a type that holds no editable value.
 int64_t value_size(const For_Value_Info &item) {
     switch (item.type) {
-    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return 1;
-    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return 2;
-    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4:
-    case FOR_TYPE_REAL4_ALT: case FOR_TYPE_REAL4: case FOR_TYPE_COMPLEX8_ALT1:
-    case FOR_TYPE_COMPLEX4: case FOR_TYPE_COMPLEX8_ALT2: return 4;
-    case FOR_TYPE_INT8: case FOR_TYPE_UINT8: case FOR_TYPE_LOGICAL8: case FOR_TYPE_COMPLEX8:
-    case FOR_TYPE_COMPLEX16_ALT1: case FOR_TYPE_COMPLEX16_ALT2: case FOR_TYPE_COMPLEX16_ALT3:
-    case FOR_TYPE_REAL8_ALT1: case FOR_TYPE_REAL8_ALT2: case FOR_TYPE_REAL8: return 8;
-    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return 16;
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL4:
+    case FOR_TYPE_REAL4_ALT:
+    case FOR_TYPE_REAL4:
+    case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4:
+    case FOR_TYPE_COMPLEX8_ALT2: return 4;
+    case FOR_TYPE_INT8:
+    case FOR_TYPE_UINT8:
+    case FOR_TYPE_LOGICAL8:
+    case FOR_TYPE_COMPLEX8:
+    case FOR_TYPE_COMPLEX16_ALT1:
+    case FOR_TYPE_COMPLEX16_ALT2:
+    case FOR_TYPE_COMPLEX16_ALT3:
+    case FOR_TYPE_REAL8_ALT1:
+    case FOR_TYPE_REAL8_ALT2:
+    case FOR_TYPE_REAL8: return 8;
+    case FOR_TYPE_REAL16:
+    case FOR_TYPE_COMPLEX16: return 16;
     default: return is_character(item.type) ? item.length : 0;
     }
 }
@@ -65,11 +105,18 @@ enum class Prec { none, s, t, x };
 
 Prec precision(int type) {
     switch (type) {
-    case FOR_TYPE_REAL4: case 27: case FOR_TYPE_COMPLEX8_ALT1: case FOR_TYPE_COMPLEX4: case 30:
-        return Prec::s;
-    case FOR_TYPE_COMPLEX8: case 41: case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8: case 49:
-        return Prec::t;
-    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return Prec::x;
+    case FOR_TYPE_REAL4:
+    case 27:
+    case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4:
+    case 30: return Prec::s;
+    case FOR_TYPE_COMPLEX8:
+    case 41:
+    case FOR_TYPE_COMPLEX16_ALT3:
+    case FOR_TYPE_REAL8:
+    case 49: return Prec::t;
+    case FOR_TYPE_REAL16:
+    case FOR_TYPE_COMPLEX16: return Prec::x;
     default: return Prec::none;
     }
 }
@@ -109,8 +156,7 @@ int edit_logical(const For_Fmt_Isb &isb, const char *field, int32_t w, const For
 int edit_integer(const For_Fmt_Isb &isb, const char *field, int32_t w, const For_Value_Info &item) {
     if (!is_integer(item.type) && !is_logical(item.type)) return msg::format_type_mismatch;
     const bool uns = is_unsigned(item.type);
-    if ((isb.flags & isbf::compat_logical_i) && is_integer(item.type) && !uns)
-        return edit_logical(isb, field, w, item);
+    if ((isb.flags & isbf::compat_logical_i) && is_integer(item.type) && !uns) return edit_logical(isb, field, w, item);
     const int64_t size = value_size(item);
     const uint32_t flags = blank_flags(isb);
     int64_t v = 0;
@@ -137,8 +183,7 @@ int edit_bits(const For_Fmt_Isb &isb, const char *field, int32_t w, const For_Va
     const int64_t size = value_size(item);
     if (size <= 0 && !is_character(item.type)) return msg::format_type_mismatch;
     if (size > INT32_MAX) return msg::input_conversion;
-    const int32_t r =
-        cvt_text_to_data(field, w, static_cast<int32_t>(size), radix, blank_flags(isb), item.address);
+    const int32_t r = cvt_text_to_data(field, w, static_cast<int32_t>(size), radix, blank_flags(isb), item.address);
     return message_for(r, isb);
 }
 

@@ -33,14 +33,14 @@ constexpr int64_t for_fmt_unlimited = INT64_MAX;
 // being collected.
 struct For_Fmt_Builder {
     unsigned char *buf = nullptr;
-    uint32_t size = 0;            // bytes used; capacity is size rounded up to 512
+    uint32_t size = 0;  // bytes used; capacity is size rounded up to 512
     uint32_t limit = for_fmt_max_size;
-    uint8_t op = 0;               // pending opcode, 0 = none
-    uint8_t count = 0;            // numeric fields collected, repeat count included
-    uint64_t f1 = 0;              // repeat count / count
-    int64_t f2 = 0;               // width, position, scale factor
-    uint32_t f3 = 0;              // d, or m of I/B/O/Z
-    uint32_t f4 = 0;              // e
+    uint8_t op = 0;     // pending opcode, 0 = none
+    uint8_t count = 0;  // numeric fields collected, repeat count included
+    uint64_t f1 = 0;    // repeat count / count
+    int64_t f2 = 0;     // width, position, scale factor
+    uint32_t f3 = 0;    // d, or m of I/B/O/Z
+    uint32_t f4 = 0;    // e
 };
 
 // Validates the pending record against fmt_check, appends it as a generic
@@ -49,8 +49,8 @@ int emit_comp_fmt(For_Fmt_Builder &b);
 
 // Appends one DT record in the run-time layout (opcode 119), repeat count
 // from b.f1, and clears the pending opcode. 0 or 41.
-int emit_udio(For_Fmt_Builder &b, const char *type_name, std::size_t type_len,
-              const char *vlist, std::size_t vlist_len);
+int emit_udio(For_Fmt_Builder &b, const char *type_name, std::size_t type_len, const char *vlist,
+              std::size_t vlist_len);
 
 // Appends literal records for `len` characters: none when len is 0, one
 // record per 65535 characters otherwise. 0 or 41.
@@ -68,8 +68,8 @@ int for__format_compiler(const For_Char_Format *fmt, unsigned char **result, int
 // The same, on a text view, with the size of the result reported and the
 // largest compiled size accepted given (a smaller limit lets tests reach the
 // size check without building gigabytes). Over the limit: 41.
-int for__format_compile_text(std::string_view text, bool diagnose, uint32_t limit,
-                             unsigned char **result, uint32_t *size);
+int for__format_compile_text(std::string_view text, bool diagnose, uint32_t limit, unsigned char **result,
+                             uint32_t *size);
 
 // Releases the compiled format of a statement when the statement owns it
 // (isbf::format_owned), clearing the flag, the format start and the current

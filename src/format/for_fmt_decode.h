@@ -9,22 +9,22 @@
 #include <vorlix/format.h>
 
 struct For_Fmt_Rec {
-    uint32_t header;      // the first word as written
-    uint8_t code;         // the record's own opcode (header bits 0-7)
-    uint8_t op;           // the opcode it stands for (fmt_cat)
-    uint8_t category;     // fmt_cat category, 1..12
-    uint8_t vfe;          // header bits 8-11 (FOR_FMT_VFE_F1.. >> 8); generic records only
-    int64_t f1;           // repeat count / count
-    int64_t f2;           // width, position, scale factor (signed), literal length
-    uint32_t f3;          // d, or m
-    uint32_t f4;          // e
+    uint32_t header;        // the first word as written
+    uint8_t code;           // the record's own opcode (header bits 0-7)
+    uint8_t op;             // the opcode it stands for (fmt_cat)
+    uint8_t category;       // fmt_cat category, 1..12
+    uint8_t vfe;            // header bits 8-11 (FOR_FMT_VFE_F1.. >> 8); generic records only
+    int64_t f1;             // repeat count / count
+    int64_t f2;             // width, position, scale factor (signed), literal length
+    uint32_t f3;            // d, or m
+    uint32_t f4;            // e
     For_Vfe_Slot slots[4];  // copied from the record when vfe != 0, else zero
-    const char *text;     // literal characters (f2 of them)
-    const char *dt_type;  // DT type name, NUL-terminated in the record; null when absent
+    const char *text;       // literal characters (f2 of them)
+    const char *dt_type;    // DT type name, NUL-terminated in the record; null when absent
     std::size_t dt_type_len;
     const char *dt_vlist;  // DT v-list text, NUL-terminated; null when absent
     std::size_t dt_vlist_len;
-    std::size_t size;     // bytes from this record to the next
+    std::size_t size;  // bytes from this record to the next
 };
 
 // Decodes the record at `rec`, of which at most `avail` bytes may be read

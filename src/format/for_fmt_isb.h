@@ -17,17 +17,17 @@ constexpr uint32_t sign_sp = 1u << 2;
 constexpr uint32_t sign_ss = 1u << 3;
 constexpr uint32_t sign_s = 1u << 4;
 constexpr uint32_t sign_mask = sign_sp | sign_ss | sign_s;
-constexpr uint32_t input = 1u << 5;          // the statement reads
-constexpr uint32_t zero_width = 1u << 6;     // the descriptor had w = 0
-constexpr uint32_t data_seen = 1u << 21;     // a data edit since the group or format began
+constexpr uint32_t input = 1u << 5;       // the statement reads
+constexpr uint32_t zero_width = 1u << 6;  // the descriptor had w = 0
+constexpr uint32_t data_seen = 1u << 21;  // a data edit since the group or format began
 // A data edit since the point reversion returns to: bit 21 is cleared by
 // every group start, so it cannot answer for a reversion group that holds
 // a nested group after its data edits, as in (2(I2,(1X))).
 constexpr uint32_t data_since_reversion = 1u << 22;
 constexpr uint32_t suppress_terminator = 1u << 23;  // "$" met: the last record keeps its line open
-constexpr uint32_t format_cached = 1u << 24;  // the format belongs to the thread's format cache
-constexpr uint32_t format_owned = 1u << 25;  // compiled at run time: freed at statement end
-constexpr uint32_t compat_logical_i = 1u << 26;  // I editing reads logical values
+constexpr uint32_t format_cached = 1u << 24;        // the format belongs to the thread's format cache
+constexpr uint32_t format_owned = 1u << 25;         // compiled at run time: freed at statement end
+constexpr uint32_t compat_logical_i = 1u << 26;     // I editing reads logical values
 constexpr uint32_t end_of_list_mask = 7u << 28;
 // The list has ended: the interpreter is only draining control items and
 // does not evaluate variable format expressions any more.
@@ -35,12 +35,12 @@ constexpr uint32_t end_of_list = 1u << 28;
 constexpr uint32_t empty_format = 1u << 31;
 }  // namespace isbf
 
-namespace isbm {  // bits of For_Fmt_Isb::modes, passed to editing as option bits
+namespace isbm {                              // bits of For_Fmt_Isb::modes, passed to editing as option bits
 constexpr uint16_t width_computed = 1u << 1;  // F0.d: the field takes the width it needs
 constexpr uint16_t decimal_dc = 1u << 2;
 constexpr uint16_t decimal_dp = 1u << 3;
 constexpr uint16_t decimal_mask = decimal_dc | decimal_dp;  // neither: the unit's DECIMAL=
-constexpr uint16_t g_no_width = 1u << 4;      // G without w, or G0
+constexpr uint16_t g_no_width = 1u << 4;                    // G without w, or G0
 // Passed through to the real converters as their option bits 0x20 and
 // 0x80. Nothing in the library sets them (a statement's modes start at
 // zero) and no converter acts on them yet.
@@ -77,21 +77,21 @@ struct For_Fmt_Isb {
     const unsigned char *current;       // next record to interpret
     const char *dt_type_name;           // DT'type'(v-list), NUL-terminated, or null
     const char *dt_v_list;
-    int64_t repeat;                     // remaining repeats of the current descriptor
-    int64_t deferred_warning;           // 63 once a field overflowed into asterisks
+    int64_t repeat;            // remaining repeats of the current descriptor
+    int64_t deferred_warning;  // 63 once a field overflowed into asterisks
     // Remaining repetitions and restart offset of the open groups of depth
     // 1..for_fmt_inline_depth, at [depth - 1]; deeper ones in *deep_groups.
     int64_t group_count[for_fmt_inline_depth];
     uint32_t group_restart[for_fmt_inline_depth];
-    For_Fmt_Deep_Groups *deep_groups;   // null until a group opens that deep
-    int64_t decoded_width;              // field 2 as decoded, to restore w on reuse
-    int64_t w;                          // width, position or literal length
+    For_Fmt_Deep_Groups *deep_groups;  // null until a group opens that deep
+    int64_t decoded_width;             // field 2 as decoded, to restore w on reuse
+    int64_t w;                         // width, position or literal length
     const char *literal;
-    uint32_t reversion;                 // where reversion resumes, from format start
-    uint16_t d;                         // d, or m of Iw.m, Bw.m, Ow.m, Zw.m
-    uint16_t e;                         // exponent digits
-    int8_t scale;                       // scale factor k
-    int8_t depth;                       // group depth, 0 outermost
+    uint32_t reversion;  // where reversion resumes, from format start
+    uint16_t d;          // d, or m of Iw.m, Bw.m, Ow.m, Zw.m
+    uint16_t e;          // exponent digits
+    int8_t scale;        // scale factor k
+    int8_t depth;        // group depth, 0 outermost
     uint8_t opcode;
     For_Round rounding;
     uint32_t flags;

@@ -18,28 +18,42 @@ namespace {
 
 // Kind word of the real converters.
 constexpr uint32_t kKindE = 0x1, kKindF = 0x2, kKindLetterD = 0x4, kKindPlus = 0x10, kKindExpGiven = 0x40,
-                   kKindZeroWidth = 0x100, kKindEN = 0x200, kKindES = 0x400, kKindEX = 0x1C40,
-                   kKindRound = 0x80000000u;
+                   kKindZeroWidth = 0x100, kKindEN = 0x200, kKindES = 0x400, kKindEX = 0x1C40, kKindRound = 0x80000000u;
 // Upper half of their option word; the lower half is always 4.
-constexpr uint64_t kOptAltList = 0x1, kOptComma = 0x4, kOptComputeWidth = 0x8, kOptGNoWidth = 0x10,
-                   kOptPassed20 = 0x20, kOptMinusRounded = 0x40, kOptPassed80 = 0x80, kOptDNonzero = 0x400,
-                   kOptWZero = 0x800;
+constexpr uint64_t kOptAltList = 0x1, kOptComma = 0x4, kOptComputeWidth = 0x8, kOptGNoWidth = 0x10, kOptPassed20 = 0x20,
+                   kOptMinusRounded = 0x40, kOptPassed80 = 0x80, kOptDNonzero = 0x400, kOptWZero = 0x800;
 
 enum class Class { signed_int, unsigned_int, logical, real_s, real_t, real_x, character, other };
 
 Class class_of(int type) {
     switch (type) {
-    case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: return Class::signed_int;
-    case FOR_TYPE_UINT1: case FOR_TYPE_UINT2: case FOR_TYPE_UINT4: case FOR_TYPE_UINT8:
-        return Class::unsigned_int;
-    case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL1: case FOR_TYPE_LOGICAL2:
-    case FOR_TYPE_LOGICAL4: case FOR_TYPE_LOGICAL8: return Class::logical;
-    case FOR_TYPE_REAL4: case 27: case FOR_TYPE_COMPLEX8_ALT1: case FOR_TYPE_COMPLEX4: case 30:
-        return Class::real_s;
-    case FOR_TYPE_COMPLEX8: case 41: case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8: case 49:
-        return Class::real_t;
-    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return Class::real_x;
-    case FOR_TYPE_CHARACTER: case 57: return Class::character;
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_INT8: return Class::signed_int;
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_UINT8: return Class::unsigned_int;
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL1:
+    case FOR_TYPE_LOGICAL2:
+    case FOR_TYPE_LOGICAL4:
+    case FOR_TYPE_LOGICAL8: return Class::logical;
+    case FOR_TYPE_REAL4:
+    case 27:
+    case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4:
+    case 30: return Class::real_s;
+    case FOR_TYPE_COMPLEX8:
+    case 41:
+    case FOR_TYPE_COMPLEX16_ALT3:
+    case FOR_TYPE_REAL8:
+    case 49: return Class::real_t;
+    case FOR_TYPE_REAL16:
+    case FOR_TYPE_COMPLEX16: return Class::real_x;
+    case FOR_TYPE_CHARACTER:
+    case 57: return Class::character;
     default: return Class::other;
     }
 }
@@ -49,27 +63,55 @@ Class class_of(int type) {
 // REAL(16) or a CHARACTER item shows all its bytes, not a 4-byte default.
 int64_t pattern_size(const For_Value_Info &v) {
     switch (v.type) {
-    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return 1;
-    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return 2;
-    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4: return 4;
-    case FOR_TYPE_REAL4_ALT: case FOR_TYPE_REAL4: case 27: case FOR_TYPE_COMPLEX8_ALT1:
-    case FOR_TYPE_COMPLEX4: case 30: case FOR_TYPE_COMPLEX8_ALT2: return 4;
-    case FOR_TYPE_INT8: case FOR_TYPE_UINT8: case FOR_TYPE_LOGICAL8: return 8;
-    case FOR_TYPE_COMPLEX8: case 41: case FOR_TYPE_COMPLEX16_ALT1: case FOR_TYPE_COMPLEX16_ALT2:
-    case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8_ALT1: case FOR_TYPE_REAL8_ALT2:
-    case FOR_TYPE_REAL8: case 49: return 8;
-    case FOR_TYPE_REAL16: case FOR_TYPE_COMPLEX16: return 16;
-    case FOR_TYPE_CHARACTER: case 57: return v.length;
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL4: return 4;
+    case FOR_TYPE_REAL4_ALT:
+    case FOR_TYPE_REAL4:
+    case 27:
+    case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4:
+    case 30:
+    case FOR_TYPE_COMPLEX8_ALT2: return 4;
+    case FOR_TYPE_INT8:
+    case FOR_TYPE_UINT8:
+    case FOR_TYPE_LOGICAL8: return 8;
+    case FOR_TYPE_COMPLEX8:
+    case 41:
+    case FOR_TYPE_COMPLEX16_ALT1:
+    case FOR_TYPE_COMPLEX16_ALT2:
+    case FOR_TYPE_COMPLEX16_ALT3:
+    case FOR_TYPE_REAL8_ALT1:
+    case FOR_TYPE_REAL8_ALT2:
+    case FOR_TYPE_REAL8:
+    case 49: return 8;
+    case FOR_TYPE_REAL16:
+    case FOR_TYPE_COMPLEX16: return 16;
+    case FOR_TYPE_CHARACTER:
+    case 57: return v.length;
     default: return 0;
     }
 }
 
 int64_t load_signed(const void *p, int type) {
     switch (type) {
-    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return *static_cast<const int8_t *>(p);
-    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return *static_cast<const int16_t *>(p);
-    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4:
-        return *static_cast<const int32_t *>(p);
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_LOGICAL1: return *static_cast<const int8_t *>(p);
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_LOGICAL2: return *static_cast<const int16_t *>(p);
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL4: return *static_cast<const int32_t *>(p);
     default: {
         int64_t v;
         std::memcpy(&v, p, 8);
@@ -91,14 +133,14 @@ uint64_t load_unsigned(const void *p, int type) {
     }
 }
 
-bool is_8_bytes(int type) {
-    return type == FOR_TYPE_INT8 || type == FOR_TYPE_UINT8 || type == FOR_TYPE_LOGICAL8;
-}
+bool is_8_bytes(int type) { return type == FOR_TYPE_INT8 || type == FOR_TYPE_UINT8 || type == FOR_TYPE_LOGICAL8; }
 
 // Converter results to message numbers.
 int message_of(int32_t r) {
     switch (r) {
-    case 0: case 10: case 12: return 0;
+    case 0:
+    case 10:
+    case 12: return 0;
     case 1: return msg::input_conversion;
     case 14: return msg::output_overflows_record;
     default: return msg::output_conversion;
@@ -122,12 +164,12 @@ int edit_integer(const For_Value_Info &v, const For_Fmt_Isb &isb, int32_t w, int
     if (as_signed) {
         const int64_t x = load_signed(v.address, v.type);
         return message_of(is_8_bytes(v.type) ? cvt_integer64_to_text(x, w, m, flags, field)
-                                              : cvt_integer_to_text(static_cast<int32_t>(x), w, m, flags, field));
+                                             : cvt_integer_to_text(static_cast<int32_t>(x), w, m, flags, field));
     }
     if (c == Class::unsigned_int) {
         const uint64_t x = load_unsigned(v.address, v.type);
         return message_of(is_8_bytes(v.type) ? cvt_unsigned64_to_text(x, w, 10, m, field)
-                                              : cvt_unsigned_to_text(static_cast<uint32_t>(x), w, 10, m, field));
+                                             : cvt_unsigned_to_text(static_cast<uint32_t>(x), w, 10, m, field));
     }
     return msg::format_type_mismatch;
 }
@@ -177,8 +219,8 @@ uint32_t rounding_bits(For_Round r) {
 uint64_t real_options(const For_Fmt_Isb &isb, bool g_edit) {
     uint64_t o = 0;
     const uint16_t md = isb.modes;
-    const bool comma = (md & isbm::decimal_dc) ||
-                       (!(md & isbm::decimal_dp) && isb.unit && isb.unit->lub_decimal == 2 /* COMMA */);
+    const bool comma =
+        (md & isbm::decimal_dc) || (!(md & isbm::decimal_dp) && isb.unit && isb.unit->lub_decimal == 2 /* COMMA */);
     if (comma) o |= kOptComma;
     if (md & isbm::width_computed) o |= kOptComputeWidth;
     if (md & isbm::g_no_width) o |= kOptGNoWidth;
@@ -234,12 +276,15 @@ int for__format_value(const For_Value_Info *value, For_Fmt_Isb *isb, char *field
     const Class c = class_of(v.type);
     // Iw, Bw, Ow and Zw without .m show at least one digit: m is 1.
     switch (isb->opcode) {
-    case FOR_FMT_A_NW: case FOR_FMT_LITERAL: case FOR_FMT_A: {
+    case FOR_FMT_A_NW:
+    case FOR_FMT_LITERAL:
+    case FOR_FMT_A: {
         const int64_t n = c == Class::character ? v.length : pattern_size(v);
         if (c == Class::other || n < 0) return msg::format_type_mismatch;
         return edit_character(static_cast<const char *>(v.address), n, w, field);
     }
-    case FOR_FMT_AT_NW: case FOR_FMT_AT: {
+    case FOR_FMT_AT_NW:
+    case FOR_FMT_AT: {
         if (c != Class::character) return msg::format_type_mismatch;
         const char *s = static_cast<const char *>(v.address);
         int64_t n = v.length;
@@ -248,32 +293,44 @@ int for__format_value(const For_Value_Info *value, For_Fmt_Isb *isb, char *field
         std::memcpy(field, s, static_cast<size_t>(n));
         return 0;
     }
-    case FOR_FMT_I_NW: case FOR_FMT_I: return edit_integer(v, *isb, w, 1, field);
+    case FOR_FMT_I_NW:
+    case FOR_FMT_I: return edit_integer(v, *isb, w, 1, field);
     case FOR_FMT_IM: return edit_integer(v, *isb, w, d, field);
-    case FOR_FMT_L_NW: case FOR_FMT_L: return edit_logical(v, *isb, w, field);
-    case FOR_FMT_O_NW: case FOR_FMT_O: return edit_pattern(v, w, 8, 1, field);
+    case FOR_FMT_L_NW:
+    case FOR_FMT_L: return edit_logical(v, *isb, w, field);
+    case FOR_FMT_O_NW:
+    case FOR_FMT_O: return edit_pattern(v, w, 8, 1, field);
     case FOR_FMT_OM: return edit_pattern(v, w, 8, d, field);
-    case FOR_FMT_Z_NW: case FOR_FMT_Z: return edit_pattern(v, w, 16, 1, field);
+    case FOR_FMT_Z_NW:
+    case FOR_FMT_Z: return edit_pattern(v, w, 16, 1, field);
     case FOR_FMT_ZM: return edit_pattern(v, w, 16, d, field);
-    case FOR_FMT_B_NW: case FOR_FMT_B: return edit_pattern(v, w, 2, 1, field);
+    case FOR_FMT_B_NW:
+    case FOR_FMT_B: return edit_pattern(v, w, 2, 1, field);
     case FOR_FMT_BM: return edit_pattern(v, w, 2, d, field);
-    case FOR_FMT_D_NW: case FOR_FMT_D: return format_real(v, *isb, w, 0, 0, kKindE | kKindLetterD, field);
-    case FOR_FMT_E_NW: case FOR_FMT_E: return format_real(v, *isb, w, 0, 0, kKindE, field);
+    case FOR_FMT_D_NW:
+    case FOR_FMT_D: return format_real(v, *isb, w, 0, 0, kKindE | kKindLetterD, field);
+    case FOR_FMT_E_NW:
+    case FOR_FMT_E: return format_real(v, *isb, w, 0, 0, kKindE, field);
     case FOR_FMT_EE: return format_real(v, *isb, w, 0, e, kKindE | kKindExpGiven, field);
-    case FOR_FMT_F_NW: case FOR_FMT_F: return format_real(v, *isb, w, w, 0, kKindF, field);
-    case FOR_FMT_EN_NW: case FOR_FMT_EN: return format_real(v, *isb, w, 0, 0, kKindEN, field);
+    case FOR_FMT_F_NW:
+    case FOR_FMT_F: return format_real(v, *isb, w, w, 0, kKindF, field);
+    case FOR_FMT_EN_NW:
+    case FOR_FMT_EN: return format_real(v, *isb, w, 0, 0, kKindEN, field);
     case FOR_FMT_ENE: return format_real(v, *isb, w, 0, e, kKindEN | kKindExpGiven, field);
-    case FOR_FMT_ES_NW: case FOR_FMT_ES: return format_real(v, *isb, w, 0, 0, kKindES, field);
+    case FOR_FMT_ES_NW:
+    case FOR_FMT_ES: return format_real(v, *isb, w, 0, 0, kKindES, field);
     case FOR_FMT_ESE: return format_real(v, *isb, w, 0, e, kKindES | kKindExpGiven, field);
     case FOR_FMT_EX: return format_real(v, *isb, w, 0, e, kKindEX, field);
-    case FOR_FMT_G_NW: case FOR_FMT_G: case FOR_FMT_GE:
+    case FOR_FMT_G_NW:
+    case FOR_FMT_G:
+    case FOR_FMT_GE:
         switch (c) {
-        case Class::signed_int: case Class::unsigned_int: return edit_integer(v, *isb, w, 1, field);
+        case Class::signed_int:
+        case Class::unsigned_int: return edit_integer(v, *isb, w, 1, field);
         case Class::logical: return edit_logical(v, *isb, w, field);
         case Class::character: return edit_character(static_cast<const char *>(v.address), v.length, w, field);
         case Class::other: return msg::format_type_mismatch;
-        default:
-            return format_real(v, *isb, w, w, e, e != 0 && isb->opcode == FOR_FMT_GE ? kKindExpGiven : 0, field);
+        default: return format_real(v, *isb, w, w, e, e != 0 && isb->opcode == FOR_FMT_GE ? kKindExpGiven : 0, field);
         }
     case FOR_FMT_Q: return 0;
     default: return msg::invalid_argument;

@@ -81,12 +81,16 @@ class Field_Buf {
 // precision are folded into the one they stand for.
 int value_type(int type) {
     switch (type) {
-    case FOR_TYPE_COMPLEX8_ALT1: case FOR_TYPE_COMPLEX4: case FOR_TYPE_COMPLEX8_ALT2:
-    case FOR_TYPE_REAL4_ALT:
-        return FOR_TYPE_REAL4;
-    case FOR_TYPE_COMPLEX8: case FOR_TYPE_COMPLEX16_ALT1: case FOR_TYPE_COMPLEX16_ALT2:
-    case FOR_TYPE_COMPLEX16_ALT3: case FOR_TYPE_REAL8_ALT1: case FOR_TYPE_REAL8_ALT2:
-        return FOR_TYPE_REAL8;
+    case FOR_TYPE_COMPLEX8_ALT1:
+    case FOR_TYPE_COMPLEX4:
+    case FOR_TYPE_COMPLEX8_ALT2:
+    case FOR_TYPE_REAL4_ALT: return FOR_TYPE_REAL4;
+    case FOR_TYPE_COMPLEX8:
+    case FOR_TYPE_COMPLEX16_ALT1:
+    case FOR_TYPE_COMPLEX16_ALT2:
+    case FOR_TYPE_COMPLEX16_ALT3:
+    case FOR_TYPE_REAL8_ALT1:
+    case FOR_TYPE_REAL8_ALT2: return FOR_TYPE_REAL8;
     case FOR_TYPE_COMPLEX16: return FOR_TYPE_REAL16;
     default: return type;
     }
@@ -119,9 +123,7 @@ int64_t oz_default(const Part &p) {
     if (w == for_fmt_oz_char_marker) return p.v.length * 3 > 7 ? p.v.length * 3 : 7;
     return w;
 }
-int64_t i_default(const Part &p) {
-    return p.table_type < for_fmt_ntypes ? for__i_fmt_table[p.table_type] : 0;
-}
+int64_t i_default(const Part &p) { return p.table_type < for_fmt_ntypes ? for__i_fmt_table[p.table_type] : 0; }
 const For_Fedg_Width &fedg(const Part &p) {
     static constexpr For_Fedg_Width none{};
     return p.table_type < for_fmt_ntypes ? for__fedg_fmt_table[p.table_type] : none;
@@ -143,19 +145,16 @@ int64_t a_default(const Part &p) {
 int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work) {
     const int op = isb->opcode;
     int64_t w = isb->decoded_width;
-    uint16_t modes = isb->modes & ~(isbm::width_computed | isbm::g_no_width | isbm::any_g |
-                                    isbm::d_nonzero | isbm::w_zero);
+    uint16_t modes =
+        isb->modes & ~(isbm::width_computed | isbm::g_no_width | isbm::any_g | isbm::d_nonzero | isbm::w_zero);
     isb->flags &= ~isbf::zero_width;
     *zero = false;
     const Kind k = kind_of(p.v.type);
     bool g = false;
     switch (op) {
-    case FOR_FMT_A_NW:
-        w = a_default(p);
-        break;
-    case FOR_FMT_AT_NW: case FOR_FMT_AT:
-        w = p.v.length;
-        break;
+    case FOR_FMT_A_NW: w = a_default(p); break;
+    case FOR_FMT_AT_NW:
+    case FOR_FMT_AT: w = p.v.length; break;
     case FOR_FMT_I_NW:
         w = i_default(p);
         if (w == 0) return msg::format_type_mismatch;
@@ -164,14 +163,16 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
         w = b_default(p);
         if (w == 0) return msg::format_type_mismatch;
         break;
-    case FOR_FMT_O_NW: case FOR_FMT_Z_NW:
+    case FOR_FMT_O_NW:
+    case FOR_FMT_Z_NW:
         w = oz_default(p);
         if (w == 0) return msg::format_type_mismatch;
         break;
-    case FOR_FMT_L_NW:
-        w = for_fmt_l_width;
-        break;
-    case FOR_FMT_D_NW: case FOR_FMT_E_NW: case FOR_FMT_F_NW: case FOR_FMT_EN_NW:
+    case FOR_FMT_L_NW: w = for_fmt_l_width; break;
+    case FOR_FMT_D_NW:
+    case FOR_FMT_E_NW:
+    case FOR_FMT_F_NW:
+    case FOR_FMT_EN_NW:
     case FOR_FMT_ES_NW: {
         const For_Fedg_Width &t = fedg(p);
         if (t.w == 0) return msg::format_type_mismatch;
@@ -197,34 +198,48 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
         default: return msg::format_type_mismatch;
         }
         break;
-    case FOR_FMT_G: case FOR_FMT_GE:
+    case FOR_FMT_G:
+    case FOR_FMT_GE:
         g = true;
         if (w == 0) modes |= isbm::g_no_width;
         break;
-    case FOR_FMT_OM: case FOR_FMT_ZM: case FOR_FMT_BM:
+    case FOR_FMT_OM:
+    case FOR_FMT_ZM:
+    case FOR_FMT_BM:
         if (w != 0 && w < isb->d) w = isb->d;
         break;
-    default:
-        break;
+    default: break;
     }
     if (g) modes |= isbm::any_g;
     if (isb->d != 0) modes |= isbm::d_nonzero;
     if (out && w == 0) {
         int64_t base = 0;
         switch (op) {
-        case FOR_FMT_I: case FOR_FMT_IM: base = i_default(p); break;
-        case FOR_FMT_B: case FOR_FMT_BM: base = b_default(p); break;
-        case FOR_FMT_O: case FOR_FMT_OM: case FOR_FMT_Z: case FOR_FMT_ZM: base = oz_default(p); break;
+        case FOR_FMT_I:
+        case FOR_FMT_IM: base = i_default(p); break;
+        case FOR_FMT_B:
+        case FOR_FMT_BM: base = b_default(p); break;
+        case FOR_FMT_O:
+        case FOR_FMT_OM:
+        case FOR_FMT_Z:
+        case FOR_FMT_ZM: base = oz_default(p); break;
         case FOR_FMT_F:
             base = fedg(p).f0_base ? fedg(p).f0_base + isb->d : 0;
             if (base != 0 && base < isb->d + 1) base = isb->d + 1;
             break;
-        case FOR_FMT_D: case FOR_FMT_E: case FOR_FMT_EE: case FOR_FMT_EN: case FOR_FMT_ENE:
-        case FOR_FMT_ES: case FOR_FMT_ESE: case FOR_FMT_EX:
+        case FOR_FMT_D:
+        case FOR_FMT_E:
+        case FOR_FMT_EE:
+        case FOR_FMT_EN:
+        case FOR_FMT_ENE:
+        case FOR_FMT_ES:
+        case FOR_FMT_ESE:
+        case FOR_FMT_EX:
             base = fedg(p).w;
             if (base != 0 && base < isb->d + 7) base = isb->d + 7;
             break;
-        case FOR_FMT_G: case FOR_FMT_GE:
+        case FOR_FMT_G:
+        case FOR_FMT_GE:
             switch (k) {
             case Kind::integer: base = i_default(p); break;
             case Kind::logical: base = 1; break;
@@ -241,8 +256,7 @@ int resolve(For_Fmt_Isb *isb, const Part &p, bool out, bool *zero, int64_t *work
             default: return msg::format_type_mismatch;
             }
             break;
-        default:
-            break;  // A0 and the like: an empty field
+        default: break;  // A0 and the like: an empty field
         }
         if (base > 0) {
             if (base < isb->d + 1) base = isb->d + 1;
@@ -266,8 +280,7 @@ int next_record(For_Lub *lub) {
     // A slash or reversion that leaves the last record of an internal file
     // has no record to go to: the statement ends there, rather than after
     // every further advance into nothing.
-    if (Out && s == 0 && internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end)
-        return msg::internal_file_overflow;
+    if (Out && s == 0 && internal(lub) && lub->lub_rec_start >= lub->lub_ifile_end) return msg::internal_file_overflow;
     return s;
 }
 
@@ -323,10 +336,8 @@ int next_data(For_Lub *lub, For_Fmt_Isb *isb) {
         case FOR_FMT_SLASH:
             if (int s = between_items<Out>(lub, isb)) return s;
             continue;
-        case FOR_FMT_DT:
-            return msg::format_type_mismatch;  // only a derived-type item takes DT
-        default:
-            return 0;
+        case FOR_FMT_DT: return msg::format_type_mismatch;  // only a derived-type item takes DT
+        default: return 0;
         }
     }
 }
@@ -344,8 +355,7 @@ int drain(For_Lub *lub, For_Fmt_Isb *isb) {
         case FOR_FMT_SLASH:
             if (int s = between_items<Out>(lub, isb)) return s;
             continue;
-        default:
-            return 0;
+        default: return 0;
         }
     }
 }
@@ -551,8 +561,8 @@ int internal_file(For_Lub *lub, const For_Dsc_Lst **dsc, const For_Value_List **
 }  // namespace
 
 template <bool Out>
-int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fmt,
-                   const For_Dsc_Lst *dsc, const For_Value_List *val, int64_t rec) {
+int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fmt, const For_Dsc_Lst *dsc,
+                   const For_Value_List *val, int64_t rec) {
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(kind, st, &lub);
     if (!lub) return r;
@@ -566,7 +576,7 @@ int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &st, const void *fm
     }
     if (s == 0) {
         if (kind.direct) {
-            const For_Dir_Start how = !Out                           ? For_Dir_Start::read
+            const For_Dir_Start how = !Out                        ? For_Dir_Start::read
                                       : kind.op == FOR_OP_REWRITE ? For_Dir_Start::rewrite
                                                                   : For_Dir_Start::write;
             s = for__dir_begin(lub, rec, how);
@@ -586,9 +596,9 @@ int for__fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List
     return for__stmt_transfer(ctx, dsc, val, Fmt_Xfer<Out>{});
 }
 
-template int for__fmt_entry<true>(const For_Stmt_Kind &, const For_Stmt &, const void *,
-                                  const For_Dsc_Lst *, const For_Value_List *, int64_t);
-template int for__fmt_entry<false>(const For_Stmt_Kind &, const For_Stmt &, const void *,
-                                   const For_Dsc_Lst *, const For_Value_List *, int64_t);
+template int for__fmt_entry<true>(const For_Stmt_Kind &, const For_Stmt &, const void *, const For_Dsc_Lst *,
+                                  const For_Value_List *, int64_t);
+template int for__fmt_entry<false>(const For_Stmt_Kind &, const For_Stmt &, const void *, const For_Dsc_Lst *,
+                                   const For_Value_List *, int64_t);
 template int for__fmt_xmit<true>(For_Context *, const For_Dsc_Lst *, const For_Value_List *);
 template int for__fmt_xmit<false>(For_Context *, const For_Dsc_Lst *, const For_Value_List *);

@@ -14,8 +14,8 @@
 // of items.
 // A kind that is direct transfers by record number: `rec` is its REC=.
 template <bool Out>
-int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &stmt, const void *fmt,
-                   const For_Dsc_Lst *dsc, const For_Value_List *val, int64_t rec = 0);
+int for__fmt_entry(const For_Stmt_Kind &kind, const For_Stmt &stmt, const void *fmt, const For_Dsc_Lst *dsc,
+                   const For_Value_List *val, int64_t rec = 0);
 
 // A transfer call of a formatted statement (the _xmit entries).
 template <bool Out>
@@ -24,4 +24,3 @@ int for__fmt_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List
 // Names of internal files in messages.
 inline constexpr char for_ifile_write_name[] = "Internal Formatted Write or ENCODE";
 inline constexpr char for_ifile_read_name[] = "Internal Formatted Read or DECODE";
-

@@ -35,28 +35,58 @@ int op_at(const unsigned char *rec) {
 
 bool is_data_op(int op) {
     switch (op) {
-    case FOR_FMT_A_NW: case FOR_FMT_D_NW: case FOR_FMT_E_NW: case FOR_FMT_F_NW:
-    case FOR_FMT_G_NW: case FOR_FMT_I_NW: case FOR_FMT_L_NW: case FOR_FMT_O_NW:
-    case FOR_FMT_Z_NW: case FOR_FMT_A: case FOR_FMT_D: case FOR_FMT_E: case FOR_FMT_EE:
-    case FOR_FMT_F: case FOR_FMT_G: case FOR_FMT_GE: case FOR_FMT_I: case FOR_FMT_IM:
-    case FOR_FMT_L: case FOR_FMT_O: case FOR_FMT_OM: case FOR_FMT_Z: case FOR_FMT_ZM:
-    case FOR_FMT_B_NW: case FOR_FMT_B: case FOR_FMT_BM: case FOR_FMT_EN_NW: case FOR_FMT_EN:
-    case FOR_FMT_ENE: case FOR_FMT_ES_NW: case FOR_FMT_ES: case FOR_FMT_ESE: case FOR_FMT_EX:
-    case FOR_FMT_AT_NW: case FOR_FMT_AT:
-        return true;
-    default:
-        return false;
+    case FOR_FMT_A_NW:
+    case FOR_FMT_D_NW:
+    case FOR_FMT_E_NW:
+    case FOR_FMT_F_NW:
+    case FOR_FMT_G_NW:
+    case FOR_FMT_I_NW:
+    case FOR_FMT_L_NW:
+    case FOR_FMT_O_NW:
+    case FOR_FMT_Z_NW:
+    case FOR_FMT_A:
+    case FOR_FMT_D:
+    case FOR_FMT_E:
+    case FOR_FMT_EE:
+    case FOR_FMT_F:
+    case FOR_FMT_G:
+    case FOR_FMT_GE:
+    case FOR_FMT_I:
+    case FOR_FMT_IM:
+    case FOR_FMT_L:
+    case FOR_FMT_O:
+    case FOR_FMT_OM:
+    case FOR_FMT_Z:
+    case FOR_FMT_ZM:
+    case FOR_FMT_B_NW:
+    case FOR_FMT_B:
+    case FOR_FMT_BM:
+    case FOR_FMT_EN_NW:
+    case FOR_FMT_EN:
+    case FOR_FMT_ENE:
+    case FOR_FMT_ES_NW:
+    case FOR_FMT_ES:
+    case FOR_FMT_ESE:
+    case FOR_FMT_EX:
+    case FOR_FMT_AT_NW:
+    case FOR_FMT_AT: return true;
+    default: return false;
     }
 }
 
 // Descriptors whose digit minimum is 1 when no .m was written.
 bool takes_default_m(int op) {
     switch (op) {
-    case FOR_FMT_I_NW: case FOR_FMT_L_NW: case FOR_FMT_O_NW: case FOR_FMT_Z_NW:
-    case FOR_FMT_I: case FOR_FMT_O: case FOR_FMT_Z: case FOR_FMT_B_NW: case FOR_FMT_B:
-        return true;
-    default:
-        return false;
+    case FOR_FMT_I_NW:
+    case FOR_FMT_L_NW:
+    case FOR_FMT_O_NW:
+    case FOR_FMT_Z_NW:
+    case FOR_FMT_I:
+    case FOR_FMT_O:
+    case FOR_FMT_Z:
+    case FOR_FMT_B_NW:
+    case FOR_FMT_B: return true;
+    default: return false;
     }
 }
 
@@ -134,7 +164,7 @@ Group_Slot group_at(For_Fmt_Isb *isb, int depth) {
 // means nothing is left to do: the remaining iterations are settled by
 // arithmetic instead of being run, however large the repeat counts.
 struct Idle_Groups {
-    uint64_t fresh = 0;  // bit d: the current iteration of depth d began in this call
+    uint64_t fresh = 0;    // bit d: the current iteration of depth d began in this call
     uint64_t stepped = 0;  // bit d: step[d] holds the step of the iteration before
     // bit d: the current iteration of depth d wrote a literal. Writing the
     // same text at the same places again changes nothing, so such an
@@ -205,7 +235,8 @@ int for__interp_fmt(For_Lub *unit) {
         const unsigned char *rec = isb->current;
         // Formats are closed by their end record and the run-time compiler
         // checks every record it writes, so the reader needs no bound.
-        if (int s = for__fmt_decode(rec, SIZE_MAX, &r)) return s == msg::internal_error ? msg::internal_error : msg::format_syntax;
+        if (int s = for__fmt_decode(rec, SIZE_MAX, &r))
+            return s == msg::internal_error ? msg::internal_error : msg::format_syntax;
         if (r.vfe && !(isb->flags & isbf::end_of_list)) {
             if (int s = apply_vfe(unit, r)) return s;
             idle.forget();
@@ -260,8 +291,8 @@ int for__interp_fmt(For_Lub *unit) {
             int depth = isb->depth;
             if (depth <= 0) return msg::format_syntax;
             Group_Slot g = group_at(isb, depth);
-            const bool idle_done = g.count > 1 && (idle.fresh & Idle_Groups::bit(depth)) &&
-                                   settle_idle(unit, isb, idle, depth, g.count);
+            const bool idle_done =
+                g.count > 1 && (idle.fresh & Idle_Groups::bit(depth)) && settle_idle(unit, isb, idle, depth, g.count);
             if (g.count <= 1 || idle_done) {
                 idle.fresh &= ~Idle_Groups::bit(depth);
                 --isb->depth;
@@ -316,9 +347,7 @@ int for__interp_fmt(For_Lub *unit) {
             isb->dt_type_name = r.dt_type;
             isb->dt_v_list = r.dt_vlist;
             return 0;
-        case FOR_FMT_SLASH:
-            isb->repeat = r.f1 < 1 ? 1 : r.f1;
-            return 0;
+        case FOR_FMT_SLASH: isb->repeat = r.f1 < 1 ? 1 : r.f1; return 0;
         case FOR_FMT_LITERAL:
             // Output writes a literal here, and input passes over its
             // characters as X does, unless the format is the statement's
@@ -335,14 +364,15 @@ int for__interp_fmt(For_Lub *unit) {
             isb->literal = r.text;
             isb->w = r.f2;
             return 0;
-        case FOR_FMT_RU: case FOR_FMT_RD: case FOR_FMT_RZ: case FOR_FMT_RN: case FOR_FMT_RC:
-        case FOR_FMT_RP:
-            isb->rounding = static_cast<For_Round>(op - FOR_FMT_RU + 1);
-            continue;
+        case FOR_FMT_RU:
+        case FOR_FMT_RD:
+        case FOR_FMT_RZ:
+        case FOR_FMT_RN:
+        case FOR_FMT_RC:
+        case FOR_FMT_RP: isb->rounding = static_cast<For_Round>(op - FOR_FMT_RU + 1); continue;
         case FOR_FMT_DC: isb->modes = (isb->modes & ~isbm::decimal_mask) | isbm::decimal_dc; continue;
         case FOR_FMT_DP: isb->modes = (isb->modes & ~isbm::decimal_mask) | isbm::decimal_dp; continue;
-        default:
-            return msg::format_syntax;
+        default: return msg::format_syntax;
         }
     }
 }
@@ -353,11 +383,11 @@ int for__interp_fmt(For_Lub *unit) {
 namespace {
 
 struct Cache_Entry {
-    char *text = nullptr;           // a copy of the key
+    char *text = nullptr;  // a copy of the key
     int64_t len = 0;
-    unsigned char *fmt = nullptr;   // the compiled format
-    uint32_t pins = 0;              // statements running with it
-    uint64_t used = 0;              // clock of the last use, for eviction
+    unsigned char *fmt = nullptr;  // the compiled format
+    uint32_t pins = 0;             // statements running with it
+    uint64_t used = 0;             // clock of the last use, for eviction
 };
 
 struct Fmt_Cache {
@@ -477,8 +507,8 @@ int for__fmt_stmt_start(For_Lub *lub, const void *fmt, bool text, bool diagnose)
     // The statement's own editing option rides in the modes that editing
     // passes to the converter.
     if (lub->lub_stmt_flags & lubs::minus_rounded_zero) isb->modes |= isbm::minus_rounded_zero;
-    isb->rounding = lub->lub_round >= 1 && lub->lub_round <= 6 ? static_cast<For_Round>(lub->lub_round)
-                                                               : For_Round::none;
+    isb->rounding =
+        lub->lub_round >= 1 && lub->lub_round <= 6 ? static_cast<For_Round>(lub->lub_round) : For_Round::none;
     unsigned char *start = nullptr;
     if (text) {
         bool cached = false;

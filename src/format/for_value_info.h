@@ -4,4 +4,8 @@
 #pragma once
 #include <cstdint>
 
-struct For_Value_Info { void *address; int32_t type; int64_t length; };
+struct For_Value_Info {
+    void *address;
+    int32_t type;
+    int64_t length;
+};

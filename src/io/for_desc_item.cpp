@@ -11,23 +11,55 @@ constexpr int8_t special = -2;  // items that carry no element
 
 constexpr For_Dsc_Itm make_row(int code) {
     switch (code) {
-    case 1: case 2: return {0, 0};
-    case 5: case 6: case 14: return {1, 1};
-    case 7: case 8: case 15: return {2, 1};
-    case 9: case 10: case 13: case 16: case 25: case 26: return {4, 1};
-    case 11: case 12: case 17: case 28: case 29: case 31: case 45: case 46: case 48:
-        return {8, 1};
-    case 40: case 42: case 43: case 44: case 50: return {16, 2};
+    case 1:
+    case 2: return {0, 0};
+    case 5:
+    case 6:
+    case 14: return {1, 1};
+    case 7:
+    case 8:
+    case 15: return {2, 1};
+    case 9:
+    case 10:
+    case 13:
+    case 16:
+    case 25:
+    case 26: return {4, 1};
+    case 11:
+    case 12:
+    case 17:
+    case 28:
+    case 29:
+    case 31:
+    case 45:
+    case 46:
+    case 48: return {8, 1};
+    case 40:
+    case 42:
+    case 43:
+    case 44:
+    case 50: return {16, 2};
     case 52: return {32, 4};
-    case 56: case 63: case 64: case 65: case 66: case 67: return {var, 0};
-    case 60: case 68: return {special, 2};
-    case 61: case 62: case 69: case 70: return {special, 0};
+    case 56:
+    case 63:
+    case 64:
+    case 65:
+    case 66:
+    case 67: return {var, 0};
+    case 60:
+    case 68: return {special, 2};
+    case 61:
+    case 62:
+    case 69:
+    case 70: return {special, 0};
     default: return {no, 0};
     }
 }
 
 constexpr auto make_table() {
-    struct T { For_Dsc_Itm r[71]; } t{};
+    struct T {
+        For_Dsc_Itm r[71];
+    } t{};
     for (int i = 0; i < 71; ++i) t.r[i] = make_row(i);
     return t;
 }
@@ -42,11 +74,10 @@ inline uint64_t take(const For_Value_List *&v) { return *v++; }
 
 const For_Dsc_Itm for__dsc_itm_table[71] = {
 #define R(i) itm_table.r[i]
-    R(0),  R(1),  R(2),  R(3),  R(4),  R(5),  R(6),  R(7),  R(8),  R(9),  R(10), R(11),
-    R(12), R(13), R(14), R(15), R(16), R(17), R(18), R(19), R(20), R(21), R(22), R(23),
-    R(24), R(25), R(26), R(27), R(28), R(29), R(30), R(31), R(32), R(33), R(34), R(35),
-    R(36), R(37), R(38), R(39), R(40), R(41), R(42), R(43), R(44), R(45), R(46), R(47),
-    R(48), R(49), R(50), R(51), R(52), R(53), R(54), R(55), R(56), R(57), R(58), R(59),
+    R(0),  R(1),  R(2),  R(3),  R(4),  R(5),  R(6),  R(7),  R(8),  R(9),  R(10), R(11), R(12), R(13), R(14),
+    R(15), R(16), R(17), R(18), R(19), R(20), R(21), R(22), R(23), R(24), R(25), R(26), R(27), R(28), R(29),
+    R(30), R(31), R(32), R(33), R(34), R(35), R(36), R(37), R(38), R(39), R(40), R(41), R(42), R(43), R(44),
+    R(45), R(46), R(47), R(48), R(49), R(50), R(51), R(52), R(53), R(54), R(55), R(56), R(57), R(58), R(59),
     R(60), R(61), R(62), R(63), R(64), R(65), R(66), R(67), R(68), R(69), R(70)
 #undef R
 };
@@ -70,8 +101,7 @@ bool for__item_int(const For_Item &item, int64_t *value) {
 int64_t for__item_count(const For_Item &item, const For_Shape &shape) {
     switch (shape.form) {
     case FOR_FORM_ARRAY:
-    case FOR_FORM_ARRAY_ELEN:
-        return item.elem_len > 0 ? item.length / item.elem_len : 0;
+    case FOR_FORM_ARRAY_ELEN: return item.elem_len > 0 ? item.length / item.elem_len : 0;
     case FOR_FORM_SECTION:
     case FOR_FORM_SECTION_ELEN: {
         if (item.length == 0) return 0;
@@ -79,13 +109,11 @@ int64_t for__item_count(const For_Item &item, const For_Shape &shape) {
         for (int k = 0; k < shape.rank; ++k) n *= shape.dim[k].upper - shape.dim[k].lower + 1;
         return n;
     }
-    default:
-        return 1;
+    default: return 1;
     }
 }
 
-int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
-                       For_Shape *shape) {
+int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape) {
     if (!dsc || !*dsc || !item || !shape) return msg::invalid_argument;
     const For_Dsc_Lst *d = *dsc;
     int type = d[0];
@@ -182,10 +210,8 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
         break;
     }
     case 2:
-    case 9:
-        return msg::internal_error;
-    default:
-        return msg::invalid_argument;
+    case 9: return msg::internal_error;
+    default: return msg::invalid_argument;
     }
     item->elem_len = elen;
     item->elem_size = cplx ? elen / 2 : elen;
@@ -194,8 +220,8 @@ int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_
     return 0;
 }
 
-int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
-                           For_Shape *shape, int *keyword) {
+int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape,
+                           int *keyword) {
     int s = for__desc_ret_item(dsc, val, item, shape);
     if (s != 0) return s;
     if (item->type == FOR_TYPE_END_STMT || item->type == FOR_TYPE_END_GROUP) {
@@ -208,13 +234,11 @@ int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, 
 }
 
 namespace {
-bool is_empty_array(const For_Item &it) {
-    return it.form >= FOR_FORM_ARRAY && it.form <= 9 && it.length == 0;
-}
+bool is_empty_array(const For_Item &it) { return it.form >= FOR_FORM_ARRAY && it.form <= 9 && it.length == 0; }
 }  // namespace
 
-int for__desc_zero_length_item(const For_Dsc_Lst **dsc, const For_Value_List **val,
-                               For_Item *item, For_Shape *shape, int pending) {
+int for__desc_zero_length_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape,
+                               int pending) {
     for (;;) {
         const For_Dsc_Lst *d = *dsc;
         const For_Value_List *v = *val;

@@ -9,20 +9,20 @@ constexpr int for_max_rank = 31;
 
 // One list item as the transfer routines see it.
 struct For_Item {
-    void *addr;          // first byte of the item (base of a section)
-    int64_t length;      // total bytes the item covers (0 for an empty array)
-    int type;            // type code
+    void *addr;      // first byte of the item (base of a section)
+    int64_t length;  // total bytes the item covers (0 for an empty array)
+    int type;        // type code
     int form;
-    int64_t elem_size;   // element size; for complex, the size of one part
-    int64_t elem_len;    // bytes of one whole element (a complex element is two parts)
-    uint64_t value;      // the 64-bit value of forms 11 and 12
-    void *obj_desc;      // object descriptor of form 12
+    int64_t elem_size;  // element size; for complex, the size of one part
+    int64_t elem_len;   // bytes of one whole element (a complex element is two parts)
+    uint64_t value;     // the 64-bit value of forms 11 and 12
+    void *obj_desc;     // object descriptor of form 12
 };
 
 struct For_Dim {
     int64_t upper;
     int64_t lower;
-    int64_t stride;      // bytes between consecutive subscripts
+    int64_t stride;  // bytes between consecutive subscripts
 };
 
 struct For_Shape {
@@ -43,7 +43,14 @@ extern const For_Dsc_Itm for__dsc_itm_table[71];
 
 inline bool for__type_is_complex(int type) {
     switch (type) {
-    case 28: case 29: case 31: case 40: case 42: case 43: case 44: case 52: return true;
+    case 28:
+    case 29:
+    case 31:
+    case 40:
+    case 42:
+    case 43:
+    case 44:
+    case 52: return true;
     default: return false;
     }
 }
@@ -51,14 +58,12 @@ inline bool for__type_is_complex(int type) {
 // Reads one item and advances both cursors past it. 0, or 48 for a list
 // that cannot be read (null cursor, bad type or form), or 8 for a code
 // that no compiler produces (forms 2 and 9, unassigned type codes).
-int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
-                       For_Shape *shape);
+int for__desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape);
 
 // As for__desc_ret_item, with the common cases (an end marker, a scalar
 // of fixed size by address) decided here, so that the walk of a short list
 // costs no call.
-inline int for__desc_next(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
-                          For_Shape *shape) {
+inline int for__desc_next(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape) {
     const For_Dsc_Lst *d = dsc ? *dsc : nullptr;
     if (d && item && shape) {
         const int type = d[0];
@@ -67,12 +72,11 @@ inline int for__desc_next(const For_Dsc_Lst **dsc, const For_Value_List **val, F
             *dsc = d + 2;
             return 0;
         }
-        if (d[1] == FOR_FORM_ADDR && type <= FOR_TYPE_MAX && val && *val &&
-            for__dsc_itm_table[type].size > 0 && !for__type_is_complex(type)) {
+        if (d[1] == FOR_FORM_ADDR && type <= FOR_TYPE_MAX && val && *val && for__dsc_itm_table[type].size > 0 &&
+            !for__type_is_complex(type)) {
             const int64_t size = for__dsc_itm_table[type].size;
             const For_Value_List *v = *val;
-            *item = For_Item{reinterpret_cast<void *>(v[0]), size, type, FOR_FORM_ADDR, size, size,
-                             0, nullptr};
+            *item = For_Item{reinterpret_cast<void *>(v[0]), size, type, FOR_FORM_ADDR, size, size, 0, nullptr};
             shape->form = FOR_FORM_ADDR;
             shape->rank = 0;
             shape->base = nullptr;
@@ -141,8 +145,8 @@ inline bool for__plain_items(const For_Dsc_Lst *d, const For_Value_List *v, For_
 }
 
 // Reads one control-list keyword item: the item, its keyword code, a pad.
-int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item,
-                           For_Shape *shape, int *keyword);
+int for__key_desc_ret_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape,
+                           int *keyword);
 
 // Looks ahead without consuming: 0 when data follows, 2 when the end of the
 // group comes first, and at the end of the statement 1 if pending < 2.
@@ -151,8 +155,8 @@ int for__desc_test_item(const For_Dsc_Lst *dsc, const For_Value_List *val, int p
 
 // As the test, but consumes the empty arrays it steps over; returns the
 // same answer and leaves the cursors at the first item that counts.
-int for__desc_zero_length_item(const For_Dsc_Lst **dsc, const For_Value_List **val,
-                               For_Item *item, For_Shape *shape, int pending);
+int for__desc_zero_length_item(const For_Dsc_Lst **dsc, const For_Value_List **val, For_Item *item, For_Shape *shape,
+                               int pending);
 
 // The value of an integer item of any kind; false for another type.
 bool for__item_int(const For_Item &item, int64_t *value);

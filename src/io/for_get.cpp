@@ -49,8 +49,7 @@ int grow_for_input(For_Lub *lub, uint64_t need) {
 // searched again from its start after each read.
 enum class Found { record, need_more, bad };
 
-Found find_record(For_Lub *lub, char *cur, uint64_t *scanned, char **data_end, char **next,
-                  uint64_t *need) {
+Found find_record(For_Lub *lub, char *cur, uint64_t *scanned, char **data_end, char **next, uint64_t *need) {
     char *end = lub->lub_ra_end;
     uint64_t avail = static_cast<uint64_t>(end - cur);
     switch (for__record_type(lub)) {
@@ -196,8 +195,8 @@ int for__get_s(For_Lub *lub) {
         if (lub->lub_flags & lubf::opt_compat)
             while (data_end > cur && data_end[-1] == '\r') --data_end;
     }
-    if (t == For_Rec_Type::fixed && (lub->lub_flags & lubf::opt_compat) &&
-        (lub->lub_flags & lubf::access_direct) && data_end - cur >= 2)
+    if (t == For_Rec_Type::fixed && (lub->lub_flags & lubf::opt_compat) && (lub->lub_flags & lubf::access_direct) &&
+        data_end - cur >= 2)
         data_end -= 2;
     lub->lub_rec_start = lub->lub_buf_ptr = cur;
     lub->lub_buf_limit = data_end;
@@ -258,4 +257,3 @@ int for__flush_readahead(For_Lub *lub, int64_t extra) {
     lub->lub_rec_state = rec_idle;
     return 0;
 }
-

@@ -25,10 +25,14 @@ bool is_eof(int c, const For_Lub *lub) {
     if (c == msg::iostat_end || c == msg::eof_during_read || c == msg::eof_encountered) return true;
     if (c != msg::too_many_records) return false;
     switch (lub->lub_op) {
-    case FOR_OP_READ: case FOR_OP_READ_LIS: case FOR_OP_READ_NML: case FOR_OP_RESERVED_READ_24:
-    case FOR_OP_RESERVED_READ_25: case FOR_OP_RESERVED_READ_PROMPT_32: case FOR_OP_GETC:
-    case FOR_OP_RESERVED_READ_NO_PROMPT_34:
-        return true;
+    case FOR_OP_READ:
+    case FOR_OP_READ_LIS:
+    case FOR_OP_READ_NML:
+    case FOR_OP_RESERVED_READ_24:
+    case FOR_OP_RESERVED_READ_25:
+    case FOR_OP_RESERVED_READ_PROMPT_32:
+    case FOR_OP_GETC:
+    case FOR_OP_RESERVED_READ_NO_PROMPT_34: return true;
     default: return false;
     }
 }
@@ -61,8 +65,7 @@ void file_text(For_Lub *lub, File_Text *out) {
     }
     if (lub->lub_msg_line > 0) {
         char line[24];
-        std::snprintf(line, sizeof line, "%llu",
-                      static_cast<unsigned long long>(lub->lub_record_number - 1));
+        std::snprintf(line, sizeof line, "%llu", static_cast<unsigned long long>(lub->lub_record_number - 1));
         long column = lub->lub_buf_ptr && lub->lub_rec_start ? lub->lub_buf_ptr - lub->lub_rec_start : 0;
         std::snprintf(t + used, room - used, "%s", for__get_msg(msg::line_position, 2, line, static_cast<int>(column)));
         lub->lub_msg_line = 0;
@@ -99,9 +102,7 @@ void issue(int number, const char *keyword, int unit, const File_Text &file) {
     switch (args_for(number)) {
     case Args::unit: for__issue_diagnostic(number, 1, unit); break;
     case Args::unit_file: for__issue_diagnostic(number, 2, unit, file.c_str()); break;
-    case Args::keyword_unit_file:
-        for__issue_diagnostic(number, 3, keyword ? keyword : "", unit, file.c_str());
-        break;
+    case Args::keyword_unit_file: for__issue_diagnostic(number, 3, keyword ? keyword : "", unit, file.c_str()); break;
     default: for__issue_diagnostic(number, 0); break;
     }
 }
@@ -138,16 +139,12 @@ int apply_disposition(int d, For_Lub *lub) {
     switch (d) {
     case 0: return 0;
     case 1: return for__release_lub(lub);
-    case 2:
-        discard_connection(lub);
-        return for__release_lub(lub);
+    case 2: discard_connection(lub); return for__release_lub(lub);
     case 3:
         // The close's own failure has no statement left to name its file.
         if (for__close_proc(nullptr, lub, false) != 0) for__lub_free_owned(lub);
         return for__release_lub(lub);
-    default:
-        for__issue_diagnostic(msg::internal_error, 2, "for_io_return", __LINE__);
-        return msg::internal_error;
+    default: for__issue_diagnostic(msg::internal_error, 2, "for_io_return", __LINE__); return msg::internal_error;
     }
 }
 
@@ -168,8 +165,7 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
     const bool iostat = (lub->lub_stmt_flags & lubs::iostat) != 0;
     bool handled = true;
     int result = v;
-    if (((fl & lubf::stmt_err) && !eof && !eor) ||
-        ((fl & lubf::cvterr_quiet) && c == msg::output_conversion)) {
+    if (((fl & lubf::stmt_err) && !eof && !eor) || ((fl & lubf::cvterr_quiet) && c == msg::output_conversion)) {
         lub->lub_errno = 0;
     } else if ((fl & lubf::stmt_end) && eof) {
         lub->lub_flags |= lubf::eof;
@@ -184,8 +180,8 @@ int for__io_return(int d, int s, int v, For_Lub *lub) {
     }
 
     if (handled) {
-        if (lub->lub_stmt.iomsg_addr && lub->lub_stmt.iomsg_len > 0 && c != msg::udio_error &&
-            s != msg::udio_error && !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
+        if (lub->lub_stmt.iomsg_addr && lub->lub_stmt.iomsg_len > 0 && c != msg::udio_error && s != msg::udio_error &&
+            !(lub->lub_stmt_flags & lubs::iomsg_quiet)) {
             int number = v < 0 ? (v == msg::iostat_end ? msg::eof_during_read : msg::eor_during_read) : v;
             copy_blank_padded(lub->lub_stmt.iomsg_addr, lub->lub_stmt.iomsg_len,
                               format_message(number, keyword, unit, file));

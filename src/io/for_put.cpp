@@ -31,8 +31,7 @@ bool internal(const For_Lub *lub) { return lub->lub_unit == FOR_UNIT_INTERNAL; }
 For_Cc ccon(const For_Lub *lub) { return static_cast<For_Cc>(lub->lub_carriage_control); }
 
 bool has_terminator_byte(For_Rec_Type t) {
-    return t == For_Rec_Type::stream_lf || t == For_Rec_Type::stream_cr ||
-           t == For_Rec_Type::stream_crlf;
+    return t == For_Rec_Type::stream_lf || t == For_Rec_Type::stream_cr || t == For_Rec_Type::stream_crlf;
 }
 
 // FIXED records of a formatted direct file under the compatibility option
@@ -50,9 +49,7 @@ bool fortran_edits(const For_Lub *lub) {
     return ccon(lub) == For_Cc::fortran && for__record_type(lub) != For_Rec_Type::fixed;
 }
 
-uint64_t chunk_of(const For_Lub *lub) {
-    return lub->lub_block_size ? lub->lub_block_size : for_default_block;
-}
+uint64_t chunk_of(const For_Lub *lub) { return lub->lub_block_size ? lub->lub_block_size : for_default_block; }
 
 // Where the data of a record starts and how far short of B + L its area
 // ends, for the unit's record type and carriage control.
@@ -91,8 +88,7 @@ int layout_of(const For_Lub *lub, Layout *out) {
 }
 
 char *area_base(const For_Lub *lub) {
-    return (lub->lub_flags & lubf::held_records) && lub->lub_user_buf ? lub->lub_user_buf
-                                                                      : lub->lub_buf;
+    return (lub->lub_flags & lubf::held_records) && lub->lub_user_buf ? lub->lub_user_buf : lub->lub_buf;
 }
 
 bool growable(const For_Lub *lub) {
@@ -153,8 +149,7 @@ void forget_record(For_Lub *lub) {
 }
 
 void after_write(For_Lub *lub) {
-    if ((lub->lub_flags & (lubf::access_stream | lubf::formatted)) ==
-        (lubf::access_stream | lubf::formatted))
+    if ((lub->lub_flags & (lubf::access_stream | lubf::formatted)) == (lubf::access_stream | lubf::formatted))
         lub->lub_flags |= lubf::truncate_after_write;
 }
 
@@ -402,8 +397,10 @@ int for__write_output(For_Lub *lub, const char *data, uint64_t len) {
     if (for__write_all(lub->lub_fd, data, len, chunk, &done) != 0) {
         // Bytes of the buffer are kept; a variable's bytes written straight
         // are the failing statement's alone, and it reports them.
-        if (own) keep_unwritten(lub, data + done, len - done, errno);
-        else lub->lub_write_errno = static_cast<uint64_t>(errno);
+        if (own)
+            keep_unwritten(lub, data + done, len - done, errno);
+        else
+            lub->lub_write_errno = static_cast<uint64_t>(errno);
         forget_record(lub);
         return -1;
     }
@@ -451,8 +448,7 @@ int for__put_sf(For_Lub *lub) {
 
     switch (t) {
     case For_Rec_Type::fixed: {
-        uint64_t pad_to = lub->lub_rec_len - (crlf ? 2 : 0) -
-                          (cc == For_Cc::list && !crlf ? 1 : 0);
+        uint64_t pad_to = lub->lub_rec_len - (crlf ? 2 : 0) - (cc == For_Cc::list && !crlf ? 1 : 0);
         char *pad_end = b + pad_to;
         if (end < pad_end) std::memset(end, ' ', static_cast<size_t>(pad_end - end));
         end = pad_end > end ? pad_end : end;
@@ -489,8 +485,7 @@ int for__put_sf(For_Lub *lub) {
     bool line_open_after = false;
     if (fortran) {
         char c = *lub->lub_rec_start;
-        Cc_Effect e = cc_effect(c, for__line_is_open(lub),
-                                (lub->lub_flags & lubf::opt_compat) != 0);
+        Cc_Effect e = cc_effect(c, for__line_is_open(lub), (lub->lub_flags & lubf::opt_compat) != 0);
         out = lub->lub_rec_start + 1 - e.n;
         std::memcpy(out, e.prefix, static_cast<size_t>(e.n));
         if (e.cr) *end++ = CR;
@@ -552,11 +547,12 @@ int for__end_output(For_Lub *lub) {
 int for__new_line_break_record(For_Lub *lub) {
     For_Tty_Pair *p = lub->lub_tty_pair;
     if (p && p->saved_lub == lub) p->prompt_pending = 0;
-    if (lub->lub_rec_state == rec_output && lub->lub_rec_end > lub->lub_rec_start &&
-        fortran_edits(lub)) {
+    if (lub->lub_rec_state == rec_output && lub->lub_rec_end > lub->lub_rec_start && fortran_edits(lub)) {
         char &c = *lub->lub_rec_start;
-        if (c == ' ') c = '$';
-        else if (c == '+') c = '\0';
+        if (c == ' ')
+            c = '$';
+        else if (c == '+')
+            c = '\0';
     } else if (ccon(lub) != For_Cc::fortran) {
         lub->lub_flags |= lubf::no_terminator;
     }
@@ -590,6 +586,6 @@ int for__ifile_from_item(For_Lub *lub, const For_Item &file, const For_Shape &sh
             expect *= extent;
         }
     }
-    return for__ifile_setup(lub, static_cast<char *>(file.addr), static_cast<uint64_t>(elen),
-                            static_cast<uint64_t>(n), output);
+    return for__ifile_setup(lub, static_cast<char *>(file.addr), static_cast<uint64_t>(elen), static_cast<uint64_t>(n),
+                            output);
 }

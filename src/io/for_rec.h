@@ -26,8 +26,15 @@ struct For_Shape;
 
 // Record types (lub_record_type) and carriage control (lub_carriage_control).
 enum class For_Rec_Type : uint8_t {
-    none = 0, fixed = 1, variable_2 = 2, segmented = 3, variable = 4,
-    stream = 5, stream_lf = 6, stream_cr = 7, stream_crlf = 8
+    none = 0,
+    fixed = 1,
+    variable_2 = 2,
+    segmented = 3,
+    variable = 4,
+    stream = 5,
+    stream_lf = 6,
+    stream_cr = 7,
+    stream_crlf = 8
 };
 
 // The record type of a unit as transfers and positioning treat it: the
@@ -162,8 +169,7 @@ int for__adjust_buffer(For_Lub *lub, uint64_t minimum, uint64_t wanted);
 // error (errno set). A positionable descriptor is read until `len` or end
 // of file; anything else returns after one successful read (a line).
 // Each read(2) asks for at most `chunk` bytes (0: the unit's block size).
-int for__read_input(int fd, char *buf, uint64_t len, uint64_t *count, For_Lub *lub,
-                    uint64_t chunk = 0);
+int for__read_input(int fd, char *buf, uint64_t len, uint64_t *count, For_Lub *lub, uint64_t chunk = 0);
 
 // Finds the next sequential formatted record: afterwards the record's data
 // is [lub_rec_start, lub_buf_limit) and lub_buf_ptr is at its start.
@@ -202,8 +208,8 @@ int for__ifile_from_item(For_Lub *lub, const For_Item &file, const For_Shape &sh
 // it moves along. Pointers that may point elsewhere (lub_user_buf) are the
 // caller's to move.
 inline void for__rebase_buffer(For_Lub *lub, char *old, char *now) {
-    for (char **p : {&lub->lub_buf_ptr, &lub->lub_buf_limit, &lub->lub_rec_start, &lub->lub_rec_end,
-                     &lub->lub_ra_end, &lub->lub_ra_next})
+    for (char **p : {&lub->lub_buf_ptr, &lub->lub_buf_limit, &lub->lub_rec_start, &lub->lub_rec_end, &lub->lub_ra_end,
+                     &lub->lub_ra_next})
         if (*p) *p = now + (*p - old);
     lub->lub_buf = now;
 }

@@ -71,9 +71,7 @@ int formatted_frame(const For_Lub *lub, Frame *f) {
 int unformatted_frame(For_Lub *lub, int64_t next, Frame *f) {
     if (lub->lub_xfer_kind != 11) return msg::rewrite_error;  // compatibility layout, BINARY
     switch (for__record_type(lub)) {
-    case RT::fixed:
-        f->data = lub->lub_rec_len;
-        return 0;
+    case RT::fixed: f->data = lub->lub_rec_len; return 0;
     case RT::variable: {
         unsigned char m[4];
         if (next < 8 || ::pread(lub->lub_fd, m, 4, next - 4) != 4) return msg::rewrite_error;

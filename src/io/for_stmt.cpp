@@ -19,9 +19,7 @@ namespace {
 
 bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
 
-bool has_control_lists(For_IO_Flags f) {
-    return has(f, iof_keys) || has(f, iof_advance) || has(f, iof_size);
-}
+bool has_control_lists(For_IO_Flags f) { return has(f, iof_keys) || has(f, iof_advance) || has(f, iof_size); }
 
 // A failed acquisition still owes an IOMSG= text when the statement gave
 // one first in its control list.
@@ -30,8 +28,7 @@ int acquisition_failed(const For_Stmt &st, int status) {
     int unit = st.unit == FOR_UNIT_INTERNAL_TOP ? FOR_UNIT_INTERNAL : st.unit;
     char *iomsg = nullptr;
     uint64_t iomsg_len = 0;
-    if (has(f, iof_keys) && st.cdsc && st.cval && st.cdsc[0] == FOR_TYPE_CHARACTER &&
-        st.cdsc[2] == FOR_KEY_IOMSG) {
+    if (has(f, iof_keys) && st.cdsc && st.cval && st.cdsc[0] == FOR_TYPE_CHARACTER && st.cdsc[2] == FOR_KEY_IOMSG) {
         const For_Dsc_Lst *d = st.cdsc;
         const For_Value_List *v = st.cval;
         For_Item item;
@@ -56,8 +53,7 @@ int apply_mode(For_Lub *lub, int code, std::string_view text, For_IO_Flags f) {
     case FOR_KEY_BLANK:
         saved.blank_null = (lub->lub_flags & lubf::blank_null) != 0;
         saved.overridden |= stmo::blank;
-        lub->lub_flags = (lub->lub_flags & ~lubf::blank_null) |
-                         (value == FOR_BLANK_NULL ? lubf::blank_null : 0);
+        lub->lub_flags = (lub->lub_flags & ~lubf::blank_null) | (value == FOR_BLANK_NULL ? lubf::blank_null : 0);
         break;
     case FOR_KEY_DECIMAL:
         saved.decimal = lub->lub_decimal;
@@ -126,8 +122,8 @@ int keyword_rank(int code) {
 
 // Walks the keyword items up to their end marker, leaving the cursors
 // after it for ADVANCE= and SIZE=.
-int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **dsc,
-                   const For_Value_List **val, For_IO_Flags f) {
+int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **dsc, const For_Value_List **val,
+                   For_IO_Flags f) {
     int last_rank = 0;
     for (;;) {
         For_Item item;
@@ -158,8 +154,7 @@ int apply_keywords(const For_Stmt_Kind &kind, For_Lub *lub, const For_Dsc_Lst **
             lub->lub_stmt_flags |= lubs::pos_given;
             continue;
         }
-        std::string_view text(static_cast<const char *>(item.addr),
-                              static_cast<size_t>(item.length));
+        std::string_view text(static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
         if (int s = apply_mode(lub, code, text, f)) return s;
     }
 }
@@ -226,8 +221,7 @@ int for__stmt_acquire(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **o
     *out = nullptr;
     // An external entry naming unit -5 continues the thread's innermost
     // internal file (a child statement, or namelist on an internal file).
-    int unit = kind.internal ? FOR_UNIT_INTERNAL
-               : st.unit == FOR_UNIT_INTERNAL ? FOR_UNIT_INTERNAL_TOP : st.unit;
+    int unit = kind.internal ? FOR_UNIT_INTERNAL : st.unit == FOR_UNIT_INTERNAL ? FOR_UNIT_INTERNAL_TOP : st.unit;
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, st.ctx, kind.op)) return acquisition_failed(st, s);
     *out = lub;
@@ -237,8 +231,7 @@ int for__stmt_acquire(const For_Stmt_Kind &kind, const For_Stmt &st, For_Lub **o
 void for__stmt_conditions(const For_Stmt_Kind &kind, For_IO_Flags flags, For_Lub *lub) {
     For_IO_Flags f = for__effective_flags(flags);
     // Conditions of this statement only; the next entry rewrites them.
-    uint64_t fl = lub->lub_flags & ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor |
-                                     lubf::cvterr_quiet);
+    uint64_t fl = lub->lub_flags & ~(lubf::stmt_err | lubf::stmt_end | lubf::stmt_eor | lubf::cvterr_quiet);
     if (has(f, iof_err)) fl |= lubf::stmt_err;
     if (has(f, iof_end)) fl |= lubf::stmt_end;
     if (has(f, iof_eor)) fl |= lubf::stmt_eor;
@@ -288,8 +281,7 @@ int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_
     }
 
     int iostat = 0;
-    if (int s = check_connection(kind, lub, &iostat))
-        return for__io_return(1, s, iostat ? iostat : s, lub);
+    if (int s = check_connection(kind, lub, &iostat)) return for__io_return(1, s, iostat ? iostat : s, lub);
     if (int s = for__output_failed(lub)) return for__stmt_fail(lub, s);
 
     if (lists && (has(f, iof_advance) || has(f, iof_size))) {
@@ -311,9 +303,7 @@ int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &st, For_
     return 0;
 }
 
-int for__stmt_fail(For_Lub *lub, int status) {
-    return for__io_return(1, status, for__iostat_of(status), lub);
-}
+int for__stmt_fail(For_Lub *lub, int status) { return for__io_return(1, status, for__iostat_of(status), lub); }
 
 int for__stmt_end(For_Lub *lub, int status) {
     if (status != 0) return for__stmt_fail(lub, status);
@@ -364,15 +354,17 @@ int advance_value(const For_Item &item, int *advance) {
         }
         return true;
     };
-    if (eq("YES")) *advance = 1;
-    else if (eq("NO")) *advance = 0;
-    else return msg::invalid_argument;
+    if (eq("YES"))
+        *advance = 1;
+    else if (eq("NO"))
+        *advance = 0;
+    else
+        return msg::invalid_argument;
     return 0;
 }
 }  // namespace
 
-int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
-                    int *advance) {
+int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags, int *advance) {
     *advance = 1;
     if (!has(flags, iof_advance)) return 0;
     For_Item item;
@@ -381,8 +373,7 @@ int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_
     return advance_value(item, advance);
 }
 
-int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
-                   For_Advance_Args *out) {
+int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags, For_Advance_Args *out) {
     out->advance = 1;
     out->size_addr = nullptr;
     out->size_len = 0;
@@ -395,7 +386,10 @@ int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_F
     if (has(flags, iof_size)) {
         if (int s = for__desc_ret_item(dsc, val, &item, &shape)) return s;
         switch (item.type) {
-        case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
+        case FOR_TYPE_INT1:
+        case FOR_TYPE_INT2:
+        case FOR_TYPE_INT4:
+        case FOR_TYPE_INT8: break;
         default: return msg::invalid_argument;
         }
         out->size_addr = item.addr;

@@ -15,7 +15,7 @@ struct For_Lub;
 
 // What distinguishes one kind of statement to the frame.
 struct For_Stmt_Kind {
-    int op;              // operation code given to unit acquisition
+    int op;  // operation code given to unit acquisition
     bool output;
     bool formatted;      // needs a formatted connection
     bool internal;       // the statement's unit is an internal file of its own
@@ -32,7 +32,7 @@ struct For_Stmt {
     For_Context *ctx;
     int unit;
     For_IO_Flags flags;
-    const For_Dsc_Lst *cdsc;     // control lists, null when absent
+    const For_Dsc_Lst *cdsc;  // control lists, null when absent
     const For_Value_List *cval;
 };
 
@@ -46,8 +46,7 @@ int for__stmt_begin(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub **o
 // commit to the general path: acquisition (0 with *out held, or with *out
 // null what the entry returns), then the rest.
 int for__stmt_acquire(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub **out);
-int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub *lub,
-                             For_Lub **out);
+int for__stmt_begin_acquired(const For_Stmt_Kind &kind, const For_Stmt &stmt, For_Lub *lub, For_Lub **out);
 
 // Records the statement's conditions (ERR=, END=, EOR=, IOSTAT= and the
 // other per-statement flags) in the held unit and clears what the last
@@ -99,21 +98,18 @@ int for__io_return(int disposition, int status, int iostat, For_Lub *lub);
 
 // ADVANCE= and SIZE=, read from the control lists after the keyword items.
 struct For_Advance_Args {
-    int advance;          // 1 YES (also when absent), 0 NO
+    int advance;  // 1 YES (also when absent), 0 NO
     void *size_addr;
     int64_t size_len;
 };
-int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
-                   For_Advance_Args *out);
-int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags,
-                    int *advance);
+int for__read_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags, For_Advance_Args *out);
+int for__write_args(const For_Dsc_Lst **dsc, const For_Value_List **val, For_IO_Flags flags, int *advance);
 
 // Walks items until an end marker, handing each to `xfer.item(lub, item,
 // shape)`; at the end of the statement calls `xfer.finish(lub)`. Used by
 // every transfer call, so a group boundary is invisible to the transfer.
 template <class Xfer>
-int for__stmt_transfer(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val,
-                       Xfer &&xfer) {
+int for__stmt_transfer(For_Context *ctx, const For_Dsc_Lst *dsc, const For_Value_List *val, Xfer &&xfer) {
     For_Lub *lub = ctx ? static_cast<For_Lub *>(ctx->lub) : nullptr;
     if (!lub) return 0;  // an earlier call of this statement already ended it
     for (;;) {

@@ -84,15 +84,15 @@ class For_Xfer_State {
 };
 
 struct For_Stmt_State {
-    char *iomsg_addr;      // IOMSG= variable, null when none
+    char *iomsg_addr;  // IOMSG= variable, null when none
     uint64_t iomsg_len;
-    void *size_addr;       // SIZE= variable of a non-advancing READ, null when none
-    uint64_t size_len;     // its byte size
+    void *size_addr;    // SIZE= variable of a non-advancing READ, null when none
+    uint64_t size_len;  // its byte size
     // Record position that T and TL count from: where the statement began
     // on its record, 0 once it moved on to a record of its own.
     uint64_t tab_base;
-    bool nonadvancing;     // ADVANCE='NO'
-    bool direct;           // a transfer by record number (REC=, REWRITE)
+    bool nonadvancing;  // ADVANCE='NO'
+    bool direct;        // a transfer by record number (REC=, REWRITE)
     // REWRITE of a sequential unit: the READ before it left a record
     // (record_read); the statement rebuilds it in place (seq_rewrite, the
     // record's place in the unit's lub_rewrite_... fields).
@@ -124,8 +124,10 @@ struct For_Stmt_State {
         int64_t v = 0;
         const size_t len = size_bytes();
         std::memcpy(&v, size_addr, len);
-        v = len == 1 ? static_cast<int8_t>(v) : len == 2 ? static_cast<int16_t>(v)
-            : len == 4 ? static_cast<int32_t>(v) : v;
+        v = len == 1   ? static_cast<int8_t>(v)
+            : len == 2 ? static_cast<int16_t>(v)
+            : len == 4 ? static_cast<int32_t>(v)
+                       : v;
         v += n;
         std::memcpy(size_addr, &v, len);
     }

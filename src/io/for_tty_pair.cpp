@@ -27,9 +27,12 @@ int for__file_info_hash(const char *name, uint64_t len) {
         return w;
     };
     uint64_t h;
-    if (len <= 8) h = load(0, len);
-    else if (len <= 16) h = load(0, 8) ^ load(len - 8, 8);
-    else h = load(len - 16 < 8 ? len - 16 : 8, 8) ^ load(len - 8, 8);
+    if (len <= 8)
+        h = load(0, len);
+    else if (len <= 16)
+        h = load(0, 8) ^ load(len - 8, 8);
+    else
+        h = load(len - 16 < 8 ? len - 16 : 8, 8) ^ load(len - 8, 8);
     int32_t folded = static_cast<int32_t>(static_cast<uint32_t>(h) ^ static_cast<uint32_t>(h >> 32));
     int r = folded % for_file_info_buckets;
     return r < 0 ? -r : r;
@@ -73,8 +76,10 @@ int for__add_to_lf_table(For_Lub *lub) {
     ne->prev = prev;
     ne->next = e;
     if (e) e->prev = ne;
-    if (prev) prev->next = ne;
-    else for__file_info_hash_table[bucket] = ne;
+    if (prev)
+        prev->next = ne;
+    else
+        for__file_info_hash_table[bucket] = ne;
     lub->lub_tty_pair = ne;
     return 0;
 }
@@ -91,8 +96,10 @@ void for__rm_from_lf_table(For_Lub *lub) {
         e->line_pending = 0;
     }
     if (e->refs-- > 1) return;
-    if (e->prev) e->prev->next = e->next;
-    else for__file_info_hash_table[e->bucket] = e->next;
+    if (e->prev)
+        e->prev->next = e->next;
+    else
+        for__file_info_hash_table[e->bucket] = e->next;
     if (e->next) e->next->prev = e->prev;
     for__free_vm(e->name);
     for__free_vm(e);
@@ -141,8 +148,10 @@ int for__tty_write_pending(For_Lub *lub, int op) {
             out->lub_rec_end > out->lub_rec_start) {
             // The record's own line movement stays; only its line end goes.
             char &c = *out->lub_rec_start;
-            if (c == ' ') c = '$';
-            else if (c == '+') c = '\0';
+            if (c == ' ')
+                c = '$';
+            else if (c == '+')
+                c = '\0';
         }
         int s = for__put_sf(out);
         if (s != 0) return for__io_return(1, s, for__iostat_of(s), out);

@@ -10,10 +10,10 @@
 struct For_Lub;
 
 struct For_Tty_Pair {
-    For_Tty_Pair *next;       // bucket list, ascending by strcmp of the name
+    For_Tty_Pair *next;  // bucket list, ascending by strcmp of the name
     For_Tty_Pair *prev;
-    char *name;               // owned copy
-    For_Lub *saved_lub;       // the output unit whose partial record waits
+    char *name;          // owned copy
+    For_Lub *saved_lub;  // the output unit whose partial record waits
     int32_t bucket;
     int32_t refs;             // formatted units connected to the file
     uint8_t line_open;        // the last output on the file left a line without its end

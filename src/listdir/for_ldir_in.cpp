@@ -40,8 +40,8 @@ constexpr bool is_integer(int t) { return t >= FOR_TYPE_INT1 && t <= FOR_TYPE_UI
 constexpr bool is_unsigned(int t) { return is_integer(t) && t % 2 == 0; }
 constexpr bool is_logical(int t) { return t >= FOR_TYPE_LOGICAL4_ALT && t <= FOR_TYPE_LOGICAL8; }
 constexpr bool is_real(int t) {
-    return t == FOR_TYPE_REAL4_ALT || t == FOR_TYPE_REAL4 || t == FOR_TYPE_REAL8_ALT1 ||
-           t == FOR_TYPE_REAL8_ALT2 || t == FOR_TYPE_REAL8 || t == FOR_TYPE_REAL16;
+    return t == FOR_TYPE_REAL4_ALT || t == FOR_TYPE_REAL4 || t == FOR_TYPE_REAL8_ALT1 || t == FOR_TYPE_REAL8_ALT2 ||
+           t == FOR_TYPE_REAL8 || t == FOR_TYPE_REAL16;
 }
 
 // Room for n bytes of copied text. The field pointer is set only after a
@@ -315,8 +315,8 @@ int to_real(const St &st, const For_Lub *lub, const char *text, int64_t len, cha
 // (binary128 for 8-byte items, whose range binary64 cannot hold exactly)
 // and truncated. A NaN, an infinity or a value whose truncation does not
 // fit the item is a conversion error, never a wrapped or undefined value.
-int real_to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, char *addr,
-                    int64_t size, bool uns) {
+int real_to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, char *addr, int64_t size,
+                    bool uns) {
     const int bits = static_cast<int>(size) * 8;
     if (size == 8) {
         __float128 v;
@@ -350,8 +350,7 @@ bool fits(int64_t v, int64_t size, bool uns) {
     return v >= -lim && v < lim;
 }
 
-int to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, char *addr, int64_t size,
-               bool uns) {
+int to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, char *addr, int64_t size, bool uns) {
     if (len > INT32_MAX) return msg::input_conversion;
     const int32_t n = static_cast<int32_t>(len);
     int64_t v = 0;
@@ -374,7 +373,8 @@ int to_integer(const St &st, const For_Lub *lub, const char *text, int64_t len, 
 int to_logical(const char *text, int64_t len, char *addr, int64_t size) {
     if (len > INT32_MAX) return msg::input_conversion;
     int64_t v = 0;
-    if (cvt_text_to_boolean64(text, static_cast<int32_t>(len), CVT_BOOLEAN_FORTRAN, &v) != CVT_IN_OK) return msg::input_conversion;
+    if (cvt_text_to_boolean64(text, static_cast<int32_t>(len), CVT_BOOLEAN_FORTRAN, &v) != CVT_IN_OK)
+        return msg::input_conversion;
     store_bytes(addr, size, v);
     return 0;
 }

@@ -15,13 +15,13 @@ enum class For_Ldir_Class : uint8_t {
     complex     // a parenthesised pair of numbers
 };
 
-namespace ldf {  // bits of For_Ldir_In_State::flags
-constexpr uint32_t need_sep = 1u << 0;   // a value ended and its separator is still ahead
-constexpr uint32_t started = 1u << 1;    // a value (or null) was scanned in this statement
-constexpr uint32_t slash = 1u << 2;      // a slash ended the input of the statement
-constexpr uint32_t f90 = 1u << 3;        // undelimited character values are text
-constexpr uint32_t strict = 1u << 4;     // logical and non-logical fields do not mix
-constexpr uint32_t copied = 1u << 5;     // the field text lives in `text`, not in the record
+namespace ldf {                         // bits of For_Ldir_In_State::flags
+constexpr uint32_t need_sep = 1u << 0;  // a value ended and its separator is still ahead
+constexpr uint32_t started = 1u << 1;   // a value (or null) was scanned in this statement
+constexpr uint32_t slash = 1u << 2;     // a slash ended the input of the statement
+constexpr uint32_t f90 = 1u << 3;       // undelimited character values are text
+constexpr uint32_t strict = 1u << 4;    // logical and non-logical fields do not mix
+constexpr uint32_t copied = 1u << 5;    // the field text lives in `text`, not in the record
 }  // namespace ldf
 
 struct For_Ldir_In_State {
@@ -35,23 +35,23 @@ struct For_Ldir_In_State {
     // for a complex value the imaginary part's text as well.
     const char *field;
     int64_t field_len;
-    int64_t imag_off;    // offset of the imaginary part in `text`
+    int64_t imag_off;  // offset of the imaginary part in `text`
     int64_t imag_len;
-    uint32_t repeat;     // remaining uses of the current value
-    uint32_t flags;      // ldf:: bits
+    uint32_t repeat;  // remaining uses of the current value
+    uint32_t flags;   // ldf:: bits
     For_Ldir_Class cls;
-    char sep;            // ',' or, under DECIMAL=COMMA, ';'
-    char point;          // '.' or ','
+    char sep;    // ',' or, under DECIMAL=COMMA, ';'
+    char point;  // '.' or ','
 };
 
 struct For_Ldir_Out_State {
-    int32_t pending;       // a failure held until the end of the statement
-    int32_t prev_type;     // type code of the previous value, 0 at statement start
+    int32_t pending;    // a failure held until the end of the statement
+    int32_t prev_type;  // type code of the previous value, 0 at statement start
     uint8_t at_record_start;
-    uint8_t compact;       // integers in their minimal width (once started)
-    uint8_t internal;      // writing an internal file
+    uint8_t compact;   // integers in their minimal width (once started)
+    uint8_t internal;  // writing an internal file
     uint8_t pad;
-    int64_t line_base;     // stream units: where the current line's fields began
-    char *self_begin;      // the internal file's variable, for the write-to-self check
+    int64_t line_base;  // stream units: where the current line's fields began
+    char *self_begin;   // the internal file's variable, for the write-to-self check
     char *self_end;
 };

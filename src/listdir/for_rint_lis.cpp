@@ -13,9 +13,14 @@
 
 namespace {
 
-const For_Stmt_Kind rint_lis_kind{.op = FOR_OP_READ_LIS, .output = false, .formatted = true,
-                                  .internal = true, .module = "for_rint_lis",
-                                  .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 1,
+const For_Stmt_Kind rint_lis_kind{.op = FOR_OP_READ_LIS,
+                                  .output = false,
+                                  .formatted = true,
+                                  .internal = true,
+                                  .module = "for_rint_lis",
+                                  .access = FOR_ACCESS_SEQUENTIAL,
+                                  .status = 4,
+                                  .form = 1,
                                   .connect = nullptr};
 
 constexpr char file_name[] = "Internal List-Directed Read";

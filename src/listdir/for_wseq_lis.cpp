@@ -20,26 +20,41 @@
 For_Wfs for__wfs(int type, bool alt) {
     constexpr uint8_t I = FOR_FMT_I, L = FOR_FMT_L, G = FOR_FMT_GE, A = FOR_FMT_A;
     switch (type) {
-    case 5: case 6: return {static_cast<uint8_t>(alt ? 12 : 5), 0, 0, I};
-    case 7: case 8: return {static_cast<uint8_t>(alt ? 12 : 7), 0, 0, I};
-    case 9: case 10: return {12, 0, 0, I};
-    case 11: case 12: return {22, 0, 0, I};
-    case 13: case 14: case 15: case 16: case 17: return {2, 0, 0, L};
+    case 5:
+    case 6: return {static_cast<uint8_t>(alt ? 12 : 5), 0, 0, I};
+    case 7:
+    case 8: return {static_cast<uint8_t>(alt ? 12 : 7), 0, 0, I};
+    case 9:
+    case 10: return {12, 0, 0, I};
+    case 11:
+    case 12: return {22, 0, 0, I};
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 17: return {2, 0, 0, L};
     case 25: return {15, 7, 2, G};
     case 26: return alt ? For_Wfs{16, 6, 2, G} : For_Wfs{15, 7, 2, G};
     case 27: return {15, 7, 2, G};
-    case 28: case 30: case 31: return {14, 7, 2, G};
+    case 28:
+    case 30:
+    case 31: return {14, 7, 2, G};
     case 29: return alt ? For_Wfs{16, 6, 2, G} : For_Wfs{14, 7, 2, G};
     case 40: return alt ? For_Wfs{25, 15, 3, G} : For_Wfs{23, 15, 3, G};
-    case 41: case 52: return {42, 33, 4, G};
+    case 41:
+    case 52: return {42, 33, 4, G};
     case 42: return {23, 16, 2, G};
     case 43: return {23, 15, 3, G};
     case 44: return {23, 16, 3, G};
     case 45: return {24, 16, 2, G};
     case 46: return {24, 15, 3, G};
-    case 47: case 49: case 50: case 51: return {43, 33, 4, G};
+    case 47:
+    case 49:
+    case 50:
+    case 51: return {43, 33, 4, G};
     case 48: return alt ? For_Wfs{25, 15, 3, G} : For_Wfs{24, 15, 3, G};
-    case 56: case 57: return {255, 0, 0, A};
+    case 56:
+    case 57: return {255, 0, 0, A};
     default: return {0, 0, 0, 0};
     }
 }
@@ -66,9 +81,21 @@ bool is_complex(int t) { return for__type_is_complex(t); }
 int64_t signed_value(const unsigned char *v, int type) {
     switch (type) {
     case FOR_TYPE_INT1: return static_cast<int8_t>(v[0]);
-    case FOR_TYPE_INT2: { int16_t x; std::memcpy(&x, v, 2); return x; }
-    case FOR_TYPE_INT4: { int32_t x; std::memcpy(&x, v, 4); return x; }
-    default: { int64_t x; std::memcpy(&x, v, 8); return x; }
+    case FOR_TYPE_INT2: {
+        int16_t x;
+        std::memcpy(&x, v, 2);
+        return x;
+    }
+    case FOR_TYPE_INT4: {
+        int32_t x;
+        std::memcpy(&x, v, 4);
+        return x;
+    }
+    default: {
+        int64_t x;
+        std::memcpy(&x, v, 8);
+        return x;
+    }
     }
 }
 
@@ -87,8 +114,7 @@ uint32_t sign_of(const For_Lub *lub) {
 // the unit, its record and the statement's state.
 class Ldir_Writer {
   public:
-    explicit Ldir_Writer(For_Lub *lub)
-        : lub_(lub), st_(&lub->lub_stmt.xfer.ldir_out()) {
+    explicit Ldir_Writer(For_Lub *lub) : lub_(lub), st_(&lub->lub_stmt.xfer.ldir_out()) {
         alt_ = lub->lub_flags & lubf::opt_alt_list;
         fortran_cc_ = static_cast<For_Cc>(lub->lub_carriage_control) == For_Cc::fortran;
         std::memset(&isb_, 0, sizeof isb_);
@@ -107,15 +133,24 @@ class Ldir_Writer {
         For_Wfs f = for__wfs(type, alt_);
         if (f.w == 0) return msg::invalid_argument;
         switch (type) {
-        case 27: case 30: case 41: case 47: case 49: case 51: case 57: return msg::write_error;
+        case 27:
+        case 30:
+        case 41:
+        case 47:
+        case 49:
+        case 51:
+        case 57: return msg::write_error;
         default: break;
         }
         const bool cplx = is_complex(type);
         return for__each_element(item, shape, [&](char *p) {
             int s;
-            if (type == FOR_TYPE_CHARACTER) s = character(p, item.elem_len);
-            else if (cplx) s = complex(p, type, f, item.elem_size);
-            else s = number(p, type, f, item.elem_len);
+            if (type == FOR_TYPE_CHARACTER)
+                s = character(p, item.elem_len);
+            else if (cplx)
+                s = complex(p, type, f, item.elem_size);
+            else
+                s = number(p, type, f, item.elem_len);
             if (s == msg::output_conversion) {
                 if (!(lub_->lub_flags & lubf::cvterr_quiet)) st_->pending = msg::output_conversion;
                 s = 0;
@@ -186,8 +221,7 @@ class Ldir_Writer {
         char *field = lub_->lub_buf_ptr;
         // Signed integers are the commonest items: straight to their
         // converter, without the general dispatch of editing.
-        int s = integer && (type & 1) ? cvt_integer64_to_text(signed_value(value, type), f.w, 1, sign_plus_,
-                                                              field)
+        int s = integer && (type & 1) ? cvt_integer64_to_text(signed_value(value, type), f.w, 1, sign_plus_, field)
                                       : edit(value, type, f, len, field);
         if (s != 0 && s != msg::output_conversion) return s;
         int64_t advance = f.w;
@@ -290,16 +324,15 @@ class Ldir_Writer {
             }
             if (int s = put(" ")) return s;
         }
-        if (static_cast<int64_t>(text.size()) > room() && used() > (st_->at_record_start ? 1 : 0) &&
-            !alt_ && static_cast<int64_t>(text.size()) <= line()) {
+        if (static_cast<int64_t>(text.size()) > room() && used() > (st_->at_record_start ? 1 : 0) && !alt_ &&
+            static_cast<int64_t>(text.size()) <= line()) {
             if (int s = wrap()) return s;
             if (int s = put(" ")) return s;
         }
         while (!text.empty()) {
             int64_t r = room();
             if (r <= 0) {
-                if (line() < 2 && used() > 0 && lub_->lub_udio_depth == 0 &&
-                    !(lub_->lub_flags & lubf::recl_defaulted))
+                if (line() < 2 && used() > 0 && lub_->lub_udio_depth == 0 && !(lub_->lub_flags & lubf::recl_defaulted))
                     return msg::output_overflows_record;
                 if (int s = wrap()) return s;
                 if (int s = put(" ")) return s;
@@ -329,28 +362,40 @@ int start(For_Lub *lub, bool internal) {
         lub->lub_ldir_line_len = lub->lub_buf_size;
     }
     // A child statement of defined output continues its parent's line.
-    For_Ldir_Out_State *st = lub->lub_udio_depth == 0 ? &lub->lub_stmt.xfer.begin_ldir_out()
-                                                      : &lub->lub_stmt.xfer.ldir_out();
+    For_Ldir_Out_State *st =
+        lub->lub_udio_depth == 0 ? &lub->lub_stmt.xfer.begin_ldir_out() : &lub->lub_stmt.xfer.ldir_out();
     if (lub->lub_udio_depth == 0) st->at_record_start = 1;
     st->internal = internal;
-    if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented) return msg::inconsistent_record_type;
+    if (static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::segmented)
+        return msg::inconsistent_record_type;
     return internal ? 0 : for__begin_output(lub);
 }
 
-const For_Stmt_Kind seq_kind{.op = FOR_OP_WRITE_SEQ, .output = true, .formatted = true,
-                             .internal = false, .module = "for_wseq_lis", .access = 1, .status = 4,
-                             .form = 1, .connect = for__open_default};
-const For_Stmt_Kind int_kind{.op = FOR_OP_WRITE, .output = true, .formatted = true,
-                             .internal = true, .module = "for_wint_lis", .access = 1, .status = 4,
-                             .form = 1, .connect = nullptr};
+const For_Stmt_Kind seq_kind{.op = FOR_OP_WRITE_SEQ,
+                             .output = true,
+                             .formatted = true,
+                             .internal = false,
+                             .module = "for_wseq_lis",
+                             .access = 1,
+                             .status = 4,
+                             .form = 1,
+                             .connect = for__open_default};
+const For_Stmt_Kind int_kind{.op = FOR_OP_WRITE,
+                             .output = true,
+                             .formatted = true,
+                             .internal = true,
+                             .module = "for_wint_lis",
+                             .access = 1,
+                             .status = 4,
+                             .form = 1,
+                             .connect = nullptr};
 
 constexpr char internal_name[] = "Internal List-Directed Write";
 
 }  // namespace
 
 VORLIX_API int for_write_seq_lis(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                 const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                                 const For_Value_List *cval) {
+                                 const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval) {
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(seq_kind, {ctx, unit, flags, cdsc, cval}, &lub);
     if (!lub) return r;
@@ -365,8 +410,7 @@ VORLIX_API int for_write_seq_lis_xmit(For_Context *ctx, const For_Dsc_Lst *dsc, 
 }
 
 VORLIX_API int for_write_int_lis(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                                 const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                                 const For_Value_List *cval) {
+                                 const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval) {
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(int_kind, {ctx, FOR_UNIT_INTERNAL, flags, cdsc, cval}, &lub);
     if (!lub) return r;

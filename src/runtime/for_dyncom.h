@@ -13,8 +13,7 @@ extern std::atomic<for_ftn_alloc_routine> the_ftn_alloc_routine;
 
 // A program may define its own allocator under this name; bound weakly so
 // that its absence is no error.
-extern "C" __attribute__((weak, visibility("default"))) int _FTN_ALLOC(void **address, int64_t *size,
-                                                                      const char *name);
+extern "C" __attribute__((weak, visibility("default"))) int _FTN_ALLOC(void **address, int64_t *size, const char *name);
 
 // Allocates *size bytes for the block `name` through the installed routine,
 // else the program's _FTN_ALLOC, else default_FTN_ALLOC; returns the status
@@ -29,15 +28,15 @@ extern std::mutex for__protect_dyncom;
 
 // Layout of the request list passed to f90_dyncom.
 struct For_Dyncom_Request {
-  const char *name;
-  void **address;
-  int64_t size;
+    const char *name;
+    void **address;
+    int64_t size;
 };
 struct For_Dyncom_List {
-  int64_t count;
-  const char *procedure;
-  int64_t flags;
-  // `count` For_Dyncom_Request records follow.
+    int64_t count;
+    const char *procedure;
+    int64_t flags;
+    // `count` For_Dyncom_Request records follow.
 };
 static_assert(sizeof(For_Dyncom_Request) == 24 && sizeof(For_Dyncom_List) == 24);
 

@@ -35,13 +35,10 @@ std::atomic<int> ending_status{0};
 // after the unit that failed instead of leaving the rest unclosed.
 std::atomic<int> walk_index{walk_idle};
 
-
-void close_one(For_Lub *lub)
-{
+void close_one(For_Lub *lub) {
     const int unit = lub->lub_unit;
     if (!(lub->lub_flags & lubf::opened)) {
-        if (for__deallocate_lub(unit) != 0)
-            for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
+        if (for__deallocate_lub(unit) != 0) for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
         return;
     }
     // Conditions of a statement long finished must not turn the close
@@ -52,17 +49,14 @@ void close_one(For_Lub *lub)
         // A close that failed but did not end the process: the unit is
         // given up all the same, so no later run tries it again.
         lub->lub_flags &= ~lubf::opened;
-        if (for__deallocate_lub(unit) != 0)
-            for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
+        if (for__deallocate_lub(unit) != 0) for__issue_diagnostic(msg::internal_error, 2, "for_exit_handler", __LINE__);
     }
 }
 
-void close_all_units()
-{
+void close_all_units() {
     int index = walk_index.exchange(walk_idle);
     if (index == walk_idle) {
-        if (for__l_exit_hand_decl.exchange(0) == 0)
-            return;
+        if (for__l_exit_hand_decl.exchange(0) == 0) return;
         index = -1;
     } else if (index == -1) {
         return;  // the walk had already handed out its last unit
@@ -78,45 +72,35 @@ void close_all_units()
             walk_index.store(index);
             close_one(lub);
         }
-        if (index == -1 || (s == 0 && !lub))
-            break;
+        if (index == -1 || (s == 0 && !lub)) break;
     }
     walk_index.store(walk_idle);
 }
 
-[[noreturn]] void end_now(int status, For_Ending how, bool debugger)
-{
-    if (debugger)
-        raise(SIGABRT);
+[[noreturn]] void end_now(int status, For_Ending how, bool debugger) {
+    if (debugger) raise(SIGABRT);
     switch (how) {
-    case For_Ending::abort:
-        std::fflush(nullptr);
-        [[fallthrough]];
+    case For_Ending::abort: std::fflush(nullptr); [[fallthrough]];
     case For_Ending::quick_abort: {
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
         sigaction(SIGABRT, &dfl, nullptr);
         std::abort();
     }
-    case For_Ending::quick:
-        _exit(status);
-    case For_Ending::exit:
-        break;
+    case For_Ending::quick: _exit(status);
+    case For_Ending::exit: break;
     }
     std::exit(status);
 }
 
 }  // namespace
 
-void for__free_excpt_info()
-{
+void for__free_excpt_info() {
     For_Excpt_Info *p = __atomic_exchange_n(&for__l_excpt_info, nullptr, __ATOMIC_ACQ_REL);
-    if (p && p != &for__signal_fallback_record)
-        for__free_vm(p);
+    if (p && p != &for__signal_fallback_record) for__free_vm(p);
 }
 
-int for__exit_handler(int error_stop, int status)
-{
+int for__exit_handler(int error_stop, int status) {
     // A run that starts from inside the summary or the coarray hook (a
     // user error handler that stops the program) goes straight on to the
     // units: running them again would only come back here.
@@ -136,31 +120,24 @@ int for__exit_handler(int error_stop, int status)
 
 uint32_t for__ending_thread() { return ending_owner.load(); }
 
-void for__wait_for_the_ending()
-{
-    for (;;)
-        pause();
+void for__wait_for_the_ending() {
+    for (;;) pause();
 }
 
-int for__shutdown()
-{
+int for__shutdown() {
     const uint32_t me = for__thread_id();
     uint32_t owner = 0;
-    if (!ending_owner.compare_exchange_strong(owner, me) && owner != me)
-        for__wait_for_the_ending();
+    if (!ending_owner.compare_exchange_strong(owner, me) && owner != me) for__wait_for_the_ending();
     return for__exit_handler(0, 0);
 }
 
-void for__exit_process(int error_stop, int status, For_Ending how, bool debugger)
-{
+void for__exit_process(int error_stop, int status, For_Ending how, bool debugger) {
     const uint32_t me = for__thread_id();
     uint32_t owner = 0;
     if (!ending_owner.compare_exchange_strong(owner, me)) {
-        if (owner != me)
-            for__wait_for_the_ending();
+        if (owner != me) for__wait_for_the_ending();
         int first = ending_status.load();
-        if (first == 0)
-            ending_status.store(first = status);
+        if (first == 0) ending_status.store(first = status);
         for__exit_handler(error_stop, status);
         end_now(first, how, debugger);
     }

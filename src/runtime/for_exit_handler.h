@@ -10,9 +10,9 @@ extern std::atomic<int32_t> for__l_exit_termination;
 
 // How the process ends once the exit handler has run.
 enum class For_Ending {
-    exit,   // exit(status): stdio flushed, atexit handlers run
-    abort,  // abort(): a core dump when the system keeps one
-    quick,  // _exit(status): from a signal handler, where exit() is unsafe
+    exit,         // exit(status): stdio flushed, atexit handlers run
+    abort,        // abort(): a core dump when the system keeps one
+    quick,        // _exit(status): from a signal handler, where exit() is unsafe
     quick_abort,  // abort() without flushing stdio: from a signal handler
 };
 
@@ -28,8 +28,7 @@ int for__exit_handler(int error_stop, int status);
 // units are closed, a STOP from a procedure run at exit) finishes closing
 // and ends with the first status, or with its own when the first was 0, so
 // that a failure never reads as success. `debugger` raises SIGABRT first.
-[[noreturn]] void for__exit_process(int error_stop, int status, For_Ending how,
-                                    bool debugger = false);
+[[noreturn]] void for__exit_process(int error_stop, int status, For_Ending how, bool debugger = false);
 
 // Non-zero once some thread has begun ending the process, or shutting the
 // library down at the end of the main program: its thread id.

@@ -6,10 +6,10 @@
 
 // Two 32-bit words; a zero-initialised block is ready for use.
 struct For_Once_Block {
-  // Thread id of the thread running the routine, 0 when none: the id lets
-  // re-entry from that same thread be told apart from contention.
-  std::atomic<int32_t> in_progress{0};
-  std::atomic<int32_t> done{0};
+    // Thread id of the thread running the routine, 0 when none: the id lets
+    // re-entry from that same thread be told apart from contention.
+    std::atomic<int32_t> in_progress{0};
+    std::atomic<int32_t> done{0};
 };
 static_assert(sizeof(For_Once_Block) == 8);
 

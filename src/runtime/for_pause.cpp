@@ -26,8 +26,7 @@ constexpr int answer_max = 79;
 
 void bg_paused(int) {}
 
-bool is_socket(int fd)
-{
+bool is_socket(int fd) {
     int type = 0;
     socklen_t len = sizeof type;
     return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 || errno != ENOTSOCK;
@@ -37,14 +36,12 @@ bool is_socket(int fd)
 // console units that write there give out the records they hold, and the
 // first of them whose last record left its line open (carriage control
 // FORTRAN ends a record with a carriage return) gets that line ended.
-void end_pending_terminal_output()
-{
+void end_pending_terminal_output() {
     const int out = fileno(stdout);
     bool ended = false;
     for (int unit : {6, int{FOR_UNIT_TYPE}, 0, int{FOR_UNIT_PRINT}}) {
         For_Lub *lub = nullptr;
-        if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_PAUSE) != 0 || !lub)
-            continue;
+        if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_PAUSE) != 0 || !lub) continue;
         if (lub->lub_fd == out && (lub->lub_flags & lubf::opened)) {
             for__flush_output(lub);
             if (!ended && lub->lub_tty_pair && for__line_is_open(lub)) {
@@ -60,12 +57,11 @@ void end_pending_terminal_output()
 // In the background: wait for SIGTERM (or any signal), then go on. The
 // handler SIGTERM had before comes back afterwards, so that a later SIGTERM
 // ends the program as it would have without the PAUSE.
-void wait_in_background()
-{
-    std::printf("To continue from background, execute 'kill -%d %d'\n", SIGTERM,
-                static_cast<int>(getpid()));
+void wait_in_background() {
+    std::printf("To continue from background, execute 'kill -%d %d'\n", SIGTERM, static_cast<int>(getpid()));
     std::fflush(stdout);
-    struct sigaction sa {}, old {};
+    struct sigaction sa {
+    }, old{};
     sa.sa_handler = bg_paused;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, &old);
@@ -76,8 +72,7 @@ void wait_in_background()
 // The answer line: at most 79 characters up to a NUL or newline, upper
 // case, blanks trimmed at both ends. End of input reads as -1 characters,
 // which no prefix of CONTINUE contains.
-bool answer_continues()
-{
+bool answer_continues() {
     char line[answer_max + 1];
     int n = 0;
     bool eof = false;
@@ -87,24 +82,19 @@ bool answer_continues()
             eof = true;
             break;
         }
-        if (c == '\0' || c == '\n')
-            break;
+        if (c == '\0' || c == '\n') break;
         line[n++] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
-    if (eof)
-        return false;
+    if (eof) return false;
     std::string_view a{line, static_cast<std::size_t>(n)};
-    while (!a.empty() && a.back() == ' ')
-        a.remove_suffix(1);
-    while (!a.empty() && a.front() == ' ')
-        a.remove_prefix(1);
+    while (!a.empty() && a.back() == ' ') a.remove_suffix(1);
+    while (!a.empty() && a.front() == ' ') a.remove_prefix(1);
     return std::string_view("CONTINUE").starts_with(a);
 }
 
 }  // namespace
 
-VORLIX_API void for_pause(const char *text, int length)
-{
+VORLIX_API void for_pause(const char *text, int length) {
     end_pending_terminal_output();
     if (length == 0)
         std::fputs("FORTRAN PAUSE", stdout);
@@ -116,8 +106,7 @@ VORLIX_API void for_pause(const char *text, int length)
         wait_in_background();
         return;
     }
-    if (answer_continues())
-        return;
+    if (answer_continues()) return;
     const int32_t zero = 0;
     for_exit(&zero);
 }

@@ -36,8 +36,8 @@ void for__arm_thread_exit(For_Thread_Exit &exit, void (*release)(void *), void *
 void for__thread_storage_owns(For_Thread_Storage &ts) {
     if (ts.cleanup_armed) return;
     ts.cleanup_armed = true;
-    for__arm_thread_exit(storage_exit, [](void *p) { static_cast<For_Thread_Storage *>(p)->release(); },
-                         &ts);
+    for__arm_thread_exit(
+        storage_exit, [](void *p) { static_cast<For_Thread_Storage *>(p)->release(); }, &ts);
 }
 
 namespace {

@@ -25,8 +25,8 @@ static_assert(sizeof(For_Last_Error) == 84);
 constexpr int for_unit_cache_size = 4;
 
 struct For_Thread_Storage {
-    For_Lub *ifile_top;       // innermost internal-file unit of this thread
-    For_Lub *ifile_spare;     // a freed internal-file block kept for reuse
+    For_Lub *ifile_top;    // innermost internal-file unit of this thread
+    For_Lub *ifile_spare;  // a freed internal-file block kept for reuse
     For_Last_Error last_error;
     // Hashed units this thread used last, each pinned by a reference, so
     // that acquiring them again skips the bucket (units table).

@@ -11,8 +11,7 @@
 // 0, or -1 with errno set by the write that failed; *written (when given)
 // then tells how many bytes went out before it, so that the caller can keep
 // the rest.
-int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk = 0,
-                   uint64_t *written = nullptr);
+int for__write_all(int fd, const char *data, uint64_t len, uint64_t chunk = 0, uint64_t *written = nullptr);
 
 // pwrite(2) of all `len` bytes at offset `at`, repeating short writes and
 // interrupted ones: 0, or -1 with errno set.

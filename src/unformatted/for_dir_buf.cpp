@@ -35,9 +35,7 @@ uint64_t capacity(const For_Lub *lub) {
     return n ? n : 1;
 }
 
-char *slot_of(const For_Lub *lub, uint64_t r) {
-    return lub->lub_buf + (r - lub->lub_dir_first) * lub->lub_rec_len;
-}
+char *slot_of(const For_Lub *lub, uint64_t r) { return lub->lub_buf + (r - lub->lub_dir_first) * lub->lub_rec_len; }
 
 bool holds(const For_Lub *lub, uint64_t r) {
     return lub->lub_dir_held != 0 && r >= lub->lub_dir_first && r - lub->lub_dir_first < lub->lub_dir_held;
@@ -52,13 +50,9 @@ uint64_t terminator_bytes(const For_Lub *lub) {
 }
 
 // The offset of record r; for__dir_check_rec has made sure it exists.
-off_t offset_of(const For_Lub *lub, uint64_t r) {
-    return static_cast<off_t>((r - 1) * lub->lub_rec_len);
-}
+off_t offset_of(const For_Lub *lub, uint64_t r) { return static_cast<off_t>((r - 1) * lub->lub_rec_len); }
 
-uint64_t chunk_of(const For_Lub *lub) {
-    return lub->lub_block_size ? lub->lub_block_size : for_default_block;
-}
+uint64_t chunk_of(const For_Lub *lub) { return lub->lub_block_size ? lub->lub_block_size : for_default_block; }
 
 void drop_buffer(For_Lub *lub) {
     lub->lub_dir_held = 0;
@@ -113,10 +107,19 @@ int for__dir_check_rec(const For_Lub *lub, int64_t r) {
 namespace {
 int assoc_size(uint8_t kind) {
     switch (kind) {
-    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return 1;
-    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return 2;
-    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4: return 4;
-    case FOR_TYPE_INT8: case FOR_TYPE_UINT8: case FOR_TYPE_LOGICAL8: return 8;
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL4: return 4;
+    case FOR_TYPE_INT8:
+    case FOR_TYPE_UINT8:
+    case FOR_TYPE_LOGICAL8: return 8;
     default: return 0;
     }
 }
@@ -130,9 +133,21 @@ int for__dir_assoc_check(const For_Lub *lub) {
 void for__dir_assoc_store(const For_Lub *lub, uint64_t v) {
     if (!lub->lub_assoc_var) return;
     switch (assoc_size(lub->lub_assoc_kind)) {
-    case 1: { auto x = static_cast<uint8_t>(v); std::memcpy(lub->lub_assoc_var, &x, 1); break; }
-    case 2: { auto x = static_cast<uint16_t>(v); std::memcpy(lub->lub_assoc_var, &x, 2); break; }
-    case 4: { auto x = static_cast<uint32_t>(v); std::memcpy(lub->lub_assoc_var, &x, 4); break; }
+    case 1: {
+        auto x = static_cast<uint8_t>(v);
+        std::memcpy(lub->lub_assoc_var, &x, 1);
+        break;
+    }
+    case 2: {
+        auto x = static_cast<uint16_t>(v);
+        std::memcpy(lub->lub_assoc_var, &x, 2);
+        break;
+    }
+    case 4: {
+        auto x = static_cast<uint32_t>(v);
+        std::memcpy(lub->lub_assoc_var, &x, 4);
+        break;
+    }
     case 8: std::memcpy(lub->lub_assoc_var, &v, 8); break;
     default: break;
     }

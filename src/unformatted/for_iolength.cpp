@@ -11,9 +11,14 @@
 
 namespace {
 
-const For_Stmt_Kind iolength_kind{.op = FOR_OP_WRITE, .output = true, .formatted = false,
-                                  .internal = true, .module = "for_iolength",
-                                  .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 2,
+const For_Stmt_Kind iolength_kind{.op = FOR_OP_WRITE,
+                                  .output = true,
+                                  .formatted = false,
+                                  .internal = true,
+                                  .module = "for_iolength",
+                                  .access = FOR_ACCESS_SEQUENTIAL,
+                                  .status = 4,
+                                  .form = 2,
                                   .connect = nullptr};
 
 // The result goes into the statement's SIZE= target, the count of bytes
@@ -43,8 +48,7 @@ struct Counter {
 
 }  // namespace
 
-VORLIX_API int for_iolength(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                            const For_Value_List *val) {
+VORLIX_API int for_iolength(For_Context *ctx, For_IO_Flags flags, const For_Dsc_Lst *dsc, const For_Value_List *val) {
     For_Item item;
     For_Shape shape;
     const For_Dsc_Lst *d = dsc;
@@ -53,7 +57,10 @@ VORLIX_API int for_iolength(For_Context *ctx, For_IO_Flags flags, const For_Dsc_
     if (s == 0 && (item.form != FOR_FORM_ADDR && item.form != FOR_FORM_ADDR_ALT)) s = msg::invalid_argument;
     if (s == 0) {
         switch (item.type) {
-        case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
+        case FOR_TYPE_INT1:
+        case FOR_TYPE_INT2:
+        case FOR_TYPE_INT4:
+        case FOR_TYPE_INT8: break;
         default: s = msg::invalid_argument;
         }
     }

@@ -17,10 +17,16 @@ struct Dir_Reader {
 };
 
 // Reading never creates a file: an unconnected unit opens an existing one.
-const For_Stmt_Kind read_dir_kind{.op = FOR_OP_READ, .output = false, .formatted = false,
-                                  .internal = false, .module = "for_rdir",
-                                  .access = FOR_ACCESS_DIRECT, .status = 1, .form = 2,
-                                  .connect = for__open_default, .direct = true};
+const For_Stmt_Kind read_dir_kind{.op = FOR_OP_READ,
+                                  .output = false,
+                                  .formatted = false,
+                                  .internal = false,
+                                  .module = "for_rdir",
+                                  .access = FOR_ACCESS_DIRECT,
+                                  .status = 1,
+                                  .form = 2,
+                                  .connect = for__open_default,
+                                  .direct = true};
 
 }  // namespace
 

@@ -42,9 +42,7 @@ void consume(For_Lub *lub, uint64_t n) {
     lub->lub_buf_ptr = lub->lub_ra_next;
 }
 
-const unsigned char *cur(const For_Lub *lub) {
-    return reinterpret_cast<const unsigned char *>(lub->lub_ra_next);
-}
+const unsigned char *cur(const For_Lub *lub) { return reinterpret_cast<const unsigned char *>(lub->lub_ra_next); }
 
 void start_input(For_Lub *lub) {
     if (!(lub->lub_flags & lubf::read_ahead) || !lub->lub_ra_next) {
@@ -83,8 +81,7 @@ int64_t fill_more(For_Lub *lub, uint64_t n) {
 
 // Parts of an item at least this long are read straight into it.
 uint64_t direct_from(const For_Lub *lub) {
-    if ((lub->lub_flags & lubf::threshold_given) && lub->lub_buf_threshold > 1)
-        return lub->lub_buf_threshold;
+    if ((lub->lub_flags & lubf::threshold_given) && lub->lub_buf_threshold > 1) return lub->lub_buf_threshold;
     return lub->lub_buf_size;
 }
 
@@ -171,8 +168,7 @@ int variable_head(For_Lub *lub, bool first) {
     }
     consume(lub, 4);
     lub->lub_rec_remaining = lub->lub_subrec_len = static_cast<uint64_t>(len);
-    lub->lub_uf_state = static_cast<uint8_t>((lub->lub_uf_state & ~ufs::continued) |
-                                             (m < 0 ? ufs::continued : 0));
+    lub->lub_uf_state = static_cast<uint8_t>((lub->lub_uf_state & ~ufs::continued) | (m < 0 ? ufs::continued : 0));
     return 0;
 }
 
@@ -181,8 +177,7 @@ int variable_tail(For_Lub *lub) {
     int64_t a = fill(lub, 4);
     if (a < 0) return read_failed(lub);
     if (a < 4) return msg::read_error;
-    if (magnitude(for__get_marker(lub, cur(lub))) != static_cast<int64_t>(lub->lub_subrec_len))
-        return msg::read_error;
+    if (magnitude(for__get_marker(lub, cur(lub))) != static_cast<int64_t>(lub->lub_subrec_len)) return msg::read_error;
     consume(lub, 4);
     return 0;
 }
@@ -201,8 +196,8 @@ int segment_head(For_Lub *lub, bool first) {
     consume(lub, 4);
     lub->lub_rec_remaining = lub->lub_subrec_len = count - 2u;
     lub->lub_seg_control = control;
-    lub->lub_uf_state = static_cast<uint8_t>((lub->lub_uf_state & ~ufs::last_seg) |
-                                             ((control & 2) ? ufs::last_seg : 0));
+    lub->lub_uf_state =
+        static_cast<uint8_t>((lub->lub_uf_state & ~ufs::last_seg) | ((control & 2) ? ufs::last_seg : 0));
     return 0;
 }
 
@@ -230,8 +225,7 @@ int terminated_head(For_Lub *lub) {
         if (lub->lub_ra_next == lub->lub_buf && a == lub->lub_buf_size) {
             void *cell = lub->lub_buf;
             uint64_t size = lub->lub_buf_size * 2;
-            if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell,
-                                static_cast<int64_t>(lub->lub_buf_size + 16)))
+            if (for__realloc_vm(static_cast<int64_t>(size + 16), &cell, static_cast<int64_t>(lub->lub_buf_size + 16)))
                 return msg::no_buffer_memory;
             char *nb = static_cast<char *>(cell);
             lub->lub_ra_end = nb + (lub->lub_ra_end - lub->lub_buf);
@@ -488,8 +482,7 @@ int for__uf_get_item(For_Lub *lub, const For_Item &it, const For_Shape &shape) {
     const bool section = shape.form == FOR_FORM_SECTION || shape.form == FOR_FORM_SECTION_ELEN;
     const bool converted = (lub->lub_flags & lubf::foreign) && it.elem_size > 0 && it.elem_size <= 16 &&
                            for__cvt_foreign_check(it.type, for__item_count(it, shape), lub) != 0;
-    if (converted && !section && for__cvt_foreign_reverse_only(it.type, lub, false) &&
-        it.length % it.elem_size == 0) {
+    if (converted && !section && for__cvt_foreign_reverse_only(it.type, lub, false) && it.length % it.elem_size == 0) {
         s = get_reversed(lub, static_cast<char *>(it.addr), static_cast<uint64_t>(it.length), it.elem_size);
     } else {
         if (section) {
@@ -516,9 +509,14 @@ struct Reader {
     int finish(For_Lub *lub) { return end_record(lub); }
 };
 
-const For_Stmt_Kind read_kind{.op = FOR_OP_READ, .output = false, .formatted = false,
-                              .internal = false, .module = "for_rseq",
-                              .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 2,
+const For_Stmt_Kind read_kind{.op = FOR_OP_READ,
+                              .output = false,
+                              .formatted = false,
+                              .internal = false,
+                              .module = "for_rseq",
+                              .access = FOR_ACCESS_SEQUENTIAL,
+                              .status = 4,
+                              .form = 2,
                               .connect = for__open_default};
 
 // -- The common statement ------------------------------------------------
@@ -531,13 +529,12 @@ const For_Stmt_Kind read_kind{.op = FOR_OP_READ, .output = false, .formatted = f
 // for the items) takes the general path, which also reports the errors.
 bool fast_record(const For_Lub *lub, uint64_t total, uint64_t *length) {
     constexpr uint64_t must = lubf::opened | lubf::unformatted | lubf::read_ahead;
-    constexpr uint64_t mustnt = lubf::formatted | lubf::write_only | lubf::access_keyed |
-                                lubf::access_direct | lubf::access_stream | lubf::foreign |
-                                lubf::held_records | lubf::eof;
+    constexpr uint64_t mustnt = lubf::formatted | lubf::write_only | lubf::access_keyed | lubf::access_direct |
+                                lubf::access_stream | lubf::foreign | lubf::held_records | lubf::eof;
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
-        for__eof_records(lub) || lub->lub_rec_state != rec_input || !lub->lub_ra_next ||
-        lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio || lub->lub_write_errno)
+        for__eof_records(lub) || lub->lub_rec_state != rec_input || !lub->lub_ra_next || lub->lub_uf_state != 0 ||
+        lub->lub_udio_depth != 0 || lub->lub_aio || lub->lub_write_errno)
         return false;
     const uint64_t a = avail(lub);
     if (a < 8) return false;
@@ -565,8 +562,7 @@ void fast_read(For_Lub *lub, const For_Plain_Items &items, uint64_t len) {
 }  // namespace
 
 VORLIX_API int for_read_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                            const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                            const For_Value_List *cval) {
+                            const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval) {
     const For_Stmt st{ctx, unit, flags, cdsc, cval};
     For_Plain_Items items;
     const bool plain = !for__stmt_has_control_lists(flags) && for__plain_items(dsc, val, &items);

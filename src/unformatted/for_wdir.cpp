@@ -16,18 +16,29 @@ struct Dir_Writer {
     int finish(For_Lub *lub) { return for__dir_finish(lub, true); }
 };
 
+const For_Stmt_Kind write_dir_kind{.op = FOR_OP_WRITE,
+                                   .output = true,
+                                   .formatted = false,
+                                   .internal = false,
+                                   .module = "for_wdir",
+                                   .access = FOR_ACCESS_DIRECT,
+                                   .status = 4,
+                                   .form = 2,
+                                   .connect = for__open_default,
+                                   .direct = true};
+const For_Stmt_Kind rewrite_kind{.op = FOR_OP_REWRITE,
+                                 .output = true,
+                                 .formatted = false,
+                                 .internal = false,
+                                 .module = "for_rewrite",
+                                 .access = FOR_ACCESS_DIRECT,
+                                 .status = 4,
+                                 .form = 2,
+                                 .connect = for__rewrite_unconnected,
+                                 .direct = true};
 
-const For_Stmt_Kind write_dir_kind{.op = FOR_OP_WRITE, .output = true, .formatted = false,
-                                   .internal = false, .module = "for_wdir",
-                                   .access = FOR_ACCESS_DIRECT, .status = 4, .form = 2,
-                                   .connect = for__open_default, .direct = true};
-const For_Stmt_Kind rewrite_kind{.op = FOR_OP_REWRITE, .output = true, .formatted = false,
-                                 .internal = false, .module = "for_rewrite",
-                                 .access = FOR_ACCESS_DIRECT, .status = 4, .form = 2,
-                                 .connect = for__rewrite_unconnected, .direct = true};
-
-int start(const For_Stmt_Kind &kind, const For_Stmt &st, const For_Dsc_Lst *dsc, const For_Value_List *val,
-          int64_t rec, For_Dir_Start how) {
+int start(const For_Stmt_Kind &kind, const For_Stmt &st, const For_Dsc_Lst *dsc, const For_Value_List *val, int64_t rec,
+          For_Dir_Start how) {
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(kind, st, &lub);
     if (!lub) return r;

@@ -24,9 +24,7 @@ namespace {
 
 using RT = For_Rec_Type;
 
-uint64_t block_of(const For_Lub *lub) {
-    return lub->lub_block_size ? lub->lub_block_size : for_default_block;
-}
+uint64_t block_of(const For_Lub *lub) { return lub->lub_block_size ? lub->lub_block_size : for_default_block; }
 
 // Bytes of framing before the data in the buffer, and after it.
 struct Frame {
@@ -45,13 +43,10 @@ Frame frame_of(RT t) {
 
 // Types whose framing needs nothing from before the data once it is out:
 // their records can go to any descriptor piece by piece.
-bool stream_like(RT t) {
-    return t == RT::stream || t == RT::stream_lf || t == RT::stream_cr || t == RT::stream_crlf;
-}
+bool stream_like(RT t) { return t == RT::stream || t == RT::stream_lf || t == RT::stream_cr || t == RT::stream_crlf; }
 
 char *area_base(const For_Lub *lub) {
-    return (lub->lub_flags & lubf::held_records) && lub->lub_user_buf ? lub->lub_user_buf
-                                                                      : lub->lub_buf;
+    return (lub->lub_flags & lubf::held_records) && lub->lub_user_buf ? lub->lub_user_buf : lub->lub_buf;
 }
 
 // A record that goes to the file as it is built starts here.
@@ -168,8 +163,7 @@ int enter_direct(For_Lub *lub) {
         std::memset(lub->lub_rec_start, 0, 4);
     }
     mark_direct(lub);
-    int s = direct_out(lub, lub->lub_rec_start,
-                       static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start));
+    int s = direct_out(lub, lub->lub_rec_start, static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start));
     lub->lub_buf_ptr = lub->lub_rec_start;
     return s;
 }
@@ -235,9 +229,7 @@ int put_segment(For_Lub *lub, bool last) {
 // only then is it known whether the record goes on (129) or ends there.
 // lub_subrec_room counts the data bytes the block still takes.
 
-char *block_head(const For_Lub *lub) {
-    return lub->lub_buf_ptr - (cls::block_data - lub->lub_subrec_room) - 1;
-}
+char *block_head(const For_Lub *lub) { return lub->lub_buf_ptr - (cls::block_data - lub->lub_subrec_room) - 1; }
 
 void close_block(For_Lub *lub, unsigned char length_byte) {
     *block_head(lub) = static_cast<char>(length_byte);
@@ -255,8 +247,7 @@ int open_block(For_Lub *lub) {
             if (int s = drain(lub)) return s;
             mark_direct(lub);
         }
-        if (int s = write_now(lub, lub->lub_rec_start,
-                              static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start)))
+        if (int s = write_now(lub, lub->lub_rec_start, static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start)))
             return s;
         lub->lub_flags &= ~lubf::at_start;
         lub->lub_buf_ptr = lub->lub_rec_start;
@@ -330,8 +321,7 @@ int begin_record(For_Lub *lub) {
     if (t == RT::fixed && lub->lub_rec_len + 16 > lub->lub_buf_size) return msg::output_overflows_record;
     lub->lub_rec_start = base;
     lub->lub_buf_ptr = lub->lub_rec_end = base + f.head;
-    lub->lub_buf_limit = t == RT::fixed ? base + lub->lub_rec_len
-                                        : lub->lub_buf + lub->lub_buf_size - f.tail;
+    lub->lub_buf_limit = t == RT::fixed ? base + lub->lub_rec_len : lub->lub_buf + lub->lub_buf_size - f.tail;
     lub->lub_rec_state = rec_output;
     lub->lub_uf_state = ufs::in_record;
     start_record_counts(lub);
@@ -348,8 +338,7 @@ int begin_record(For_Lub *lub) {
 uint64_t record_cap(const For_Lub *lub) {
     RT t = for__record_type(lub);
     if (t == RT::fixed) return lub->lub_rec_len;
-    if (t == RT::variable && !(lub->lub_flags & lubf::recl_defaulted))
-        return lub->lub_rec_len - 8;
+    if (t == RT::variable && !(lub->lub_flags & lubf::recl_defaulted)) return lub->lub_rec_len - 8;
     return UINT64_MAX;
 }
 
@@ -360,11 +349,9 @@ uint64_t record_cap(const For_Lub *lub) {
 int make_room(For_Lub *lub, uint64_t n, uint64_t room) {
     const RT t = for__record_type(lub);
     if (t == RT::fixed) return msg::output_overflows_record;
-    const bool can_direct =
-        (lub->lub_flags & lubf::recl_defaulted) &&
-        (stream_like(t) || (t == RT::variable && (lub->lub_flags & lubf::positionable)));
-    if (!(lub->lub_uf_state & ufs::direct) && can_direct && lub->lub_uf_bytes > block_of(lub))
-        return enter_direct(lub);
+    const bool can_direct = (lub->lub_flags & lubf::recl_defaulted) &&
+                            (stream_like(t) || (t == RT::variable && (lub->lub_flags & lubf::positionable)));
+    if (!(lub->lub_uf_state & ufs::direct) && can_direct && lub->lub_uf_bytes > block_of(lub)) return enter_direct(lub);
     if (lub->lub_uf_state & ufs::direct) {
         int s = direct_out(lub, lub->lub_rec_start, static_cast<uint64_t>(lub->lub_buf_ptr - lub->lub_rec_start));
         lub->lub_buf_ptr = lub->lub_rec_start;
@@ -372,8 +359,7 @@ int make_room(For_Lub *lub, uint64_t n, uint64_t room) {
     }
     if (lub->lub_flags & lubf::held_records) return drain(lub);
     uint64_t short_by = n - room;
-    return for__adjust_buffer(lub, short_by, std::max<uint64_t>(short_by, 512)) != 0
-               ? msg::output_overflows_record : 0;
+    return for__adjust_buffer(lub, short_by, std::max<uint64_t>(short_by, 512)) != 0 ? msg::output_overflows_record : 0;
 }
 
 // Puts `n` bytes of an item whose elements are `elem` bytes long.
@@ -489,8 +475,7 @@ int finish_record(For_Lub *lub) {
         char *e = lub->lub_buf_ptr;
         if (t == RT::stream_cr || t == RT::stream_crlf) *e++ = '\r';
         if (t == RT::stream_lf || t == RT::stream_crlf) *e++ = '\n';
-        s = direct ? write_now(lub, b, static_cast<uint64_t>(e - b))
-                   : emit(lub, b, static_cast<uint64_t>(e - b));
+        s = direct ? write_now(lub, b, static_cast<uint64_t>(e - b)) : emit(lub, b, static_cast<uint64_t>(e - b));
         break;
     }
     }
@@ -549,9 +534,14 @@ struct Writer {
     int finish(For_Lub *lub) { return finish_record(lub); }
 };
 
-const For_Stmt_Kind write_kind{.op = FOR_OP_WRITE, .output = true, .formatted = false,
-                               .internal = false, .module = "for_wseq",
-                               .access = FOR_ACCESS_SEQUENTIAL, .status = 4, .form = 2,
+const For_Stmt_Kind write_kind{.op = FOR_OP_WRITE,
+                               .output = true,
+                               .formatted = false,
+                               .internal = false,
+                               .module = "for_wseq",
+                               .access = FOR_ACCESS_SEQUENTIAL,
+                               .status = 4,
+                               .form = 2,
                                .connect = for__open_default};
 
 // -- The common statement ------------------------------------------------
@@ -564,16 +554,14 @@ const For_Stmt_Kind write_kind{.op = FOR_OP_WRITE, .output = true, .formatted = 
 
 bool fast_unit(const For_Lub *lub, uint64_t total) {
     constexpr uint64_t must = lubf::opened | lubf::unformatted;
-    constexpr uint64_t mustnt = lubf::formatted | lubf::readonly | lubf::access_keyed |
-                                lubf::access_direct | lubf::access_stream | lubf::foreign |
-                                lubf::read_ahead | lubf::truncate_after_write;
+    constexpr uint64_t mustnt = lubf::formatted | lubf::readonly | lubf::access_keyed | lubf::access_direct |
+                                lubf::access_stream | lubf::foreign | lubf::read_ahead | lubf::truncate_after_write;
     const uint64_t fl = lub->lub_flags;
     if ((fl & (must | mustnt)) != must || for__record_type(lub) != RT::variable || for__compat_layout(lub) ||
         lub->lub_rec_state != rec_idle || lub->lub_uf_state != 0 || lub->lub_udio_depth != 0 || lub->lub_aio ||
         lub->lub_write_errno)
         return false;
-    if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len))
-        return false;
+    if (total > for__l_subrec_limit || (!(fl & lubf::recl_defaulted) && total + 8 > lub->lub_rec_len)) return false;
     const char *base = area_base(lub);
     return lub->lub_buf && base + total + 8 <= lub->lub_buf + lub->lub_buf_size;
 }
@@ -595,7 +583,6 @@ int fast_write(For_Lub *lub, const For_Plain_Items &items) {
     lub->lub_buf_limit = lub->lub_buf + lub->lub_buf_size - 4;
     return between_records(lub, s);
 }
-
 
 }  // namespace
 
@@ -672,8 +659,7 @@ int for__uf_check(For_Lub *lub) {
 }
 
 VORLIX_API int for_write_seq(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *dsc,
-                             const For_Value_List *val, const For_Dsc_Lst *cdsc,
-                             const For_Value_List *cval) {
+                             const For_Value_List *val, const For_Dsc_Lst *cdsc, const For_Value_List *cval) {
     const For_Stmt st{ctx, unit, flags, cdsc, cval};
     For_Plain_Items items;
     const bool plain = !for__stmt_has_control_lists(flags) && for__plain_items(dsc, val, &items);

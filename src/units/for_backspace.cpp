@@ -163,19 +163,21 @@ int previous_record(For_Lub *lub, off_t p, off_t *start) {
 VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                              const For_Value_List *values) {
     For_Lub *lub = nullptr;
-    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, msg::backspace_in_child_io, msg::backspace_tty_noop, &lub);
+    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_BACKSPACE, msg::backspace_in_child_io,
+                                     msg::backspace_tty_noop, &lub);
     if (!lub) return r;
     if (for__uf_settle(lub) != 0) return for__pos_end(lub, msg::backspace_error);
     uint64_t fl = lub->lub_flags;
-    if ((fl & lubf::unformatted) && (fl & lubf::access_stream)) return for__pos_end(lub, msg::backspace_unformatted_stream);
+    if ((fl & lubf::unformatted) && (fl & lubf::access_stream))
+        return for__pos_end(lub, msg::backspace_unformatted_stream);
     if ((fl & lubf::eof) && lub->lub_xfer_kind != 7) {
         // Reading hit the end: the unit is already before the end of the
         // file, which is all the statement has to undo.
         lub->lub_flags &= ~lubf::eof;
         return for__pos_end(lub, msg::ok);
     }
-    if ((lub->lub_organization != 0 && lub->lub_organization != 1) ||
-        (fl & lubf::access_keyed) || ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)))
+    if ((lub->lub_organization != 0 && lub->lub_organization != 1) || (fl & lubf::access_keyed) ||
+        ((fl & lubf::access_direct) && !(fl & lubf::opt_compat)))
         return for__pos_end(lub, msg::needs_sequential, msg::backspace_error);
     if (!(fl & lubf::positionable)) return for__pos_end(lub, msg::needs_disk_or_tape, msg::backspace_error);
     off_t p = for__logical_pos(lub);
@@ -184,8 +186,7 @@ VORLIX_API int for_backspace(For_Context *ctx, int unit, For_IO_Flags flags, con
         off_t start = 0;
         if (int s = previous_record(lub, p, &start)) return for__pos_end(lub, s);
         if (::lseek(lub->lub_fd, start, SEEK_SET) < 0) return for__pos_end(lub, sys_failed(lub));
-        if (lub->lub_record_number > 1 && lub->lub_record_number != at_end_record)
-            --lub->lub_record_number;
+        if (lub->lub_record_number > 1 && lub->lub_record_number != at_end_record) --lub->lub_record_number;
     }
     for__pos_reset(lub);
     return for__pos_end(lub, msg::ok);

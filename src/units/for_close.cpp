@@ -82,9 +82,9 @@ int close_args(const For_Dsc_Lst *keys, const For_Value_List *values, uint64_t a
         } else if (code == FOR_KEY_DISPOSE) {
             if (item.type == FOR_TYPE_CHARACTER) {
                 uint64_t v = 0;
-                int s = for__open_key(std::string_view(static_cast<const char *>(item.addr),
-                                                       static_cast<size_t>(item.length)),
-                                      code, &v, For_Key_Stmt::close);
+                int s = for__open_key(
+                    std::string_view(static_cast<const char *>(item.addr), static_cast<size_t>(item.length)), code, &v,
+                    For_Key_Stmt::close);
                 if (s != 0 && status == 0) status = s;  // IOMSG= may still follow
                 args[0] = v;
             } else {
@@ -108,11 +108,23 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     if (args && args[0]) {
         fl &= ~(lubf::dispose_delete | lubf::dispose_print | lubf::dispose_submit);
         switch (args[0]) {
-        case 1: if (scratch) return msg::inconsistent_open_close; break;
-        case 2: if (protected_ro) return msg::inconsistent_open_close; fl |= lubf::dispose_delete; break;
-        case 3: if (scratch) return msg::inconsistent_open_close; fl |= lubf::dispose_print; break;
-        case 4: if (scratch) return msg::inconsistent_open_close; fl |= lubf::dispose_submit; break;
-        case 5: case 6:
+        case 1:
+            if (scratch) return msg::inconsistent_open_close;
+            break;
+        case 2:
+            if (protected_ro) return msg::inconsistent_open_close;
+            fl |= lubf::dispose_delete;
+            break;
+        case 3:
+            if (scratch) return msg::inconsistent_open_close;
+            fl |= lubf::dispose_print;
+            break;
+        case 4:
+            if (scratch) return msg::inconsistent_open_close;
+            fl |= lubf::dispose_submit;
+            break;
+        case 5:
+        case 6:
             if (scratch || protected_ro) return msg::inconsistent_open_close;
             fl |= lubf::dispose_delete | (args[0] == 5 ? lubf::dispose_print : lubf::dispose_submit);
             break;
@@ -185,8 +197,8 @@ int for__close_proc(const uint64_t args[3], For_Lub *lub, bool for_good) {
     }
     for__lub_free_owned(lub);
     lub->lub_fd = -1;
-    fl &= ~(lubf::opened | lubf::own_fd | lubf::dispose_delete | lubf::dispose_print |
-            lubf::dispose_submit | lubf::scratch);
+    fl &= ~(lubf::opened | lubf::own_fd | lubf::dispose_delete | lubf::dispose_print | lubf::dispose_submit |
+            lubf::scratch);
     if (for_good) {
         lub->lub_flags = fl;
     } else {

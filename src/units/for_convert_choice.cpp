@@ -18,9 +18,11 @@ struct Named {
     For_Conversion conversion;
 };
 constexpr Named named[] = {
-    {"NATIVE", {false, false, 0}}, {"LITTLE_ENDIAN", {false, false, 0}}, {"BIG_ENDIAN", {true, true, 0}},
-    {"VAXG", {true, false, 1}},    {"VAXD", {true, false, 2}},           {"IBM", {true, true, 3}},
-    {"CRAY", {true, true, 4}},     {"FDX", {true, false, 5}},            {"FGX", {true, false, 6}},
+    {"NATIVE", {false, false, 0}},   {"LITTLE_ENDIAN", {false, false, 0}},
+    {"BIG_ENDIAN", {true, true, 0}}, {"VAXG", {true, false, 1}},
+    {"VAXD", {true, false, 2}},      {"IBM", {true, true, 3}},
+    {"CRAY", {true, true, 4}},       {"FDX", {true, false, 5}},
+    {"FGX", {true, false, 6}},
 };
 
 // CONVERT= table values (1 BIG_ENDIAN ... 9 NATIVE) to the rows above.

@@ -41,8 +41,7 @@ int for__set_conversion_option(For_Conversion *c, std::string_view value);
 // at a re-OPEN) through CONVERT= and the environment. 0, or the status
 // of a variable naming no representation (the OPEN fails with it), or
 // msg::invalid_argument for a CONVERT= number outside its table.
-int for__set_foreign_bits(For_Conversion *c, const For_Open_Args &args, int unit,
-                          std::string_view file_name);
+int for__set_foreign_bits(For_Conversion *c, const For_Open_Args &args, int unit, std::string_view file_name);
 
 // The extension of a file name: the characters after the last '.' of its
 // last path component, a '.' that ends the name not counted. Empty when

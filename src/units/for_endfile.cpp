@@ -93,8 +93,8 @@ VORLIX_API int for_endfile(For_Context *ctx, int unit, For_IO_Flags flags, const
     }
     if (for__pos_console(lub)) return for__pos_end(lub, msg::endfile_tty_noop);
     if (!accepted(lub)) return for__pos_end(lub, msg::endfile_error);
-    const bool physical = for__eof_records(lub) && lub->lub_organization != 2 &&
-                          !(lub->lub_flags & lubf::access_direct);
+    const bool physical =
+        for__eof_records(lub) && lub->lub_organization != 2 && !(lub->lub_flags & lubf::access_direct);
     if (physical) {
         off_t here = ::lseek(lub->lub_fd, 0, SEEK_CUR);
         if (here < 0) {

@@ -63,7 +63,8 @@ bool for__eof_record_at(const For_Lub *lub, int fd, long at) {
     unsigned char want[9], got[9];
     int n = eof_pattern(lub, want);
     if (n == 0 || at < 0) return false;
-    return for__pread_full(fd, got, static_cast<uint64_t>(n), at) == n && std::memcmp(got, want, static_cast<size_t>(n)) == 0;
+    return for__pread_full(fd, got, static_cast<uint64_t>(n), at) == n &&
+           std::memcmp(got, want, static_cast<size_t>(n)) == 0;
 }
 
 int for__eof_record_size(const For_Lub *lub) {
@@ -78,7 +79,8 @@ VORLIX_API int for_eof(For_Context *ctx, int unit, For_IO_Flags flags, const For
     if (!lub) return r;
     if (for__pos_console(lub)) return for__pos_end(lub, msg::eof_tty_noop);
     if (!(lub->lub_flags & lubf::opened)) return for__pos_end(lub, msg::unknown_unit_number);
-    if (!(lub->lub_flags & lubf::positionable) || for__unit_is_tty(lub)) return for__pos_end(lub, msg::eof_illegal_terminal_device);
+    if (!(lub->lub_flags & lubf::positionable) || for__unit_is_tty(lub))
+        return for__pos_end(lub, msg::eof_illegal_terminal_device);
     const int yes = (lub->lub_flags & lubf::opt_true_is_one) ? 1 : -1;
     bool at_end = (lub->lub_flags & lubf::eof) != 0;
     if (!at_end) {

@@ -30,14 +30,54 @@ bool has(For_IO_Flags f, For_IO_Flags bit) { return (f & bit) != 0; }
 
 // The specifier codes INQUIRE answers. The values are the compiler's.
 enum Inq : int {
-    access = 2, blank = 6, carriagecontrol = 8, default_dir = 10, file = 13, form = 15,
-    organization = 18, recl_legacy = 21, recordtype = 23, exist = 27, named = 29, nextrec = 31,
-    number = 33, opened = 35, direct = 37, formatted = 39, keyed = 41, name = 43, sequential = 45,
-    unformatted = 47, block_size = 50, convert = 52, action = 58, delim = 59, pad = 60,
-    position = 61, read = 62, readwrite = 63, write = 64, always_zero = 66, mode = 67, share = 68,
-    binary = 70, buffered = 71, directory = 73, full_name = 74, asynchronous = 75, pending = 76,
-    id = 77, iomsg = 78, pos = 79, stream = 80, round = 81, decimal = 82, sign = 83,
-    encoding = 84, size = 85, recl = 87
+    access = 2,
+    blank = 6,
+    carriagecontrol = 8,
+    default_dir = 10,
+    file = 13,
+    form = 15,
+    organization = 18,
+    recl_legacy = 21,
+    recordtype = 23,
+    exist = 27,
+    named = 29,
+    nextrec = 31,
+    number = 33,
+    opened = 35,
+    direct = 37,
+    formatted = 39,
+    keyed = 41,
+    name = 43,
+    sequential = 45,
+    unformatted = 47,
+    block_size = 50,
+    convert = 52,
+    action = 58,
+    delim = 59,
+    pad = 60,
+    position = 61,
+    read = 62,
+    readwrite = 63,
+    write = 64,
+    always_zero = 66,
+    mode = 67,
+    share = 68,
+    binary = 70,
+    buffered = 71,
+    directory = 73,
+    full_name = 74,
+    asynchronous = 75,
+    pending = 76,
+    id = 77,
+    iomsg = 78,
+    pos = 79,
+    stream = 80,
+    round = 81,
+    decimal = 82,
+    sign = 83,
+    encoding = 84,
+    size = 85,
+    recl = 87
 };
 
 enum class Ans { character, integer, logical };
@@ -45,20 +85,49 @@ enum class Ans { character, integer, logical };
 // How each answer code is delivered; false for a code INQUIRE has no answer for.
 bool answer_kind(int code, Ans *kind) {
     switch (code) {
-    case access: case blank: case carriagecontrol: case form: case organization: case recordtype:
-    case direct: case formatted: case keyed: case name: case sequential: case unformatted:
-    case convert: case action: case delim: case pad: case position: case read: case readwrite:
-    case write: case mode: case share: case binary: case buffered: case full_name:
-    case asynchronous: case stream: case round: case decimal: case sign: case encoding:
-        *kind = Ans::character;
-        return true;
-    case recl_legacy: case nextrec: case number: case block_size: case always_zero: case pos:
-    case size: case recl:
-        *kind = Ans::integer;
-        return true;
-    case exist: case named: case opened: case pending:
-        *kind = Ans::logical;
-        return true;
+    case access:
+    case blank:
+    case carriagecontrol:
+    case form:
+    case organization:
+    case recordtype:
+    case direct:
+    case formatted:
+    case keyed:
+    case name:
+    case sequential:
+    case unformatted:
+    case convert:
+    case action:
+    case delim:
+    case pad:
+    case position:
+    case read:
+    case readwrite:
+    case write:
+    case mode:
+    case share:
+    case binary:
+    case buffered:
+    case full_name:
+    case asynchronous:
+    case stream:
+    case round:
+    case decimal:
+    case sign:
+    case encoding: *kind = Ans::character; return true;
+    case recl_legacy:
+    case nextrec:
+    case number:
+    case block_size:
+    case always_zero:
+    case pos:
+    case size:
+    case recl: *kind = Ans::integer; return true;
+    case exist:
+    case named:
+    case opened:
+    case pending: *kind = Ans::logical; return true;
     default: return false;
     }
 }
@@ -67,10 +136,19 @@ bool answer_kind(int code, Ans *kind) {
 // type that cannot receive one.
 int width_of(int type) {
     switch (type) {
-    case FOR_TYPE_INT1: case FOR_TYPE_UINT1: case FOR_TYPE_LOGICAL1: return 1;
-    case FOR_TYPE_INT2: case FOR_TYPE_UINT2: case FOR_TYPE_LOGICAL2: return 2;
-    case FOR_TYPE_INT4: case FOR_TYPE_UINT4: case FOR_TYPE_LOGICAL4_ALT: case FOR_TYPE_LOGICAL4: return 4;
-    case FOR_TYPE_INT8: case FOR_TYPE_UINT8: case FOR_TYPE_LOGICAL8: return 8;
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL4: return 4;
+    case FOR_TYPE_INT8:
+    case FOR_TYPE_UINT8:
+    case FOR_TYPE_LOGICAL8: return 8;
     default: return 0;
     }
 }
@@ -105,9 +183,9 @@ struct Target {
 constexpr int max_targets = 96;
 
 struct Inquire_Args {
-    std::string_view file;   // FILE=, or the directory specifier's name
+    std::string_view file;  // FILE=, or the directory specifier's name
     bool by_file = false;
-    bool by_dir = false;      // the name is a directory whose existence is asked
+    bool by_dir = false;  // the name is a directory whose existence is asked
     std::string_view default_dir;
     char *iomsg = nullptr;
     uint64_t iomsg_len = 0;
@@ -149,11 +227,20 @@ int for__inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inq
             continue;
         }
         switch (code) {
-        case file: a->file = text_of(item); a->by_file = true; continue;
-        case directory: dir = text_of(item); dir_given = true; continue;
+        case file:
+            a->file = text_of(item);
+            a->by_file = true;
+            continue;
+        case directory:
+            dir = text_of(item);
+            dir_given = true;
+            continue;
         case default_dir: a->default_dir = text_of(item); continue;
         case iomsg:
-            if (item.type != FOR_TYPE_CHARACTER) { status = msg::invalid_argument; continue; }
+            if (item.type != FOR_TYPE_CHARACTER) {
+                status = msg::invalid_argument;
+                continue;
+            }
             a->iomsg = static_cast<char *>(item.addr);
             a->iomsg_len = static_cast<uint64_t>(item.length);
             continue;
@@ -165,7 +252,10 @@ int for__inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inq
         default: break;
         }
         Ans kind;
-        if (!answer_kind(code, &kind) || a->count == max_targets) { status = msg::invalid_argument; continue; }
+        if (!answer_kind(code, &kind) || a->count == max_targets) {
+            status = msg::invalid_argument;
+            continue;
+        }
         const bool chr = item.type == FOR_TYPE_CHARACTER;
         if ((kind == Ans::character) != chr || (!chr && width_of(item.type) == 0) || !item.addr) {
             status = msg::invalid_argument;
@@ -184,11 +274,11 @@ int for__inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inq
 // The unit (if any) the inquiry is about, and what it found.
 struct Inquiry {
     For_IO_Flags flags;
-    For_Lub *lub = nullptr;        // held while the answers are worked out
+    For_Lub *lub = nullptr;  // held while the answers are worked out
     bool by_file = false;
     bool exist = false;
-    bool name_ok = false;          // a file name was computed (by file)
-    std::string name;              // that name
+    bool name_ok = false;  // a file name was computed (by file)
+    std::string name;      // that name
     bool stat_ok = false;
     struct stat st = {};
 
@@ -197,9 +287,7 @@ struct Inquiry {
     bool formatted() const { return connected() && (fl() & lubf::formatted); }
     // The old answer "UNKNOWN" is "UNDEFINED" under Fortran-90 semantics.
     const char *unknown() const { return has(flags, iof_f90) ? "UNDEFINED" : "UNKNOWN"; }
-    bool true_is_one() const {
-        return lub ? (lub->lub_flags & lubf::opt_true_is_one) != 0 : has(flags, iof_opt_e);
-    }
+    bool true_is_one() const { return lub ? (lub->lub_flags & lubf::opt_true_is_one) != 0 : has(flags, iof_opt_e); }
 };
 
 // A unit whose descriptor came with the process (standard input, output,
@@ -361,7 +449,7 @@ Answer answer(const Inquiry &q, int code) {
         return text(l->lub_organization == 2 ? "RELATIVE" : l->lub_organization == 3 ? "INDEXED" : "SEQUENTIAL");
     case recordtype: {
         if (!c) return text(q.unknown());
-        static const char *const rt[] = {nullptr, "FIXED", "VARIABLE", "SEGMENTED", "VARIABLE",
+        static const char *const rt[] = {nullptr,  "FIXED",     "VARIABLE",  "SEGMENTED",  "VARIABLE",
                                          "STREAM", "STREAM_LF", "STREAM_CR", "STREAM_CRLF"};
         const unsigned t = l->lub_record_type;
         return text(t >= 1 && t <= 8 ? rt[t] : q.unknown());
@@ -380,8 +468,8 @@ Answer answer(const Inquiry &q, int code) {
     case position: return answer_position(q);
     case round: {
         if (!q.formatted()) return text("UNDEFINED");
-        static const char *const r[] = {"PROCESSOR_DEFINED", "UP", "DOWN", "ZERO", "NEAREST",
-                                        "COMPATIBLE", "PROCESSOR_DEFINED"};
+        static const char *const r[] = {"PROCESSOR_DEFINED", "UP", "DOWN", "ZERO", "NEAREST", "COMPATIBLE",
+                                        "PROCESSOR_DEFINED"};
         return text(l->lub_round <= 6 ? r[l->lub_round] : "PROCESSOR_DEFINED");
     }
     case decimal:
@@ -389,8 +477,9 @@ Answer answer(const Inquiry &q, int code) {
         return text(l->lub_decimal == FOR_DECIMAL_COMMA ? "COMMA" : "POINT");
     case sign:
         if (!q.formatted()) return text("UNDEFINED");
-        return text(l->lub_sign == FOR_SIGN_PLUS ? "PLUS" : l->lub_sign == FOR_SIGN_SUPPRESS ? "SUPPRESS"
-                                                                                          : "PROCESSOR_DEFINED");
+        return text(l->lub_sign == FOR_SIGN_PLUS       ? "PLUS"
+                    : l->lub_sign == FOR_SIGN_SUPPRESS ? "SUPPRESS"
+                                                       : "PROCESSOR_DEFINED");
     case encoding:
         if (c && !(fl & lubf::formatted)) return text("UNDEFINED");
         return text(c && l->lub_encoding == 2 ? "UTF-8" : "UNKNOWN");
@@ -412,8 +501,7 @@ Answer answer(const Inquiry &q, int code) {
     case convert: return answer_convert(q);
     case recl_legacy: return answer_recl(q, false);
     case recl: return answer_recl(q, true);
-    case nextrec:
-        return value(c && (fl & lubf::access_direct) ? static_cast<int64_t>(l->lub_record_number) : 0);
+    case nextrec: return value(c && (fl & lubf::access_direct) ? static_cast<int64_t>(l->lub_record_number) : 0);
     case pos:
         if (!c || !is_stream) return value(0);
         write_pending(q.lub);
@@ -429,9 +517,21 @@ Answer answer(const Inquiry &q, int code) {
 
 void store_int(void *addr, int type, int64_t v) {
     switch (width_of(type)) {
-    case 1: { int8_t x = static_cast<int8_t>(v); std::memcpy(addr, &x, 1); break; }
-    case 2: { int16_t x = static_cast<int16_t>(v); std::memcpy(addr, &x, 2); break; }
-    case 4: { int32_t x = static_cast<int32_t>(v); std::memcpy(addr, &x, 4); break; }
+    case 1: {
+        int8_t x = static_cast<int8_t>(v);
+        std::memcpy(addr, &x, 1);
+        break;
+    }
+    case 2: {
+        int16_t x = static_cast<int16_t>(v);
+        std::memcpy(addr, &x, 2);
+        break;
+    }
+    case 4: {
+        int32_t x = static_cast<int32_t>(v);
+        std::memcpy(addr, &x, 4);
+        break;
+    }
     default: std::memcpy(addr, &v, 8); break;
     }
 }
@@ -454,17 +554,22 @@ int answer_all(const Inquire_Args &a, const Inquiry &q) {
         // A size the variable cannot hold cannot be told: the standard's
         // "size unknown". An unlimited record length is the variable's
         // largest value. Any other value too wide fails the statement.
-        if (t.code == size) ans[i].value = -1;
-        else if (t.code == recl_legacy && ans[i].value == INT64_MAX) ans[i].value = largest(t.type);
+        if (t.code == size)
+            ans[i].value = -1;
+        else if (t.code == recl_legacy && ans[i].value == INT64_MAX)
+            ans[i].value = largest(t.type);
         if (!fits(ans[i].value, t.type)) return msg::integer_assignment_overflow;
     }
     const int64_t true_value = q.true_is_one() ? 1 : -1;
     for (int i = 0; i < a.count; ++i) {
         const Target &t = a.target[i];
         if (!ans[i].given) continue;
-        if (t.kind == Ans::character) store_text(t, ans[i].text);
-        else if (t.kind == Ans::logical) store_int(t.addr, t.type, ans[i].value ? true_value : 0);
-        else store_int(t.addr, t.type, ans[i].value);
+        if (t.kind == Ans::character)
+            store_text(t, ans[i].text);
+        else if (t.kind == Ans::logical)
+            store_int(t.addr, t.type, ans[i].value ? true_value : 0);
+        else
+            store_int(t.addr, t.type, ans[i].value);
     }
     return 0;
 }
@@ -525,8 +630,10 @@ int find_file(const Inquire_Args &a, Inquiry *q) {
             if (b) for__release_lub(b);
         }
     }
-    if (q->lub) q->exist = true;
-    else if (q->stat_ok) q->exist = a.by_dir == S_ISDIR(q->st.st_mode);
+    if (q->lub)
+        q->exist = true;
+    else if (q->stat_ok)
+        q->exist = a.by_dir == S_ISDIR(q->st.st_mode);
     return 0;
 }
 

@@ -11,13 +11,11 @@ thread_local uint32_t held_by_me __attribute__((tls_model("initial-exec"))) = 0;
 namespace {
 
 void futex_wait(std::atomic<uint32_t> &w, uint32_t expected) {
-    syscall(SYS_futex, reinterpret_cast<uint32_t *>(&w), FUTEX_WAIT_PRIVATE, expected,
-            nullptr, nullptr, 0);
+    syscall(SYS_futex, reinterpret_cast<uint32_t *>(&w), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
 void futex_wake_one(std::atomic<uint32_t> &w) {
-    syscall(SYS_futex, reinterpret_cast<uint32_t *>(&w), FUTEX_WAKE_PRIVATE, 1, nullptr,
-            nullptr, 0);
+    syscall(SYS_futex, reinterpret_cast<uint32_t *>(&w), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 }  // namespace
@@ -34,16 +32,14 @@ void take_slow(std::atomic<uint32_t> &w, uint32_t me) {
         if (v == 0) {
             // Whoever wakes may not be the last waiter: keep the waiter bit
             // so that our own release wakes the next one.
-            if (w.compare_exchange_weak(v, me | waiters, std::memory_order_acquire,
-                                        std::memory_order_relaxed)) {
+            if (w.compare_exchange_weak(v, me | waiters, std::memory_order_acquire, std::memory_order_relaxed)) {
                 ++held_by_me;
                 return;
             }
             continue;
         }
         if (!(v & waiters) &&
-            !w.compare_exchange_weak(v, v | waiters, std::memory_order_relaxed,
-                                     std::memory_order_relaxed))
+            !w.compare_exchange_weak(v, v | waiters, std::memory_order_relaxed, std::memory_order_relaxed))
             continue;
         futex_wait(w, v | waiters);
         v = w.load(std::memory_order_relaxed);

@@ -21,15 +21,12 @@ extern thread_local uint32_t held_by_me __attribute__((tls_model("initial-exec")
 // The uncontended path: one atomic operation, no system call.
 inline bool try_take(std::atomic<uint32_t> &w, uint32_t me) {
     uint32_t expected = 0;
-    const bool taken = w.compare_exchange_strong(expected, me, std::memory_order_acquire,
-                                                 std::memory_order_relaxed);
+    const bool taken = w.compare_exchange_strong(expected, me, std::memory_order_acquire, std::memory_order_relaxed);
     held_by_me += taken;
     return taken;
 }
 
-inline uint32_t owner(const std::atomic<uint32_t> &w) {
-    return w.load(std::memory_order_relaxed) & owner_mask;
-}
+inline uint32_t owner(const std::atomic<uint32_t> &w) { return w.load(std::memory_order_relaxed) & owner_mask; }
 
 // Blocks until the caller owns the word. The caller must not own it already.
 void take_slow(std::atomic<uint32_t> &w, uint32_t me);

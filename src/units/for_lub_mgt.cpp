@@ -28,17 +28,15 @@ std::mutex preconnected_mutex;
 }  // namespace
 
 bool for__is_preconnected_block(const For_Lub *b) {
-    return b == &lub_read || b == &lub_accept || b == &lub_type || b == &lub_print ||
-           b == &lub_stderr || b == &lub_read_5 || b == &lub_print_6;
+    return b == &lub_read || b == &lub_accept || b == &lub_type || b == &lub_print || b == &lub_stderr ||
+           b == &lub_read_5 || b == &lub_print_6;
 }
 
 namespace {
 
 // Computed unsigned: unit + 6 of the largest unit numbers would overflow
 // an int, and a compiler may then take them for direct slots.
-uint32_t encoded(int unit) {
-    return unit >= -6 ? static_cast<uint32_t>(unit) + 6u : static_cast<uint32_t>(unit);
-}
+uint32_t encoded(int unit) { return unit >= -6 ? static_cast<uint32_t>(unit) + 6u : static_cast<uint32_t>(unit); }
 
 // Slot guard: held for a few loads and stores, never across a wait.
 class Slot_Guard {
@@ -125,13 +123,29 @@ int process_existing_lub(For_Lub *b, int op) {
     }
     if (op == FOR_OP_OPEN) op = FOR_OP_FDOPEN;  // as lub_op records it
     switch (op) {
-    case FOR_OP_READ: case FOR_OP_READ_LIS: case FOR_OP_READ_NML: case FOR_OP_WRITE:
-    case FOR_OP_FDOPEN: case FOR_OP_CLOSE: case FOR_OP_REWIND: case FOR_OP_BACKSPACE:
-    case FOR_OP_ENDFILE: case FOR_OP_EOF: case FOR_OP_DELETE: case FOR_OP_DEFINE_FILE:
-    case FOR_OP_FIND: case FOR_OP_RESERVED_READ_PROMPT_32: case FOR_OP_GETC: case FOR_OP_PAUSE:
-    case FOR_OP_RESERVED_PROMPT_38: case FOR_OP_REWRITE: case FOR_OP_FSEEK:
-    case FOR_OP_RESERVED_PROMPT_41: case FOR_OP_STOP: case FOR_OP_FTELL: case FOR_OP_UNLOCK:
-        return for__tty_write_pending(b, op);
+    case FOR_OP_READ:
+    case FOR_OP_READ_LIS:
+    case FOR_OP_READ_NML:
+    case FOR_OP_WRITE:
+    case FOR_OP_FDOPEN:
+    case FOR_OP_CLOSE:
+    case FOR_OP_REWIND:
+    case FOR_OP_BACKSPACE:
+    case FOR_OP_ENDFILE:
+    case FOR_OP_EOF:
+    case FOR_OP_DELETE:
+    case FOR_OP_DEFINE_FILE:
+    case FOR_OP_FIND:
+    case FOR_OP_RESERVED_READ_PROMPT_32:
+    case FOR_OP_GETC:
+    case FOR_OP_PAUSE:
+    case FOR_OP_RESERVED_PROMPT_38:
+    case FOR_OP_REWRITE:
+    case FOR_OP_FSEEK:
+    case FOR_OP_RESERVED_PROMPT_41:
+    case FOR_OP_STOP:
+    case FOR_OP_FTELL:
+    case FOR_OP_UNLOCK: return for__tty_write_pending(b, op);
     case FOR_OP_WRITE_SEQ:
         // A WRITE on the prompting unit itself continues its open record.
         if (pair->saved_lub == b) return 0;
@@ -140,22 +154,22 @@ int process_existing_lub(For_Lub *b, int op) {
             return msg::internal_error;
         }
         return for__tty_write_pending(b, op);
-    case FOR_OP_INQUIRE: case FOR_OP_WAIT: case FOR_OP_FLUSH:
-        return 0;
-    case FOR_OP_GERROR: case FOR_OP_RESERVED_READ_NO_PROMPT_34: case FOR_OP_RESERVED_NO_PROMPT_35:
-    case FOR_OP_RESERVED_NO_PROMPT_37: case FOR_OP_RESERVED_NO_PROMPT_44:
-        pair->prompt_pending = 0;
-        return 0;
-    default:
-        for__issue_diagnostic(msg::internal_error, 2, "for_lub_mgt", __LINE__);
-        return msg::internal_error;
+    case FOR_OP_INQUIRE:
+    case FOR_OP_WAIT:
+    case FOR_OP_FLUSH: return 0;
+    case FOR_OP_GERROR:
+    case FOR_OP_RESERVED_READ_NO_PROMPT_34:
+    case FOR_OP_RESERVED_NO_PROMPT_35:
+    case FOR_OP_RESERVED_NO_PROMPT_37:
+    case FOR_OP_RESERVED_NO_PROMPT_44: pair->prompt_pending = 0; return 0;
+    default: for__issue_diagnostic(msg::internal_error, 2, "for_lub_mgt", __LINE__); return msg::internal_error;
     }
 }
 
 // The common end of every successful acquisition of a held block; inlined,
 // so that each caller keeps only the branches of its own kind of hold.
-[[gnu::always_inline]] inline int finish_acquire(For_Lub *b, For_Lub **out, For_Context *ctx, int op,
-                                                 Hold how, bool existed) {
+[[gnu::always_inline]] inline int finish_acquire(For_Lub *b, For_Lub **out, For_Context *ctx, int op, Hold how,
+                                                 bool existed) {
     *out = b;
     if (how == Hold::nested) {
         // An inspection inside the holder's own statement: the statement's
@@ -305,8 +319,7 @@ void cache_block(For_Thread_Storage &ts, For_Lub *b, int unit) {
     c = {b, unit};
 }
 
-int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t me,
-                   bool newunit_ok) {
+int acquire_hashed(int unit, For_Lub **out, For_Context *ctx, int op, uint32_t me, bool newunit_ok) {
     For_Thread_Storage &ts = for__thread_storage();
     For_Lub_Slot &slot = for__lub_table[for__lub_slot_index(unit)];
     for (;;) {
@@ -463,7 +476,8 @@ int acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op);
 
 int for__acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
     const int s = acquire_lun(unit, out, ctx, op);
-    if (s == 0 && for__ending_thread() != 0) [[unlikely]] stop_if_ending_elsewhere(*out);
+    if (s == 0 && for__ending_thread() != 0) [[unlikely]]
+        stop_if_ending_elsewhere(*out);
     return s;
 }
 
@@ -478,8 +492,8 @@ int acquire_lun(int unit, For_Lub **out, For_Context *ctx, int op) {
         op != FOR_OP_FDOPEN_NEWUNIT && preconnected_ready.load(std::memory_order_acquire)) {
         const bool direct = encoded(unit) < lub_direct_slots;
         For_Thread_Storage &ts = for__thread_storage();
-        For_Lub *b = direct ? for__lub_table[unit + 6].slot_lub.load(std::memory_order_acquire)
-                            : cached_block(ts, unit);
+        For_Lub *b =
+            direct ? for__lub_table[unit + 6].slot_lub.load(std::memory_order_acquire) : cached_block(ts, unit);
         if (b && lub_lock::try_take(b->lub_owner_thread, for__thread_id())) {
             if (direct || !(b->lub_stmt_flags & lubs::deallocating))
                 return finish_acquire(b, out, ctx, op, Hold::taken, true);
@@ -514,8 +528,7 @@ int for__release_lub(For_Lub *b) {
 namespace {
 // The block of `unit` if it exists, without holding anything.
 For_Lub *lookup(int unit) {
-    if (unit == FOR_UNIT_INTERNAL || unit == FOR_UNIT_INTERNAL_TOP)
-        return for__thread_storage().ifile_top;
+    if (unit == FOR_UNIT_INTERNAL || unit == FOR_UNIT_INTERNAL_TOP) return for__thread_storage().ifile_top;
     int i = for__lub_slot_index(unit);
     if (i < lub_direct_slots) return for__lub_table[i].slot_lub.load(std::memory_order_acquire);
     Slot_Guard g(for__lub_table[i]);
@@ -536,8 +549,8 @@ For_Lub *for__inspect_lun(int unit) {
     if (unit == FOR_UNIT_INTERNAL || unit == FOR_UNIT_INTERNAL_TOP) return nullptr;
     For_Lub_Slot &slot = for__lub_table[i];
     Slot_Guard g(slot);
-    For_Lub *b = i < lub_direct_slots ? slot.slot_lub.load(std::memory_order_relaxed)
-                                      : find_in_bucket(slot, unit, nullptr);
+    For_Lub *b =
+        i < lub_direct_slots ? slot.slot_lub.load(std::memory_order_relaxed) : find_in_bucket(slot, unit, nullptr);
     if (!b) return nullptr;
     bool wait;
     Hold how = try_hold(b, FOR_OP_INQUIRE, me, &wait);
@@ -613,15 +626,13 @@ int for__get_next_lub(For_Lub **lub, int *index, int op) {
     // a pointer to the last block could name one freed meanwhile.
     bool resume = start != -1;
     uint32_t last = static_cast<uint32_t>(start);
-    int first_bucket = resume ? static_cast<int>(last % lub_hash_buckets) + lub_direct_slots
-                              : lub_direct_slots;
+    int first_bucket = resume ? static_cast<int>(last % lub_hash_buckets) + lub_direct_slots : lub_direct_slots;
     for (int s = first_bucket; s < lub_table_slots; ++s) {
         For_Lub_Slot &slot = for__lub_table[s];
         for (;;) {
             Slot_Guard g(slot);
             For_Lub *b = slot.slot_lub.load(std::memory_order_relaxed);
-            while (b && resume && s == first_bucket && encoded(b->lub_unit) <= last)
-                b = b->lub_hash_next;
+            while (b && resume && s == first_bucket && encoded(b->lub_unit) <= last) b = b->lub_hash_next;
             if (!b) break;
             bool wait;
             Hold how = try_hold(b, FOR_OP_INQUIRE, me, &wait);
@@ -647,9 +658,8 @@ void for__preconnected_units_create() {
         For_Lub *b;
         int unit;
     };
-    const Pre order[] = {{&lub_read, -4},  {&lub_accept, -3}, {&lub_print, -1},
-                         {&lub_type, -2},  {&lub_stderr, 0},  {&lub_read_5, 5},
-                         {&lub_print_6, 6}};
+    const Pre order[] = {{&lub_read, -4},  {&lub_accept, -3}, {&lub_print, -1}, {&lub_type, -2},
+                         {&lub_stderr, 0}, {&lub_read_5, 5},  {&lub_print_6, 6}};
     for (const Pre &p : order) {
         For_Lub *b = p.b;
         b->lub_unit = p.unit;

@@ -9,9 +9,9 @@
 // One slot of the unit table. Slots 0..105 hold units -6..99 directly;
 // slots 106..626 head hash buckets kept in ascending (unsigned) unit order.
 struct For_Lub_Slot {
-    uint64_t lock_word;                  // kept for layout; unused
+    uint64_t lock_word;  // kept for layout; unused
     std::atomic<For_Lub *> slot_lub;
-    std::atomic<uint32_t> slot_busy;     // guards the bucket list and block creation
+    std::atomic<uint32_t> slot_busy;  // guards the bucket list and block creation
     uint64_t slot_aux;
 };
 

@@ -50,7 +50,11 @@ Store store_of(int code) {
     case FOR_KEY_ORGANIZATION: return [](A &a, uint64_t v) { a.organization = v; };
     case FOR_KEY_READONLY: return [](A &a, uint64_t v) { a.readonly = v != 0; };
     case FOR_KEY_RECL: return [](A &a, uint64_t v) { a.recl = v; };
-    case FOR_KEY_RECL_BYTES: return [](A &a, uint64_t v) { a.recl = v; a.recl_bytes = true; };
+    case FOR_KEY_RECL_BYTES:
+        return [](A &a, uint64_t v) {
+            a.recl = v;
+            a.recl_bytes = true;
+        };
     case FOR_KEY_RECORDTYPE: return [](A &a, uint64_t v) { a.recordtype = v; };
     case FOR_KEY_NOSHARED: return [](A &a, uint64_t v) { a.noshared = v != 0; };
     case FOR_KEY_SHARED: return [](A &a, uint64_t v) { a.shared = v != 0; };
@@ -74,15 +78,14 @@ Store store_of(int code) {
 
 // Code 69 is a character value OPEN accepts and ignores.
 bool is_text_code(int code) {
-    return code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE || code == FOR_KEY_NAME ||
-           code == 69 || code == FOR_KEY_IOMSG;
+    return code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE || code == FOR_KEY_NAME || code == 69 ||
+           code == FOR_KEY_IOMSG;
 }
 
 // Whether OPEN takes the code at all (the ignored code 69 does not count).
 bool takes_code(int code) {
-    return store_of(code) || code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE ||
-           code == FOR_KEY_NAME || code == FOR_KEY_IOMSG || code == FOR_KEY_NEWUNIT ||
-           code == FOR_KEY_ASSOCIATEVARIABLE;
+    return store_of(code) || code == FOR_KEY_DEFAULTFILE || code == FOR_KEY_FILE || code == FOR_KEY_NAME ||
+           code == FOR_KEY_IOMSG || code == FOR_KEY_NEWUNIT || code == FOR_KEY_ASSOCIATEVARIABLE;
 }
 
 // The character values OPEN keeps, by address and length.
@@ -134,8 +137,7 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
             }
             if (!taken) return msg::invalid_argument;
             uint64_t value = 0;
-            std::string_view text(static_cast<const char *>(item.addr),
-                                  static_cast<size_t>(item.length));
+            std::string_view text(static_cast<const char *>(item.addr), static_cast<size_t>(item.length));
             int s = for__open_key(text, code, &value, For_Key_Stmt::open);
             if (s != 0) {
                 if (!args->iomsg.data()) find_iomsg(d, v, args);
@@ -153,9 +155,8 @@ int for__open_args(const For_Dsc_Lst *keys, const For_Value_List *values, For_Op
             continue;
         }
         int64_t value = 0;
-        if (item.type == FOR_TYPE_LOGICAL4 || item.type == FOR_TYPE_LOGICAL1 ||
-            item.type == FOR_TYPE_LOGICAL2 || item.type == FOR_TYPE_LOGICAL8 ||
-            item.type == FOR_TYPE_LOGICAL4_ALT) {
+        if (item.type == FOR_TYPE_LOGICAL4 || item.type == FOR_TYPE_LOGICAL1 || item.type == FOR_TYPE_LOGICAL2 ||
+            item.type == FOR_TYPE_LOGICAL8 || item.type == FOR_TYPE_LOGICAL4_ALT) {
             std::memcpy(&value, item.addr, static_cast<size_t>(item.length < 8 ? item.length : 8));
         } else if (!for__item_int(item, &value)) {
             std::memcpy(&value, item.addr, 8);
@@ -196,8 +197,8 @@ void for__merge_statement_options(For_Lub *lub, For_IO_Flags flags) {
     if (has(f, iof_compact_int)) st |= lubs::compact_int;
     if (has(f, iof_hi_41)) st |= lubs::carried_iof41;
     if (has(f, iof_no_wrap_margin)) st |= lubs::no_wrap_margin;
-    lub->lub_stmt_flags = (lub->lub_stmt_flags & ~(lubs::compat | lubs::name_from_cmdline |
-                                                   lubs::buffered_default)) | st;
+    lub->lub_stmt_flags =
+        (lub->lub_stmt_flags & ~(lubs::compat | lubs::name_from_cmdline | lubs::buffered_default)) | st;
 }
 
 namespace {
@@ -205,8 +206,8 @@ namespace {
 // Which console units a variable redirects, and the direction of each.
 int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
     const int unit = lub->lub_unit;
-    const bool from_cmdline_only = (lub->lub_stmt_flags & lubs::name_from_cmdline) &&
-                                   !(lub->lub_flags & lubf::opt_eof_records);
+    const bool from_cmdline_only =
+        (lub->lub_stmt_flags & lubs::name_from_cmdline) && !(lub->lub_flags & lubf::opt_eof_records);
     const char *var = nullptr;
     switch (unit) {
     case -4: var = "FOR_READ"; break;
@@ -223,8 +224,18 @@ int console_defaults(For_Lub *lub, For_Open_Args *args, int access) {
         }
     }
     switch (unit) {
-    case -4: case -3: case 5: args->action = 1; args->status = 1; break;
-    case -2: case -1: case 6: args->action = 3; args->status = 4; break;
+    case -4:
+    case -3:
+    case 5:
+        args->action = 1;
+        args->status = 1;
+        break;
+    case -2:
+    case -1:
+    case 6:
+        args->action = 3;
+        args->status = 4;
+        break;
     case 0: args->status = 4; break;
     default: for__issue_diagnostic(msg::internal_error, 2, "for_open", __LINE__); return 0;
     }
@@ -290,8 +301,7 @@ void name_for_message(For_Lub *lub, const For_Open_Args &args) {
 }
 
 int open_failed_early(int unit, For_IO_Flags f, const For_Open_Args &args, int status) {
-    return for__fail_unacquired(unit, f, args.iomsg.data(), args.iomsg.size(),
-                                status);
+    return for__fail_unacquired(unit, f, args.iomsg.data(), args.iomsg.size(), status);
 }
 
 bool store_newunit(const For_Open_Args &args, int unit) {
@@ -337,26 +347,49 @@ int update_reopen(const For_Open_Args &args, For_Lub *lub) {
     }
     switch (args.access) {
     case 0: break;
-    case 1: if (!(fl & lubf::access_seq) || (fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
-    case 2: if (!(fl & lubf::access_direct)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
-    case 4: if (!(fl & lubf::access_keyed)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
-    case 5: if (!(fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS="); break;
+    case 1:
+        if (!(fl & lubf::access_seq) || (fl & lubf::access_stream))
+            return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
+        break;
+    case 2:
+        if (!(fl & lubf::access_direct)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
+        break;
+    case 4:
+        if (!(fl & lubf::access_keyed)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
+        break;
+    case 5:
+        if (!(fl & lubf::access_stream)) return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
+        break;
     default: return bad_spec(lub, msg::incorrect_specifier_value, "ACCESS=");
     }
     for (auto [value, specifier] : {std::pair{args.action, "ACTION="}, std::pair{args.mode, "MODE="}}) {
         switch (value) {
         case 0: break;
-        case 1: if (!(fl & lubf::readonly)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
-        case 2: if (fl & (lubf::readonly | lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
-        case 3: if (!(fl & lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier); break;
+        case 1:
+            if (!(fl & lubf::readonly)) return bad_spec(lub, msg::incorrect_specifier_value, specifier);
+            break;
+        case 2:
+            if (fl & (lubf::readonly | lubf::write_only))
+                return bad_spec(lub, msg::incorrect_specifier_value, specifier);
+            break;
+        case 3:
+            if (!(fl & lubf::write_only)) return bad_spec(lub, msg::incorrect_specifier_value, specifier);
+            break;
         default: return bad_spec(lub, msg::incorrect_specifier_value, specifier);
         }
     }
     switch (args.form) {
     case 0: break;
-    case 1: if (!(fl & lubf::formatted)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
-    case 2: if (!(fl & lubf::unformatted) && !(fl & lubf::opt_uf_compat_layout)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
-    default: if (!(fl & lubf::form_binary)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM="); break;
+    case 1:
+        if (!(fl & lubf::formatted)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM=");
+        break;
+    case 2:
+        if (!(fl & lubf::unformatted) && !(fl & lubf::opt_uf_compat_layout))
+            return bad_spec(lub, msg::incorrect_specifier_value, "FORM=");
+        break;
+    default:
+        if (!(fl & lubf::form_binary)) return bad_spec(lub, msg::incorrect_specifier_value, "FORM=");
+        break;
     }
     if (args.recl && args.recl != lub->lub_recl) return bad_spec(lub, msg::incorrect_specifier_value, "RECL=");
     if (args.maxrec && args.maxrec != lub->lub_maxrec) return bad_spec(lub, msg::incorrect_specifier_value, "MAXREC=");
@@ -443,7 +476,10 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
     bool newunit = args.newunit != nullptr;
     if (newunit) {
         switch (args.newunit_kind) {
-        case FOR_TYPE_INT1: case FOR_TYPE_INT2: case FOR_TYPE_INT4: case FOR_TYPE_INT8: break;
+        case FOR_TYPE_INT1:
+        case FOR_TYPE_INT2:
+        case FOR_TYPE_INT4:
+        case FOR_TYPE_INT8: break;
         default:
             // Refused before anything is connected or any number taken.
             return open_failed_early(unit, f, args, msg::invalid_argument);
@@ -476,7 +512,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
         return for__io_return(disposition, s, for__iostat_of(s), lub);
     };
     if (lub->lub_udio_depth != 0) return failed(msg::open_in_child_io, 1);
-    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened)) return failed(msg::duplicate_file_spec, 1);
+    if ((lub->lub_flags & lubf::define_file) && !(lub->lub_flags & lubf::opened))
+        return failed(msg::duplicate_file_spec, 1);
     if (key_status != 0) {
         if (!(lub->lub_flags & lubf::opened)) name_for_message(lub, args);
         return failed(key_status, (lub->lub_flags & lubf::opened) ? 1 : 2);
@@ -501,8 +538,8 @@ VORLIX_API int for_open(For_Context *ctx, int unit, For_IO_Flags flags, const Fo
     return 0;
 }
 
-VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl,
-                               void *assoc_var, int assoc_kind) {
+VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, int maxrec, int recl, void *assoc_var,
+                               int assoc_kind) {
     For_IO_Flags f = for__effective_flags(flags);
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, ctx, FOR_OP_DEFINE_FILE)) {
@@ -515,10 +552,14 @@ VORLIX_API int for_define_file(For_Context *ctx, int unit, For_IO_Flags flags, i
     if (has(f, iof_iostat)) lub->lub_stmt_flags |= lubs::iostat;
     if (has(f, iof_opt_a)) lub->lub_flags |= 1;
     int s = 0;
-    if (lub->lub_flags & lubf::opened) s = msg::unit_already_open;
-    else if (lub->lub_flags & lubf::define_file) s = msg::duplicate_file_spec;
-    else if (maxrec < 1) s = msg::rec_out_of_range;
-    else if (recl < 1) s = msg::inconsistent_record_length;
+    if (lub->lub_flags & lubf::opened)
+        s = msg::unit_already_open;
+    else if (lub->lub_flags & lubf::define_file)
+        s = msg::duplicate_file_spec;
+    else if (maxrec < 1)
+        s = msg::rec_out_of_range;
+    else if (recl < 1)
+        s = msg::inconsistent_record_length;
     if (s != 0) return for__io_return(1, s, s, lub);
     lub->lub_recl = 2 * static_cast<uint64_t>(recl);  // counted in 2-byte units
     lub->lub_maxrec = static_cast<uint64_t>(maxrec);

@@ -66,9 +66,9 @@ struct For_Open_Args {
     For_User_Open useropen = nullptr;
     void *assoc_var = nullptr;  // ASSOCIATEVARIABLE=, and the type code of that variable
     uint8_t assoc_kind = 0;
-    void *newunit = nullptr;    // NEWUNIT= variable, and its type code
+    void *newunit = nullptr;  // NEWUNIT= variable, and its type code
     uint64_t newunit_kind = 0;
-    int given_fd = -1;          // a descriptor the program already has (for_fdopen)
+    int given_fd = -1;  // a descriptor the program already has (for_fdopen)
 
     bool has_file() const { return file.data() != nullptr; }
 };

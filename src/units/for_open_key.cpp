@@ -6,28 +6,22 @@
 
 namespace {
 
-constexpr For_Key_Row key_access[] = {
-    {1, "SEQUENTIAL"}, {2, "DIRECT"}, {3, "APPEND"}, {4, "KEYED"}, {5, "STREAM"}};
+constexpr For_Key_Row key_access[] = {{1, "SEQUENTIAL"}, {2, "DIRECT"}, {3, "APPEND"}, {4, "KEYED"}, {5, "STREAM"}};
 constexpr For_Key_Row key_blank[] = {{1, "ZERO"}, {2, "NULL"}};
 constexpr For_Key_Row key_carriage[] = {{1, "FORTRAN"}, {2, "LIST"}, {3, "NONE"}};
-constexpr For_Key_Row key_dispose[] = {{1, "SAVE"},         {1, "KEEP"},  {2, "DELETE"},
-                                       {3, "PRINT"},        {4, "SUBMIT"}, {5, "PRINT/DELETE"},
-                                       {6, "SUBMIT/DELETE"}};
+constexpr For_Key_Row key_dispose[] = {{1, "SAVE"},   {1, "KEEP"},         {2, "DELETE"},       {3, "PRINT"},
+                                       {4, "SUBMIT"}, {5, "PRINT/DELETE"}, {6, "SUBMIT/DELETE"}};
 constexpr For_Key_Row key_form[] = {{1, "FORMATTED"}, {2, "UNFORMATTED"}, {4, "BINARY"}};
 constexpr For_Key_Row key_organization[] = {{1, "SEQUENTIAL"}, {2, "RELATIVE"}, {3, "INDEXED"}};
-constexpr For_Key_Row key_recordtype[] = {{1, "FIXED"},     {2, "VARIABLE"},  {3, "SEGMENTED"},
-                                          {5, "STREAM"},    {7, "STREAM_CR"}, {6, "STREAM_LF"},
-                                          {8, "STREAM_CRLF"}};
-constexpr For_Key_Row key_status[] = {
-    {1, "OLD"}, {2, "NEW"}, {3, "SCRATCH"}, {4, "UNKNOWN"}, {5, "REPLACE"}};
-constexpr For_Key_Row key_convert[] = {{1, "BIG_ENDIAN"}, {2, "LITTLE_ENDIAN"}, {3, "VAXD"},
-                                       {4, "VAXG"},       {6, "CRAY"},          {5, "IBM"},
-                                       {7, "FDX"},        {8, "FGX"},           {9, "NATIVE"}};
+constexpr For_Key_Row key_recordtype[] = {{1, "FIXED"},     {2, "VARIABLE"},  {3, "SEGMENTED"},  {5, "STREAM"},
+                                          {7, "STREAM_CR"}, {6, "STREAM_LF"}, {8, "STREAM_CRLF"}};
+constexpr For_Key_Row key_status[] = {{1, "OLD"}, {2, "NEW"}, {3, "SCRATCH"}, {4, "UNKNOWN"}, {5, "REPLACE"}};
+constexpr For_Key_Row key_convert[] = {{1, "BIG_ENDIAN"}, {2, "LITTLE_ENDIAN"}, {3, "VAXD"}, {4, "VAXG"},  {6, "CRAY"},
+                                       {5, "IBM"},        {7, "FDX"},           {8, "FGX"},  {9, "NATIVE"}};
 constexpr For_Key_Row key_delim[] = {{1, "APOSTROPHE"}, {2, "NONE"}, {3, "QUOTE"}};
 constexpr For_Key_Row key_position[] = {{1, "APPEND"}, {2, "ASIS"}, {3, "REWIND"}};
 constexpr For_Key_Row key_mode[] = {{1, "READ"}, {2, "READWRITE"}, {3, "WRITE"}};
-constexpr For_Key_Row key_share[] = {
-    {1, "COMPAT"}, {2, "DENYNONE"}, {3, "DENYRD"}, {4, "DENYRW"}, {5, "DENYWR"}};
+constexpr For_Key_Row key_share[] = {{1, "COMPAT"}, {2, "DENYNONE"}, {3, "DENYRD"}, {4, "DENYRW"}, {5, "DENYWR"}};
 constexpr For_Key_Row key_round[] = {{1, "UP"},      {2, "DOWN"},       {3, "ZERO"},
                                      {4, "NEAREST"}, {5, "COMPATIBLE"}, {6, "PROCESSOR_DEFINED"}};
 constexpr For_Key_Row key_decimal[] = {{2, "COMMA"}, {1, "POINT"}};

@@ -35,7 +35,8 @@ namespace {
 // Returns where the descriptor is left.
 off_t before_end_byte(int fd, off_t end) {
     unsigned char last = 0;
-    if (end > 1 && for__pread_full(fd, &last, 1, end - 1) == 1 && last == cls::file_end && ::lseek(fd, end - 1, SEEK_SET) >= 0)
+    if (end > 1 && for__pread_full(fd, &last, 1, end - 1) == 1 && last == cls::file_end &&
+        ::lseek(fd, end - 1, SEEK_SET) >= 0)
         return end - 1;
     return end;
 }
@@ -57,8 +58,12 @@ const char *env_value(const char *name) {
 
 int console_fd(int unit) {
     switch (unit) {
-    case FOR_UNIT_STDIN: case FOR_UNIT_ACCEPT: case FOR_UNIT_READ: return 0;
-    case FOR_UNIT_STDOUT: case FOR_UNIT_PRINT: case FOR_UNIT_TYPE: return 1;
+    case FOR_UNIT_STDIN:
+    case FOR_UNIT_ACCEPT:
+    case FOR_UNIT_READ: return 0;
+    case FOR_UNIT_STDOUT:
+    case FOR_UNIT_PRINT:
+    case FOR_UNIT_TYPE: return 1;
     case FOR_UNIT_STDERR: return 2;
     default: return -1;
     }
@@ -223,13 +228,9 @@ int for__compute_filename(For_Lub *lub, const For_Open_Args &args, std::string *
 namespace {
 
 bool specific(const For_Lub *lub) { return lub->lub_flags & lubf::opt_specific_msgs; }
-int spec_or(const For_Lub *lub, int specific_msg, int general) {
-    return specific(lub) ? specific_msg : general;
-}
+int spec_or(const For_Lub *lub, int specific_msg, int general) { return specific(lub) ? specific_msg : general; }
 bool compat(const For_Lub *lub) { return lub->lub_flags & lubf::opt_compat; }
-bool console_output(int unit) {
-    return unit == FOR_UNIT_TYPE || unit == FOR_UNIT_PRINT || unit == FOR_UNIT_STDOUT;
-}
+bool console_output(int unit) { return unit == FOR_UNIT_TYPE || unit == FOR_UNIT_PRINT || unit == FOR_UNIT_STDOUT; }
 bool opt(const For_Lub *lub, uint64_t bit) { return lub->lub_flags & bit; }
 
 using RT = For_Rec_Type;
@@ -277,27 +278,27 @@ namespace {
 struct Open_Plan {
     // The file.
     std::string name;
-    int fd = -1;           // the descriptor, once there is one
-    bool given_fd = false; // handed over by the program
-    bool named = true;     // a file of ours, not a console descriptor
-    bool locked = false;   // this OPEN took a lock on the descriptor
-    bool created = false;  // this OPEN made the file: a failure takes it away
-    bool truncate = false; // REPLACE of a file that was there: emptied last
+    int fd = -1;            // the descriptor, once there is one
+    bool given_fd = false;  // handed over by the program
+    bool named = true;      // a file of ours, not a console descriptor
+    bool locked = false;    // this OPEN took a lock on the descriptor
+    bool created = false;   // this OPEN made the file: a failure takes it away
+    bool truncate = false;  // REPLACE of a file that was there: emptied last
 
     // The connection flags, from the unit options kept over a re-OPEN.
     uint64_t fl = 0;
     int open_flags = O_CLOEXEC;
     int rw = O_RDWR;
     int mode = 0666;
-    uint64_t status = 4;   // an absent STATUS= is UNKNOWN
+    uint64_t status = 4;  // an absent STATUS= is UNKNOWN
     bool seq = false, direct = false, keyed = false, stream = false;
     bool formatted = false;
 
     // Records.
     RT rt = RT::none;
-    uint8_t cc = 0;        // carriage control, 0 until decided
+    uint8_t cc = 0;  // carriage control, 0 until decided
     uint8_t org = 1;
-    uint8_t kind = 0;      // transfer kind
+    uint8_t kind = 0;  // transfer kind
     uint8_t convert_code = 0;
     bool recl_given = false;
     uint64_t recl = 0;        // RECL as the unit reports it
@@ -307,7 +308,7 @@ struct Open_Plan {
 
     // Settings carried over as given.
     uint8_t delim = 0, round = 0, decimal = 0, sign = 0, encoding = 0;
-    uint8_t share = 0;     // 4 shared lock, 16 exclusive lock
+    uint8_t share = 0;  // 4 shared lock, 16 exclusive lock
     bool lock = false;
 
     // What the descriptor told.
@@ -351,8 +352,7 @@ int plan_direction(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
     for (auto [v, action] : {std::pair{args.action, true}, std::pair{args.mode, false}}) {
         if (!v) continue;
         if (v > 3)
-            return spec_or(lub, action ? msg::illegal_action_value : msg::illegal_mode_value,
-                           msg::invalid_argument);
+            return spec_or(lub, action ? msg::illegal_action_value : msg::illegal_mode_value, msg::invalid_argument);
         if (v == 1) {
             p->fl |= lubf::readonly | lubf::action_read;
             p->rw = O_RDONLY;
@@ -371,7 +371,8 @@ int plan_direction(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
 
 int plan_access(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     switch (args.access) {
-    case 0: case 1: p->fl |= lubf::access_seq; break;
+    case 0:
+    case 1: p->fl |= lubf::access_seq; break;
     case 2: p->fl |= lubf::access_direct; break;
     case 3:
         if (p->fl & lubf::readonly) return msg::inconsistent_open_close;
@@ -405,8 +406,10 @@ int plan_status(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
         p->fl |= lubf::scratch;
         break;
     case 4:
-        if (p->rw == O_RDONLY) p->fl |= lubf::must_exist;
-        else p->open_flags |= O_CREAT;
+        if (p->rw == O_RDONLY)
+            p->fl |= lubf::must_exist;
+        else
+            p->open_flags |= O_CREAT;
         break;
     // REPLACE empties a file that exists only once nothing else can fail
     // (connect): a failed OPEN leaves its contents as they were.
@@ -422,11 +425,23 @@ int plan_dispose(const For_Open_Args &args, Open_Plan *p) {
     const bool may_delete = !ro || (p->fl & lubf::action_read);
     switch (args.dispose) {
     case 0: break;
-    case 1: if (scratch) return msg::inconsistent_open_close; break;
-    case 2: if (!may_delete) return msg::inconsistent_open_close; p->fl |= lubf::dispose_delete; break;
-    case 3: if (scratch) return msg::inconsistent_open_close; p->fl |= lubf::dispose_print; break;
-    case 4: if (scratch) return msg::inconsistent_open_close; p->fl |= lubf::dispose_submit; break;
-    case 5: case 6:
+    case 1:
+        if (scratch) return msg::inconsistent_open_close;
+        break;
+    case 2:
+        if (!may_delete) return msg::inconsistent_open_close;
+        p->fl |= lubf::dispose_delete;
+        break;
+    case 3:
+        if (scratch) return msg::inconsistent_open_close;
+        p->fl |= lubf::dispose_print;
+        break;
+    case 4:
+        if (scratch) return msg::inconsistent_open_close;
+        p->fl |= lubf::dispose_submit;
+        break;
+    case 5:
+    case 6:
         if (scratch || !may_delete) return msg::inconsistent_open_close;
         p->fl |= lubf::dispose_delete | (args.dispose == 5 ? lubf::dispose_print : lubf::dispose_submit);
         break;
@@ -441,7 +456,11 @@ int plan_form(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     case 0: p->formatted = !(p->stream || p->direct || p->keyed); break;
     case 1: p->formatted = true; break;
     case 2: p->formatted = false; break;
-    case 3: case 4: p->formatted = false; p->fl |= lubf::form_binary; break;
+    case 3:
+    case 4:
+        p->formatted = false;
+        p->fl |= lubf::form_binary;
+        break;
     default: return spec_or(lub, msg::illegal_form_value, msg::invalid_argument);
     }
     const bool plain_unformatted = !p->formatted && !(p->fl & lubf::form_binary);
@@ -464,23 +483,32 @@ int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     RT rt = RT::none;
     switch (args.recordtype) {
     case 0: break;
-    case 1: if (stream) return msg::inconsistent_open_close; rt = RT::fixed; break;
+    case 1:
+        if (stream) return msg::inconsistent_open_close;
+        rt = RT::fixed;
+        break;
     case 2: rt = RT::variable; break;
-    case 3: case 4:
+    case 3:
+    case 4:
         if (stream || direct || keyed || formatted) return msg::inconsistent_open_close;
         rt = RT::segmented;
         break;
-    case 5: case 6: case 7: case 8: rt = static_cast<RT>(args.recordtype); break;
+    case 5:
+    case 6:
+    case 7:
+    case 8: rt = static_cast<RT>(args.recordtype); break;
     default: return msg::invalid_argument;
     }
     uint8_t cc = 0;
     switch (args.carriage) {
     case 0:
-        if (formatted && direct && compat(lub)) cc = 2;
+        if (formatted && direct && compat(lub))
+            cc = 2;
         else if (rt == RT::fixed || rt == RT::variable || !formatted || (rt >= RT::stream && rt <= RT::stream_crlf))
             cc = 3;
         break;
-    case 1: case 2:
+    case 1:
+    case 2:
         if (stream) return msg::inconsistent_open_close;
         cc = static_cast<uint8_t>(args.carriage);
         if (cc == 2 && formatted && rt >= RT::stream && rt <= RT::stream_crlf) cc = 3;
@@ -492,18 +520,20 @@ int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     if (args.organization) {
         org = static_cast<uint8_t>(args.organization);
         if (org > 3) return msg::invalid_argument;
-        if (org == 1 && (keyed || (direct && rt != RT::none && rt != RT::fixed)))
-            return msg::inconsistent_open_close;
+        if (org == 1 && (keyed || (direct && rt != RT::none && rt != RT::fixed))) return msg::inconsistent_open_close;
         if (org == 2 && keyed) return msg::inconsistent_open_close;
         if (org == 3 && (p->seq || direct)) return msg::inconsistent_open_close;
     }
-    if (rt != RT::none && !(org == 1 && !direct && !keyed) && rt != RT::fixed)
-        return msg::inconsistent_open_close;
+    if (rt != RT::none && !(org == 1 && !direct && !keyed) && rt != RT::fixed) return msg::inconsistent_open_close;
     if (rt == RT::none) {
-        if (org != 1 || direct || keyed) rt = RT::fixed;
-        else if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) rt = RT::stream;
-        else if (!formatted) rt = RT::variable;
-        else rt = cc == 3 ? RT::stream : RT::stream_lf;
+        if (org != 1 || direct || keyed)
+            rt = RT::fixed;
+        else if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream))
+            rt = RT::stream;
+        else if (!formatted)
+            rt = RT::variable;
+        else
+            rt = cc == 3 ? RT::stream : RT::stream_lf;
     }
     if ((p->fl & lubf::compat_layout) && p->seq && rt != RT::stream) return msg::inconsistent_open_close;
     if (rt == RT::variable && cc != 0 && cc != 3) return msg::inconsistent_open_close;
@@ -515,13 +545,18 @@ int plan_record_type(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
 
 int plan_blank_pad(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) {
     switch (args.blank) {
-    case 0: if (!(opt(lub, lubf::opt_eof_records) && !args.has_file())) p->fl |= lubf::blank_null; break;
+    case 0:
+        if (!(opt(lub, lubf::opt_eof_records) && !args.has_file())) p->fl |= lubf::blank_null;
+        break;
     case 1: break;
     case 2: p->fl |= lubf::blank_null; break;
     default: return spec_or(lub, msg::illegal_blank_value, msg::invalid_argument);
     }
     switch (args.pad) {
-    case 0: case 2: if (opt(lub, lubf::opt_f90) || args.pad == 2) p->fl |= lubf::pad; break;
+    case 0:
+    case 2:
+        if (opt(lub, lubf::opt_f90) || args.pad == 2) p->fl |= lubf::pad;
+        break;
     case 1: break;
     default: return spec_or(lub, msg::illegal_pad_value, msg::invalid_argument);
     }
@@ -589,15 +624,20 @@ int plan_record_length(const For_Open_Args &args, const For_Lub *lub, Open_Plan 
             return spec_or(lub, msg::illegal_record_number, msg::inconsistent_record_length);
         p->fl |= lubf::recl_defaulted;
         if ((p->fl & (lubf::form_binary | lubf::compat_layout)) || (!formatted && stream)) {
-            rec_len = 1024; p->recl = 65536;
+            rec_len = 1024;
+            p->recl = 65536;
         } else if (formatted && compat(lub)) {
-            rec_len = 1024; p->recl = 1024;
+            rec_len = 1024;
+            p->recl = 1024;
         } else if (!formatted) {
-            rec_len = 2048; p->recl = 510;
+            rec_len = 2048;
+            p->recl = 510;
         } else if (stream) {
-            rec_len = 1025; p->recl = 1024;
+            rec_len = 1025;
+            p->recl = 1024;
         } else {
-            rec_len = 133; p->recl = 132;
+            rec_len = 133;
+            p->recl = 132;
         }
     }
     p->rec_len = rec_len;
@@ -623,17 +663,34 @@ int plan_sharing(const For_Open_Args &args, Open_Plan *p) {
     const bool ro = p->fl & lubf::readonly, wo = p->fl & lubf::write_only;
     switch (args.share) {
     case 0:
-        if (args.shared && !wo) { p->share = 4; p->lock = true; }
-        else if (args.noshared && !ro) { p->share = 16; p->lock = true; }
+        if (args.shared && !wo) {
+            p->share = 4;
+            p->lock = true;
+        } else if (args.noshared && !ro) {
+            p->share = 16;
+            p->lock = true;
+        }
         break;
     case 2:
         if (args.noshared) return msg::share_incompatible;
-        if (!wo) { p->share = 4; p->lock = true; }
+        if (!wo) {
+            p->share = 4;
+            p->lock = true;
+        }
         break;
     case 4:
         if (args.shared) return msg::share_incompatible;
-        if (args.noshared) { if (ro) p->share = 4; else { p->share = 16; p->lock = true; } }
-        else { p->lock = true; p->share = ro ? 4 : 16; }
+        if (args.noshared) {
+            if (ro)
+                p->share = 4;
+            else {
+                p->share = 16;
+                p->lock = true;
+            }
+        } else {
+            p->lock = true;
+            p->share = ro ? 4 : 16;
+        }
         break;
     default: return msg::invalid_argument;
     }
@@ -718,15 +775,17 @@ int open_descriptor(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
         p->fd = ::open(p->name.c_str(), of, p->mode);
         p->created = p->fd >= 0 && (of & O_EXCL);
     }
-    if (p->fd < 0 && !args.useropen && (errno == EPERM || errno == EACCES || errno == EROFS) &&
-        !args.action && !args.mode && p->rw == O_RDWR && !opt(lub, lubf::opt_eof_records) && p->status != 5) {
+    if (p->fd < 0 && !args.useropen && (errno == EPERM || errno == EACCES || errno == EROFS) && !args.action &&
+        !args.mode && p->rw == O_RDWR && !opt(lub, lubf::opt_eof_records) && p->status != 5) {
         // Only a unit that did not ask for a direction falls back to
         // reading; REPLACE must be able to write. When reading fails too,
         // the reason that counts is the first one.
         const int first_errno = errno;
         p->fd = ::open(p->name.c_str(), (of & ~O_RDWR & ~O_CREAT & ~O_EXCL) | O_RDONLY, p->mode);
-        if (p->fd >= 0) p->fl |= lubf::readonly;
-        else errno = first_errno;
+        if (p->fd >= 0)
+            p->fl |= lubf::readonly;
+        else
+            errno = first_errno;
     }
     if (p->fd < 0) return fail_errno(lub, errno, map_open_errno(lub, errno));
     p->fl |= lubf::own_fd;
@@ -745,8 +804,8 @@ int take_lock(For_Lub *lub, Open_Plan *p) {
     if (::fcntl(p->fd, F_OFD_SETLK, &fk) != 0) {
         const int e = errno;
         const int m = e == EAGAIN || e == EACCES ? msg::file_locked
-                      : e == EBADF                ? msg::share_incompatible
-                                                  : msg::open_failure;
+                      : e == EBADF               ? msg::share_incompatible
+                                                 : msg::open_failure;
         return fail_errno(lub, e, m);
     }
     p->locked = true;
@@ -758,11 +817,14 @@ int settle_carriage(const For_Lub *lub, Open_Plan *p) {
     if (p->cc == 0) {
         uint64_t console_cc = (lub->lub_flags & lubf::opt_console_cc) >> lubf::opt_console_cc_shift;
         bool tty = isatty(p->fd);
-        if (p->rt == RT::fixed) p->cc = (p->formatted && p->direct && compat(lub)) ? 2 : 3;
+        if (p->rt == RT::fixed)
+            p->cc = (p->formatted && p->direct && compat(lub)) ? 2 : 3;
         else if (console_output(lub->lub_unit) && console_cc)
             p->cc = static_cast<uint8_t>(console_cc);
-        else if (compat(lub)) p->cc = (p->kind == 1 || (p->formatted && tty)) ? 1 : 2;
-        else p->cc = (p->formatted && tty && opt(lub, lubf::opt_eof_records)) ? 1 : 2;
+        else if (compat(lub))
+            p->cc = (p->kind == 1 || (p->formatted && tty)) ? 1 : 2;
+        else
+            p->cc = (p->formatted && tty && opt(lub, lubf::opt_eof_records)) ? 1 : 2;
     }
     if (p->rt != RT::fixed && (p->cc == 1 || p->cc == 2)) {
         uint64_t grow = p->cc == 1 ? 6 : 1;
@@ -834,7 +896,10 @@ int plan_buffering(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
     } else {
         switch (args.buffered) {
         case 0: p->buffered = !(p->kind == 1 && isatty(p->fd)); break;
-        case 2: p->buffered = p->kind != 1 || !isatty(p->fd); p->fl |= lubf::buffered_yes; break;
+        case 2:
+            p->buffered = p->kind != 1 || !isatty(p->fd);
+            p->fl |= lubf::buffered_yes;
+            break;
         case 1: p->buffered = false; break;
         default: return msg::invalid_argument;
         }
@@ -846,8 +911,7 @@ int plan_buffering(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p) 
                 p->fl |= lubf::threshold_given;
             }
         }
-        if (!p->buffered && p->kind == 1 &&
-            console_output(lub->lub_unit) &&
+        if (!p->buffered && p->kind == 1 && console_output(lub->lub_unit) &&
             ((lub->lub_stmt_flags & lubs::buffered_default) || for_check_env_name("FORT_BUFFER_STDOUT")))
             p->buffered = true;
     }
@@ -910,12 +974,13 @@ int plan_buffer_size(const For_Open_Args &args, const For_Lub *lub, Open_Plan *p
     if (const char *v = std::getenv("FOR_CONTROL_VIRTUAL_RECL")) {
         char *end = nullptr;
         long long t = std::strtoll(v, &end, 10);
-        if (end == v) std::printf("FOR_CONTROL_VIRTUAL_RECL must be defined as a number; zero turns off virtualization.\n");
-        else threshold = t;
+        if (end == v)
+            std::printf("FOR_CONTROL_VIRTUAL_RECL must be defined as a number; zero turns off virtualization.\n");
+        else
+            threshold = t;
     }
     if (threshold > 0) {
-        if (static_cast<int64_t>(p->ldir_line_len) > threshold)
-            threshold = static_cast<int64_t>(p->ldir_line_len);
+        if (static_cast<int64_t>(p->ldir_line_len) > threshold) threshold = static_cast<int64_t>(p->ldir_line_len);
         if (p->rec_len > static_cast<uint64_t>(threshold) && p->rt != RT::fixed && p->rt != RT::segmented) {
             p->fl |= lubf::virtual_recl;
             if (p->recl_bytes == 0) p->recl_bytes = 68451041280ull;
@@ -952,9 +1017,12 @@ int connect(const For_Open_Args &args, For_Lub *lub, Open_Plan *p) {
     if (for_check_env_name("FORT_FMT_NO_WRAP_MARGIN")) p->fl |= lubf::no_wrap_margin;
 
     // The line length of list-directed output.
-    if (p->recl_given) p->ldir_line_len = p->rec_len;
-    else if (p->cc == 1 && p->rt != RT::fixed) p->ldir_line_len = compat(lub) ? 80 : 81;
-    else p->ldir_line_len = compat(lub) ? 79 : 80;
+    if (p->recl_given)
+        p->ldir_line_len = p->rec_len;
+    else if (p->cc == 1 && p->rt != RT::fixed)
+        p->ldir_line_len = compat(lub) ? 80 : 81;
+    else
+        p->ldir_line_len = compat(lub) ? 79 : 80;
 
     if (int s = plan_buffering(args, lub, p)) return s;
     if (int s = plan_buffer_size(args, lub, p)) return s;

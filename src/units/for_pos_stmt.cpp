@@ -88,9 +88,8 @@ off_t for__logical_pos(const For_Lub *lub) {
     if (here < 0) return -1;
     off_t unread = 0;
     if ((lub->lub_flags & lubf::read_ahead) && lub->lub_rec_state == rec_input && lub->lub_ra_end) {
-        const char *from = static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::stream
-                               ? lub->lub_buf_ptr
-                               : lub->lub_ra_next;
+        const char *from = static_cast<For_Rec_Type>(lub->lub_record_type) == For_Rec_Type::stream ? lub->lub_buf_ptr
+                                                                                                   : lub->lub_ra_next;
         unread = lub->lub_ra_end - from;
     }
     return here - unread;

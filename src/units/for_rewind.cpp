@@ -14,7 +14,8 @@
 VORLIX_API int for_rewind(For_Context *ctx, int unit, For_IO_Flags flags, const For_Dsc_Lst *keys,
                           const For_Value_List *values) {
     For_Lub *lub = nullptr;
-    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_REWIND, msg::rewind_in_child_io, msg::rewind_tty_noop, &lub);
+    int r = for__pos_begin_connected({ctx, unit, flags, keys, values}, FOR_OP_REWIND, msg::rewind_in_child_io,
+                                     msg::rewind_tty_noop, &lub);
     if (!lub) return r;
     if (lub->lub_flags & lubf::access_keyed) return for__pos_end(lub, msg::rewind_error);
     if (for__uf_settle(lub) != 0) return for__pos_end(lub, msg::rewind_error);

@@ -63,7 +63,8 @@ inline EngineDigits engine_bits_to_digits(const Fmt &f, u128 bits, int n, uint32
         std::memcpy(&v, &bits, 16);
         cvtas_x_to_a(sz, n, flags, buf.data(), &r.first, &r.count, &r.exponent, &r.cls, &r.status, v);
     }
-    if (r.count > 0 && r.first >= 0 && r.first + r.count <= sz) r.text.assign(buf.data() + r.first, static_cast<size_t>(r.count));
+    if (r.count > 0 && r.first >= 0 && r.first + r.count <= sz)
+        r.text.assign(buf.data() + r.first, static_cast<size_t>(r.count));
     return r;
 }
 
@@ -104,7 +105,11 @@ inline u128 random_bits(const Fmt &f, std::mt19937_64 &g) {
     u128 fr = frac;
     switch (g() % 6) {
     case 0: be = static_cast<int>(g() % (emax + 1)); break;
-    case 1: be = 0; if (g() & 1) fr >>= g() % (f.p - 1); if (fr == 0) fr = 1; break;
+    case 1:
+        be = 0;
+        if (g() & 1) fr >>= g() % (f.p - 1);
+        if (fr == 0) fr = 1;
+        break;
     case 2: be = emax - static_cast<int>(g() % 3); break;
     case 3: be = 1 + static_cast<int>(g() % 3); break;
     case 4: {

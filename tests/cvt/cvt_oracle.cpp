@@ -209,8 +209,10 @@ Dec mpfr_bits_to_dec(const Fmt &f, u128 bits, int n, bool after_point, Mode m) {
         mpfr_init2(y, tp + f.p + 8);
         mpfr_ui_pow_ui(t, 10, static_cast<unsigned long>(n), MPFR_RNDN);
         mpfr_mul(y, x, t, MPFR_RNDN);
-        if (m == Mode::rc) mpfr_round(y, y);
-        else mpfr_rint(y, y, rnd_of(m));
+        if (m == Mode::rc)
+            mpfr_round(y, y);
+        else
+            mpfr_rint(y, y, rnd_of(m));
         mpz_t z;
         mpz_init(z);
         mpfr_get_z(z, y, MPFR_RNDN);
@@ -241,8 +243,10 @@ std::string mpfr_exact_text(const Fmt &f, u128 bits, bool mid) {
         mpfr_t h;
         mpfr_init2(h, 8);
         mpfr_set_ui_2exp(h, 1, ue - 1, MPFR_RNDN);
-        if (mpfr_signbit(x)) mpfr_sub(x, x, h, MPFR_RNDN);
-        else mpfr_add(x, x, h, MPFR_RNDN);
+        if (mpfr_signbit(x))
+            mpfr_sub(x, x, h, MPFR_RNDN);
+        else
+            mpfr_add(x, x, h, MPFR_RNDN);
         mpfr_clear(h);
     }
     // Enough digits for the exact expansion: at most one per bit below the

@@ -18,7 +18,7 @@ const char *mode_name(Mode m);
 
 struct Fmt {
     const char *name;
-    int p;       // significand bits with the hidden one
+    int p;  // significand bits with the hidden one
     int ebits;
     int bits() const { return 1 + ebits + p - 1; }
     int bias() const { return (1 << (ebits - 1)) - 1; }

@@ -105,9 +105,10 @@ inline void check_output_mpfr(const Fmt &f, Mode m, long count, uint64_t seed) {
         const Dec got = r.dec();
         if (!(got == want) || (r.status > 0 && r.status != 11) || raised) {
             ++failures;
-            ADD_FAILURE() << f.name << " " << mode_name(m) << " bits " << hex_bits(f, b) << (after ? " F-digits " : " sig-digits ")
-                          << n << ": engine " << to_string(got) << " status " << r.status << " flags raised " << raised
-                          << ", MPFR " << to_string(want) << " (seed " << seed << ")";
+            ADD_FAILURE() << f.name << " " << mode_name(m) << " bits " << hex_bits(f, b)
+                          << (after ? " F-digits " : " sig-digits ") << n << ": engine " << to_string(got) << " status "
+                          << r.status << " flags raised " << raised << ", MPFR " << to_string(want) << " (seed " << seed
+                          << ")";
         }
     }
 }

@@ -161,8 +161,8 @@ const FieldCase kFieldCases[] = {
 TEST(FieldInput, FortranForms) {
     for (const FieldCase &c : kFieldCases) {
         double v = -1.0;
-        const int r = cvt_text_to_ieee_t_ex(c.text, static_cast<int64_t>(std::strlen(c.text)), c.k, c.d, c.flags, &v,
-                                            c.options);
+        const int r =
+            cvt_text_to_ieee_t_ex(c.text, static_cast<int64_t>(std::strlen(c.text)), c.k, c.d, c.flags, &v, c.options);
         EXPECT_EQ(r, c.result) << "'" << c.text << "'";
         if (r == 0) {
             EXPECT_EQ(bits64(v), bits64(c.want)) << "'" << c.text << "' got " << v;
@@ -191,7 +191,7 @@ TEST(EngineNaN, PayloadsStayQuietNaNs) {
         {"(0)", 0x7FF8000000000000},
         {"(0x7ffffffffffff)", 0x7FFFFFFFFFFFFFFF},
         {"(0xfffffffffffff)", 0x7FFFFFFFFFFFFFFF},  // would clear the quiet bit's neighbours only
-        {"(0x8000000000000)", 0x7FF8000000000000},   // the quiet bit itself: still a quiet NaN, not Inf
+        {"(0x8000000000000)", 0x7FF8000000000000},  // the quiet bit itself: still a quiet NaN, not Inf
         {"(42)", 0x7FF800000000002A},
         {"(017)", 0x7FF800000000000F},
         {"(abc_1)", 0xFFF8000000000000},
@@ -237,7 +237,7 @@ const OutCase kOutCases[] = {
     {3.5, 1, false, Mode::rn, "4", 1},
     {2.5, 1, false, Mode::rc, "3", 1},
     {9.96, 2, false, Mode::rn, "10", 2},  // carry into a new leading digit
-    {0.001, 2, true, Mode::rn, "", -2},    // rounds to zero at the place
+    {0.001, 2, true, Mode::rn, "", -2},   // rounds to zero at the place
     {0.001, 2, true, Mode::ru, "1", -1},
     {1e22, 17, false, Mode::rn, "10000000000000000", 23},
     {5e-324, 17, false, Mode::rn, "49406564584124654", -323},
@@ -298,7 +298,7 @@ TEST(EngineOutput, SmallestBinary128SubnormalExactF) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(field.substr(0, 14), "        0.0000");
     EXPECT_EQ(field.back(), '0');
-    EXPECT_EQ(field.find('6'), field.find_first_not_of(" 0.") ) << "first significant digit of 6.47e-4966";
+    EXPECT_EQ(field.find('6'), field.find_first_not_of(" 0.")) << "first significant digit of 6.47e-4966";
 }
 
 // ---- Output fields.
@@ -373,17 +373,15 @@ struct LexCase {
 };
 
 const LexCase kLexCases[] = {
-    {"123", '.', 3, true},         {"1.5E-3", '.', 6, true},     {"1.5E-", '.', 5, false},
-    {"1.5E", '.', 4, true},        {"1.5-3", '.', 5, true},      {"+-1", '.', 1, false},
-    {"0X1A", '.', 4, false},       {"0X1AP3", '.', 6, true},     {"-0x1p-2", '.', 7, true},
-    {"1X", '.', 1, true},          {"00X", '.', 2, true},        {"0.X", '.', 2, true},
-    {"INF", '.', 3, true},         {"infinity", '.', 8, true},   {"INFI", '.', 4, false},
-    {"INFINITYX", '.', 8, true},   {"NAN", '.', 3, true},        {"nan(abc_1)", '.', 10, true},
-    {"NAN(", '.', 4, false},       {"NAN(a.b)", '.', 5, false},  {"1.2.3", '.', 3, true},
-    {"1,5", ',', 3, true},         {"1,5", '.', 1, true},        {".", '.', 1, false},
-    {"-", '.', 1, false},          {"1E5E", '.', 3, true},       {"1D+05", '.', 5, true},
-    {"1Q5", '.', 3, true},         {"1P5", '.', 1, true},        {"1I", '.', 1, true},
-    {"0X1E5", '.', 5, false},      {"1E+5+", '.', 4, true},      {"-INF", '.', 4, true},
+    {"123", '.', 3, true},     {"1.5E-3", '.', 6, true},      {"1.5E-", '.', 5, false}, {"1.5E", '.', 4, true},
+    {"1.5-3", '.', 5, true},   {"+-1", '.', 1, false},        {"0X1A", '.', 4, false},  {"0X1AP3", '.', 6, true},
+    {"-0x1p-2", '.', 7, true}, {"1X", '.', 1, true},          {"00X", '.', 2, true},    {"0.X", '.', 2, true},
+    {"INF", '.', 3, true},     {"infinity", '.', 8, true},    {"INFI", '.', 4, false},  {"INFINITYX", '.', 8, true},
+    {"NAN", '.', 3, true},     {"nan(abc_1)", '.', 10, true}, {"NAN(", '.', 4, false},  {"NAN(a.b)", '.', 5, false},
+    {"1.2.3", '.', 3, true},   {"1,5", ',', 3, true},         {"1,5", '.', 1, true},    {".", '.', 1, false},
+    {"-", '.', 1, false},      {"1E5E", '.', 3, true},        {"1D+05", '.', 5, true},  {"1Q5", '.', 3, true},
+    {"1P5", '.', 1, true},     {"1I", '.', 1, true},          {"0X1E5", '.', 5, false}, {"1E+5+", '.', 4, true},
+    {"-INF", '.', 4, true},
 };
 
 TEST(Lexer, Table) {
@@ -406,7 +404,8 @@ TEST(Environment, NoFlagsNoTrapsModeKept) {
     for (int hw : modes) {
         std::fesetround(hw);
         std::feclearexcept(FE_ALL_EXCEPT);
-        const char *texts[] = {"1e-400", "1e400", "0.1", "4.9e-324", "NaN(12)", "1.00000000000000011102230246251565404236316680908203125"};
+        const char *texts[] = {"1e-400",   "1e400",   "0.1",
+                               "4.9e-324", "NaN(12)", "1.00000000000000011102230246251565404236316680908203125"};
         for (const char *t : texts)
             for (Mode m : kModes) {
                 (void)engine_text_to_bits(kS, t, mode_flags(m));

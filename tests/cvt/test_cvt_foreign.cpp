@@ -44,7 +44,7 @@ struct Routine {
 };
 
 #define ROUTINE(lower, upper, in_size, out_size, in_order, out_order) \
-    {#lower, lower, lower##_, upper, in_size, out_size, Order::in_order, Order::out_order}
+    { #lower, lower, lower##_, upper, in_size, out_size, Order::in_order, Order::out_order }
 
 const Routine kRoutines[] = {
     ROUTINE(cvt_vax_f_to_ieee_single, CVT_VAX_F_TO_IEEE_SINGLE, 4, 4, vax, ieee),
@@ -77,7 +77,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes from_hex(std::string_view hex) {
     Bytes b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        b.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return b;
 }
 
@@ -97,9 +98,12 @@ Bytes to_memory(u128 v, size_t size, Order order, bool big_ieee) {
     Bytes b(size);
     for (size_t i = 0; i < size; ++i) {
         uint8_t byte = static_cast<uint8_t>(v >> (8 * (size - 1 - i)));  // i-th byte, most significant first
-        if (order == Order::big || (order == Order::ieee && big_ieee)) b[i] = byte;
-        else if (order == Order::ieee) b[size - 1 - i] = byte;
-        else b[i ^ 1] = byte;  // each 16-bit word little-endian, words in significance order
+        if (order == Order::big || (order == Order::ieee && big_ieee))
+            b[i] = byte;
+        else if (order == Order::ieee)
+            b[size - 1 - i] = byte;
+        else
+            b[i ^ 1] = byte;  // each 16-bit word little-endian, words in significance order
     }
     return b;
 }
@@ -124,7 +128,7 @@ Result call(const Routine &r, int form, uint32_t options, const Bytes &in, uint8
     std::unique_ptr<uint8_t[]> ob(new uint8_t[r.out_size + 1]);
     std::memcpy(ib.get() + 1, in.data(), r.in_size);
     std::memset(ob.get(), fill, r.out_size + 1);
-    int32_t st = form == 0 ? r.plain(ib.get() + 1, options, ob.get() + 1)
+    int32_t st = form == 0   ? r.plain(ib.get() + 1, options, ob.get() + 1)
                  : form == 1 ? r.twin(ib.get() + 1, &options, ob.get() + 1)
                              : r.upper(ib.get() + 1, options, ob.get() + 1);
     return {st, Bytes(ob.get() + 1, ob.get() + 1 + r.out_size), ob[0] == fill};
@@ -468,13 +472,15 @@ TEST(ForeignFloatReference, AgreesWithTheHandTables) {
         const Routine &r = routine(c.routine);
         char opt[16];
         std::snprintf(opt, sizeof opt, "%x", c.options);
-        input += std::string(c.routine) + " " + opt + " " + to_hex(to_memory(c.in, r.in_size, r.in_order, false)) + "\n";
+        input +=
+            std::string(c.routine) + " " + opt + " " + to_hex(to_memory(c.in, r.in_size, r.in_order, false)) + "\n";
         want.emplace_back(c.routine,
                           std::to_string(c.status) + " " + to_hex(to_memory(c.out, r.out_size, r.out_order, false)));
     }
     auto lines = run_reference("eval", input);
     ASSERT_EQ(lines.size(), want.size());
-    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], want[i].second) << "row " << i << " " << want[i].first;
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], want[i].second) << "row " << i << " " << want[i].first;
 }
 
 // ---- Generated cases against the exact reference, spread over the
@@ -498,8 +504,8 @@ TEST(ForeignFloatReference, GeneratedCasesAgree) {
         statuses[name].insert(status);
         if (got.status != status || shown != out || !got.guard_intact) {
             if (++failures <= 20)
-                ADD_FAILURE() << name << " options " << opt << " in " << in << ": got " << got.status << " " << to_hex(got.out)
-                              << ", reference " << status << " " << out;
+                ADD_FAILURE() << name << " options " << opt << " in " << in << ": got " << got.status << " "
+                              << to_hex(got.out) << ", reference " << status << " " << out;
         }
     }
     EXPECT_EQ(failures, 0);
@@ -523,9 +529,9 @@ TEST(ForeignFloatReference, GeneratedCasesAgree) {
 struct Pairing {
     const char *to_vax;
     const char *from_vax;
-    int frac_bits;      // binary's fraction width
-    int vax_frac_bits;  // VAX's fraction width
-    int bias_shift;     // VAX exponent field minus binary's
+    int frac_bits;        // binary's fraction width
+    int vax_frac_bits;    // VAX's fraction width
+    int bias_shift;       // VAX exponent field minus binary's
     uint32_t emin, emax;  // binary exponent fields whose values VAX holds as normals
 };
 
@@ -547,7 +553,8 @@ TEST(ForeignFloatExactness, NormalValuesConvertExactlyBothWays) {
             // Both ends of the range often, the middle otherwise.
             const uint32_t span = p.emax - p.emin + 1;
             uint32_t e = p.emin + static_cast<uint32_t>(rng() % span);
-            if (i % 3 == 0) e = i % 2 ? p.emin + static_cast<uint32_t>(rng() % 3) : p.emax - static_cast<uint32_t>(rng() % 3);
+            if (i % 3 == 0)
+                e = i % 2 ? p.emin + static_cast<uint32_t>(rng() % 3) : p.emax - static_cast<uint32_t>(rng() % 3);
             const uint64_t f = rng() & ((uint64_t{1} << p.frac_bits) - 1);
             const uint64_t ieee = sign << (size * 8 - 1) | uint64_t{e} << p.frac_bits | f;
             const uint64_t vax = sign << (size * 8 - 1) |
@@ -556,10 +563,12 @@ TEST(ForeignFloatExactness, NormalValuesConvertExactlyBothWays) {
             const uint32_t opts = modes[i % 6] | (i % 4 == 0 ? kUF : 0);
             Result a = call(to, i % 3, opts, to_memory(ieee, size, Order::ieee, false));
             ASSERT_EQ(a.status, 0) << p.to_vax << std::hex << " " << ieee;
-            ASSERT_EQ(to_hex(a.out), to_hex(to_memory(vax, size, Order::vax, false))) << p.to_vax << std::hex << " " << ieee;
+            ASSERT_EQ(to_hex(a.out), to_hex(to_memory(vax, size, Order::vax, false)))
+                << p.to_vax << std::hex << " " << ieee;
             Result b = call(from, (i + 1) % 3, opts, a.out);
             ASSERT_EQ(b.status, 0) << p.from_vax << std::hex << " " << vax;
-            ASSERT_EQ(to_hex(b.out), to_hex(to_memory(ieee, size, Order::ieee, false))) << p.from_vax << std::hex << " " << vax;
+            ASSERT_EQ(to_hex(b.out), to_hex(to_memory(ieee, size, Order::ieee, false)))
+                << p.from_vax << std::hex << " " << vax;
         }
     }
 }
@@ -567,16 +576,8 @@ TEST(ForeignFloatExactness, NormalValuesConvertExactlyBothWays) {
 // ---- Options are checked before anything is read or stored.
 
 TEST(ForeignFloatOptions, BadOptionsStoreNothing) {
-    const uint32_t bad[] = {0x1,
-                            0x800,
-                            0x10000,
-                            0x800000,
-                            0x80000000,
-                            kRZ | kRU,
-                            kRN | kRV,
-                            kRU | kRD | kUF,
-                            kRZ | kRN | kBE,
-                            0xFFFFFFFF};
+    const uint32_t bad[] = {0x1,       0x800,     0x10000,         0x800000,        0x80000000,
+                            kRZ | kRU, kRN | kRV, kRU | kRD | kUF, kRZ | kRN | kBE, 0xFFFFFFFF};
     for (const auto &r : kRoutines) {
         const Bytes in(r.in_size, 0x41);
         for (uint32_t o : bad)

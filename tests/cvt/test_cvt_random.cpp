@@ -11,7 +11,7 @@ struct Param {
 };
 
 class EngineRandom : public ::testing::TestWithParam<Param> {
-protected:
+  protected:
     void SetUp() override {
         if (!have_mpfr()) GTEST_SKIP() << "MPFR not found at build time (install libmpfr-dev and libgmp-dev)";
     }

@@ -10,7 +10,7 @@ bool soak_wanted() { return std::getenv("VORLIX_SOAK") != nullptr; }
 long soak(long n) { return scaled(n * 100); }
 
 class Soak : public ::testing::TestWithParam<const Fmt *> {
-protected:
+  protected:
     void SetUp() override {
         if (!soak_wanted()) GTEST_SKIP() << "soak test: set VORLIX_SOAK=1 to run it";
         if (!have_mpfr()) GTEST_SKIP() << "MPFR not found at build time (install libmpfr-dev and libgmp-dev)";

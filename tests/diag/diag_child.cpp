@@ -24,12 +24,8 @@ static std::size_t fail_size = 0;
 #ifndef __SANITIZE_ADDRESS__
 extern "C" void *__libc_malloc(std::size_t);
 extern "C" void *__libc_calloc(std::size_t, std::size_t);
-extern "C" void *malloc(std::size_t n)
-{
-    return n == fail_size && n != 0 ? nullptr : __libc_malloc(n);
-}
-extern "C" void *calloc(std::size_t k, std::size_t n)
-{
+extern "C" void *malloc(std::size_t n) { return n == fail_size && n != 0 ? nullptr : __libc_malloc(n); }
+extern "C" void *calloc(std::size_t k, std::size_t n) {
     return k * n == fail_size && n != 0 ? nullptr : __libc_calloc(k, n);
 }
 #endif
@@ -46,8 +42,7 @@ struct Args {
     const char *strs[3]{};
 };
 
-Args parse_args(int argc, char **argv, int from)
-{
+Args parse_args(int argc, char **argv, int from) {
     Args a;
     for (int i = from; i < argc && a.n < 3; ++i, ++a.n) {
         if (std::strncmp(argv[i], "i:", 2) == 0) {
@@ -64,8 +59,7 @@ Args parse_args(int argc, char **argv, int from)
 
 // The argument list of for__issue_diagnostic for the types given. Named in
 // traces: the first frame of a diagnostic's trace is this caller.
-SCENARIO int child_issue_with(int number, int nargs, const Args &a)
-{
+SCENARIO int child_issue_with(int number, int nargs, const Args &a) {
     auto v = [&](int i) -> long long { return a.is_int[i] ? a.ints[i] : 0; };
     auto s = [&](int i) { return a.strs[i]; };
     const int shape = (a.n > 0 ? (a.is_int[0] ? 1 : 2) : 0) + 3 * (a.n > 1 ? (a.is_int[1] ? 1 : 2) : 0) +
@@ -90,17 +84,14 @@ namespace {
 
 int handler_result = 0;
 
-int print_handler(int *number, int *continuable, const char *text, void *context, int64_t length)
-{
-    std::printf("handler number=%d continuable=%d context=%s length=%lld text=<%.*s>\n", *number,
-                *continuable, static_cast<const char *>(context), static_cast<long long>(length),
-                static_cast<int>(length), text);
+int print_handler(int *number, int *continuable, const char *text, void *context, int64_t length) {
+    std::printf("handler number=%d continuable=%d context=%s length=%lld text=<%.*s>\n", *number, *continuable,
+                static_cast<const char *>(context), static_cast<long long>(length), static_cast<int>(length), text);
     std::fflush(stdout);
     return handler_result;
 }
 
-void name_unit(int unit, const char *name)
-{
+void name_unit(int unit, const char *name) {
     For_Lub *lub = nullptr;
     For_Context ctx{};
     if (for__acquire_lun(unit, &lub, &ctx, FOR_OP_OPEN) != 0 || !lub) {
@@ -121,8 +112,7 @@ struct Thread_Case {
     std::string msg_copy_later;
 };
 
-void *iomsg_thread(void *p)
-{
+void *iomsg_thread(void *p) {
     auto &c = *static_cast<Thread_Case *>(p);
     std::memset(c.var, '?', sizeof c.var);
     // Both threads first set their targets, then both issue: a target
@@ -141,8 +131,7 @@ void *iomsg_thread(void *p)
 
 }  // namespace
 
-SCENARIO int scenario_issue(int argc, char **argv)
-{
+SCENARIO int scenario_issue(int argc, char **argv) {
     const int number = std::atoi(argv[2]);
     const int nargs = std::atoi(argv[3]);
     child_issue_with(number, nargs, parse_args(argc, argv, 4));
@@ -150,12 +139,10 @@ SCENARIO int scenario_issue(int argc, char **argv)
     return 0;
 }
 
-SCENARIO int scenario_emit(int argc, char **argv)
-{
+SCENARIO int scenario_emit(int argc, char **argv) {
     const int code = static_cast<int>(std::strtol(argv[2], nullptr, 0));
     std::string text = argc > 3 ? argv[3] : "";
-    if (text == "<long>")
-        text.assign(8193, 'L');
+    if (text == "<long>") text.assign(8193, 'L');
     if (argc > 4)
         for_emit_diagnostic(code, text.c_str(), std::atoi(argv[4]));
     else
@@ -164,8 +151,7 @@ SCENARIO int scenario_emit(int argc, char **argv)
     return 0;
 }
 
-SCENARIO int scenario_handler(int argc, char **argv)
-{
+SCENARIO int scenario_handler(int argc, char **argv) {
     handler_result = std::atoi(argv[2]);
     static char ctx[] = "ctx";
     for__establish_user_error_handler(print_handler, ctx, nullptr, nullptr);
@@ -174,8 +160,7 @@ SCENARIO int scenario_handler(int argc, char **argv)
     return 0;
 }
 
-SCENARIO int scenario_iomsg(int argc, char **argv)
-{
+SCENARIO int scenario_iomsg(int argc, char **argv) {
     const std::size_t len = std::strtoul(argv[2], nullptr, 10);
     std::string var(len, '?');
     for__set_iomsg_target(var.data(), len);
@@ -189,8 +174,7 @@ SCENARIO int scenario_iomsg(int argc, char **argv)
     return 0;
 }
 
-SCENARIO int scenario_threads(int, char **)
-{
+SCENARIO int scenario_threads(int, char **) {
     pthread_barrier_init(&barrier, nullptr, 2);
     Thread_Case a{}, b{};
     // Two warnings that take a unit and a file name.
@@ -206,8 +190,7 @@ SCENARIO int scenario_threads(int, char **)
     return 0;
 }
 
-SCENARIO int scenario_rtc(int argc, char **argv)
-{
+SCENARIO int scenario_rtc(int argc, char **argv) {
     if (argc > 3)
         for__rtc_uninit_use_src(argv[2], argv[3]);
     else
@@ -216,8 +199,7 @@ SCENARIO int scenario_rtc(int argc, char **argv)
     return 0;
 }
 
-SCENARIO int scenario_tracebackqq(int argc, char **argv)
-{
+SCENARIO int scenario_tracebackqq(int argc, char **argv) {
     const char *text = argv[2];
     int status = 99;
     int code = 0;
@@ -226,21 +208,19 @@ SCENARIO int scenario_tracebackqq(int argc, char **argv)
         code = std::atoi(argv[3]);
         code_addr = &code;
     }
-    int r = tracebackqq_(std::strcmp(text, "null") == 0 ? nullptr : text, code_addr, &status,
-                         nullptr, std::strcmp(text, "null") == 0 ? 0 : (int64_t)std::strlen(text));
+    int r = tracebackqq_(std::strcmp(text, "null") == 0 ? nullptr : text, code_addr, &status, nullptr,
+                         std::strcmp(text, "null") == 0 ? 0 : (int64_t)std::strlen(text));
     std::printf("returned %d status %d\n", r, status);
     return 0;
 }
 
-SCENARIO int scenario_continue(int, char **)
-{
+SCENARIO int scenario_continue(int, char **) {
     for__continue_traceback();
     std::printf("returned\n");
     return 0;
 }
 
-SCENARIO int scenario_perror(int argc, char **argv)
-{
+SCENARIO int scenario_perror(int argc, char **argv) {
     name_unit(12, "data.txt");
     for_errsns_load(std::atoi(argv[2]), std::atoi(argv[3]), 0, std::atoi(argv[4]), 0);
     const char *prefix = argc > 5 ? argv[5] : "";
@@ -250,13 +230,11 @@ SCENARIO int scenario_perror(int argc, char **argv)
 }
 
 // Every message number as get_message sees it, with the perror prefix.
-SCENARIO int scenario_lookup(int, char **)
-{
+SCENARIO int scenario_lookup(int, char **) {
     for (int number = 0; number <= 800; ++number) {
         int severity;
         const char *text;
-        if (get_message(number, &severity, &text) == 0)
-            std::printf("%d|%d|%s\x1e\n", number, severity, text);
+        if (get_message(number, &severity, &text) == 0) std::printf("%d|%d|%s\x1e\n", number, severity, text);
     }
     std::printf("forrtl_header|%s\n", for__forrtl_header());
     const char *lang = std::getenv("LANG");
@@ -265,8 +243,7 @@ SCENARIO int scenario_lookup(int, char **)
 }
 
 // Closing the catalog at shutdown puts the built-in texts back for good.
-SCENARIO int scenario_close(int, char **)
-{
+SCENARIO int scenario_close(int, char **) {
     for (int round = 0; round < 2; ++round) {
         int severity;
         const char *text;
@@ -277,13 +254,10 @@ SCENARIO int scenario_close(int, char **)
     return 0;
 }
 
-int main(int argc, char **argv)
-{
-    if (argc < 2)
-        return 92;
+int main(int argc, char **argv) {
+    if (argc < 2) return 92;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (const char *f = std::getenv("DIAG_CHILD_FAIL_ALLOC"))
-        fail_size = std::strtoul(f, nullptr, 10);
+    if (const char *f = std::getenv("DIAG_CHILD_FAIL_ALLOC")) fail_size = std::strtoul(f, nullptr, 10);
     const std::string_view s = argv[1];
     if (s == "issue") return scenario_issue(argc, argv);
     if (s == "emit") return scenario_emit(argc, argv);

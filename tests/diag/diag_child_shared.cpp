@@ -7,10 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-int main(int argc, char **argv)
-{
-    if (argc < 3)
-        return 92;
+int main(int argc, char **argv) {
+    if (argc < 3) return 92;
     char var[60];
     for_errmsg(9, var, sizeof var, 12, "x.dat");
     std::printf("[%.*s]\n", static_cast<int>(sizeof var), var);

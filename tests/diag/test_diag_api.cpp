@@ -16,8 +16,7 @@
 
 namespace {
 
-std::string vformat(const char *fmt, int nargs, ...)
-{
+std::string vformat(const char *fmt, int nargs, ...) {
     char out[128];
     va_list ap;
     va_start(ap, nargs);
@@ -27,8 +26,7 @@ std::string vformat(const char *fmt, int nargs, ...)
     return out;
 }
 
-TEST(MsgFormat, ArgumentsFromTheCallerPerConversion)
-{
+TEST(MsgFormat, ArgumentsFromTheCallerPerConversion) {
     EXPECT_EQ(vformat("unit %d, file %s", 2, 12, "a.dat"), "unit 12, file a.dat");
     EXPECT_EQ(vformat("unit %d, file %s", 1, 12), "unit 12, file ");
     EXPECT_EQ(vformat("unit %d, file %s", 0), "unit 0, file ");
@@ -43,8 +41,7 @@ TEST(MsgFormat, ArgumentsFromTheCallerPerConversion)
     EXPECT_EQ(vformat("cut %", 1, 5), "cut %");
 }
 
-TEST(MsgFormat, TypedArgumentsNeverCrossTypes)
-{
+TEST(MsgFormat, TypedArgumentsNeverCrossTypes) {
     struct Case {
         const char *fmt;
         std::string expected;
@@ -67,8 +64,7 @@ TEST(MsgFormat, TypedArgumentsNeverCrossTypes)
     }
 }
 
-TEST(MsgFormat, StaysWithinTheRoom)
-{
+TEST(MsgFormat, StaysWithinTheRoom) {
     const long long ints[] = {123456};
     const char *strings[] = {"abcdefghij"};
     struct Case {
@@ -88,21 +84,20 @@ TEST(MsgFormat, StaysWithinTheRoom)
     }
 }
 
-TEST(GetMsg, TextsFormattedAndCopied)
-{
+TEST(GetMsg, TextsFormattedAndCopied) {
     EXPECT_STREQ(for__get_msg(29, 2, 12, "a.dat"), "file not found, unit 12, file a.dat");
     EXPECT_STREQ(for__get_msg(29, 0), "file not found, unit %d, file %s");
     EXPECT_STREQ(for__get_msg(1000, 0), "");
     EXPECT_STREQ(for__get_msg(-1, 1, 5), "");
-    EXPECT_STREQ(for__get_msg(503, 2, 29, 29), "Insufficient memory to allocate Fortran RTL message buffer, message #29 = hex 0000001d.");
+    EXPECT_STREQ(for__get_msg(503, 2, 29, 29),
+                 "Insufficient memory to allocate Fortran RTL message buffer, message #29 = hex 0000001d.");
     // A long file name is cut to the 263 characters of the buffer.
     const std::string name(400, 'n');
     const std::string full = "file not found, unit 1, file " + name;
     EXPECT_EQ(for__get_msg(29, 2, 1, name.c_str()), full.substr(0, 263));
 }
 
-TEST(GetMsg, BufferBelongsToTheThread)
-{
+TEST(GetMsg, BufferBelongsToTheThread) {
     const char *mine = for__get_msg(29, 2, 1, "mine");
     std::string other;
     std::thread t([&] { other = for__get_msg(9, 2, 2, "other"); });
@@ -111,8 +106,7 @@ TEST(GetMsg, BufferBelongsToTheThread)
     EXPECT_EQ(other, "permission to access file denied, unit 2, file other");
 }
 
-TEST(GetMessage, FoundAndNotFound)
-{
+TEST(GetMessage, FoundAndNotFound) {
     int severity = -7;
     const char *text = "untouched";
     EXPECT_EQ(get_message(789, &severity, &text), 1);
@@ -126,8 +120,7 @@ TEST(GetMessage, FoundAndNotFound)
     EXPECT_STREQ(for__forrtl_header(), "forrtl");
 }
 
-TEST(ImageLine, TeamOrNot)
-{
+TEST(ImageLine, TeamOrNot) {
     struct Case {
         int image, original, team;
         std::size_t room;
@@ -146,15 +139,14 @@ TEST(ImageLine, TeamOrNot)
     }
 }
 
-TEST(SevereExit, StatusNeverReadsAsSuccess)
-{
+TEST(SevereExit, StatusNeverReadsAsSuccess) {
     struct Case {
         int number;
         int status;
     };
     const Case cases[] = {
-        {29, 29}, {408, 408}, {1000, 1000}, {255, 255}, {256, 255}, {512, 255}, {768, 255},
-        {65536 + 29, 29}, {65536 + 256, 255}, {0, 255}, {257, 257},
+        {29, 29},   {408, 408},       {1000, 1000},       {255, 255}, {256, 255}, {512, 255},
+        {768, 255}, {65536 + 29, 29}, {65536 + 256, 255}, {0, 255},   {257, 257},
     };
     for (const Case &c : cases) {
         const int s = for__severe_exit_status(c.number);
@@ -164,13 +156,12 @@ TEST(SevereExit, StatusNeverReadsAsSuccess)
 }
 
 class LastError : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { for__thread_storage().last_error = For_Last_Error{}; }
     void TearDown() override { for__thread_storage().last_error = For_Last_Error{}; }
 };
 
-TEST_F(LastError, ErrsnsReturnsAndClears)
-{
+TEST_F(LastError, ErrsnsReturnsAndClears) {
     for_errsns_load(65536 + 29, 2, 3, 12, 5);
     int32_t v[5] = {-1, -1, -1, -1, -1};
     for_errsns(&v[0], &v[1], &v[2], &v[3], &v[4]);
@@ -180,12 +171,10 @@ TEST_F(LastError, ErrsnsReturnsAndClears)
     EXPECT_EQ(v[3], 12);
     EXPECT_EQ(v[4], 5);
     for_errsns(&v[0], &v[1], &v[2], &v[3], &v[4]);
-    for (int x : v)
-        EXPECT_EQ(x, 0);
+    for (int x : v) EXPECT_EQ(x, 0);
 }
 
-TEST_F(LastError, ErrsnsShortResultsAndNullAddresses)
-{
+TEST_F(LastError, ErrsnsShortResultsAndNullAddresses) {
     for_errsns_load(39, 5, 0, -7, 1);
     int16_t number = -1, unit = -1;
     for_errsns_w(&number, nullptr, nullptr, &unit, nullptr);
@@ -196,8 +185,7 @@ TEST_F(LastError, ErrsnsShortResultsAndNullAddresses)
     for_errsns(nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-TEST_F(LastError, IsPerThread)
-{
+TEST_F(LastError, IsPerThread) {
     for_errsns_load(29, 0, 0, 1, 0);
     int32_t seen = -1;
     std::thread t([&] { for_errsns(&seen, nullptr, nullptr, nullptr, nullptr); });
@@ -208,8 +196,7 @@ TEST_F(LastError, IsPerThread)
     EXPECT_EQ(mine, 29);
 }
 
-void name_unit(int unit, const char *name)
-{
+void name_unit(int unit, const char *name) {
     For_Lub *lub = nullptr;
     For_Context ctx{};
     ASSERT_EQ(for__acquire_lun(unit, &lub, &ctx, FOR_OP_OPEN), 0);
@@ -218,21 +205,18 @@ void name_unit(int unit, const char *name)
     for__release_lub(lub);
 }
 
-std::string gerror(std::size_t length)
-{
+std::string gerror(std::size_t length) {
     std::string s(length, '?');
     for_gerror_(s.data(), static_cast<int64_t>(length));
     return s;
 }
 
-std::string padded(std::string s, std::size_t length)
-{
+std::string padded(std::string s, std::size_t length) {
     s.resize(length, ' ');
     return s;
 }
 
-TEST_F(LastError, GerrorTexts)
-{
+TEST_F(LastError, GerrorTexts) {
     name_unit(31, "data.txt");
     name_unit(32, nullptr);
     struct Case {
@@ -275,8 +259,7 @@ TEST_F(LastError, GerrorTexts)
     }
 }
 
-TEST(UserHandler, EstablishReportsThePrevious)
-{
+TEST(UserHandler, EstablishReportsThePrevious) {
     auto h1 = [](int *, int *, const char *, void *, int64_t) { return 1; };
     auto h2 = [](int *, int *, const char *, void *, int64_t) { return 0; };
     int64_t ctx1 = 0x1122334455667788;
@@ -295,24 +278,21 @@ TEST(UserHandler, EstablishReportsThePrevious)
     EXPECT_EQ(old_ctx, 0);
 }
 
-extern "C" __attribute__((visibility("default"), noinline)) std::size_t
-trace_probe(char *out, std::size_t room, int mode)
-{
+extern "C" __attribute__((visibility("default"), noinline)) std::size_t trace_probe(char *out, std::size_t room,
+                                                                                    int mode) {
     std::size_t n = for__traceback_text(reinterpret_cast<uintptr_t>(__builtin_return_address(0)), out, room, mode);
     asm volatile("" ::: "memory");  // keeps the call from becoming a tail call
     return n;
 }
 
-extern "C" __attribute__((visibility("default"), noinline)) std::size_t
-trace_probe_caller(char *out, std::size_t room, int mode)
-{
+extern "C" __attribute__((visibility("default"), noinline)) std::size_t trace_probe_caller(char *out, std::size_t room,
+                                                                                           int mode) {
     std::size_t n = trace_probe(out, room, mode);
     asm volatile("" ::: "memory");
     return n;
 }
 
-TEST(Traceback, StartsAtTheCallerAndKeepsWholeLines)
-{
+TEST(Traceback, StartsAtTheCallerAndKeepsWholeLines) {
     char full[8192];
     std::size_t n = trace_probe_caller(full, sizeof full, 0);
     ASSERT_GT(n, 0u);
@@ -330,8 +310,8 @@ TEST(Traceback, StartsAtTheCallerAndKeepsWholeLines)
 
     // One call site for all rooms, so that every trace has the same frames.
     std::string whole;
-    for (std::size_t room : {std::size_t{8192}, std::size_t{1}, std::size_t{10}, std::size_t{36},
-                             std::size_t{80}, n, n + 1}) {
+    for (std::size_t room :
+         {std::size_t{8192}, std::size_t{1}, std::size_t{10}, std::size_t{36}, std::size_t{80}, n, n + 1}) {
         SCOPED_TRACE(room);
         char buf[8193];
         std::memset(buf, '#', sizeof buf);
@@ -358,19 +338,16 @@ TEST(Traceback, StartsAtTheCallerAndKeepsWholeLines)
     EXPECT_EQ(none[0], '#');
 }
 
-TEST(Traceback, EachThreadGetsItsOwn)
-{
+TEST(Traceback, EachThreadGetsItsOwn) {
     std::string a, b;
     auto work = [](std::string *s) {
         char buf[8192];
         for (int i = 0; i < 50; ++i) {
             std::size_t n = trace_probe_caller(buf, sizeof buf, 1);
-            if (n == 0)
-                *s = "empty";
+            if (n == 0) *s = "empty";
         }
         std::size_t n = trace_probe_caller(buf, sizeof buf, 1);
-        if (s->empty())
-            s->assign(buf, n);
+        if (s->empty()) s->assign(buf, n);
     };
     std::thread t1(work, &a), t2(work, &b);
     t1.join();

@@ -12,16 +12,13 @@
 
 namespace {
 
-const For_Msg_Row *linear_find(long number)
-{
+const For_Msg_Row *linear_find(long number) {
     for (const For_Msg_Row &row : for_msgtab_norvo)
-        if (static_cast<long>(row.number) == number)
-            return &row;
+        if (static_cast<long>(row.number) == number) return &row;
     return nullptr;
 }
 
-TEST(MsgTab, HasAllRowsInStrictlyAscendingOrder)
-{
+TEST(MsgTab, HasAllRowsInStrictlyAscendingOrder) {
     EXPECT_EQ(std::size(for_msgtab_norvo), 572u);
     EXPECT_EQ(for_msgtab_norvo[0].number, 0u);
     EXPECT_EQ(for_msgtab_norvo[for_msgtab_count - 1].number, 788u);
@@ -29,8 +26,7 @@ TEST(MsgTab, HasAllRowsInStrictlyAscendingOrder)
         EXPECT_LT(for_msgtab_norvo[i - 1].number, for_msgtab_norvo[i].number) << "row " << i;
 }
 
-TEST(MsgTab, EveryRowIsComplete)
-{
+TEST(MsgTab, EveryRowIsComplete) {
     for (const For_Msg_Row &row : for_msgtab_norvo) {
         EXPECT_LE(row.severity, 4u) << row.number;
         ASSERT_NE(row.text, nullptr) << row.number;
@@ -41,8 +37,7 @@ TEST(MsgTab, EveryRowIsComplete)
 
 // Rows whose texts carry escapes, odd spacing or trailing blanks, written out
 // by hand so that a quoting fault in the generator shows up here.
-TEST(MsgTab, OddTextsSurviveGeneration)
-{
+TEST(MsgTab, OddTextsSurviveGeneration) {
     struct Case {
         int number;
         unsigned severity;
@@ -79,17 +74,30 @@ TEST(MsgTab, OddTextsSurviveGeneration)
     }
 }
 
-TEST(MsgTab, LookupFindsPresentAndRejectsAbsentNumbers)
-{
+TEST(MsgTab, LookupFindsPresentAndRejectsAbsentNumbers) {
     struct Case {
         int number;
         bool present;
     };
     const Case cases[] = {
-        {0, true},      {1, true},      {6, true},       {7, false},     {8, true},
-        {12, false},    {13, false},    {15, false},     {16, false},    {500, true},
-        {787, true},    {788, true},    {789, false},    {-1, false},    {-788, false},
-        {65536, false}, {65536 + 29, false},             {2147483647, false},
+        {0, true},
+        {1, true},
+        {6, true},
+        {7, false},
+        {8, true},
+        {12, false},
+        {13, false},
+        {15, false},
+        {16, false},
+        {500, true},
+        {787, true},
+        {788, true},
+        {789, false},
+        {-1, false},
+        {-788, false},
+        {65536, false},
+        {65536 + 29, false},
+        {2147483647, false},
         {-2147483647 - 1, false},
     };
     for (const Case &c : cases) {
@@ -105,14 +113,11 @@ TEST(MsgTab, LookupFindsPresentAndRejectsAbsentNumbers)
 
 // The binary search must agree with a plain scan on every number around the
 // table, gaps included.
-TEST(MsgTab, LookupAgreesWithLinearScan)
-{
-    for (int number = -3; number <= 800; ++number)
-        EXPECT_EQ(for__msg_row(number), linear_find(number)) << number;
+TEST(MsgTab, LookupAgreesWithLinearScan) {
+    for (int number = -3; number <= 800; ++number) EXPECT_EQ(for__msg_row(number), linear_find(number)) << number;
 }
 
-TEST(PrintfSignature, TrickyFormats)
-{
+TEST(PrintfSignature, TrickyFormats) {
     struct Case {
         std::string_view fmt;
         const char *sig;
@@ -158,29 +163,26 @@ TEST(PrintfSignature, TrickyFormats)
         {"%lm", "!"},
         {std::string_view("%d\0%s", 5), "d"},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(for__printf_signature(c.fmt), c.sig) << '"' << c.fmt << '"';
+    for (const Case &c : cases) EXPECT_EQ(for__printf_signature(c.fmt), c.sig) << '"' << c.fmt << '"';
 }
 
 // The generator stored its own signature of each text; the run-time function
 // must compute the same one, or catalog texts would be checked differently
 // from the way the table was.
-TEST(PrintfSignature, GeneratorAndRunTimeAgreeOnEveryRow)
-{
+TEST(PrintfSignature, GeneratorAndRunTimeAgreeOnEveryRow) {
     for (const For_Msg_Row &row : for_msgtab_norvo) {
         EXPECT_EQ(for__printf_signature(row.text), row.signature) << row.number << ": " << row.text;
         EXPECT_EQ(std::strchr(row.signature, '!'), nullptr) << row.number;
     }
 }
 
-TEST(PrintfSignature, SpotChecksOfStoredSignatures)
-{
+TEST(PrintfSignature, SpotChecksOfStoredSignatures) {
     struct Case {
         int number;
         const char *sig;
     };
     const Case cases[] = {
-        {0, ""}, {5, "d,s"}, {8, "s,d"}, {103, "s,d,s"}, {156, "lx,ld"},
+        {0, ""},    {5, "d,s"}, {8, "s,d"},   {103, "s,d,s"}, {156, "lx,ld"},
         {399, "x"}, {451, "i"}, {503, "d,x"}, {788, "d,d,d"},
     };
     for (const Case &c : cases) {
@@ -191,16 +193,13 @@ TEST(PrintfSignature, SpotChecksOfStoredSignatures)
 }
 
 class Catalog : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         cat_ = catopen(VORLIX_MSG_CAT, 0);
         ASSERT_NE(cat_, reinterpret_cast<nl_catd>(-1)) << "cannot open " << VORLIX_MSG_CAT;
     }
-    void TearDown() override
-    {
-        if (cat_ != reinterpret_cast<nl_catd>(-1))
-            catclose(cat_);
+    void TearDown() override {
+        if (cat_ != reinterpret_cast<nl_catd>(-1)) catclose(cat_);
     }
     nl_catd cat_ = reinterpret_cast<nl_catd>(-1);
 };
@@ -208,27 +207,23 @@ protected:
 // Every message reads back from set 1 of the built catalog exactly as the
 // table has it.  The default is a text no message has, so a message missing
 // from the catalog cannot pass by falling back to it.
-TEST_F(Catalog, ReturnsTheTableTextForEveryMessage)
-{
+TEST_F(Catalog, ReturnsTheTableTextForEveryMessage) {
     static char missing[] = "<not in catalog>";
     for (const For_Msg_Row &row : for_msgtab_norvo) {
         const char *got = catgets(cat_, 1, static_cast<int>(row.number), missing);
         if (row.number == 0) {
             // glibc's gencat does not store message number 0; the lookup then
             // falls back to the built-in text, which is the same text.
-            if (got == missing)
-                continue;
+            if (got == missing) continue;
         }
         EXPECT_STREQ(got, row.text) << row.number;
     }
 }
 
-TEST_F(Catalog, HoldsNothingOutsideTheTable)
-{
+TEST_F(Catalog, HoldsNothingOutsideTheTable) {
     static char missing[] = "<not in catalog>";
     const int numbers[] = {7, 12, 789, 1000};
-    for (int number : numbers)
-        EXPECT_EQ(catgets(cat_, 1, number, missing), missing) << number;
+    for (int number : numbers) EXPECT_EQ(catgets(cat_, 1, number, missing), missing) << number;
     EXPECT_EQ(catgets(cat_, 2, 29, missing), missing);
 }
 

@@ -41,7 +41,7 @@ long file_size(const std::string &path) {
 struct Open_Dir {
     const char *form = "UNFORMATTED";
     int64_t recl = 4;
-    bool byte_recl = false;   // RECL in bytes (the byte-RECL option)
+    bool byte_recl = false;  // RECL in bytes (the byte-RECL option)
     const char *status = "REPLACE";
     int64_t maxrec = 0;
     const char *organization = nullptr;
@@ -180,14 +180,16 @@ Rec_Values values_of(int r, int round) {
 constexpr int order[] = {4, 2, 5, 1, 3};
 
 std::string gfortran_writer(const std::string &file) {
-    std::string p = "program p\n  integer :: r, k\n  integer(2) :: a(2)\n  character(3) :: c\n"
-                    "  open (10, file='" + file + "', access='direct', form='unformatted', recl=24, status='replace')\n";
+    std::string p =
+        "program p\n  integer :: r, k\n  integer(2) :: a(2)\n  character(3) :: c\n"
+        "  open (10, file='" +
+        file + "', access='direct', form='unformatted', recl=24, status='replace')\n";
     auto one = [&](int r, int round) {
         Rec_Values v = values_of(r, round);
         p += "  a = [" + std::to_string(v.a[0]) + "_2, " + std::to_string(v.a[1]) + "_2]\n";
         p += "  c = '" + std::string(v.c, 3) + "'\n";
-        p += "  write (10, rec=" + std::to_string(r) + ") " + std::to_string(v.i) + ", " +
-             std::to_string(v.d) + "d0, c, a\n";
+        p += "  write (10, rec=" + std::to_string(r) + ") " + std::to_string(v.i) + ", " + std::to_string(v.d) +
+             "d0, c, a\n";
     };
     for (int r : order) one(r, 0);
     one(2, 1);
@@ -199,10 +201,7 @@ void our_writer(int unit, const std::string &file, const Open_Dir &o) {
     ASSERT_EQ(open_dir(unit, file, o), 0);
     auto one = [&](int r, int round) {
         Rec_Values v = values_of(r, round);
-        ASSERT_EQ(write_rec(unit, r, [&](kit::List &l) {
-                      l.item(v.i).item(v.d).chars(v.c, 3).array(v.a, 2);
-                  }),
-                  0);
+        ASSERT_EQ(write_rec(unit, r, [&](kit::List &l) { l.item(v.i).item(v.d).chars(v.c, 3).array(v.a, 2); }), 0);
     };
     for (int r : order) one(r, 0);
     one(2, 1);
@@ -252,10 +251,13 @@ TEST_F(Direct, EachSideReadsTheOthersFile) {
     Open_Dir w;
     w.recl = 6;
     our_writer(22, path("v.bin"), w);
-    std::string p = "program p\n  integer :: r, i\n  real(8) :: d\n  character(3) :: c\n  integer(2) :: a(2)\n"
-                    "  open (10, file='" + path("v.bin") + "', access='direct', form='unformatted', recl=24, status='old')\n"
-                    "  do r = 5, 1, -1\n    read (10, rec=r) i, d, c, a\n    print '(i0,1x,f0.2,1x,a,1x,i0,1x,i0)', i, d, c, a\n"
-                    "  end do\nend program p\n";
+    std::string p =
+        "program p\n  integer :: r, i\n  real(8) :: d\n  character(3) :: c\n  integer(2) :: a(2)\n"
+        "  open (10, file='" +
+        path("v.bin") +
+        "', access='direct', form='unformatted', recl=24, status='old')\n"
+        "  do r = 5, 1, -1\n    read (10, rec=r) i, d, c, a\n    print '(i0,1x,f0.2,1x,a,1x,i0,1x,i0)', i, d, c, a\n"
+        "  end do\nend program p\n";
     auto lines = kit::gfortran_lines(p);
     ASSERT_TRUE(lines);
     ASSERT_EQ(lines->size(), 5u);
@@ -272,11 +274,11 @@ TEST_F(Direct, EachSideReadsTheOthersFile) {
 TEST_F(Direct, FormattedRecordsMatchGfortran) {
     // Out of order, blank-padded, one WRITE asking for three records with
     // '/', and a record overwritten.
-    const std::string g =
-        "program p\n  open (10, file='" + path("g.txt") + "', access='direct', form='formatted', recl=10, status='replace')\n"
-        "  write (10, '(i4,a)', rec=3) 33, 'ab'\n  write (10, '(i3/a/f6.2)', rec=5) 7, 'xyz', 2.5\n"
-        "  write (10, '(a)', rec=1) 'first'\n  write (10, '(i4,a)', rec=3) 44, 'cd'\n"
-        "  close (10)\n  print '(a)', 'done'\nend program p\n";
+    const std::string g = "program p\n  open (10, file='" + path("g.txt") +
+                          "', access='direct', form='formatted', recl=10, status='replace')\n"
+                          "  write (10, '(i4,a)', rec=3) 33, 'ab'\n  write (10, '(i3/a/f6.2)', rec=5) 7, 'xyz', 2.5\n"
+                          "  write (10, '(a)', rec=1) 'first'\n  write (10, '(i4,a)', rec=3) 44, 'cd'\n"
+                          "  close (10)\n  print '(a)', 'done'\nend program p\n";
     if (!kit::gfortran_run(g)) GTEST_SKIP() << "gfortran is not installed";
     Open_Dir o;
     o.form = "FORMATTED";
@@ -451,7 +453,7 @@ TEST_F(Direct, AssociatedVariableOfEachKind) {
         int kind;
         int size;
     };
-    const Case cases[] = {{FOR_TYPE_INT1, 1}, {FOR_TYPE_INT2, 2}, {FOR_TYPE_INT4, 4},
+    const Case cases[] = {{FOR_TYPE_INT1, 1}, {FOR_TYPE_INT2, 2},     {FOR_TYPE_INT4, 4},
                           {FOR_TYPE_INT8, 8}, {FOR_TYPE_LOGICAL2, 2}, {FOR_TYPE_LOGICAL8, 8}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.kind);
@@ -550,8 +552,7 @@ TEST_F(Direct, FormattedRewriteReplacesTheRecordReadLast) {
     o.form = "FORMATTED";
     o.recl = 6;
     ASSERT_EQ(open_dir(37, path("rw.txt"), o), 0);
-    for (int32_t r = 1; r <= 3; ++r)
-        ASSERT_EQ(write_fmt(37, r, "(i6)", [&](kit::List &l) { l.item(r); }), 0);
+    for (int32_t r = 1; r <= 3; ++r) ASSERT_EQ(write_fmt(37, r, "(i6)", [&](kit::List &l) { l.item(r); }), 0);
     int32_t v = 0;
     ASSERT_EQ(read_fmt(37, 2, "(i6)", [&](kit::List &l) { l.item(v); }), 0);
     EXPECT_EQ(v, 2);
@@ -689,8 +690,7 @@ TEST_F(Direct, KeyedUnitsAndChildStatementsAreRefused) {
         w.items.item(v).end();
         w.run(for_write_dir, 1, for_write_dir_xmit);
     });
-    EXPECT_NE(said.find("direct-access I/O to unit open for keyed access, unit 45, file "), std::string::npos)
-        << said;
+    EXPECT_NE(said.find("direct-access I/O to unit open for keyed access, unit 45, file "), std::string::npos) << said;
     EXPECT_EQ(read_int(45, 1, &v), msg::mixed_access_modes);
     with_unit(45, [](For_Lub *lub) { lub->lub_flags &= ~lubf::access_keyed; });
     ASSERT_EQ(kit::close_unit(45), 0);

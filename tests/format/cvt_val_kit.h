@@ -68,12 +68,18 @@ inline For_Fmt_Isb isb_of(std::string_view fmt, const Type &item, For_Lub *unit 
         } else if (t == "DC" || t == "DP") {
             isb.modes = static_cast<uint16_t>((isb.modes & ~isbm::decimal_mask) |
                                               (t == "DC" ? isbm::decimal_dc : isbm::decimal_dp));
-        } else if (t == "RU") isb.rounding = For_Round::ru;
-        else if (t == "RD") isb.rounding = For_Round::rd;
-        else if (t == "RZ") isb.rounding = For_Round::rz;
-        else if (t == "RN") isb.rounding = For_Round::rn;
-        else if (t == "RC") isb.rounding = For_Round::rc;
-        else if (t == "RP") isb.rounding = For_Round::rp;
+        } else if (t == "RU")
+            isb.rounding = For_Round::ru;
+        else if (t == "RD")
+            isb.rounding = For_Round::rd;
+        else if (t == "RZ")
+            isb.rounding = For_Round::rz;
+        else if (t == "RN")
+            isb.rounding = For_Round::rn;
+        else if (t == "RC")
+            isb.rounding = For_Round::rc;
+        else if (t == "RP")
+            isb.rounding = For_Round::rp;
         else if (!t.empty() && t.back() == 'P') {
             isb.scale = static_cast<int8_t>(std::stoi(t.substr(0, t.size() - 1)));
         } else {
@@ -93,19 +99,32 @@ inline For_Fmt_Isb isb_of(std::string_view fmt, const Type &item, For_Lub *unit 
             if (j < t.size() && t[j] == 'E') e = std::stoll(t.substr(j + 1));
             const bool m = d >= 0, has_e = e >= 0;
             int op = 0;
-            if (name == "I") op = m ? FOR_FMT_IM : FOR_FMT_I;
-            else if (name == "B") op = m ? FOR_FMT_BM : FOR_FMT_B;
-            else if (name == "O") op = m ? FOR_FMT_OM : FOR_FMT_O;
-            else if (name == "Z") op = m ? FOR_FMT_ZM : FOR_FMT_Z;
-            else if (name == "F") op = FOR_FMT_F;
-            else if (name == "E") op = has_e ? FOR_FMT_EE : FOR_FMT_E;
-            else if (name == "D") op = FOR_FMT_D;
-            else if (name == "EN") op = has_e ? FOR_FMT_ENE : FOR_FMT_EN;
-            else if (name == "ES") op = has_e ? FOR_FMT_ESE : FOR_FMT_ES;
-            else if (name == "G") op = has_e ? FOR_FMT_GE : FOR_FMT_G;
-            else if (name == "L") op = FOR_FMT_L;
-            else if (name == "A") op = w < 0 ? FOR_FMT_A_NW : FOR_FMT_A;
-            else ADD_FAILURE() << "no descriptor " << t;
+            if (name == "I")
+                op = m ? FOR_FMT_IM : FOR_FMT_I;
+            else if (name == "B")
+                op = m ? FOR_FMT_BM : FOR_FMT_B;
+            else if (name == "O")
+                op = m ? FOR_FMT_OM : FOR_FMT_O;
+            else if (name == "Z")
+                op = m ? FOR_FMT_ZM : FOR_FMT_Z;
+            else if (name == "F")
+                op = FOR_FMT_F;
+            else if (name == "E")
+                op = has_e ? FOR_FMT_EE : FOR_FMT_E;
+            else if (name == "D")
+                op = FOR_FMT_D;
+            else if (name == "EN")
+                op = has_e ? FOR_FMT_ENE : FOR_FMT_EN;
+            else if (name == "ES")
+                op = has_e ? FOR_FMT_ESE : FOR_FMT_ES;
+            else if (name == "G")
+                op = has_e ? FOR_FMT_GE : FOR_FMT_G;
+            else if (name == "L")
+                op = FOR_FMT_L;
+            else if (name == "A")
+                op = w < 0 ? FOR_FMT_A_NW : FOR_FMT_A;
+            else
+                ADD_FAILURE() << "no descriptor " << t;
             isb.opcode = static_cast<uint8_t>(op);
             // A without a width takes the item's length, as the transfer
             // code resolves it.

@@ -77,7 +77,12 @@ struct Store {
     std::vector<kit::Logical4> l4;
     std::vector<std::string> a;
     explicit Store(size_t n) {
-        i4.reserve(n); i8.reserve(n); r8.reserve(n); r4.reserve(n); c8.reserve(n); l4.reserve(n);
+        i4.reserve(n);
+        i8.reserve(n);
+        r8.reserve(n);
+        r4.reserve(n);
+        c8.reserve(n);
+        l4.reserve(n);
         a.reserve(n);
     }
     void add(kit::List &l, const Val &v) {

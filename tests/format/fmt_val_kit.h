@@ -98,18 +98,30 @@ inline For_Fmt_Isb make_isb(const Desc &x, For_Lub *unit, int64_t resolved_w) {
         if (end == std::string::npos) end = m.size();
         const std::string t = m.substr(at, end - at);
         at = end + 1;
-        if (t == "SP") isb.flags = (isb.flags & ~isbf::sign_mask) | isbf::sign_sp;
-        else if (t == "SS") isb.flags = (isb.flags & ~isbf::sign_mask) | isbf::sign_ss;
-        else if (t == "S") isb.flags = (isb.flags & ~isbf::sign_mask) | isbf::sign_s;
-        else if (t == "DC") isb.modes = static_cast<uint16_t>((isb.modes & ~isbm::decimal_mask) | isbm::decimal_dc);
-        else if (t == "DP") isb.modes = static_cast<uint16_t>((isb.modes & ~isbm::decimal_mask) | isbm::decimal_dp);
-        else if (t == "RU") isb.rounding = For_Round::ru;
-        else if (t == "RD") isb.rounding = For_Round::rd;
-        else if (t == "RZ") isb.rounding = For_Round::rz;
-        else if (t == "RN") isb.rounding = For_Round::rn;
-        else if (t == "RC") isb.rounding = For_Round::rc;
-        else if (!t.empty() && t.back() == 'P') isb.scale = static_cast<int8_t>(std::stoi(t.substr(0, t.size() - 1)));
-        else ADD_FAILURE() << "unknown control edit " << t;
+        if (t == "SP")
+            isb.flags = (isb.flags & ~isbf::sign_mask) | isbf::sign_sp;
+        else if (t == "SS")
+            isb.flags = (isb.flags & ~isbf::sign_mask) | isbf::sign_ss;
+        else if (t == "S")
+            isb.flags = (isb.flags & ~isbf::sign_mask) | isbf::sign_s;
+        else if (t == "DC")
+            isb.modes = static_cast<uint16_t>((isb.modes & ~isbm::decimal_mask) | isbm::decimal_dc);
+        else if (t == "DP")
+            isb.modes = static_cast<uint16_t>((isb.modes & ~isbm::decimal_mask) | isbm::decimal_dp);
+        else if (t == "RU")
+            isb.rounding = For_Round::ru;
+        else if (t == "RD")
+            isb.rounding = For_Round::rd;
+        else if (t == "RZ")
+            isb.rounding = For_Round::rz;
+        else if (t == "RN")
+            isb.rounding = For_Round::rn;
+        else if (t == "RC")
+            isb.rounding = For_Round::rc;
+        else if (!t.empty() && t.back() == 'P')
+            isb.scale = static_cast<int8_t>(std::stoi(t.substr(0, t.size() - 1)));
+        else
+            ADD_FAILURE() << "unknown control edit " << t;
     }
     return isb;
 }

@@ -110,8 +110,8 @@ struct Mismatch {
 };
 
 const Mismatch kMismatches[] = {
-    {"I4", "r8", "  12", 61},  {"I4", "c4", "  12", 61},   {"L2", "r4", ".T", 61},
-    {"L2", "c2", ".T", 61},    {"F4.1", "i4", " 1.5", 61}, {"E8.2", "c8", " 1.5E+00", 61},
+    {"I4", "r8", "  12", 61},   {"I4", "c4", "  12", 61},   {"L2", "r4", ".T", 61},
+    {"L2", "c2", ".T", 61},     {"F4.1", "i4", " 1.5", 61}, {"E8.2", "c8", " 1.5E+00", 61},
     {"F4.1", "l4", " 1.5", 61}, {"G4.1", "l4", "  .T", 0},  {"G4.0", "i2", " -12", 0},
 };
 
@@ -125,7 +125,8 @@ TEST(CvtValCases, TypeMismatchAndNonDataOpcodes) {
                 EXPECT_EQ(o.slot.value()[i], cvt_val::Slot::kFill) << m.fmt << " into " << m.type;
         }
     }
-    for (const int op : std::initializer_list<int>{FOR_FMT_X, FOR_FMT_T, FOR_FMT_SLASH, FOR_FMT_P, FOR_FMT_BN, FOR_FMT_DT, FOR_FMT_AT, 0, 200}) {
+    for (const int op : std::initializer_list<int>{FOR_FMT_X, FOR_FMT_T, FOR_FMT_SLASH, FOR_FMT_P, FOR_FMT_BN,
+                                                   FOR_FMT_DT, FOR_FMT_AT, 0, 200}) {
         For_Fmt_Isb isb{};
         isb.opcode = static_cast<uint8_t>(op);
         isb.w = 2;
@@ -156,8 +157,12 @@ TEST(CvtValCases, CompatibilityBit26) {
     struct C {
         const char *fmt, *type, *field, *value;
     } cases[] = {
-        {"I3", "i4", " .T", "FFFFFFFF"}, {"I3", "i4", "  F", "0"},      {"I3", "u4", " 12", "C"},
-        {"A5", "c3", "ABCDE", "[ABC]"},  {"A2", "c4", "XY", "[XY  ]"}, {"F4.1", "r8", " f  ", "0"},
+        {"I3", "i4", " .T", "FFFFFFFF"},
+        {"I3", "i4", "  F", "0"},
+        {"I3", "u4", " 12", "C"},
+        {"A5", "c3", "ABCDE", "[ABC]"},
+        {"A2", "c4", "XY", "[XY  ]"},
+        {"F4.1", "r8", " f  ", "0"},
         {"F4.1", "r8", " 1.5", "BFF0000000000000"},
     };
     for (const C &c : cases) {
@@ -237,12 +242,14 @@ TEST(CvtValConverters, IntegerNarrowsTo32Bits) {
     struct C {
         const char *text;
         int32_t result, value;
-    } cases[] = {{"2147483647", 0, INT32_MAX}, {"-2147483648", 0, INT32_MIN}, {"2147483648", 8, 0},
-                 {"-2147483649", 8, 0},        {" -7", 0, -7}};
+    } cases[] = {{"2147483647", 0, INT32_MAX},
+                 {"-2147483648", 0, INT32_MIN},
+                 {"2147483648", 8, 0},
+                 {"-2147483649", 8, 0},
+                 {" -7", 0, -7}};
     for (const C &c : cases) {
         int32_t v = 99;
-        EXPECT_EQ(cvt_text_to_integer(c.text, static_cast<int32_t>(std::strlen(c.text)), 0, &v), c.result)
-            << c.text;
+        EXPECT_EQ(cvt_text_to_integer(c.text, static_cast<int32_t>(std::strlen(c.text)), 0, &v), c.result) << c.text;
         EXPECT_EQ(v, c.value) << c.text;
     }
 }
@@ -303,9 +310,15 @@ TEST(CvtValConverters, BooleanStyles) {
         int32_t style, result;
         int64_t value;
     } cases[] = {
-        {"  T", CVT_BOOLEAN_FORTRAN, 0, -1}, {".f", CVT_BOOLEAN_FORTRAN, 0, 0},  {"", CVT_BOOLEAN_FORTRAN, 0, 0},
-        {" .", CVT_BOOLEAN_FORTRAN, 1, 0},   {"..T", CVT_BOOLEAN_FORTRAN, 1, 0}, {"1", CVT_BOOLEAN_FORTRAN, 1, 0},
-        {" 0", 0, 0, 1},                     {"1", 0, 0, 0},                     {"  ", 0, 1, 0},
+        {"  T", CVT_BOOLEAN_FORTRAN, 0, -1},
+        {".f", CVT_BOOLEAN_FORTRAN, 0, 0},
+        {"", CVT_BOOLEAN_FORTRAN, 0, 0},
+        {" .", CVT_BOOLEAN_FORTRAN, 1, 0},
+        {"..T", CVT_BOOLEAN_FORTRAN, 1, 0},
+        {"1", CVT_BOOLEAN_FORTRAN, 1, 0},
+        {" 0", 0, 0, 1},
+        {"1", 0, 0, 0},
+        {"  ", 0, 1, 0},
         {"T", 0, 1, 0},
     };
     for (const C &c : cases) {

@@ -207,8 +207,9 @@ std::string literal(const std::string &s) {
 std::string program() {
     std::set<std::string> types;
     for (const Case &c : kCases) types.insert(c.type);
-    std::string src = "program cvt_val_oracle\n  implicit none\n  character(len=:), allocatable :: f\n"
-                      "  integer :: ios\n";
+    std::string src =
+        "program cvt_val_oracle\n  implicit none\n  character(len=:), allocatable :: f\n"
+        "  integer :: ios\n";
     for (const std::string &t : types) src += "  " + cvt_val::type_of(t).fortran + " :: v_" + t + "\n";
     for (const Case &c : kCases) {
         const std::string v = std::string("v_") + c.type;
@@ -216,10 +217,14 @@ std::string program() {
         src += "  f = " + literal(c.field) + "\n";
         src += "  read (f, '(" + std::string(c.fmt) + ")', iostat=ios) " + v + "\n";
         src += "  if (ios /= 0) then\n    write (*, '(A)') 'E'\n  else\n";
-        if (t.code == FOR_TYPE_CHARACTER) src += "    write (*, '(3A)') '[', " + v + ", ']'\n";
-        else if (t.fortran.rfind("logical", 0) == 0) src += "    write (*, '(L1)') " + v + "\n";
-        else if (t.fortran.rfind("integer", 0) == 0) src += "    write (*, '(Z0)') " + v + "\n";
-        else src += "    write (*, '(Z0)') transfer(" + v + ", 0_" + std::to_string(t.size) + ")\n";
+        if (t.code == FOR_TYPE_CHARACTER)
+            src += "    write (*, '(3A)') '[', " + v + ", ']'\n";
+        else if (t.fortran.rfind("logical", 0) == 0)
+            src += "    write (*, '(L1)') " + v + "\n";
+        else if (t.fortran.rfind("integer", 0) == 0)
+            src += "    write (*, '(Z0)') " + v + "\n";
+        else
+            src += "    write (*, '(Z0)') transfer(" + v + ", 0_" + std::to_string(t.size) + ")\n";
         src += "  end if\n";
     }
     return src + "end program\n";
@@ -233,8 +238,8 @@ TEST(CvtValOracle, EveryFieldAsGfortranReadsIt) {
         const Case &c = kCases[i];
         const cvt_val::Outcome o = cvt_val::edit(c.fmt, c.type, c.field);
         const std::string ours = o.status ? "E" : cvt_val::shown(o, c.type);
-        EXPECT_EQ(ours, (*lines)[i]) << "READ '" << c.field << "' with (" << c.fmt << ") into " << c.type
-                                     << " (status " << o.status << ")";
+        EXPECT_EQ(ours, (*lines)[i]) << "READ '" << c.field << "' with (" << c.fmt << ") into " << c.type << " (status "
+                                     << o.status << ")";
         // A field that is not a value of the item is an input conversion
         // error, never another message.
         if (o.status) {

@@ -27,8 +27,7 @@ struct Compiled {
     Bytes bytes;
 };
 
-Compiled compile(const std::string &text, uint32_t limit = UINT32_MAX)
-{
+Compiled compile(const std::string &text, uint32_t limit = UINT32_MAX) {
     unsigned char *out = nullptr;
     uint32_t size = 0;
     int st = for__format_compile_text(text, false, limit, &out, &size);
@@ -52,20 +51,17 @@ Bytes X(uint64_t n) { return rec(FOR_FMT_X, n); }
 Bytes group(uint64_t r) { return rec(FOR_FMT_GROUP_BEGIN, r); }
 Bytes end_group() { return rec(FOR_FMT_GROUP_END); }
 
-TEST(FormatCompiler, RecordBytes)
-{
+TEST(FormatCompiler, RecordBytes) {
     const std::string long70000(70000, 'x');
     const std::string exact65535(65535, 'y');
     const std::vector<Case> cases = {
-        {"Iw gets the default m = 1 in field 3", "(I5)",
-         Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
-               37, 0, 0, 1, 1, 0, 0, 0, 5, 0, 0, 0,  //
-               2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"Iw gets the default m = 1 in field 3", "(I5)", Bytes{1,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+                                                               37, 0, 0, 1, 1, 0, 0, 0, 5, 0, 0, 0,  //
+                                                               2,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"an explicit m of 1 is the default", "(I5.1)", fmt({I(1, 5)})},
         {"m = 0 is kept, not defaulted", "(I5.0)", fmt({I(1, 5, 0)})},
         {"repeat count in field 1", "(10I12)", fmt({I(10, 12)})},
-        {"repeat count beyond 32 bits takes the long form", "(4294967296A)",
-         fmt({rec(FOR_FMT_A_NW, 4294967296ull)})},
+        {"repeat count beyond 32 bits takes the long form", "(4294967296A)", fmt({rec(FOR_FMT_A_NW, 4294967296ull)})},
         {"largest repeat count", "(9223372036854775807I5)", fmt({I(unlimited, 5)})},
         {"group with repeat count, X, F, then A", "(3(2X,F10.3),A)",
          fmt({group(3), X(2), rec(FOR_FMT_F, 1, 10, 3), end_group(), rec(FOR_FMT_A_NW, 1)})},
@@ -80,8 +76,8 @@ TEST(FormatCompiler, RecordBytes)
         {"empty nested group", "(())", fmt({group(1), end_group()})},
         {"empty format", "()", fmt({})},
         {"eight levels", "(((((((())))))))",
-         fmt({group(1), group(1), group(1), group(1), group(1), group(1), group(1), end_group(),
-              end_group(), end_group(), end_group(), end_group(), end_group(), end_group()})},
+         fmt({group(1), group(1), group(1), group(1), group(1), group(1), group(1), end_group(), end_group(),
+              end_group(), end_group(), end_group(), end_group(), end_group()})},
         {"thirty-two levels, the documented limit", std::string(32, '(') + "I2" + std::string(32, ')'),
          [] {
              std::vector<Bytes> v(31, group(1));
@@ -126,8 +122,7 @@ TEST(FormatCompiler, RecordBytes)
         {"a width after Ew.dEe starts clean", "(E9.2E1,F5.1)",
          fmt({rec(FOR_FMT_EE, 1, 9, 2, 1), rec(FOR_FMT_F, 1, 5, 1)})},
         // Scale factors.
-        {"kP directly before a descriptor", "(1PE12.4E3)",
-         fmt({rec(FOR_FMT_P, 0, 1), rec(FOR_FMT_EE, 1, 12, 4, 3)})},
+        {"kP directly before a descriptor", "(1PE12.4E3)", fmt({rec(FOR_FMT_P, 0, 1), rec(FOR_FMT_EE, 1, 12, 4, 3)})},
         {"negative scale factor takes the long form", "(-2P,F8.2)",
          fmt({rec(FOR_FMT_P, 0, -2), rec(FOR_FMT_F, 1, 8, 2)})},
         {"P alone is 0P; +k is k", "(P,+3P)", fmt({rec(FOR_FMT_P, 0, 0), rec(FOR_FMT_P, 0, 3)})},
@@ -156,11 +151,11 @@ TEST(FormatCompiler, RecordBytes)
          fmt({lit(long70000.substr(0, 65535)), lit(long70000.substr(65535))})},
         // Control items.
         {"blank, sign, round and decimal modes", "(BN,BZ,SP,SS,S,RU,RD,RZ,RN,RC,RP,DC,DP,Q)",
-         fmt({rec(5), rec(6), rec(7), rec(8), rec(9), rec(108), rec(109), rec(110), rec(111), rec(112),
-              rec(113), rec(114), rec(115), rec(15)})},
+         fmt({rec(5), rec(6), rec(7), rec(8), rec(9), rec(108), rec(109), rec(110), rec(111), rec(112), rec(113),
+              rec(114), rec(115), rec(15)})},
         {"slash, r/, colon, dollar, backslash", "(I1/3/I2:$\\)",
-         fmt({I(1, 1), rec(FOR_FMT_SLASH), rec(FOR_FMT_SLASH, 3), I(1, 2), rec(FOR_FMT_COLON),
-              rec(FOR_FMT_DOLLAR), rec(FOR_FMT_DOLLAR)})},
+         fmt({I(1, 1), rec(FOR_FMT_SLASH), rec(FOR_FMT_SLASH, 3), I(1, 2), rec(FOR_FMT_COLON), rec(FOR_FMT_DOLLAR),
+              rec(FOR_FMT_DOLLAR)})},
         // Text handling.
         {"blanks and tabs are ignored between and inside items", " \t( I 1 0 , 2 X )", fmt({I(1, 10), X(2)})},
         {"lower case is upper case", "(i5,e12.4e2,tl2,dt'Ab')",
@@ -182,8 +177,7 @@ struct Bad {
     int status;
 };
 
-TEST(FormatCompiler, Refused)
-{
+TEST(FormatCompiler, Refused) {
     const std::vector<Bad> cases = {
         {"no opening parenthesis", "I5)", 62},
         {"empty text", "", 62},
@@ -267,16 +261,14 @@ TEST(FormatCompiler, Refused)
 
 // Every record of an accepted format starts below the size limit, so the
 // 32-bit offsets of the interpretation state reach them all.
-TEST(FormatCompiler, SizeLimit)
-{
+TEST(FormatCompiler, SizeLimit) {
     const std::string text = "('" + std::string(100, 'z') + "')";  // 12 + 104 + 12 bytes
     EXPECT_EQ(compile(text, 128).status, 0);
     EXPECT_EQ(compile(text, 127).status, msg::no_memory);
     EXPECT_EQ(compile("(I5)", 35).status, msg::no_memory);
 }
 
-TEST(FormatCompiler, CharacterDescriptorEntry)
-{
+TEST(FormatCompiler, CharacterDescriptorEntry) {
     const char text[] = "(I5)xx";
     For_Char_Format f{4, text};
     unsigned char *out = nullptr;
@@ -295,8 +287,7 @@ TEST(FormatCompiler, CharacterDescriptorEntry)
     EXPECT_EQ(none, nullptr);
 }
 
-TEST(FormatCompiler, OwnedFormatIsFreedOnce)
-{
+TEST(FormatCompiler, OwnedFormatIsFreedOnce) {
     const char text[] = "(A)";
     For_Char_Format f{3, text};
     unsigned char *out = nullptr;
@@ -323,8 +314,7 @@ TEST(FormatCompiler, OwnedFormatIsFreedOnce)
 
 // What the compiler writes, the reader reads back: every accepted format
 // decodes record by record to its closing record, which ends the bytes.
-TEST(FormatCompiler, DecodesToItsEnd)
-{
+TEST(FormatCompiler, DecodesToItsEnd) {
     const char *texts[] = {"(3(2X,F10.3),A)", "(*(I5))", "(-2P,F8.2)", "(2DT'x'(1,2),'it''s')",
                            "(I5,A5,G0,EX20.6E3,T5,9223372036854775807X)"};
     for (const char *t : texts) {

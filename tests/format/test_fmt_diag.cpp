@@ -23,11 +23,9 @@ struct Outcome {
 
 // Runs `body` in a child with standard error on a pipe; the child exits
 // with what body returns.
-Outcome in_child(const std::function<int()> &body)
-{
+Outcome in_child(const std::function<int()> &body) {
     int fds[2];
-    if (pipe(fds) != 0)
-        return {};
+    if (pipe(fds) != 0) return {};
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
@@ -39,8 +37,7 @@ Outcome in_child(const std::function<int()> &body)
     Outcome o;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        o.err.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) o.err.append(buf, static_cast<std::size_t>(n));
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -55,13 +52,11 @@ struct Case {
     std::string err;  // exact standard error, "" when no message is due
 };
 
-std::string near(const std::string &quoted)
-{
+std::string near(const std::string &quoted) {
     return "forrtl: info (58): format syntax error at or near " + quoted + "\n";
 }
 
-TEST(FormatDiagnostic, QuotesTheTextNearTheFault)
-{
+TEST(FormatDiagnostic, QuotesTheTextNearTheFault) {
     unsetenv("FOR_DISABLE_DIAGNOSTIC_DISPLAY");
     unsetenv("FOR_DIAGNOSTIC_LOG_FILE");
     const std::string tail(100, 'A');
@@ -88,8 +83,7 @@ TEST(FormatDiagnostic, QuotesTheTextNearTheFault)
             unsigned char *out = nullptr;
             uint32_t size;
             int st = for__format_compile_text(c.text, true, UINT32_MAX, &out, &size);
-            if (st == 0)
-                for__free_vm(out);
+            if (st == 0) for__free_vm(out);
             return st;
         });
         // The status comes back as an exit status: its low eight bits.
@@ -98,8 +92,7 @@ TEST(FormatDiagnostic, QuotesTheTextNearTheFault)
     }
 }
 
-TEST(FormatDiagnostic, SilentWhenNotAsked)
-{
+TEST(FormatDiagnostic, SilentWhenNotAsked) {
     Outcome o = in_child([] {
         unsigned char *out = nullptr;
         For_Char_Format f{6, "(I5,#)"};
@@ -109,8 +102,7 @@ TEST(FormatDiagnostic, SilentWhenNotAsked)
     EXPECT_EQ(o.err, "");
 }
 
-TEST(FormatDiagnostic, BadSlotIsAnInternalFailure)
-{
+TEST(FormatDiagnostic, BadSlotIsAnInternalFailure) {
     const For_Vfe_Slot bad[] = {{0, 7, 9}, {0, 3, 5}};
     for (const For_Vfe_Slot &s : bad) {
         Outcome o = in_child([&] {
@@ -118,7 +110,9 @@ TEST(FormatDiagnostic, BadSlotIsAnInternalFailure)
             return static_cast<int>(get_vfe_value(table, &s)) + 100;
         });
         EXPECT_EQ(o.exit_code, 8);
-        EXPECT_EQ(o.err.rfind("forrtl: severe (8): internal consistency check failure, file for_fmt_decode.cpp, line ", 0), 0u)
+        EXPECT_EQ(
+            o.err.rfind("forrtl: severe (8): internal consistency check failure, file for_fmt_decode.cpp, line ", 0),
+            0u)
             << o.err;
     }
 }

@@ -23,34 +23,65 @@ struct Read_Case {
 };
 
 const std::vector<Read_Case> read_cases = {
-    {"(I5)", "  -42", 'i'},       {"(I5)", "1 2  ", 'i'},       {"(BZ,I5)", "1 2  ", 'i'},
-    {"(I3)", "7", 'i'},           {"(BZ,I5)", "12", 'i'},       {"(B8)", "00000101", 'i'},
-    {"(O4)", "0777", 'i'},        {"(Z8)", "FFFFFFFF", 'i'},    {"(Z4)", "  1a", 'i'},
-    {"(F8.2)", "   12345", 'r'},  {"(F8.2)", " 1.5    ", 'r'}, {"(BZ,F8.2)", " 1 5    ", 'r'},
-    {"(F8.2)", "1.5E2   ", 'r'},  {"(2P,F8.2)", "  1.5   ", 'r'}, {"(2P,F8.2)", "1.5E1   ", 'r'},
-    {"(E10.3)", "  1.234E-2", 'r'}, {"(E10.3)", "    1234-2", 'r'}, {"(D12.4)", "  -9.875D+03", 'r'},
-    {"(EN12.3)", "  12.345E+03", 'r'}, {"(ES12.3)", "   1.500E-02", 'r'}, {"(G12.4)", "      0.1234", 'r'},
-    {"(DC,F8.2)", "   1,25 ", 'r'}, {"(F5.1)", "3", 'r'}, {"(RU,F20.0)", "0.1000000000000000000001", 'r'},
-    {"(RD,F20.0)", "0.1000000000000000000001", 'r'}, {"(L3)", " .T", 'l'}, {"(L7)", "  false", 'l'},
-    {"(A6)", "abcdef", 'a'},       {"(A3)", "abc", 'a'},         {"(A8)", "abcdefgh", 'a'},
-    {"(A)", "xyz", 'a'},           {"(T3,A2)", "abcdef", 'a'},    {"(3X,A2)", "abcdef", 'a'},
+    {"(I5)", "  -42", 'i'},
+    {"(I5)", "1 2  ", 'i'},
+    {"(BZ,I5)", "1 2  ", 'i'},
+    {"(I3)", "7", 'i'},
+    {"(BZ,I5)", "12", 'i'},
+    {"(B8)", "00000101", 'i'},
+    {"(O4)", "0777", 'i'},
+    {"(Z8)", "FFFFFFFF", 'i'},
+    {"(Z4)", "  1a", 'i'},
+    {"(F8.2)", "   12345", 'r'},
+    {"(F8.2)", " 1.5    ", 'r'},
+    {"(BZ,F8.2)", " 1 5    ", 'r'},
+    {"(F8.2)", "1.5E2   ", 'r'},
+    {"(2P,F8.2)", "  1.5   ", 'r'},
+    {"(2P,F8.2)", "1.5E1   ", 'r'},
+    {"(E10.3)", "  1.234E-2", 'r'},
+    {"(E10.3)", "    1234-2", 'r'},
+    {"(D12.4)", "  -9.875D+03", 'r'},
+    {"(EN12.3)", "  12.345E+03", 'r'},
+    {"(ES12.3)", "   1.500E-02", 'r'},
+    {"(G12.4)", "      0.1234", 'r'},
+    {"(DC,F8.2)", "   1,25 ", 'r'},
+    {"(F5.1)", "3", 'r'},
+    {"(RU,F20.0)", "0.1000000000000000000001", 'r'},
+    {"(RD,F20.0)", "0.1000000000000000000001", 'r'},
+    {"(L3)", " .T", 'l'},
+    {"(L7)", "  false", 'l'},
+    {"(A6)", "abcdef", 'a'},
+    {"(A3)", "abc", 'a'},
+    {"(A8)", "abcdefgh", 'a'},
+    {"(A)", "xyz", 'a'},
+    {"(T3,A2)", "abcdef", 'a'},
+    {"(3X,A2)", "abcdef", 'a'},
     {"(A3,TL2,A2)", "abcdef", 'a'},
     // Positioning past the record's end stops there: a later TL counts
     // back from the end, not from where the X would have gone.
-    {"(20X,TL15,A5,A1)", "abcdefghij", 'a'}, {"(T21,TL15,A5,A1)", "abcdefghij", 'a'},
-    {"(TR20,TL15,A5,A1)", "abcdefghij", 'a'}, {"(12X,TL5,A5,A1)", "abcdefghij", 'a'},
+    {"(20X,TL15,A5,A1)", "abcdefghij", 'a'},
+    {"(T21,TL15,A5,A1)", "abcdefghij", 'a'},
+    {"(TR20,TL15,A5,A1)", "abcdefghij", 'a'},
+    {"(12X,TL5,A5,A1)", "abcdefghij", 'a'},
     // Repeated groups of positioning only.
-    {"(3(2X),A2)", "abcdefghij", 'a'}, {"(5(TL1,2X),A2,A1)", "abcdefghij", 'a'},
-    {"(4(3X,TL5),A3,A1)", "abcdefghij", 'a'}, {"(2(3(1X),TL1),A2,A1)", "abcdefghij", 'a'},
-    {"(3(20X),TL3,A3,A1)", "abcdefghij", 'a'}, {"(3(T4,1X),A3)", "abcdefghij", 'a'},
+    {"(3(2X),A2)", "abcdefghij", 'a'},
+    {"(5(TL1,2X),A2,A1)", "abcdefghij", 'a'},
+    {"(4(3X,TL5),A3,A1)", "abcdefghij", 'a'},
+    {"(2(3(1X),TL1),A2,A1)", "abcdefghij", 'a'},
+    {"(3(20X),TL3,A3,A1)", "abcdefghij", 'a'},
+    {"(3(T4,1X),A3)", "abcdefghij", 'a'},
     // A number in a field wider than what is left of the record.
-    {"(I20)", "  12", 'i'}, {"(F30.2)", "  125", 'r'}, {"(3X,I9)", "12", 'i'},
+    {"(I20)", "  12", 'i'},
+    {"(F30.2)", "  125", 'r'},
+    {"(3X,I9)", "12", 'i'},
 };
 
 // The oracle reads each record from an internal file and prints what the
 // item holds: integers and reals as hex bit patterns, text between bars.
 std::vector<std::string> oracle(const std::vector<Read_Case> &cases) {
-    std::string p = "program t\n  integer :: i, j\n  real(8) :: r\n  logical :: l\n  character(6) :: a, b\n  character(len=:), allocatable :: rec\n";
+    std::string p =
+        "program t\n  integer :: i, j\n  real(8) :: r\n  logical :: l\n  character(6) :: a, b\n  character(len=:), "
+        "allocatable :: rec\n";
     for (const Read_Case &c : cases) {
         p += "  i = 0; j = 0; r = 0; l = .false.; a = '######'; b = '######'\n";
         p += "  rec = '" + c.record + "'\n";
@@ -182,7 +213,7 @@ TEST(FmtReadCases, NonAdvancingInputCountsSizeAndMeetsTheEndOfRecord) {
     File file(33, "abcdefg\nxyz\n");
     struct Step {
         const char *format;
-        int want;      // status
+        int want;  // status
         std::string a;
         int32_t size;
     } steps[] = {
@@ -333,10 +364,8 @@ TEST(FmtReadCases, AFieldPastTheRecordEndCostsOnlyWhatTheRecordHolds) {
         int32_t k;
     };
     const Case cases[] = {
-        {"(A2147483647,I3)", "abcde", "      ", 0},
-        {"(2X,A2147483647,I3)", "abcde", "      ", 0},
-        {"(G2147483647.0,I3)", "abcde", "      ", 0},
-        {"(A5,I2147483647)", "abcde", "abcde ", 0},
+        {"(A2147483647,I3)", "abcde", "      ", 0},    {"(2X,A2147483647,I3)", "abcde", "      ", 0},
+        {"(G2147483647.0,I3)", "abcde", "      ", 0},  {"(A5,I2147483647)", "abcde", "abcde ", 0},
         {"(A1,I2147483647)", "a1234", "a     ", 1234},
     };
     const long before = max_rss_kib();

@@ -37,14 +37,13 @@ struct Edit {
 };
 
 const Edit kEdits8[] = {
-    {Ed::G, 24, 15, 3, "", 11}, {Ed::ES, 24, 16, 3, "", -1}, {Ed::E, 24, 16, 3, "", -1},
-    {Ed::F, 30, 12, 0, "", -1}, {Ed::G, 12, 4, 0, "", -1},   {Ed::ES, 12, 3, 0, "", -1},
-    {Ed::F, 12, 3, 0, "", -1},  {Ed::G, 10, 1, 0, "", -1},   {Ed::G, 25, 17, 3, "", -1},
-    {Ed::G, 24, 15, 3, "2P", 11}, {Ed::E, 14, 5, 0, "-1P", -1}, {Ed::ES, 24, 14, 3, "", -1},
+    {Ed::G, 24, 15, 3, "", 11}, {Ed::ES, 24, 16, 3, "", -1},  {Ed::E, 24, 16, 3, "", -1},   {Ed::F, 30, 12, 0, "", -1},
+    {Ed::G, 12, 4, 0, "", -1},  {Ed::ES, 12, 3, 0, "", -1},   {Ed::F, 12, 3, 0, "", -1},    {Ed::G, 10, 1, 0, "", -1},
+    {Ed::G, 25, 17, 3, "", -1}, {Ed::G, 24, 15, 3, "2P", 11}, {Ed::E, 14, 5, 0, "-1P", -1}, {Ed::ES, 24, 14, 3, "", -1},
 };
 const Edit kEdits4[] = {
-    {Ed::G, 15, 7, 2, "", 4}, {Ed::ES, 15, 8, 2, "", -1}, {Ed::F, 20, 6, 0, "", -1}, {Ed::G, 10, 3, 0, "", -1},
-    {Ed::ES, 15, 6, 2, "", -1},
+    {Ed::G, 15, 7, 2, "", 4},  {Ed::ES, 15, 8, 2, "", -1}, {Ed::F, 20, 6, 0, "", -1},
+    {Ed::G, 10, 3, 0, "", -1}, {Ed::ES, 15, 6, 2, "", -1},
 };
 
 // Exponent of an ES field's value: x = m x 10^(s-1) with 1 <= m < 10.
@@ -92,9 +91,9 @@ std::vector<uint64_t> values8() {
         }
     }
     // Ties at the 15th and 16th significant digit (exact below 2^53).
-    for (double x : {1234567890123455.0, 8999999999999995.0, 999999999999999.5, 123456789012345.25,
-                     2000000000000005.0, 4503599627370495.5, 99999999999999.95, 0.5, 1.5, 2.5, 0.125, 0.375,
-                     1.0625, 1024.5, 99.5, 9.5, 0.0625, 12345.5}) {
+    for (double x : {1234567890123455.0, 8999999999999995.0, 999999999999999.5, 123456789012345.25, 2000000000000005.0,
+                     4503599627370495.5, 99999999999999.95, 0.5, 1.5, 2.5, 0.125, 0.375, 1.0625, 1024.5, 99.5, 9.5,
+                     0.0625, 12345.5}) {
         v.push_back(bits_of(x));
         v.push_back(bits_of(-x));
     }
@@ -136,15 +135,12 @@ std::string format_of(const Edit &e, const char *mode) {
     return s;
 }
 
-Desc desc_of(const Edit &e, const char *mode) {
-    return Desc(e.ed, e.w, e.d, e.e, format_of(e, mode));
-}
+Desc desc_of(const Edit &e, const char *mode) { return Desc(e.ed, e.w, e.d, e.e, format_of(e, mode)); }
 
 // The oracle program: for each value, every edit in every mode, one line
 // each, in the order the test walks them.
 template <class T>
-std::string program(const std::vector<T> &vals, const Edit *edits, size_t nedits, const char *kind,
-                    const char *ikind) {
+std::string program(const std::vector<T> &vals, const Edit *edits, size_t nedits, const char *kind, const char *ikind) {
     std::ostringstream s;
     s << "program real_fields\n  implicit none\n  integer :: i, j\n  real(" << kind << ") :: x\n";
     const size_t nf = nedits * (sizeof kModes / sizeof kModes[0]);

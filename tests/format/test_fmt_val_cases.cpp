@@ -55,13 +55,13 @@ TEST(IntegerConverter, Layouts) {
         {-12345, 6, 1, 0, "-12345", 0},
         {7, 4, 3, 0, " 007", 0},
         {0, 3, 0, 0, "   ", 0},
-        {0, 3, 0, 16, "   ", 0},    // zero with m = 0 is blank even under SP
+        {0, 3, 0, 16, "   ", 0},  // zero with m = 0 is blank even under SP
         {0, 3, 1, 16, " +0", 0},
         {99, 3, 1, 16, "+99", 0},
         {99, 2, 1, 16, "**", 2},
         {-7, 5, 4, 0, "-0007", 0},
-        {-7, 4, 4, 0, "****", 2},    // the sign finds no room
-        {7, 3, 5, 0, "007", 0},      // m > w: zeros as far as the field allows
+        {-7, 4, 4, 0, "****", 2},  // the sign finds no room
+        {7, 3, 5, 0, "007", 0},    // m > w: zeros as far as the field allows
         {-7, 3, 5, 0, "***", 2},
         {kMax32, 10, 1, 0, "2147483647", 0},
         {kMin32, 11, 1, 0, "-2147483648", 0},
@@ -74,9 +74,8 @@ TEST(IntegerConverter, Layouts) {
     };
     for (const IntCase &c : cases) {
         int32_t r;
-        const std::string got = field_of(c.w, &r, [&](char *f) {
-            return cvt_integer_to_text(static_cast<int32_t>(c.value), c.w, c.m, c.flags, f);
-        });
+        const std::string got = field_of(
+            c.w, &r, [&](char *f) { return cvt_integer_to_text(static_cast<int32_t>(c.value), c.w, c.m, c.flags, f); });
         EXPECT_EQ(got, c.want) << c.value << " I" << c.w << "." << c.m;
         EXPECT_EQ(r, c.result) << c.value << " I" << c.w << "." << c.m;
     }
@@ -94,7 +93,8 @@ TEST(IntegerConverter, SixtyFourBitExtremes) {
     };
     for (const IntCase &c : cases) {
         int32_t r;
-        const std::string got = field_of(c.w, &r, [&](char *f) { return cvt_integer64_to_text(c.value, c.w, c.m, c.flags, f); });
+        const std::string got =
+            field_of(c.w, &r, [&](char *f) { return cvt_integer64_to_text(c.value, c.w, c.m, c.flags, f); });
         EXPECT_EQ(got, c.want) << c.value;
         EXPECT_EQ(r, c.result) << c.value;
     }
@@ -112,8 +112,8 @@ TEST(IntegerConverter, EveryDigitCountAgainstPlainDivision) {
             const std::string got = field_of(20, &r, [&](char *f) { return cvt_unsigned64_to_text(v, 20, 10, 1, f); });
             EXPECT_EQ(got, std::string(20 - want.size(), ' ') + want);
             if (v <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-                const std::string neg =
-                    field_of(21, &r, [&](char *f) { return cvt_integer64_to_text(-static_cast<int64_t>(v), 21, 1, 0, f); });
+                const std::string neg = field_of(
+                    21, &r, [&](char *f) { return cvt_integer64_to_text(-static_cast<int64_t>(v), 21, 1, 0, f); });
                 EXPECT_EQ(neg, std::string(20 - want.size(), ' ') + "-" + want);
             }
         }
@@ -170,7 +170,9 @@ TEST(UnsignedConverter, EveryRadix) {
         const std::string want = c.want ? c.want : std::string(64, '1');
         std::string got;
         if (c.value <= 0xFFFFFFFFu)
-            got = field_of(c.w, &r, [&](char *f) { return cvt_unsigned_to_text(static_cast<uint32_t>(c.value), c.w, c.radix, c.m, f); });
+            got = field_of(c.w, &r, [&](char *f) {
+                return cvt_unsigned_to_text(static_cast<uint32_t>(c.value), c.w, c.radix, c.m, f);
+            });
         else
             got = field_of(c.w, &r, [&](char *f) { return cvt_unsigned64_to_text(c.value, c.w, c.radix, c.m, f); });
         EXPECT_EQ(r, c.result) << c.value << " radix " << c.radix;
@@ -192,8 +194,8 @@ TEST(DataConverter, BytesLowestAddressLeastSignificant) {
         {"\x08", 1, 3, 8, 1, " 10", 0},
         {"\x00\x00\x00\x00", 4, 3, 2, 3, "000", 0},
         {"\x00\x01\x00\x00", 4, 2, 16, 1, "**", 2},
-        {"\x01\x00\x00", 3, 4, 16, 1, "   1", 0},            // high-order zero bytes ignored
-        {"\xFF\xFF\xFF", 3, 8, 8, 1, "77777777", 0},           // octal groups cross bytes
+        {"\x01\x00\x00", 3, 4, 16, 1, "   1", 0},     // high-order zero bytes ignored
+        {"\xFF\xFF\xFF", 3, 8, 8, 1, "77777777", 0},  // octal groups cross bytes
         {"\xFF\xFF\xFF", 3, 7, 8, 1, "*******", 2},
         {"\x00\x00\x00\x00\x00\x00\xF0\x3F", 8, 16, 16, 1, "3FF0000000000000", 0},
         // 16 bytes: every group of the top byte counts, the zeros beneath too.
@@ -206,12 +208,13 @@ TEST(DataConverter, BytesLowestAddressLeastSignificant) {
         {"\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x40", 16, 43, 8, 1,
          "1000000000000000000000000000000000000000000", 0},
         {"\x41\x42\x43", 3, 6, 16, 1, "434241", 0},
-        {"\x12", 1, 4, 10, 1, "****", 2},                      // radix 10 is no bit pattern
+        {"\x12", 1, 4, 10, 1, "****", 2},  // radix 10 is no bit pattern
     };
     for (const DataCase &c : cases) {
         for (auto conv : {cvt_data_to_text, cvt_data64_to_text}) {
             int32_t r;
-            const std::string got = field_of(c.w, &r, [&](char *f) { return conv(c.bytes, c.w, c.size, c.radix, c.m, f); });
+            const std::string got =
+                field_of(c.w, &r, [&](char *f) { return conv(c.bytes, c.w, c.size, c.radix, c.m, f); });
             EXPECT_EQ(got, c.want) << "size " << c.size << " radix " << c.radix << " w " << c.w;
             EXPECT_EQ(r, c.result) << "size " << c.size << " radix " << c.radix;
         }
@@ -242,7 +245,7 @@ TEST(BooleanConverter, Styles) {
         {1, 2, CVT_BOOL_WORD, false, "TR", 0},
         {1, 2, 0, false, " 0", 0},
         {0, 2, 0, false, " 1", 0},
-        {1, 3, 1 << 3, false, "...", 0},   // a style of neither kind writes nothing
+        {1, 3, 1 << 3, false, "...", 0},  // a style of neither kind writes nothing
         {1, 3, -1, false, "...", 4},
     };
     for (const auto &c : cases) {
@@ -254,15 +257,21 @@ TEST(BooleanConverter, Styles) {
         EXPECT_EQ(got, c.want) << c.value << " style " << c.style;
         EXPECT_EQ(r, c.result) << c.value << " style " << c.style;
         if (!c.nonzero_true) {
-            EXPECT_EQ(field_of(c.w, &r, [&](char *f) { return cvt_boolean_to_text(static_cast<int32_t>(c.value), c.w, c.style, f); }),
+            EXPECT_EQ(
+                field_of(c.w, &r,
+                         [&](char *f) { return cvt_boolean_to_text(static_cast<int32_t>(c.value), c.w, c.style, f); }),
+                c.want);
+            EXPECT_EQ(field_of(c.w, &r, [&](char *f) { return cvt_boolean64_to_text(c.value, c.w, c.style, f); }),
                       c.want);
-            EXPECT_EQ(field_of(c.w, &r, [&](char *f) { return cvt_boolean64_to_text(c.value, c.w, c.style, f); }), c.want);
         }
     }
     int32_t r;
     // The 64-bit form looks only at the lowest bit, whatever the upper half.
-    EXPECT_EQ(field_of(2, &r, [](char *f) { return cvt_boolean64_to_text(int64_t{1} << 40, 2, CVT_BOOL_LETTER, f); }), " F");
-    EXPECT_EQ(field_of(2, &r, [](char *f) { return cvt_boolean64_to_text((int64_t{1} << 40) | 1, 2, CVT_BOOL_LETTER, f); }), " T");
+    EXPECT_EQ(field_of(2, &r, [](char *f) { return cvt_boolean64_to_text(int64_t{1} << 40, 2, CVT_BOOL_LETTER, f); }),
+              " F");
+    EXPECT_EQ(
+        field_of(2, &r, [](char *f) { return cvt_boolean64_to_text((int64_t{1} << 40) | 1, 2, CVT_BOOL_LETTER, f); }),
+        " T");
 }
 
 // ---- for__format_value: where the library makes the choice.
@@ -332,7 +341,8 @@ TEST(OutputEditing, BitPatternsOfEveryItemSize) {
     for (const ValCase &c : cases) check(c, nullptr, 130);
     // B0 of REAL(16) 1.0: the exponent bits 011111111111111, then 112 zeros.
     const Item q(one_q, FOR_TYPE_REAL16);
-    EXPECT_EQ(fmtkit::edit(q.mem, q.type, 0, Desc(Ed::B, 0), nullptr, 130).field, "11111111111111" + std::string(112, '0'));
+    EXPECT_EQ(fmtkit::edit(q.mem, q.type, 0, Desc(Ed::B, 0), nullptr, 130).field,
+              "11111111111111" + std::string(112, '0'));
 }
 
 TEST(OutputEditing, LogicalValueOption) {
@@ -367,7 +377,7 @@ TEST(OutputEditing, ZeroAndSignChoices) {
         {{-0.004, FOR_TYPE_REAL8}, {Ed::F, 3, 2}, ".00", 0},
         // G of zero takes E editing unless the unit asks for the F rule.
         {{0.0, FOR_TYPE_REAL8}, {Ed::G, 10, 3}, " 0.000E+00", 0},
-        {{0.0f, FOR_TYPE_REAL4}, {Ed::G, 12, 4, 3},  " 0.0000E+000", 0},
+        {{0.0f, FOR_TYPE_REAL4}, {Ed::G, 12, 4, 3}, " 0.0000E+000", 0},
         // F0.d leaves the optional zero out.
         {{0.5, FOR_TYPE_REAL8}, {Ed::F, 0, 2}, ".50", 0},
         {{-0.5, FOR_TYPE_REAL8}, {Ed::F, 0, 2}, "-.50", 0},
@@ -450,7 +460,7 @@ TEST(OutputEditing, Statuses) {
         {{1.5, FOR_TYPE_REAL8}, {Ed::L, 2}, "  ", 61},
         {Item::chars("ab", 2), {Ed::F, 5, 1}, "     ", 61},
         {Item::chars("ab", 2), {Ed::I, 5}, "     ", 61},
-        {{1.5, FOR_TYPE_REAL8_ALT1}, {Ed::F, 5, 1}, "     ", 61},   // another floating format
+        {{1.5, FOR_TYPE_REAL8_ALT1}, {Ed::F, 5, 1}, "     ", 61},  // another floating format
         {{int32_t{7}, FOR_TYPE_DERIVED_64}, {Ed::Z, 4}, "    ", 61},
         {{int32_t{7}, FOR_TYPE_LOGICAL4}, {Ed::I, 4}, "    ", 61},
         {{int32_t{7}, FOR_TYPE_INT4}, {Ed::Q, 4}, "    ", 0},
@@ -483,7 +493,8 @@ TEST(RealConverter, ComputedWidthHoldsEveryDigit) {
     static char field[5200];
     uint32_t len = 0;
     const double big = 1e300;
-    ASSERT_EQ(cvt_ieee_t_to_text_ex(&big, 0, 0, 2, 0, 0, kF | kZeroWidth | 0x80000000u, field, kComputeWidth | 4, &len), 0);
+    ASSERT_EQ(cvt_ieee_t_to_text_ex(&big, 0, 0, 2, 0, 0, kF | kZeroWidth | 0x80000000u, field, kComputeWidth | 4, &len),
+              0);
     const std::string t(field, len);
     EXPECT_EQ(t.size(), 304u);
     EXPECT_EQ(t.substr(0, 40), "1000000000000000052504760255204420248704");

@@ -34,10 +34,10 @@ int64_t resolved_width(const Case &c) {
     if (c.desc.w != 0) return 0;
     const int64_t d = c.desc.d > 0 ? c.desc.d : 0;
     switch (c.ty) {
-    case Ty::r4: return 41 + d;     // F0 width base of each real kind, plus d
+    case Ty::r4: return 41 + d;  // F0 width base of each real kind, plus d
     case Ty::r8: return 311 + d;
     case Ty::r16: return 4935 + d;
-    default: return 130;            // wide enough for 128 binary digits
+    default: return 130;  // wide enough for 128 binary digits
     }
 }
 
@@ -233,7 +233,9 @@ std::string fortran_value(const Case &c) {
     case Ty::i2: return "int(" + v + "_8, 2)";
     case Ty::i4: return "int(" + v + "_8, 4)";
     case Ty::i8: return v == "-9223372036854775808" ? "-huge(0_8) - 1_8" : v + "_8";
-    case Ty::l1: case Ty::l4: case Ty::l8: return v == "T" ? ".true." : ".false.";
+    case Ty::l1:
+    case Ty::l4:
+    case Ty::l8: return v == "T" ? ".true." : ".false.";
     case Ty::ch: return "'" + v + "'";
     default: break;
     }
@@ -274,17 +276,65 @@ fmtkit::Edited ours(const Case &c) {
     const bool special = v == "inf" || v == "-inf" || v == "nan";
     const double sd = v == "nan" ? std::numeric_limits<double>::quiet_NaN() : v == "inf" ? HUGE_VAL : -HUGE_VAL;
     switch (c.ty) {
-    case Ty::i1: { int8_t x = static_cast<int8_t>(std::stoll(v)); std::memcpy(mem, &x, 1); type = FOR_TYPE_INT1; break; }
-    case Ty::i2: { int16_t x = static_cast<int16_t>(std::stoll(v)); std::memcpy(mem, &x, 2); type = FOR_TYPE_INT2; break; }
-    case Ty::i4: { int32_t x = static_cast<int32_t>(std::stoll(v)); std::memcpy(mem, &x, 4); type = FOR_TYPE_INT4; break; }
-    case Ty::i8: { int64_t x = std::stoll(v); std::memcpy(mem, &x, 8); type = FOR_TYPE_INT8; break; }
-    case Ty::l1: mem[0] = v == "T"; type = FOR_TYPE_LOGICAL1; break;
-    case Ty::l4: mem[0] = v == "T"; type = FOR_TYPE_LOGICAL4; break;
-    case Ty::l8: mem[0] = v == "T"; type = FOR_TYPE_LOGICAL8; break;
-    case Ty::r4: { float x = special ? static_cast<float>(sd) : std::strtof(v.c_str(), nullptr); std::memcpy(mem, &x, 4); type = FOR_TYPE_REAL4; break; }
-    case Ty::r8: { double x = special ? sd : std::strtod(v.c_str(), nullptr); std::memcpy(mem, &x, 8); type = FOR_TYPE_REAL8; break; }
-    case Ty::r16: { __float128 x = special ? static_cast<__float128>(sd) : strtoflt128(v.c_str(), nullptr); std::memcpy(mem, &x, 16); type = FOR_TYPE_REAL16; break; }
-    case Ty::ch: type = FOR_TYPE_CHARACTER; len = static_cast<int64_t>(v.size()); std::memcpy(mem, v.data(), v.size()); break;
+    case Ty::i1: {
+        int8_t x = static_cast<int8_t>(std::stoll(v));
+        std::memcpy(mem, &x, 1);
+        type = FOR_TYPE_INT1;
+        break;
+    }
+    case Ty::i2: {
+        int16_t x = static_cast<int16_t>(std::stoll(v));
+        std::memcpy(mem, &x, 2);
+        type = FOR_TYPE_INT2;
+        break;
+    }
+    case Ty::i4: {
+        int32_t x = static_cast<int32_t>(std::stoll(v));
+        std::memcpy(mem, &x, 4);
+        type = FOR_TYPE_INT4;
+        break;
+    }
+    case Ty::i8: {
+        int64_t x = std::stoll(v);
+        std::memcpy(mem, &x, 8);
+        type = FOR_TYPE_INT8;
+        break;
+    }
+    case Ty::l1:
+        mem[0] = v == "T";
+        type = FOR_TYPE_LOGICAL1;
+        break;
+    case Ty::l4:
+        mem[0] = v == "T";
+        type = FOR_TYPE_LOGICAL4;
+        break;
+    case Ty::l8:
+        mem[0] = v == "T";
+        type = FOR_TYPE_LOGICAL8;
+        break;
+    case Ty::r4: {
+        float x = special ? static_cast<float>(sd) : std::strtof(v.c_str(), nullptr);
+        std::memcpy(mem, &x, 4);
+        type = FOR_TYPE_REAL4;
+        break;
+    }
+    case Ty::r8: {
+        double x = special ? sd : std::strtod(v.c_str(), nullptr);
+        std::memcpy(mem, &x, 8);
+        type = FOR_TYPE_REAL8;
+        break;
+    }
+    case Ty::r16: {
+        __float128 x = special ? static_cast<__float128>(sd) : strtoflt128(v.c_str(), nullptr);
+        std::memcpy(mem, &x, 16);
+        type = FOR_TYPE_REAL16;
+        break;
+    }
+    case Ty::ch:
+        type = FOR_TYPE_CHARACTER;
+        len = static_cast<int64_t>(v.size());
+        std::memcpy(mem, v.data(), v.size());
+        break;
     }
     return fmtkit::edit(mem, type, len, c.desc, nullptr, resolved_width(c));
 }

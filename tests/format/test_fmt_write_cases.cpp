@@ -126,16 +126,17 @@ TEST(FmtWriteCases, APositionPastTheLongestRecordOverflowsItBeforeAnyAllocation)
     const std::string past = std::to_string(for_max_grown_record + 1);
     const std::string at_end = std::to_string(for_max_grown_record);
     const std::vector<std::string> formats = {
-        "(T70000000000000,A)",   "(T" + past + ",A)",         "(TR70000000000000,A)",
-        "(TR" + at_end + ",A)",  "(70000000000000X,A)",       "(" + at_end + "X,A)",
-        "(A,2147483647X,A)",     "(8(2147483647X),A)",        "(A" + past + ")",
-        "(TR1,A" + at_end + ")", "(T" + at_end + ",A2)",       "(99999(99999(99999X)),A)",
+        "(T70000000000000,A)", "(T" + past + ",A)",     "(TR70000000000000,A)", "(TR" + at_end + ",A)",
+        "(70000000000000X,A)", "(" + at_end + "X,A)",   "(A,2147483647X,A)",    "(8(2147483647X),A)",
+        "(A" + past + ")",     "(TR1,A" + at_end + ")", "(T" + at_end + ",A2)", "(99999(99999(99999X)),A)",
     };
     enum Target { no_recl, recl_100, internal };
     Dir dir;
     for (Target target : {no_recl, recl_100, internal}) {
         for (const std::string &format : formats) {
-            SCOPED_TRACE(format + (target == no_recl ? " without RECL" : target == recl_100 ? " RECL=100" : " internal"));
+            SCOPED_TRACE(format + (target == no_recl    ? " without RECL"
+                                   : target == recl_100 ? " RECL=100"
+                                                        : " internal"));
             rusage before{}, after{};
             getrusage(RUSAGE_SELF, &before);
             const auto t0 = std::chrono::steady_clock::now();
@@ -266,8 +267,7 @@ TEST(FmtWriteCases, VariableFormatExpressionsAreReadThroughTheContext) {
 namespace {
 
 // WRITE (internal file of `records` records of `length`, fmt, IOSTAT=) items.
-int write_internal(std::string *var, size_t records, size_t length, const std::string &format,
-                   std::vector<Val> items) {
+int write_internal(std::string *var, size_t records, size_t length, const std::string &format, std::vector<Val> items) {
     *var = std::string(records * length, '#');
     Store store(items.size());
     kit::Stmt st;

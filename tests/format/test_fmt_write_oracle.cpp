@@ -73,15 +73,17 @@ const std::vector<Case> &write_cases() {
         {"complex between others", "(I2,2E11.3,I2)", {I(1), C(-1e-3, 7.0), I(2)}},
         {"output overflow shows asterisks", "(I3,F5.1)", {I(12345), R(12345.6)}},
         {"ES24.16 repeated across records", "(5ES24.16)", {R(1), R(-2), R(1e-300), R(6.02e23), R(0.1), R(3), R(4)}},
-        {"10I12", "(10I12)", {I(1), I(-1), I(2147483647), I(-2147483647), I(0), I(5), I(6), I(7), I(8), I(9), I(10), I(11)}},
+        {"10I12",
+         "(10I12)",
+         {I(1), I(-1), I(2147483647), I(-2147483647), I(0), I(5), I(6), I(7), I(8), I(9), I(10), I(11)}},
         {"INTEGER(8) and REAL(4) under I and F", "(I20,F12.5)", {J(-1234567890123LL), F(0.1f)}},
         {"F without a digit on either side of the point gets its zero",
          "(A,F0.0,A,F0.0,A,F2.0,A,F1.0,A,F2.0,A)",
          {A("["), R(0.4), A("|"), R(0.0), A("|"), R(0.06), A("|"), R(0.0), A("|"), R(-0.4), A("]")}},
-        {"a negative value that rounds to zero keeps its minus sign", "(F5.1,F4.0,RC,F5.0,RN,F0.0,F3.1,F6.2)",
+        {"a negative value that rounds to zero keeps its minus sign",
+         "(F5.1,F4.0,RC,F5.0,RN,F0.0,F3.1,F6.2)",
          {R(-0.01), R(-0.4), R(-0.4), R(-0.4), R(-0.01), R(-0.004)}},
-        {"Gw.0 edits as Ew.0", "(1PG9.0E2,G9.0,G9.0,G10.0E3,G9.0)",
-         {R(0.6), R(123.0), R(0.0), R(5.0), R(-0.6)}},
+        {"Gw.0 edits as Ew.0", "(1PG9.0E2,G9.0,G9.0,G10.0E3,G9.0)", {R(0.6), R(123.0), R(0.0), R(5.0), R(-0.6)}},
         {"positioning repeated by a group", "(3(2X),I2)", {I(12)}},
         {"TL and X that move right together", "(I4,5(TL1,2X),I2)", {I(1234), I(56)}},
         {"nested positioning groups", "(2(3(1X),TL1),I2)", {I(7)}},
@@ -96,7 +98,8 @@ std::string program(const std::vector<Case> &cases) {
     for (const Case &c : cases) {
         p += "  write(*,'(a)') '@@'\n";
         p += "  write(*," + quoted(c.format) + ")";
-        for (size_t i = 0; i < c.items.size(); ++i) p += std::string(i ? ", &\n    " : " &\n    ") + fortran(c.items[i]);
+        for (size_t i = 0; i < c.items.size(); ++i)
+            p += std::string(i ? ", &\n    " : " &\n    ") + fortran(c.items[i]);
         p += "\n";
     }
     p += "  write(*,'(a)') '@@'\nend program\n";
@@ -109,8 +112,10 @@ std::vector<std::vector<std::string>> oracle_records(const std::vector<Case> &ca
     std::vector<std::vector<std::string>> out;
     if (!lines) return out;
     for (const std::string &l : *lines) {
-        if (l == "@@") out.emplace_back();
-        else if (!out.empty()) out.back().push_back(l);
+        if (l == "@@")
+            out.emplace_back();
+        else if (!out.empty())
+            out.back().push_back(l);
     }
     if (!out.empty()) out.pop_back();
     return out;
@@ -178,10 +183,11 @@ TEST(FmtWriteOracle, InternalFilesHoldTheRecordsGfortranWrites) {
     };
     std::string p = "program t\n";
     for (const Int_Case &c : cases) {
-        p += "  block\n    character(len=" + std::to_string(c.length) + ") :: r(" +
-             std::to_string(c.records) + ")\n    integer :: k\n    r = repeat('#', " +
-             std::to_string(c.length) + ")\n    write(r," + quoted(c.format) + ")";
-        for (size_t i = 0; i < c.items.size(); ++i) p += std::string(i ? ", &\n    " : " &\n    ") + fortran(c.items[i]);
+        p += "  block\n    character(len=" + std::to_string(c.length) + ") :: r(" + std::to_string(c.records) +
+             ")\n    integer :: k\n    r = repeat('#', " + std::to_string(c.length) + ")\n    write(r," +
+             quoted(c.format) + ")";
+        for (size_t i = 0; i < c.items.size(); ++i)
+            p += std::string(i ? ", &\n    " : " &\n    ") + fortran(c.items[i]);
         p += "\n    write(*,'(a)') '@@'\n    do k = 1, size(r)\n      write(*,'(a)') r(k)\n    end do\n  end block\n";
     }
     p += "  write(*,'(a)') '@@'\nend program\n";
@@ -189,8 +195,10 @@ TEST(FmtWriteOracle, InternalFilesHoldTheRecordsGfortranWrites) {
     if (!lines) GTEST_SKIP() << "gfortran is not installed";
     std::vector<std::vector<std::string>> want;
     for (const std::string &l : *lines) {
-        if (l == "@@") want.emplace_back();
-        else if (!want.empty()) want.back().push_back(l);
+        if (l == "@@")
+            want.emplace_back();
+        else if (!want.empty())
+            want.back().push_back(l);
     }
     ASSERT_EQ(want.size(), cases.size() + 1);
     for (size_t i = 0; i < cases.size(); ++i) {

@@ -133,8 +133,7 @@ TEST(DescItem, SectionWithElementLengthAndNegativeStride) {
     ASSERT_EQ(rs[0].status, 0);
     EXPECT_EQ(rs[0].item.length, 12);
     EXPECT_EQ(rs[0].item.elem_size, 3);
-    EXPECT_EQ(elements(rs[0]),
-              (std::vector<char *>{words[3], words[2], words[1], words[0]}));
+    EXPECT_EQ(elements(rs[0]), (std::vector<char *>{words[3], words[2], words[1], words[0]}));
 }
 
 TEST(DescItem, EmptyArraysHaveNoElements) {

@@ -109,8 +109,10 @@ std::function<std::vector<std::string>(const std::string &)> fixed_records(size_
         std::vector<std::string> out;
         for (size_t at = 0; at < bytes.size(); at += len) {
             std::string r = bytes.substr(at, len);
-            if (r.size() < len) out.push_back("<torn>" + r);
-            else if (r.find_first_not_of('\0') != std::string::npos) out.push_back(r);
+            if (r.size() < len)
+                out.push_back("<torn>" + r);
+            else if (r.find_first_not_of('\0') != std::string::npos)
+                out.push_back(r);
         }
         return out;
     };
@@ -216,7 +218,7 @@ struct Run {
 
 struct Case {
     const char *name;
-    std::function<void(Run &)> setup;   // connects the unit, writes what comes before
+    std::function<void(Run &)> setup;  // connects the unit, writes what comes before
     // The follow-up statements on the unit (on another thread): they end
     // with the unit closed.
     std::function<void(Run &, int ios)> follow;
@@ -573,8 +575,11 @@ std::vector<Case> cases() {
 std::vector<std::pair<Fault, bool>> faults_of(Call c) {
     switch (c) {
     case Call::write:
-        return {{Fault::short_io, false}, {Fault::eintr, false}, {Fault::enospc, false},
-                {Fault::enospc, true}, {Fault::eio, false}};
+        return {{Fault::short_io, false},
+                {Fault::eintr, false},
+                {Fault::enospc, false},
+                {Fault::enospc, true},
+                {Fault::eio, false}};
     case Call::read: return {{Fault::short_io, false}, {Fault::eintr, false}, {Fault::eio, false}};
     case Call::open: return {{Fault::emfile, false}};
     default: return {{Fault::enomem, false}, {Fault::enomem, true}};
@@ -585,7 +590,7 @@ bool transparent(Fault f) { return f == Fault::short_io || f == Fault::eintr; }
 
 // The messages a statement may answer a failed call with.
 const std::set<int> &sensible(Fault f) {
-    static const std::set<int> io{msg::write_error, msg::read_error, msg::close_error, msg::backspace_error,
+    static const std::set<int> io{msg::write_error,   msg::read_error,   msg::close_error, msg::backspace_error,
                                   msg::endfile_error, msg::rewind_error, msg::open_failure};
     static const std::set<int> open{msg::open_failure, msg::too_many_open_files};
     static const std::set<int> mem{msg::no_memory, msg::no_buffer_memory};
@@ -666,8 +671,8 @@ int check_records(const Case &c, const Plan &p, const Run &r, int close_failed) 
         // failed CLOSE said the unit's held output could not go out.
         if (status == 0 && !close_failed) {
             ADD_FAILURE() << c.name << " under " << kit::fault::text(p) << ": record " << i + 1
-                          << " was reported written and is "
-                          << (at < file.size() ? "not next in the file" : "missing") << describe(r, file);
+                          << " was reported written and is " << (at < file.size() ? "not next in the file" : "missing")
+                          << describe(r, file);
             return static_cast<int>(i);
         }
     }

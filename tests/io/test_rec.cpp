@@ -48,17 +48,17 @@ namespace {
 // What OPEN would set up for a formatted sequential unit.
 struct Conn {
     std::string path;
-    int fd = -1;               // use this descriptor instead of opening path
-    std::string name;          // file name when fd is given
+    int fd = -1;       // use this descriptor instead of opening path
+    std::string name;  // file name when fd is given
     For_Rec_Type type = For_Rec_Type::stream_lf;
     For_Cc cc = For_Cc::list;
-    uint64_t rec_len = 134;    // RECL 132 + LF + LIST's line end
+    uint64_t rec_len = 134;  // RECL 132 + LF + LIST's line end
     uint64_t buf_size = 8192;
     bool recl_default = true;
     bool buffered = false;
-    bool truncate = true;      // a positionable file that is not appended
+    bool truncate = true;  // a positionable file that is not appended
     uint64_t flags = 0;
-    bool table = false;        // join the file table (terminal pairing)
+    bool table = false;  // join the file table (terminal pairing)
 };
 
 void open_unit(int unit, const Conn &c) {
@@ -99,8 +99,7 @@ int close_unit(int unit) {
     For_Lub *lub = nullptr;
     if (int s = for__acquire_lun(unit, &lub, nullptr, FOR_OP_CLOSE)) return s;
     int s = 0;
-    if (lub->lub_rec_state == rec_output && (lub->lub_flags & lubf::partial_record))
-        s = for__put_sf(lub);
+    if (lub->lub_rec_state == rec_output && (lub->lub_flags & lubf::partial_record)) s = for__put_sf(lub);
     if (s == 0) s = for__flush_output(lub);
     for__rm_from_lf_table(lub);
     ::close(lub->lub_fd);
@@ -149,8 +148,8 @@ struct Ifile {
     uint64_t len, count;
 } ifile;
 
-int write_entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d,
-                const For_Value_List *v, const For_Dsc_Lst *cd, const For_Value_List *cv) {
+int write_entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d, const For_Value_List *v,
+                const For_Dsc_Lst *cd, const For_Value_List *cv) {
     bool internal = unit == FOR_UNIT_INTERNAL;
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(internal ? iwrite_kind : write_kind, {ctx, unit, f, cd, cv}, &lub);
@@ -162,8 +161,8 @@ int write_entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d
 int write_xmit(For_Context *ctx, const For_Dsc_Lst *d, const For_Value_List *v) {
     return for__stmt_transfer(ctx, d, v, Put{});
 }
-int read_entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d,
-               const For_Value_List *v, const For_Dsc_Lst *cd, const For_Value_List *cv) {
+int read_entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d, const For_Value_List *v,
+               const For_Dsc_Lst *cd, const For_Value_List *cv) {
     bool internal = unit == FOR_UNIT_INTERNAL;
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(internal ? iread_kind : read_kind, {ctx, unit, f, cd, cv}, &lub);
@@ -214,8 +213,7 @@ void put_file(const std::string &path, const std::string &bytes) {
 
 std::string unhex(const std::string &hex) {
     std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 
@@ -290,9 +288,9 @@ TEST_F(Rec, SequentialFormattedRecordsMatchGfortran) {
 
 TEST_F(Rec, VariableRecordsCarryTheirLengthBeforeAndAfterAsGfortranWrites) {
     std::vector<std::string> records = {"abcdefghij", "", std::string(300, 'v')};
-    std::string src = "program p\n  integer :: u\n  open(newunit=u, file='rec_var.bin', form='unformatted', status='replace')\n";
-    for (const std::string &r : records)
-        src += r.empty() ? "  write(u)\n" : "  write(u) " + literal(r) + "\n";
+    std::string src =
+        "program p\n  integer :: u\n  open(newunit=u, file='rec_var.bin', form='unformatted', status='replace')\n";
+    for (const std::string &r : records) src += r.empty() ? "  write(u)\n" : "  write(u) " + literal(r) + "\n";
     src += "  close(u)\n  call dump('rec_var.bin')\n" + std::string(dump_sub) + "end program\n";
     auto oracle = kit::gfortran_run(src);
     if (!oracle) GTEST_SKIP() << "gfortran not installed";
@@ -325,25 +323,40 @@ TEST_F(Rec, RecordLayoutsByRecordTypeAndCarriageControl) {
         {"STREAM_CR", T::stream_cr, C::none, 133, 0, {"ab", "c"}, "ab\rc\r"},
         {"STREAM has no terminators", T::stream, C::none, 132, 0, {"ab", "cd"}, "abcd"},
         {"FIXED pads with blanks", T::fixed, C::none, 5, 0, {"ab", "abcde", ""}, "ab   abcde     "},
-        {"VARIABLE, big-endian length words", T::variable, C::none, 140, lubf::big_endian,
-         {"xyz"}, std::string("\0\0\0\3xyz\0\0\0\3", 11)},
+        {"VARIABLE, big-endian length words",
+         T::variable,
+         C::none,
+         140,
+         lubf::big_endian,
+         {"xyz"},
+         std::string("\0\0\0\3xyz\0\0\0\3", 11)},
         {"LIST on a record type without terminator", T::none, C::list, 133, 0, {"ab", ""}, "ab\n\n"},
-        {"FORTRAN: blank, 0 and + overprint", T::stream_lf, C::fortran, 139, 0, {" A", "0B", "+C"},
-         "A\r\n\nB\rC\r"},
+        {"FORTRAN: blank, 0 and + overprint", T::stream_lf, C::fortran, 139, 0, {" A", "0B", "+C"}, "A\r\n\nB\rC\r"},
         {"FORTRAN: 0 first starts one line down", T::stream_lf, C::fortran, 139, 0, {"0A"}, "\nA\r"},
         {"FORTRAN: 1 is a form feed", T::stream_lf, C::fortran, 139, 0, {"1X", "1Y"}, "\fX\r\n\fY\r"},
-        {"FORTRAN: $ leaves the line open", T::stream_lf, C::fortran, 139, 0, {" A", "$P", " B"},
-         "A\r\nP\nB\r"},
-        {"FORTRAN: NUL writes the data alone", T::stream_lf, C::fortran, 139, 0,
-         {std::string("\0Q", 2), "+R"}, "QR\r"},
-        {"FORTRAN: an empty record is a blank line", T::stream_lf, C::fortran, 139, 0, {"", ""},
-         "\r\n\r"},
-        {"FORTRAN under the compatibility option", T::stream_lf, C::fortran, 139, lubf::opt_compat,
-         {" A", "0B"}, "A\r\r\n\r\nB\r"},
-        {"FIXED with FORTRAN control: RECL characters, the control character first", T::fixed,
-         C::fortran, 8, 0, {"1abc", "12345678", ""}, "1abc    12345678        "},
-        {"FIXED with FORTRAN control: a whole number of records of RECL 80", T::fixed, C::fortran, 80,
-         0, {std::string(79, 'a'), std::string(80, 'b'), " c"},
+        {"FORTRAN: $ leaves the line open", T::stream_lf, C::fortran, 139, 0, {" A", "$P", " B"}, "A\r\nP\nB\r"},
+        {"FORTRAN: NUL writes the data alone", T::stream_lf, C::fortran, 139, 0, {std::string("\0Q", 2), "+R"}, "QR\r"},
+        {"FORTRAN: an empty record is a blank line", T::stream_lf, C::fortran, 139, 0, {"", ""}, "\r\n\r"},
+        {"FORTRAN under the compatibility option",
+         T::stream_lf,
+         C::fortran,
+         139,
+         lubf::opt_compat,
+         {" A", "0B"},
+         "A\r\r\n\r\nB\r"},
+        {"FIXED with FORTRAN control: RECL characters, the control character first",
+         T::fixed,
+         C::fortran,
+         8,
+         0,
+         {"1abc", "12345678", ""},
+         "1abc    12345678        "},
+        {"FIXED with FORTRAN control: a whole number of records of RECL 80",
+         T::fixed,
+         C::fortran,
+         80,
+         0,
+         {std::string(79, 'a'), std::string(80, 'b'), " c"},
          std::string(79, 'a') + " " + std::string(80, 'b') + " c" + std::string(78, ' ')},
     };
     int unit = 120;
@@ -510,23 +523,45 @@ TEST_F(Rec, InputRecordsByRecordType) {
         int end_status;  // what the read after the last record gives
     } cases[] = {
         {"lines and empty lines", T::stream_lf, 134, 8192, true, "abc\n\nxyz\n", {"abc", "", "xyz"}, -1},
-        {"CR LF input reads as the line alone", T::stream_lf, 134, 8192, true, "abc\r\ndef\r\n",
-         {"abc", "def"}, -1},
+        {"CR LF input reads as the line alone", T::stream_lf, 134, 8192, true, "abc\r\ndef\r\n", {"abc", "def"}, -1},
         {"a last line without its newline", T::stream_lf, 134, 8192, true, "abc\ndef", {"abc", "def"}, -1},
         {"Ctrl-Z alone on a line ends the file", T::stream_lf, 134, 8192, true, "a\n\x1a\nb\n", {"a"}, -1},
-        {"a line longer than the buffer grows it", T::stream_lf, 134, 256, true,
-         std::string(20000, 'q') + "\nr\n", {std::string(20000, 'q'), "r"}, -1},
-        {"lines cut by the buffer end", T::stream_lf, 134, 16, true, "0123456789\nabcdefghij\nk\n",
-         {"0123456789", "abcdefghij", "k"}, -1},
-        {"too long when the records may not grow", T::stream_lf, 134, 256, false,
-         std::string(300, 'q') + "\n", {}, 22},
+        {"a line longer than the buffer grows it",
+         T::stream_lf,
+         134,
+         256,
+         true,
+         std::string(20000, 'q') + "\nr\n",
+         {std::string(20000, 'q'), "r"},
+         -1},
+        {"lines cut by the buffer end",
+         T::stream_lf,
+         134,
+         16,
+         true,
+         "0123456789\nabcdefghij\nk\n",
+         {"0123456789", "abcdefghij", "k"},
+         -1},
+        {"too long when the records may not grow", T::stream_lf, 134, 256, false, std::string(300, 'q') + "\n", {}, 22},
         {"STREAM_CRLF", T::stream_crlf, 134, 8192, true, "ab\r\ncd\r\n", {"ab", "cd"}, -1},
         {"STREAM_CR", T::stream_cr, 134, 8192, true, "ab\rcd\r", {"ab", "cd"}, -1},
         {"FIXED", T::fixed, 4, 8192, false, "abcdefgh", {"abcd", "efgh"}, -1},
-        {"VARIABLE", T::variable, 140, 8192, true, std::string("\2\0\0\0hi\2\0\0\0\0\0\0\0\0\0\0\0", 18),
-         {"hi", ""}, -1},
-        {"VARIABLE with mismatched length words", T::variable, 140, 8192, true,
-         std::string("\2\0\0\0hi\3\0\0\0", 10), {}, 39},
+        {"VARIABLE",
+         T::variable,
+         140,
+         8192,
+         true,
+         std::string("\2\0\0\0hi\2\0\0\0\0\0\0\0\0\0\0\0", 18),
+         {"hi", ""},
+         -1},
+        {"VARIABLE with mismatched length words",
+         T::variable,
+         140,
+         8192,
+         true,
+         std::string("\2\0\0\0hi\3\0\0\0", 10),
+         {},
+         39},
         {"an empty file", T::stream_lf, 134, 8192, true, "", {}, -1},
     };
     int unit = 160;
@@ -594,7 +629,8 @@ TEST_F(Rec, AWriteAfterReadingTruncatesTheFileLikeGfortran) {
   write(u, '(a)') 'new'
   close(u)
   call dump('rec_trunc.txt')
-)" + std::string(dump_sub) + "end program\n";
+)" + std::string(dump_sub) +
+                      "end program\n";
     auto oracle = kit::gfortran_run(src);
     if (!oracle) GTEST_SKIP() << "gfortran not installed";
     Conn conn;
@@ -666,7 +702,8 @@ TEST_F(Rec, InternalFileLimits) {
     char a[8];
     ifile = {a, 4, 2};
     EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"abcde"}), msg::output_overflows_record) << "longer than the element";
-    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"a", "/", "b", "/", "c"}), msg::internal_file_overflow) << "past the last element: internal file overflow";
+    EXPECT_EQ(write_items(FOR_UNIT_INTERNAL, {"a", "/", "b", "/", "c"}), msg::internal_file_overflow)
+        << "past the last element: internal file overflow";
     std::memcpy(a, "one two ", 8);
     EXPECT_EQ(read_records(FOR_UNIT_INTERNAL, 2), 0);
     EXPECT_EQ(got, (std::vector<std::string>{"one ", "two "}));
@@ -705,7 +742,9 @@ struct Pty {
         }
         return s;
     }
-    void type(const std::string &s) { ASSERT_EQ(__real_write(master, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+    void type(const std::string &s) {
+        ASSERT_EQ(__real_write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
     ~Pty() {
         if (master >= 0) ::close(master);
     }

@@ -38,8 +38,8 @@ void var_record(Bytes &b, std::initializer_list<int32_t> ints, bool big = false)
     put(n);
 }
 
-int open_seq(int unit, const std::string &path, const char *form, const char *recordtype = nullptr,
-             int64_t recl = 0, const char *convert = nullptr) {
+int open_seq(int unit, const std::string &path, const char *form, const char *recordtype = nullptr, int64_t recl = 0,
+             const char *convert = nullptr) {
     kit::Keys k;
     k.text(FOR_KEY_FILE, path).text(FOR_KEY_FORM, form).text(FOR_KEY_STATUS, "OLD");
     if (convert) k.text(FOR_KEY_CONVERT, convert);
@@ -49,8 +49,7 @@ int open_seq(int unit, const std::string &path, const char *form, const char *re
     return kit::open_unit(unit, k);
 }
 
-int run_fmt(kit::Seq_Fmt_Entry entry, kit::Xmit xmit, int unit, const std::string &fmt,
-            std::string *chars) {
+int run_fmt(kit::Seq_Fmt_Entry entry, kit::Xmit xmit, int unit, const std::string &fmt, std::string *chars) {
     kit::Stmt s(unit);
     s.flags.iostat().fmt_text();
     s.items.chars(*chars).end();
@@ -107,10 +106,8 @@ TEST_F(Seq_Rewrite, FormattedRecordInPlace) {
         {"shorter: blanks", "aaa\nbbbbbb\nccc\n", "(a)", "XY", 0, "aaa\nXY    \nccc\n"},
         {"CR LF kept", "aaa\r\nbbbb\r\nccc\r\n", "(a)", "Z", 0, "aaa\r\nZ   \r\nccc\r\n"},
         {"last line without its end", "aaa\nbbbb", "(a)", "12", -1, "aaa\n12  "},
-        {"longer: 66, file unchanged", "aaa\nbb\nccc\n", "(a)", "XYZ", msg::output_overflows_record,
-         "aaa\nbb\nccc\n"},
-        {"a second record: 66", "aaa\nbbbb\nccc\n", "(a,/,a)", "XY", msg::output_overflows_record,
-         "aaa\nbbbb\nccc\n"},
+        {"longer: 66, file unchanged", "aaa\nbb\nccc\n", "(a)", "XYZ", msg::output_overflows_record, "aaa\nbb\nccc\n"},
+        {"a second record: 66", "aaa\nbbbb\nccc\n", "(a,/,a)", "XY", msg::output_overflows_record, "aaa\nbbbb\nccc\n"},
     };
     for (const Fmt_Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -160,10 +157,8 @@ TEST_F(Seq_Rewrite, NoCurrentRecord) {
         bool then_backspace;
     };
     const Case cases[] = {
-        {"right after OPEN", 0, false, false},
-        {"after a READ that met the end of the file", 3, false, false},
-        {"after BACKSPACE", 1, false, true},
-        {"a second REWRITE", -1, false, false},
+        {"right after OPEN", 0, false, false}, {"after a READ that met the end of the file", 3, false, false},
+        {"after BACKSPACE", 1, false, true},   {"a second REWRITE", -1, false, false},
         {"after a WRITE", 1, true, false},
     };
     for (const Case &c : cases) {
@@ -191,8 +186,9 @@ TEST_F(Seq_Rewrite, NoCurrentRecord) {
         }
         EXPECT_EQ(rewrite_line(22, "QQQ"), msg::no_current_record);
         ASSERT_EQ(kit::close_unit(22), 0);
-        EXPECT_EQ(file_bytes(path("n.txt")),
-                  text(c.reads < 0 ? "xyz\nbbb\n" : c.then_write ? "aaa\nzzz\n" : "aaa\nbbb\n"));
+        EXPECT_EQ(file_bytes(path("n.txt")), text(c.reads < 0    ? "xyz\nbbb\n"
+                                                  : c.then_write ? "aaa\nzzz\n"
+                                                                 : "aaa\nbbb\n"));
     }
 }
 
@@ -210,33 +206,33 @@ TEST_F(Seq_Rewrite, UnformattedVariableRecord) {
         {"longer: 66", {20, 30, 40}, msg::output_overflows_record},
     };
     for (bool big : {false, true})
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        SCOPED_TRACE(big ? "big-endian" : "little-endian");
-        Bytes orig;
-        var_record(orig, {1}, big);
-        var_record(orig, {2, 3}, big);
-        var_record(orig, {4}, big);
-        put_file(path("u.bin"), orig);
-        ASSERT_EQ(open_seq(23, path("u.bin"), "UNFORMATTED", nullptr, 0, big ? "BIG_ENDIAN" : nullptr), 0);
-        std::vector<int32_t> one(1);
-        ASSERT_EQ(read_ints(23, &one), 0);
-        ASSERT_EQ(read_ints(23, &one), 0);  // reads 2 of the record {2, 3}
-        EXPECT_EQ(rewrite_ints(23, c.items), c.status);
-        if (c.status == 0) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            SCOPED_TRACE(big ? "big-endian" : "little-endian");
+            Bytes orig;
+            var_record(orig, {1}, big);
+            var_record(orig, {2, 3}, big);
+            var_record(orig, {4}, big);
+            put_file(path("u.bin"), orig);
+            ASSERT_EQ(open_seq(23, path("u.bin"), "UNFORMATTED", nullptr, 0, big ? "BIG_ENDIAN" : nullptr), 0);
+            std::vector<int32_t> one(1);
             ASSERT_EQ(read_ints(23, &one), 0);
-            EXPECT_EQ(one[0], 4) << "the READ after it reads the next record";
+            ASSERT_EQ(read_ints(23, &one), 0);  // reads 2 of the record {2, 3}
+            EXPECT_EQ(rewrite_ints(23, c.items), c.status);
+            if (c.status == 0) {
+                ASSERT_EQ(read_ints(23, &one), 0);
+                EXPECT_EQ(one[0], 4) << "the READ after it reads the next record";
+            }
+            ASSERT_EQ(kit::close_unit(23), 0);
+            Bytes want;
+            var_record(want, {1}, big);
+            if (c.status == 0)
+                var_record(want, {20, 30}, big);
+            else
+                var_record(want, {2, 3}, big);
+            var_record(want, {4}, big);
+            EXPECT_EQ(file_bytes(path("u.bin")), want);
         }
-        ASSERT_EQ(kit::close_unit(23), 0);
-        Bytes want;
-        var_record(want, {1}, big);
-        if (c.status == 0)
-            var_record(want, {20, 30}, big);
-        else
-            var_record(want, {2, 3}, big);
-        var_record(want, {4}, big);
-        EXPECT_EQ(file_bytes(path("u.bin")), want);
-    }
 }
 
 TEST_F(Seq_Rewrite, UnformattedFixedRecordIsZeroFilled) {

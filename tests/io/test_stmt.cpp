@@ -54,21 +54,18 @@ struct Recorder {
 Recorder rec;
 
 For_Stmt_Kind read_kind{FOR_OP_READ, false, true, false, "test_read", 1, 1, 1, connect_devnull};
-For_Stmt_Kind write_kind{FOR_OP_WRITE_SEQ, true, true, false, "test_write", 1, 4, 1,
-                         connect_devnull};
+For_Stmt_Kind write_kind{FOR_OP_WRITE_SEQ, true, true, false, "test_write", 1, 4, 1, connect_devnull};
 For_Stmt_Kind failing_kind{FOR_OP_READ, false, true, false, "test_read", 1, 1, 1, connect_fails};
 For_Stmt_Kind *kind = &read_kind;
 
-int entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d,
-          const For_Value_List *v, const For_Dsc_Lst *cd, const For_Value_List *cv) {
+int entry(For_Context *ctx, int unit, For_IO_Flags f, const For_Dsc_Lst *d, const For_Value_List *v,
+          const For_Dsc_Lst *cd, const For_Value_List *cv) {
     For_Lub *lub = nullptr;
     int r = for__stmt_begin(*kind, {ctx, unit, f, cd, cv}, &lub);
     if (!lub) return r;
     return for__stmt_transfer(ctx, d, v, rec);
 }
-int xmit(For_Context *ctx, const For_Dsc_Lst *d, const For_Value_List *v) {
-    return for__stmt_transfer(ctx, d, v, rec);
-}
+int xmit(For_Context *ctx, const For_Dsc_Lst *d, const For_Value_List *v) { return for__stmt_transfer(ctx, d, v, rec); }
 
 class Frame : public ::testing::Test {
   protected:
@@ -421,8 +418,7 @@ TEST_F(FrameDeath, EndOfFileWithOnlyErrIsADiagnostic) {
             st.items.item(x).end();
             st.run(entry);
         },
-        ::testing::ExitedWithCode(24),
-        "forrtl: severe \\(24\\): end-of-file during read, unit 60, file /dev/null");
+        ::testing::ExitedWithCode(24), "forrtl: severe \\(24\\): end-of-file during read, unit 60, file /dev/null");
 }
 
 TEST_F(FrameDeath, PosWithoutIostatShowsTheSpecificMessage) {
@@ -462,8 +458,7 @@ TEST_F(FrameDeath, AcquisitionFailureWithoutHandlersNamesNoFile) {
             st.items.end();
             st.run(entry);
         },
-        ::testing::ExitedWithCode(32),
-        "forrtl: severe \\(32\\): invalid logical unit number, unit -300, file unknown");
+        ::testing::ExitedWithCode(32), "forrtl: severe \\(32\\): invalid logical unit number, unit -300, file unknown");
 }
 
 TEST_F(FrameDeath, KeywordsOutOfOrderAreACompilerFault) {

@@ -132,8 +132,7 @@ TEST_F(FullDisk, NoRecordReportedWrittenIsLostAndTheErrorStaysUntilAFlushSucceed
         while (written < 2000 && (status = write_record(f, 40, record_text(written))) == 0) ++written;
         ASSERT_EQ(status, msg::write_error) << "after " << written << " records";
         // Sticky: nothing more is taken while the output is owed.
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(write_record(f, 40, record_text(5000 + i)), msg::write_error);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(write_record(f, 40, record_text(5000 + i)), msg::write_error);
         EXPECT_EQ(flush_unit(40), msg::write_error) << "the disk is still full";
         EXPECT_EQ(write_record(f, 40, record_text(6000)), msg::write_error);
 
@@ -185,8 +184,7 @@ TEST_F(FullDisk, TheCloseOfAUnitWhoseOutputCannotGoOutReportsIt) {
         std::vector<std::string> recs = records_of(f, file());
         if (!recs.empty() && recs.back().rfind("<torn>", 0) == 0) recs.pop_back();
         ASSERT_LE(recs.size(), static_cast<size_t>(written) + 1);
-        for (size_t i = 0; i < recs.size(); ++i)
-            ASSERT_EQ(recs[i], record_text(static_cast<int>(i))) << "record " << i;
+        for (size_t i = 0; i < recs.size(); ++i) ASSERT_EQ(recs[i], record_text(static_cast<int>(i))) << "record " << i;
         // The unit is free for a new connection.
         kit::Keys again;
         again.text(FOR_KEY_FILE, dir_.path("again")).text(FOR_KEY_STATUS, "replace");

@@ -45,11 +45,15 @@ struct Var {
         const char c = k[0];
         const int n = k.size() > 1 ? std::stoi(k.substr(1)) : 0;
         if (c == 'i') type = n == 1 ? FOR_TYPE_INT1 : n == 2 ? FOR_TYPE_INT2 : n == 4 ? FOR_TYPE_INT4 : FOR_TYPE_INT8;
-        if (c == 'u') type = n == 1 ? FOR_TYPE_UINT1 : n == 2 ? FOR_TYPE_UINT2 : n == 4 ? FOR_TYPE_UINT4 : FOR_TYPE_UINT8;
+        if (c == 'u')
+            type = n == 1 ? FOR_TYPE_UINT1 : n == 2 ? FOR_TYPE_UINT2 : n == 4 ? FOR_TYPE_UINT4 : FOR_TYPE_UINT8;
         if (c == 'r') type = n == 4 ? FOR_TYPE_REAL4 : n == 8 ? FOR_TYPE_REAL8 : FOR_TYPE_REAL16;
         if (c == 'z') type = n == 4 ? FOR_TYPE_COMPLEX4 : n == 8 ? FOR_TYPE_COMPLEX8 : FOR_TYPE_COMPLEX16;
         if (c == 'l')
-            type = n == 1 ? FOR_TYPE_LOGICAL1 : n == 2 ? FOR_TYPE_LOGICAL2 : n == 4 ? FOR_TYPE_LOGICAL4 : FOR_TYPE_LOGICAL8;
+            type = n == 1   ? FOR_TYPE_LOGICAL1
+                   : n == 2 ? FOR_TYPE_LOGICAL2
+                   : n == 4 ? FOR_TYPE_LOGICAL4
+                            : FOR_TYPE_LOGICAL8;
         if (c == 'c') type = FOR_TYPE_CHARACTER;
         size = c == 'z' ? 2 * n : n;
         bytes.assign(static_cast<size_t>(size * count), 0);
@@ -64,15 +68,33 @@ struct Var {
         for (int i = 0; i < count; ++i) {
             unsigned char *p = elem(i);
             switch (c()) {
-            case 'i': case 'u': { int64_t v = c() == 'i' ? -77 : 77; std::memcpy(p, &v, size); break; }
-            case 'l': { int64_t v = -1; std::memcpy(p, &v, size); break; }
+            case 'i':
+            case 'u': {
+                int64_t v = c() == 'i' ? -77 : 77;
+                std::memcpy(p, &v, size);
+                break;
+            }
+            case 'l': {
+                int64_t v = -1;
+                std::memcpy(p, &v, size);
+                break;
+            }
             case 'c': std::memset(p, 'z', size); break;
             default:
                 for (int k = 0; k < (c() == 'z' ? 2 : 1); ++k) {
                     unsigned char *q = p + k * part();
-                    if (part() == 4) { float v = -77; std::memcpy(q, &v, 4); }
-                    if (part() == 8) { double v = -77; std::memcpy(q, &v, 8); }
-                    if (part() == 16) { __float128 v = -77; std::memcpy(q, &v, 16); }
+                    if (part() == 4) {
+                        float v = -77;
+                        std::memcpy(q, &v, 4);
+                    }
+                    if (part() == 8) {
+                        double v = -77;
+                        std::memcpy(q, &v, 8);
+                    }
+                    if (part() == 16) {
+                        __float128 v = -77;
+                        std::memcpy(q, &v, 16);
+                    }
                 }
             }
         }
@@ -93,8 +115,19 @@ struct Var {
             const unsigned char *p = bytes.data() + i * size;
             s += ' ';
             switch (c()) {
-            case 'i': { int64_t v = 0; std::memcpy(&v, p, size); v = (v << (64 - 8 * size)) >> (64 - 8 * size); s += std::to_string(v); break; }
-            case 'u': { uint64_t v = 0; std::memcpy(&v, p, size); s += std::to_string(v); break; }
+            case 'i': {
+                int64_t v = 0;
+                std::memcpy(&v, p, size);
+                v = (v << (64 - 8 * size)) >> (64 - 8 * size);
+                s += std::to_string(v);
+                break;
+            }
+            case 'u': {
+                uint64_t v = 0;
+                std::memcpy(&v, p, size);
+                s += std::to_string(v);
+                break;
+            }
             case 'l': s += (p[0] & 1) ? "T" : "F"; break;
             case 'c': s += "[" + std::string(reinterpret_cast<const char *>(p), size) + "]"; break;
             case 'r': s += hex(p, part()); break;
@@ -136,8 +169,7 @@ struct Var {
             case 'l': out += "  write (*, '(l1)', advance='no') " + e + "\n"; break;
             case 'c': out += "  write (*, '(3a)', advance='no') '[', " + e + ", ']'\n"; break;
             case 'r': out += "  write (*, '(" + z + ")', advance='no') " + e + "\n"; break;
-            default:
-                out += "  write (*, '(" + z + ",1x," + z + ")', advance='no') real(" + e + "), aimag(" + e + ")\n";
+            default: out += "  write (*, '(" + z + ",1x," + z + ")', advance='no') real(" + e + "), aimag(" + e + ")\n";
             }
         }
         return out;
@@ -178,10 +210,10 @@ struct Case {
     std::vector<std::string> records;
     std::vector<std::string> vars;
     std::vector<std::vector<int>> reads;
-    bool comma = false;  // DECIMAL='COMMA'
+    bool comma = false;           // DECIMAL='COMMA'
     const char *round = nullptr;  // ROUND=
-    Case(const char *w, std::vector<std::string> r, std::vector<std::string> v,
-         std::vector<std::vector<int>> rd = {}, bool dc = false)
+    Case(const char *w, std::vector<std::string> r, std::vector<std::string> v, std::vector<std::vector<int>> rd = {},
+         bool dc = false)
         : what(w), records(std::move(r)), vars(std::move(v)), reads(std::move(rd)), comma(dc) {}
 };
 
@@ -227,7 +259,8 @@ inline std::string fortran_program(const std::vector<Case> &cases) {
             return "  if (ios == 0) write (*, '(a)', advance='no') 'ok'\n"
                    "  if (ios < 0) write (*, '(a)', advance='no') 'eof'\n"
                    "  if (ios > 0) write (*, '(a)', advance='no') 'err'\n"
-                   "  if (ios <= 0) then\n" + show + "  end if\n  write (*, '(a)') ''\n";
+                   "  if (ios <= 0) then\n" +
+                   show + "  end if\n  write (*, '(a)') ''\n";
         };
         s += "  rec = ''\n";
         for (size_t i = 0; i < c.records.size(); ++i)
@@ -260,8 +293,11 @@ inline void add_items(kit::List &l, std::vector<Var> &vars, const std::vector<in
     for (int i : which) {
         Var &v = vars[static_cast<size_t>(i)];
         if (v.type == FOR_TYPE_CHARACTER) {
-            if (v.count == 1) l.chars(reinterpret_cast<char *>(v.bytes.data()), static_cast<size_t>(v.size));
-            else l.char_array(reinterpret_cast<char *>(v.bytes.data()), static_cast<size_t>(v.count), static_cast<size_t>(v.size));
+            if (v.count == 1)
+                l.chars(reinterpret_cast<char *>(v.bytes.data()), static_cast<size_t>(v.size));
+            else
+                l.char_array(reinterpret_cast<char *>(v.bytes.data()), static_cast<size_t>(v.count),
+                             static_cast<size_t>(v.size));
         } else if (v.count == 1) {
             l.raw(v.type, FOR_FORM_ADDR, {reinterpret_cast<uintptr_t>(v.bytes.data())});
         } else {

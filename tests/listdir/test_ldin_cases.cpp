@@ -32,8 +32,11 @@ Case rounded(Case c, const char *mode) {
 const std::vector<Row> rows = {
     // A real value for an integer item is truncated toward zero...
     {{"truncation", {"2.7 -2.7 1e3 2.9"}, {"i4", "i4", "i4", "i8"}}, f90, "0 2 -2 1000 2"},
-    {{"truncation at the limits", {"-128.9 127.99 -9223372036854775808.9 9223372036854775807.9 -2147483648.5"},
-      {"i1", "i1", "i8", "i8", "i4"}}, f90, "0 -128 127 -9223372036854775808 9223372036854775807 -2147483648"},
+    {{"truncation at the limits",
+      {"-128.9 127.99 -9223372036854775808.9 9223372036854775807.9 -2147483648.5"},
+      {"i1", "i1", "i8", "i8", "i4"}},
+     f90,
+     "0 -128 127 -9223372036854775808 9223372036854775807 -2147483648"},
     {{"decimal comma real for an integer", {"1,75;-0,5"}, {"i4", "i4"}, {}, true}, f90, "0 1 0"},
     // ...and checked: out of range or NaN is a conversion error that
     // leaves the item as it was.
@@ -50,7 +53,8 @@ const std::vector<Row> rows = {
     {{"an integer out of range", {"2147483648"}, {"i4"}}, f90, "64 -77"},
     // A repeated value serves items of any type that can take it.
     {{"repeat over kinds and types", {"4*5"}, {"i1", "i2", "i8", "r8"}}, f90, "0 5 5 5 4014000000000000"},
-    {{"repeated complex of two kinds", {"2*(1,2)"}, {"z8", "z4"}}, f90,
+    {{"repeated complex of two kinds", {"2*(1,2)"}, {"z8", "z4"}},
+     f90,
      "0 3FF0000000000000 4000000000000000 3F800000 40000000"},
     {{"repeated logical of three kinds", {"3*F"}, {"l4", "l1", "l8"}}, f90, "0 F F F"},
     {{"a repeat over two READ groups", {"3*2.5"}, {"r8", "r4x2"}}, f90, "0 4004000000000000 40200000 40200000"},
@@ -87,7 +91,8 @@ const std::vector<Row> rows = {
     {{"strict: logical for logical", {"F 3"}, {"l4", "i4"}}, strict, "0 F 3"},
     // Unsigned items.
     {{"unsigned limits", {"255 65535 4294967295 18446744073709551615 +7"}, {"u1", "u2", "u4", "u8", "u1"}},
-     f90, "0 255 65535 4294967295 18446744073709551615 7"},
+     f90,
+     "0 255 65535 4294967295 18446744073709551615 7"},
     {{"unsigned from reals", {"3.9 -0.5 1.8e19"}, {"u2", "u4", "u8"}}, f90, "0 3 0 18000000000000000000"},
     {{"a negative unsigned", {"-1"}, {"u4"}}, f90, "64 77"},
     {{"unsigned out of range", {"256"}, {"u1"}}, f90, "64 77"},

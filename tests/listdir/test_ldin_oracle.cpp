@@ -42,8 +42,7 @@ const std::vector<Case> cases = {
     {"a slash after r*", {"2*/ 7 8"}, {"i4", "i4", "i4"}},
     {"a slash in the middle of an array", {"1 2/"}, {"i4x4"}},
     // Where the next READ starts.
-    {"after a slash the next READ starts at the next record", {"1 2 / 3", "4 5"},
-     {"i4", "i4", "i4"}, {{0, 1, 2}, {1}}},
+    {"after a slash the next READ starts at the next record", {"1 2 / 3", "4 5"}, {"i4", "i4", "i4"}, {{0, 1, 2}, {1}}},
     {"values left on the record are skipped", {"1 2 3 4", "5"}, {"i4", "i4", "i4"}, {{0, 1}, {2}}},
     {"a READ of no items skips a record", {"1", "2"}, {"i4"}, {{}, {0}}},
     {"a READ after end of the items in mid-repeat", {"3*4", "6"}, {"i4", "i4"}, {{0}, {1}}},
@@ -51,7 +50,8 @@ const std::vector<Case> cases = {
     {"end of file before the list is done", {"1 2"}, {"i4", "i4", "i4"}},
     {"end of file on the second READ", {"1"}, {"i4", "i4"}, {{0}, {1}}},
     // Integers of every kind.
-    {"integer limits", {"127 -128 32767 -2147483648 9223372036854775807 -9223372036854775808"},
+    {"integer limits",
+     {"127 -128 32767 -2147483648 9223372036854775807 -9223372036854775808"},
      {"i1", "i1", "i2", "i4", "i8", "i8"}},
     {"signs and zeros", {"+5 -0 007"}, {"i4", "i4", "i4"}},
     {"integer one past the limit", {"128"}, {"i1"}},
@@ -59,7 +59,8 @@ const std::vector<Case> cases = {
     // Reals.
     {"real forms", {"1.5e3 -2.5d-1 1e+2 .5 5. -0.0"}, {"r4", "r8", "r16", "r8", "r4", "r8"}},
     {"a whole number into a real", {"125 -3"}, {"r8", "r4"}},
-    {"correct rounding in each kind", {"0.1 0.1 0.1 0.3333333333333333333333333333333333333"},
+    {"correct rounding in each kind",
+     {"0.1 0.1 0.1 0.3333333333333333333333333333333333333"},
      {"r4", "r8", "r16", "r16"}},
     {"an exponent without a letter", {"1.5+3 2-1"}, {"r8", "r8"}},
     {"infinities", {"inf -Infinity +INF"}, {"r8", "r4", "r16"}},

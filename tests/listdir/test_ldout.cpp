@@ -103,7 +103,8 @@ TEST_F(Ldout, SectionsOfEveryForm) {
     char names[3][2] = {{'a', 'b'}, {'c', 'd'}, {'e', 'f'}};
     kit::Stmt st;
     st.items.section(kit::slice(a, 2, 10, 4)).char_array(&names[0][0], 3, 2).array(a, 0).end();
-    EXPECT_EQ(write_file(st), (std::vector<std::string>{blanks(11) + "2" + blanks(11) + "6" + blanks(10) + "10 abcdef"}));
+    EXPECT_EQ(write_file(st),
+              (std::vector<std::string>{blanks(11) + "2" + blanks(11) + "6" + blanks(10) + "10 abcdef"}));
 }
 
 TEST_F(Ldout, TheAlternativeStyleWidensSmallFields) {

@@ -15,15 +15,13 @@
 
 namespace {
 
-uint32_t mxcsr()
-{
+uint32_t mxcsr() {
     uint32_t m;
     __asm__ volatile("stmxcsr %0" : "=m"(m));
     return m;
 }
 
-uint16_t x87_cw()
-{
+uint16_t x87_cw() {
     uint16_t cw;
     __asm__ volatile("fnstcw %0" : "=m"(cw));
     return cw;
@@ -32,13 +30,11 @@ uint16_t x87_cw()
 // Every case leaves the processor as it found it.
 class Fpe : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         saved_mx_ = mxcsr();
         saved_cw_ = x87_cw();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         __asm__ volatile("ldmxcsr %0" : : "m"(saved_mx_));
         __asm__ volatile("fldcw %0" : : "m"(saved_cw_));
         for__l_fpe_mask = 0;
@@ -47,8 +43,7 @@ class Fpe : public ::testing::Test {
     uint16_t saved_cw_;
 };
 
-TEST_F(Fpe, SettingsReachTheControlRegistersAndReadBack)
-{
+TEST_F(Fpe, SettingsReachTheControlRegistersAndReadBack) {
     struct Case {
         int word;
         uint32_t mx_masks;  // MXCSR exception masks expected (bits 7..12)
@@ -57,12 +52,12 @@ TEST_F(Fpe, SettingsReachTheControlRegistersAndReadBack)
         int read_back;
     } cases[] = {
         {0, 0x1f80, 0x3f, false, 0},
-        {0x4, 0x1d80, 0x3b, false, 0x4},                 // divide-by-zero traps
-        {0x8 | 0x2, 0x1b00, 0x36, false, 0xa},           // invalid and overflow
-        {0x1, 0x1780, 0x2f, false, 0x1},                 // underflow traps
+        {0x4, 0x1d80, 0x3b, false, 0x4},        // divide-by-zero traps
+        {0x8 | 0x2, 0x1b00, 0x36, false, 0xa},  // invalid and overflow
+        {0x1, 0x1780, 0x2f, false, 0x1},        // underflow traps
         // Abrupt underflow: flushed, so the SSE underflow never traps.
         {0x10201, 0x1f80, 0x2f, true, 0x10201},
-        {0x10 | 0x1000, 0x0f80, 0x1f, false, 0x1010},    // inexact, counted
+        {0x10 | 0x1000, 0x0f80, 0x1f, false, 0x1010},  // inexact, counted
     };
     for (const Case &c : cases) {
         for_set_fpe_(&c.word);
@@ -75,8 +70,7 @@ TEST_F(Fpe, SettingsReachTheControlRegistersAndReadBack)
     }
 }
 
-TEST_F(Fpe, SettingAWordCopiesTrapBitsAndRaisesStickyFlags)
-{
+TEST_F(Fpe, SettingAWordCopiesTrapBitsAndRaisesStickyFlags) {
     const int word = 0x4 | 0x8 | 0x200000 | 0x2000000;
     for_set_fpe_(&word);
     EXPECT_EQ(for__l_fpe_mask.load(), static_cast<uint32_t>(word | 0x40000 | 0x80000));
@@ -86,8 +80,7 @@ TEST_F(Fpe, SettingAWordCopiesTrapBitsAndRaisesStickyFlags)
     EXPECT_EQ(mxcsr() & 0x3f, 0u) << "the clear flag resets the sticky flags";
 }
 
-TEST_F(Fpe, ReturnsTheSettingsFoundOnEntry)
-{
+TEST_F(Fpe, ReturnsTheSettingsFoundOnEntry) {
     const int first = 0x4;
     for_set_fpe_(&first);
     const int second = 0x8;
@@ -95,16 +88,14 @@ TEST_F(Fpe, ReturnsTheSettingsFoundOnEntry)
     EXPECT_EQ(for_get_fpe_(), 0x8);
 }
 
-TEST_F(Fpe, EnableUnderflowAddsTrapCountAndAbruptUnderflow)
-{
+TEST_F(Fpe, EnableUnderflowAddsTrapCountAndAbruptUnderflow) {
     const int word = 0x100;
     for_set_fpe_(&word);
     for_enable_underflow();
     EXPECT_EQ(for__l_fpe_mask.load(), 0x10301u);
 }
 
-TEST(FpeCounts, TheFirstNCountsInTheirOrder)
-{
+TEST(FpeCounts, TheFirstNCountsInTheirOrder) {
     for__l_undcnt = 1;
     for__l_ovfcnt = 2;
     for__l_div0cnt = 3;
@@ -113,19 +104,19 @@ TEST(FpeCounts, TheFirstNCountsInTheirOrder)
     struct Case {
         int n;
         int expect[6];
-    } cases[] = {{2, {1, 2, -1, -1, -1, -1}}, {0, {-1, -1, -1, -1, -1, -1}},
-                 {-3, {-1, -1, -1, -1, -1, -1}}, {5, {1, 2, 3, 4, 5, -1}},
+    } cases[] = {{2, {1, 2, -1, -1, -1, -1}},
+                 {0, {-1, -1, -1, -1, -1, -1}},
+                 {-3, {-1, -1, -1, -1, -1, -1}},
+                 {5, {1, 2, 3, 4, 5, -1}},
                  {9, {1, 2, 3, 4, 5, -1}}};
     for (const Case &c : cases) {
         int got[6] = {-1, -1, -1, -1, -1, -1};
         for_get_fpe_counts_(&c.n, got);
-        for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(got[i], c.expect[i]) << "n=" << c.n << " i=" << i;
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(got[i], c.expect[i]) << "n=" << c.n << " i=" << i;
     }
 }
 
-TEST(FpeClassify, SignalCodesAndTrapNumbers)
-{
+TEST(FpeClassify, SignalCodesAndTrapNumbers) {
     struct Case {
         int code;
         long trapno;
@@ -171,13 +162,11 @@ TEST(FpeClassify, SignalCodesAndTrapNumbers)
     EXPECT_EQ(handle_flt_signal(nullptr, nullptr), msg::float_exception);
 }
 
-TEST(FpeClassify, UninitialisedOperandsAreNamed)
-{
+TEST(FpeClassify, UninitialisedOperandsAreNamed) {
     struct Case {
         uint64_t xmm0, xmm1;
         int message;
-    } cases[] = {{0x7FBADDADull, 0, 182}, {0, 0x7FF7BADDADBADDADull, 182},
-                 {0x7FC00000ull, 0, 65}, {0, 0, 65}};
+    } cases[] = {{0x7FBADDADull, 0, 182}, {0, 0x7FF7BADDADBADDADull, 182}, {0x7FC00000ull, 0, 65}, {0, 0, 65}};
     for (const Case &c : cases) {
         siginfo_t info{};
         info.si_code = FPE_FLTINV;

@@ -16,8 +16,7 @@ namespace {
 
 // Every line of `file` is a whole record of its writer ("writer <t> record
 // <n>", n counting up from 0 for each writer) with nothing after the last.
-void expect_whole_records(const std::string &file, int only_writer = -1)
-{
+void expect_whole_records(const std::string &file, int only_writer = -1) {
     std::ifstream in(file, std::ios::binary);
     ASSERT_TRUE(in) << file;
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -40,10 +39,8 @@ void expect_whole_records(const std::string &file, int only_writer = -1)
     EXPECT_GT(lines, 0u) << file << ": the writers wrote nothing";
 }
 
-void expect_all_whole(const std::string &dir)
-{
-    for (int t = 0; t < 4; ++t)
-        expect_whole_records(dir + "/w" + std::to_string(t) + ".dat", t);
+void expect_all_whole(const std::string &dir) {
+    for (int t = 0; t < 4; ++t) expect_whole_records(dir + "/w" + std::to_string(t) + ".dat", t);
     expect_whole_records(dir + "/shared.dat");
 }
 
@@ -53,8 +50,7 @@ struct Ending {
     int exit_code;
 };
 
-TEST(Shutdown, EndingsWhileOtherThreadsWriteHappenOnceAndLeaveWholeRecords)
-{
+TEST(Shutdown, EndingsWhileOtherThreadsWriteHappenOnceAndLeaveWholeRecords) {
     const Ending cases[] = {
         {"finish_while_writing", "", "finish 0\n", 0},
         {"sigterm_while_writing", "forrtl: error (78): process killed (SIGTERM)\n", "", 1},
@@ -78,8 +74,7 @@ TEST(Shutdown, EndingsWhileOtherThreadsWriteHappenOnceAndLeaveWholeRecords)
 // signal caught inside the allocator, it would wait for a lock its own
 // thread holds. The ending runs elsewhere and the process ends as SIGTERM
 // says.
-TEST(Shutdown, SigtermInsideTheAllocatorStillEnds)
-{
+TEST(Shutdown, SigtermInsideTheAllocatorStillEnds) {
     for (int round = 0; round < 3; ++round) {
         const Outcome o = run("sigterm_in_malloc");
         EXPECT_EQ(o.err, "forrtl: error (78): process killed (SIGTERM)\n");

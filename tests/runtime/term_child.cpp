@@ -32,15 +32,13 @@ extern "C" __attribute__((visibility("default"), noinline)) int term_child_divid
 
 namespace {
 
-int open_unit(int unit, kit::Keys &k)
-{
+int open_unit(int unit, kit::Keys &k) {
     kit::Flags f;
     For_Context ctx{};
     return for_open(&ctx, unit, f, k.dsc(), k.val());
 }
 
-void open_files()
-{
+void open_files() {
     const std::string dir = std::getenv("TMPDIR");
     kit::Keys scratch;
     scratch.text(FOR_KEY_STATUS, "scratch");
@@ -57,20 +55,17 @@ void open_files()
 volatile int zero = 0, seven_v = 7;
 
 int claim_all(int *, int *, const char *, void *, int64_t) { return 1; }
-int fault_in_handler(int *, int *, const char *, void *, int64_t)
-{
+int fault_in_handler(int *, int *, const char *, void *, int64_t) {
     *static_cast<volatile int *>(nullptr) = 1;
     return 0;
 }
 int divide_in_handler(int *, int *, const char *, void *, int64_t) { return term_child_divide(); }
-int stop_in_handler(int *, int *, const char *, void *, int64_t)
-{
+int stop_in_handler(int *, int *, const char *, void *, int64_t) {
     for_stop("9", 1);
     return 0;
 }
 
-void pause_in_background()
-{
+void pause_in_background() {
     std::thread([] {
         usleep(300000);
         kill(getpid(), SIGTERM);
@@ -78,8 +73,7 @@ void pause_in_background()
     for_pause("wait", 4);
     struct sigaction now {};
     sigaction(SIGTERM, nullptr, &now);
-    std::printf("continued, %s\n",
-                now.sa_sigaction == for__signal_handler ? "handler restored" : "handler lost");
+    std::printf("continued, %s\n", now.sa_sigaction == for__signal_handler ? "handler restored" : "handler lost");
     std::fflush(stdout);
 }
 
@@ -89,21 +83,17 @@ void pause_in_background()
 // unit 13), without end. The tests find every record whole.
 constexpr int writers = 4;
 
-void start_writers()
-{
+void start_writers() {
     const std::string dir = std::getenv("TMPDIR");
     // A unit opened again by default ("fort.<n>") shows up beside the others.
-    if (chdir(dir.c_str()) != 0)
-        std::exit(99);
+    if (chdir(dir.c_str()) != 0) std::exit(99);
     kit::Keys shared;
     shared.text(FOR_KEY_FILE, dir + "/shared.dat");
-    if (open_unit(13, shared) != 0)
-        std::exit(99);
+    if (open_unit(13, shared) != 0) std::exit(99);
     for (int t = 0; t < writers; ++t) {
         kit::Keys k;
         k.text(FOR_KEY_FILE, dir + "/w" + std::to_string(t) + ".dat");
-        if (open_unit(20 + t, k) != 0)
-            std::exit(99);
+        if (open_unit(20 + t, k) != 0) std::exit(99);
         std::thread([t] {
             for (int32_t n = 0;; ++n) {
                 char line[40];
@@ -111,8 +101,7 @@ void start_writers()
                 for (int unit : {20 + t, 13}) {
                     kit::Stmt st(unit);
                     st.items.text(line).end();
-                    if (st.run(for_write_seq_lis) != 0)
-                        std::_Exit(97);
+                    if (st.run(for_write_seq_lis) != 0) std::_Exit(97);
                 }
             }
         }).detach();
@@ -121,15 +110,12 @@ void start_writers()
 }
 
 // A bus error of the hardware's own: a mapped page of a file cut short.
-void bus_error()
-{
+void bus_error() {
     const std::string name = std::string(std::getenv("TMPDIR")) + "/mapped";
     const int fd = open(name.c_str(), O_RDWR | O_CREAT, 0600);
-    if (fd < 0 || ftruncate(fd, 4096) != 0)
-        std::exit(99);
+    if (fd < 0 || ftruncate(fd, 4096) != 0) std::exit(99);
     auto *p = static_cast<volatile char *>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
-    if (p == MAP_FAILED || ftruncate(fd, 0) != 0)
-        std::exit(99);
+    if (p == MAP_FAILED || ftruncate(fd, 0) != 0) std::exit(99);
     unlink(name.c_str());
     std::printf("%d\n", p[0]);
 }
@@ -138,12 +124,10 @@ void bus_error()
 
 int term_child_divide() { return seven_v / zero; }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     for_rtl_init_(&argc, argv);
     const std::string_view what = argc > 1 ? argv[1] : "";
-    if (!what.starts_with("pause_answer"))
-        open_files();
+    if (!what.starts_with("pause_answer")) open_files();
     const int32_t three = 3, three_hundred = 300, two_five_six = 256, seven = 7, zero_code = 0;
     const uint64_t compat = VORLIX_STOP_COMPAT;
     if (what == "stop") for_stop(nullptr, 0);
@@ -249,8 +233,7 @@ int main(int argc, char **argv)
         // middle of a record among them.
         start_writers();
         kill(getpid(), SIGTERM);
-        for (;;)
-            pause();
+        for (;;) pause();
     }
     if (what == "sigterm_in_malloc") {
         // SIGTERM to a thread that spends its time in the allocator, which
@@ -266,8 +249,8 @@ int main(int argc, char **argv)
         }
     }
     if (what == "nested_segv" || what == "nested_fpe") {
-        for__establish_user_error_handler(what == "nested_segv" ? fault_in_handler : divide_in_handler,
-                                          nullptr, nullptr, nullptr);
+        for__establish_user_error_handler(what == "nested_segv" ? fault_in_handler : divide_in_handler, nullptr,
+                                          nullptr, nullptr);
         raise(SIGINT);
     }
     if (what == "pause_background") {

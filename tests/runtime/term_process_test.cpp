@@ -32,16 +32,14 @@ struct Case {
     int signal = 0;
 };
 
-void check(const Case &c, const Outcome &o)
-{
+void check(const Case &c, const Outcome &o) {
     EXPECT_EQ(o.err, c.err) << c.ending;
     EXPECT_EQ(o.out, c.out) << c.ending;
     EXPECT_EQ(o.exit_code, c.exit_code) << c.ending;
     EXPECT_EQ(o.signal, c.signal) << c.ending;
 }
 
-TEST(Termination, StopAndErrorStopPrintAndEndWithTheirStatus)
-{
+TEST(Termination, StopAndErrorStopPrintAndEndWithTheirStatus) {
     const Case cases[] = {
         {"stop", "", "", 0},
         {"stop_3", "3\n", "", 3},
@@ -80,8 +78,7 @@ TEST(Termination, StopAndErrorStopPrintAndEndWithTheirStatus)
     }
 }
 
-TEST(Termination, ErrorStopEndsEvenWhenItsTextCannotBePrinted)
-{
+TEST(Termination, ErrorStopEndsEvenWhenItsTextCannotBePrinted) {
     // Unit 0 cannot be connected to the closed descriptor (108); a handler
     // claims the diagnostic: STOP hands the failure back to the program,
     // ERROR STOP still ends the process.
@@ -94,16 +91,14 @@ TEST(Termination, ErrorStopEndsEvenWhenItsTextCannotBePrinted)
     EXPECT_EQ(error_stop.left, closed_by_exit);
 }
 
-TEST(Termination, ReentryFromTheExitHandlerEndsWithTheFirstStatus)
-{
+TEST(Termination, ReentryFromTheExitHandlerEndsWithTheFirstStatus) {
     const Outcome o = run("restart_from_exit");
     EXPECT_EQ(o.err, "9\n");
     EXPECT_EQ(o.exit_code, 7);
     EXPECT_EQ(o.left, closed_by_exit);
 }
 
-TEST(Termination, TwoThreadsStoppingAtOnceEndOnce)
-{
+TEST(Termination, TwoThreadsStoppingAtOnceEndOnce) {
     for (int i = 0; i < 20; ++i) {
         const Outcome o = run("two_threads");
         ASSERT_TRUE((o.err == "3\n" && o.exit_code == 3) || (o.err == "4\n" && o.exit_code == 4))
@@ -121,8 +116,7 @@ TEST(Termination, TwoThreadsStoppingAtOnceEndOnce)
 #define SKIP_UNDER_SANITIZER() (void)0
 #endif
 
-TEST(Signals, EachSentSignalGivesItsMessageAndEnding)
-{
+TEST(Signals, EachSentSignalGivesItsMessageAndEnding) {
     const Case cases[] = {
         {"sigint", "forrtl: error (69): process interrupted (SIGINT)\n", "", 1},
         {"sigterm", "forrtl: error (78): process killed (SIGTERM)\n", "", 1},
@@ -138,8 +132,7 @@ TEST(Signals, EachSentSignalGivesItsMessageAndEnding)
     }
 }
 
-TEST(Signals, EachFaultGivesItsMessageAndEnding)
-{
+TEST(Signals, EachFaultGivesItsMessageAndEnding) {
     SKIP_UNDER_SANITIZER();
     const Case cases[] = {
         {"int_divide", "forrtl: severe (71): integer divide by zero\n", "", 71},
@@ -154,8 +147,7 @@ TEST(Signals, EachFaultGivesItsMessageAndEnding)
     }
 }
 
-TEST(Signals, AbortClosesNothingAndAborts)
-{
+TEST(Signals, AbortClosesNothingAndAborts) {
     // The allocator may be locked: the scratch files stay behind.
     const Outcome o = run("sigabrt");
     EXPECT_EQ(o.err, "forrtl: error (76): Abort trap signal\n");
@@ -163,22 +155,20 @@ TEST(Signals, AbortClosesNothingAndAborts)
     EXPECT_EQ(o.left.count("doomed.dat"), 1u);
 }
 
-TEST(Signals, AFaultInsideTheHandlerEndsWithAFixedText)
-{
+TEST(Signals, AFaultInsideTheHandlerEndsWithAFixedText) {
     SKIP_UNDER_SANITIZER();
     const Case cases[] = {
         {"nested_segv", "forrtl: severe (174): SIGSEGV, segmentation fault occurred\n", "", 174},
         {"nested_fpe", "forrtl: severe (8): a fault in the run-time signal handler\n", "", 8},
     };
-    for (const Case &c : cases)
-        check(c, run(c.ending));
+    for (const Case &c : cases) check(c, run(c.ending));
 }
 
-TEST(Signals, TracebackFromTheSignalNamesTheFaultingFunction)
-{
+TEST(Signals, TracebackFromTheSignalNamesTheFaultingFunction) {
     SKIP_UNDER_SANITIZER();
     const Outcome o = run("int_divide", {"FOR_FORCE_STACK_TRACE=1"});
-    EXPECT_EQ(o.err.rfind("forrtl: severe (71): integer divide by zero\nStack trace, innermost call first:\n#0", 0), 0u) << o.err;
+    EXPECT_EQ(o.err.rfind("forrtl: severe (71): integer divide by zero\nStack trace, innermost call first:\n#0", 0), 0u)
+        << o.err;
     // The first frame is the one that divided, not the signal machinery.
     const std::size_t first = o.err.find("#0 ");
     EXPECT_NE(o.err.find(" term_child_divide+0x", first), std::string::npos) << o.err;
@@ -186,21 +176,19 @@ TEST(Signals, TracebackFromTheSignalNamesTheFaultingFunction)
     EXPECT_EQ(o.exit_code, 71);
 }
 
-TEST(Pause, BackgroundWaitsForSigtermAndRestoresTheHandler)
-{
+TEST(Pause, BackgroundWaitsForSigtermAndRestoresTheHandler) {
     const Outcome o = run("pause_background");
-    EXPECT_EQ(o.out, "wait\nPAUSE prompt> To continue from background, execute 'kill -15 " +
-                         std::to_string(o.pid) + "'\ncontinued, handler restored\n");
+    EXPECT_EQ(o.out, "wait\nPAUSE prompt> To continue from background, execute 'kill -15 " + std::to_string(o.pid) +
+                         "'\ncontinued, handler restored\n");
     EXPECT_EQ(o.exit_code, 0);
 }
 
-TEST(Pause, AnswersContinueOrEnd)
-{
+TEST(Pause, AnswersContinueOrEnd) {
     struct Answer {
         const char *text;
         bool continues;
-    } answers[] = {{"cont\n", true}, {"\n", true}, {"  Continue  \n", true}, {"c\n", true},
-                   {"quit\n", false}, {"continues\n", false}, {"", false}};
+    } answers[] = {{"cont\n", true},       {"\n", true}, {"  Continue  \n", true}, {"c\n", true}, {"quit\n", false},
+                   {"continues\n", false}, {"", false}};
     for (const Answer &a : answers) {
         const Outcome o = run("pause_answer", {}, a.text);
         EXPECT_EQ(o.out, std::string("FORTRAN PAUSE\nPAUSE prompt> ") + (a.continues ? "continued\n" : ""))
@@ -211,8 +199,7 @@ TEST(Pause, AnswersContinueOrEnd)
 
 // Standard output is a pipe: unit 6 holds its records, and they must come
 // out before the prompt that C's standard output writes.
-TEST(Pause, ThePromptFollowsWhatUnitSixHolds)
-{
+TEST(Pause, ThePromptFollowsWhatUnitSixHolds) {
     const Outcome o = run("pause_answer_after_write", {}, "\n");
     EXPECT_EQ(o.out, " before\nFORTRAN PAUSE\nPAUSE prompt> continued\n");
     // FORTRAN carriage control ends a record with a carriage return and

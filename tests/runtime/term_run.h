@@ -29,15 +29,13 @@ struct Outcome {
     std::set<std::string> left;  // names left in $TMPDIR
 };
 
-void slurp(int out_fd, int err_fd, Outcome &o)
-{
+void slurp(int out_fd, int err_fd, Outcome &o) {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     int open_fds = 2;
     char buf[4096];
     while (open_fds > 0 && poll(fds, 2, 30000) > 0) {
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
             const ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n <= 0) {
                 close(fds[i].fd);
@@ -54,23 +52,18 @@ void slurp(int out_fd, int err_fd, Outcome &o)
 // is what the program reads on standard input (a socket, as a terminal
 // session would be seen); otherwise standard input is /dev/null.
 // `look`, when given, sees the directory before it goes.
-Outcome run(const std::string &ending, std::vector<std::string> env = {},
-            const char *answer = nullptr,
-            const std::function<void(const std::string &)> &look = {})
-{
+Outcome run(const std::string &ending, std::vector<std::string> env = {}, const char *answer = nullptr,
+            const std::function<void(const std::string &)> &look = {}) {
     kit::Scratch_Dir scratch("term");
     const std::string &dir = scratch.dir();
     env.push_back("TMPDIR=" + dir);
     env.push_back("FOR_DISABLE_STACK_TRACE=1");
     int out_pipe[2], err_pipe[2], in_pair[2] = {-1, -1};
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-        return {};
-    if (answer && socketpair(AF_UNIX, SOCK_STREAM, 0, in_pair) != 0)
-        return {};
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return {};
+    if (answer && socketpair(AF_UNIX, SOCK_STREAM, 0, in_pair) != 0) return {};
     std::vector<char *> argv{const_cast<char *>(TERM_CHILD), const_cast<char *>(ending.c_str()), nullptr};
     std::vector<char *> envp;
-    for (std::string &e : env)
-        envp.push_back(e.data());
+    for (std::string &e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -84,8 +77,7 @@ Outcome run(const std::string &ending, std::vector<std::string> env = {},
         dup2(out_pipe[1], STDOUT_FILENO);
         dup2(err_pipe[1], STDERR_FILENO);
         for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pair[0], in_pair[1]})
-            if (fd > 2)
-                close(fd);
+            if (fd > 2) close(fd);
         execve(TERM_CHILD, argv.data(), envp.data());
         _exit(127);
     }
@@ -99,14 +91,12 @@ Outcome run(const std::string &ending, std::vector<std::string> env = {},
     Outcome o;
     o.pid = pid;
     slurp(out_pipe[0], err_pipe[0], o);
-    if (answer)
-        close(in_pair[0]);
+    if (answer) close(in_pair[0]);
     // A child silent for the whole poll that does not end within seconds
     // more hangs: it is ended, and reads as killed.
     int status = 0;
     pid_t done = 0;
-    for (int i = 0; i < 1000 && (done = waitpid(pid, &status, WNOHANG)) == 0; ++i)
-        usleep(10000);
+    for (int i = 0; i < 1000 && (done = waitpid(pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
     if (done == 0) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -115,10 +105,8 @@ Outcome run(const std::string &ending, std::vector<std::string> env = {},
         o.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         o.signal = WTERMSIG(status);
-    for (const auto &e : std::filesystem::directory_iterator(dir))
-        o.left.insert(e.path().filename().string());
-    if (look)
-        look(dir);
+    for (const auto &e : std::filesystem::directory_iterator(dir)) o.left.insert(e.path().filename().string());
+    if (look) look(dir);
     return o;
 }
 

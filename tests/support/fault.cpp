@@ -92,8 +92,7 @@ uint64_t bytes = 0;
 
 struct Locked {
     Locked() {
-        while (table_lock.test_and_set(std::memory_order_acquire)) {
-        }
+        while (table_lock.test_and_set(std::memory_order_acquire)) {}
     }
     ~Locked() { table_lock.clear(std::memory_order_release); }
 };
@@ -211,8 +210,8 @@ std::optional<Plan> from_env() {
 }  // namespace kit::fault
 
 using kit::fault::Act;
-using kit::fault::Call;
 using kit::fault::act;
+using kit::fault::Call;
 
 extern "C" {
 

@@ -30,19 +30,19 @@ enum class Call : uint8_t {
 constexpr int call_classes = 4;
 
 enum class Fault : uint8_t {
-    none,     // count only
-    short_io, // transfer half of what was asked (at least one byte)
+    none,      // count only
+    short_io,  // transfer half of what was asked (at least one byte)
     enospc,
     eio,
-    eintr,    // fail with EINTR before transferring anything
+    eintr,  // fail with EINTR before transferring anything
     emfile,
-    enomem,   // allocation returns null (operator new throws std::bad_alloc)
+    enomem,  // allocation returns null (operator new throws std::bad_alloc)
 };
 
 struct Plan {
     Call call = Call::write;
     Fault fault = Fault::none;
-    int nth = 0;  // the call (1-based, of this class, since arming) to fail; 0: none
+    int nth = 0;           // the call (1-based, of this class, since arming) to fail; 0: none
     bool persist = false;  // every later call of the class fails as well (a disk that stays full)
 };
 

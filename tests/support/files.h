@@ -50,8 +50,8 @@ inline Bytes file_bytes(const std::string &path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 inline void put_file(const std::string &path, const Bytes &b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
-                                                static_cast<std::streamsize>(b.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // OPEN (unit, <keys>) with IOSTAT= unless `flags` says otherwise.

@@ -40,25 +40,44 @@ struct Complex32 {
 // The type code compiled code uses for a C++ type.
 template <class T>
 constexpr int type_code() {
-    if constexpr (std::is_same_v<T, int8_t>) return FOR_TYPE_INT1;
-    else if constexpr (std::is_same_v<T, int16_t>) return FOR_TYPE_INT2;
-    else if constexpr (std::is_same_v<T, int32_t>) return FOR_TYPE_INT4;
-    else if constexpr (std::is_same_v<T, int64_t>) return FOR_TYPE_INT8;
-    else if constexpr (std::is_same_v<T, uint8_t>) return FOR_TYPE_UINT1;
-    else if constexpr (std::is_same_v<T, uint16_t>) return FOR_TYPE_UINT2;
-    else if constexpr (std::is_same_v<T, uint32_t>) return FOR_TYPE_UINT4;
-    else if constexpr (std::is_same_v<T, uint64_t>) return FOR_TYPE_UINT8;
-    else if constexpr (std::is_same_v<T, float>) return FOR_TYPE_REAL4;
-    else if constexpr (std::is_same_v<T, double>) return FOR_TYPE_REAL8;
-    else if constexpr (std::is_same_v<T, __float128>) return FOR_TYPE_REAL16;
-    else if constexpr (std::is_same_v<T, std::complex<float>>) return FOR_TYPE_COMPLEX4;
-    else if constexpr (std::is_same_v<T, std::complex<double>>) return FOR_TYPE_COMPLEX8;
-    else if constexpr (std::is_same_v<T, Complex32>) return FOR_TYPE_COMPLEX16;
-    else if constexpr (std::is_same_v<T, Logical1>) return FOR_TYPE_LOGICAL1;
-    else if constexpr (std::is_same_v<T, Logical2>) return FOR_TYPE_LOGICAL2;
-    else if constexpr (std::is_same_v<T, Logical4>) return FOR_TYPE_LOGICAL4;
-    else if constexpr (std::is_same_v<T, Logical8>) return FOR_TYPE_LOGICAL8;
-    else static_assert(sizeof(T) == 0, "no Fortran type for this C++ type");
+    if constexpr (std::is_same_v<T, int8_t>)
+        return FOR_TYPE_INT1;
+    else if constexpr (std::is_same_v<T, int16_t>)
+        return FOR_TYPE_INT2;
+    else if constexpr (std::is_same_v<T, int32_t>)
+        return FOR_TYPE_INT4;
+    else if constexpr (std::is_same_v<T, int64_t>)
+        return FOR_TYPE_INT8;
+    else if constexpr (std::is_same_v<T, uint8_t>)
+        return FOR_TYPE_UINT1;
+    else if constexpr (std::is_same_v<T, uint16_t>)
+        return FOR_TYPE_UINT2;
+    else if constexpr (std::is_same_v<T, uint32_t>)
+        return FOR_TYPE_UINT4;
+    else if constexpr (std::is_same_v<T, uint64_t>)
+        return FOR_TYPE_UINT8;
+    else if constexpr (std::is_same_v<T, float>)
+        return FOR_TYPE_REAL4;
+    else if constexpr (std::is_same_v<T, double>)
+        return FOR_TYPE_REAL8;
+    else if constexpr (std::is_same_v<T, __float128>)
+        return FOR_TYPE_REAL16;
+    else if constexpr (std::is_same_v<T, std::complex<float>>)
+        return FOR_TYPE_COMPLEX4;
+    else if constexpr (std::is_same_v<T, std::complex<double>>)
+        return FOR_TYPE_COMPLEX8;
+    else if constexpr (std::is_same_v<T, Complex32>)
+        return FOR_TYPE_COMPLEX16;
+    else if constexpr (std::is_same_v<T, Logical1>)
+        return FOR_TYPE_LOGICAL1;
+    else if constexpr (std::is_same_v<T, Logical2>)
+        return FOR_TYPE_LOGICAL2;
+    else if constexpr (std::is_same_v<T, Logical4>)
+        return FOR_TYPE_LOGICAL4;
+    else if constexpr (std::is_same_v<T, Logical8>)
+        return FOR_TYPE_LOGICAL8;
+    else
+        static_assert(sizeof(T) == 0, "no Fortran type for this C++ type");
 }
 
 // One dimension of an array section: subscripts lower..upper, `stride`
@@ -70,17 +89,16 @@ struct Dim {
 struct Section {
     int type;
     void *base;
-    int64_t elem_len;       // 0: the type's own size (form 7)
+    int64_t elem_len;  // 0: the type's own size (form 7)
     std::vector<Dim> dims;
 };
 
 // a(first:last:step) of a one-dimensional array declared a(1:n).
 template <class T>
 Section slice(T *a, int64_t first, int64_t last, int64_t step = 1) {
-    int64_t count = step > 0 ? (last >= first ? (last - first) / step + 1 : 0)
-                             : (first >= last ? (first - last) / -step + 1 : 0);
-    return {type_code<T>(), a + (first - 1), 0,
-            {{1, count, step * static_cast<int64_t>(sizeof(T))}}};
+    int64_t count =
+        step > 0 ? (last >= first ? (last - first) / step + 1 : 0) : (first >= last ? (first - last) / -step + 1 : 0);
+    return {type_code<T>(), a + (first - 1), 0, {{1, count, step * static_cast<int64_t>(sizeof(T))}}};
 }
 
 // The whole of a column-major array with the given extents, as a section.
@@ -115,9 +133,7 @@ class List {
         return *this;
     }
     // A character scalar (form 4).
-    List &chars(char *p, size_t n) {
-        return add(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, {n, addr(p)});
-    }
+    List &chars(char *p, size_t n) { return add(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, {n, addr(p)}); }
     List &chars(std::string &s) { return chars(s.data(), s.size()); }
     // A character constant: kept alive by the list.
     List &text(std::string_view t) {
@@ -145,12 +161,8 @@ class List {
         return add(s.type, s.elem_len ? FOR_FORM_SECTION_ELEN : FOR_FORM_SECTION, slots);
     }
     // A 64-bit value and an address (form 11), or an object descriptor (12).
-    List &value_addr(int type, uint64_t v, void *p) {
-        return add(type, FOR_FORM_VALUE_ADDR, {v, addr(p)});
-    }
-    List &obj_desc(int type, uint64_t v, void *desc) {
-        return add(type, FOR_FORM_OBJ_DESC, {v, addr(desc)});
-    }
+    List &value_addr(int type, uint64_t v, void *p) { return add(type, FOR_FORM_VALUE_ADDR, {v, addr(p)}); }
+    List &obj_desc(int type, uint64_t v, void *desc) { return add(type, FOR_FORM_OBJ_DESC, {v, addr(desc)}); }
     // Anything at all, for the lists no correct compiler would produce.
     List &raw(int type, int form, std::initializer_list<uint64_t> slots) {
         return add(type, form, std::vector<uint64_t>(slots));
@@ -214,8 +226,8 @@ class Control {
     }
     // Any keyword item at all.
     Control &key(int type, int form, int code, std::initializer_list<uint64_t> slots) {
-        dsc_.insert(dsc_.end(), {static_cast<uint8_t>(type), static_cast<uint8_t>(form),
-                                 static_cast<uint8_t>(code), 0});
+        dsc_.insert(dsc_.end(),
+                    {static_cast<uint8_t>(type), static_cast<uint8_t>(form), static_cast<uint8_t>(code), 0});
         val_.insert(val_.end(), slots);
         ++keys_;
         return *this;
@@ -262,17 +274,15 @@ class Keys {
         return item(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, code, {s.size(), addr(s.data())});
     }
     // A value the compiler encoded itself (a keyword table value, RECL=).
-    Keys &value(int code, int64_t v) {
-        return item(FOR_TYPE_INT8, FOR_FORM_VALUE, code, {static_cast<uint64_t>(v)});
-    }
+    Keys &value(int code, int64_t v) { return item(FOR_TYPE_INT8, FOR_FORM_VALUE, code, {static_cast<uint64_t>(v)}); }
     // A variable by address (NEWUNIT=, a variable the statement fills).
     template <class T>
     Keys &var(int code, T &v) {
         return item(type_code<T>(), FOR_FORM_ADDR, code, {addr(&v)});
     }
     Keys &item(int type, int form, int code, std::initializer_list<uint64_t> slots) {
-        dsc_.insert(dsc_.end(), {static_cast<uint8_t>(type), static_cast<uint8_t>(form),
-                                 static_cast<uint8_t>(code), 0});
+        dsc_.insert(dsc_.end(),
+                    {static_cast<uint8_t>(type), static_cast<uint8_t>(form), static_cast<uint8_t>(code), 0});
         val_.insert(val_.end(), slots);
         return *this;
     }
@@ -296,13 +306,34 @@ class Keys {
 // The flag word, spelled by the specifiers that set its bits.
 struct Flags {
     For_IO_Flags bits = 0;
-    Flags &err() { bits |= iof_err; return *this; }
-    Flags &end() { bits |= iof_end; return *this; }
-    Flags &eor() { bits |= iof_eor; return *this; }
-    Flags &iostat() { bits |= iof_iostat | iof_ext; return *this; }
-    Flags &cvterr() { bits |= iof_cvterr; return *this; }
-    Flags &f90() { bits |= iof_f90; return *this; }
-    Flags &fmt_text() { bits |= iof_fmt_text; return *this; }
+    Flags &err() {
+        bits |= iof_err;
+        return *this;
+    }
+    Flags &end() {
+        bits |= iof_end;
+        return *this;
+    }
+    Flags &eor() {
+        bits |= iof_eor;
+        return *this;
+    }
+    Flags &iostat() {
+        bits |= iof_iostat | iof_ext;
+        return *this;
+    }
+    Flags &cvterr() {
+        bits |= iof_cvterr;
+        return *this;
+    }
+    Flags &f90() {
+        bits |= iof_f90;
+        return *this;
+    }
+    Flags &fmt_text() {
+        bits |= iof_fmt_text;
+        return *this;
+    }
     Flags &set(For_IO_Flags b) {
         bits |= b;
         if (b >> 32) bits |= iof_ext;
@@ -312,21 +343,18 @@ struct Flags {
 };
 
 // Signatures of the entry families.
-using Seq_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *,
-                          const For_Value_List *, const For_Dsc_Lst *, const For_Value_List *);
-using Seq_Fmt_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *,
-                              const For_Value_List *, const void *, const For_Dsc_Lst *,
-                              const For_Value_List *);
-using Int_Entry = int (*)(For_Context *, For_IO_Flags, const For_Dsc_Lst *,
-                          const For_Value_List *, const For_Dsc_Lst *, const For_Value_List *);
-using Int_Fmt_Entry = int (*)(For_Context *, For_IO_Flags, const For_Dsc_Lst *,
-                              const For_Value_List *, const void *, const For_Dsc_Lst *,
-                              const For_Value_List *);
-using Dir_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *,
-                          const For_Value_List *, int64_t, const For_Dsc_Lst *, const For_Value_List *);
-using Dir_Fmt_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *,
-                              const For_Value_List *, int64_t, const void *, const For_Dsc_Lst *,
-                              const For_Value_List *);
+using Seq_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *,
+                          const For_Dsc_Lst *, const For_Value_List *);
+using Seq_Fmt_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *,
+                              const void *, const For_Dsc_Lst *, const For_Value_List *);
+using Int_Entry = int (*)(For_Context *, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *, const For_Dsc_Lst *,
+                          const For_Value_List *);
+using Int_Fmt_Entry = int (*)(For_Context *, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *, const void *,
+                              const For_Dsc_Lst *, const For_Value_List *);
+using Dir_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *, int64_t,
+                          const For_Dsc_Lst *, const For_Value_List *);
+using Dir_Fmt_Entry = int (*)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *, int64_t,
+                              const void *, const For_Dsc_Lst *, const For_Value_List *);
 using Xmit = int (*)(For_Context *, const For_Dsc_Lst *, const For_Value_List *);
 
 // One statement: its context, unit, flags, items and control list.

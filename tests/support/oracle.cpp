@@ -25,8 +25,8 @@ std::optional<std::string> gfortran_run(const std::string &source, const std::st
     }
     ::close(fd);
     std::ofstream(path) << source;
-    std::string cmd = std::string("python3 ") + VORLIX_SOURCE_DIR "/tools/gfortran_oracle.py '--flags=" +
-                      flags + "' < " + path;
+    std::string cmd =
+        std::string("python3 ") + VORLIX_SOURCE_DIR "/tools/gfortran_oracle.py '--flags=" + flags + "' < " + path;
     FILE *p = popen(cmd.c_str(), "r");
     std::string out;
     char buf[4096];

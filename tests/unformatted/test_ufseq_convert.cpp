@@ -97,9 +97,15 @@ TEST_F(Convert, BigEndianDataIsGfortransAndBothReadIt) {
                       "  integer(1) :: i1b\n  integer(2) :: i2b\n  integer(4) :: i4b(3)\n  integer(8) :: i8b\n"
                       "  logical(4) :: l4b\n  logical(2) :: l2b\n  real(4) :: r4b(5)\n  real(8) :: r8b\n"
                       "  real(16) :: r16b\n  complex(4) :: c4b\n  complex(8) :: c8b(2)\n  character(5) :: textb\n"
-                      "  open (10, file='" + theirs + "', form='unformatted', status='replace', convert='big_endian')\n"
-                      "  write (10) " + fortran_items + "\n  write (10) " + fortran_items + "\n  close (10)\n"
-                      "  open (11, file='" + ours + "', form='unformatted', status='old', convert='big_endian')\n"
+                      "  open (10, file='" +
+                      theirs +
+                      "', form='unformatted', status='replace', convert='big_endian')\n"
+                      "  write (10) " +
+                      fortran_items + "\n  write (10) " + fortran_items +
+                      "\n  close (10)\n"
+                      "  open (11, file='" +
+                      ours +
+                      "', form='unformatted', status='old', convert='big_endian')\n"
                       "  r4b = 0\n  read (11) i1b, i2b, i4b, i8b, l4b, l2b, r4b(1:5:2), r8b, r16b, c4b, c8b, textb\n"
                       "  if (i1b == i1 .and. i2b == i2 .and. all(i4b == i4) .and. i8b == i8 .and. l4b .and. l2b &\n"
                       "      .and. all(r4b(1:5:2) == r4(1:5:2)) .and. r8b == r8 .and. r16b == r16 .and. c4b == c4 &\n"
@@ -232,8 +238,7 @@ TEST(Reverse, RunsOfEverySizeLengthAndAlignment) {
                     std::vector<unsigned char> src(n + 32), dst(n + 32, 0xEE), want(n);
                     for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 7 + 1);
                     for (uint64_t e = 0; e < count; ++e)
-                        for (int64_t b = 0; b < size; ++b)
-                            want[e * size + b] = src[offset + e * size + (size - 1 - b)];
+                        for (int64_t b = 0; b < size; ++b) want[e * size + b] = src[offset + e * size + (size - 1 - b)];
                     fn(dst.data() + offset, src.data() + offset, count, size);
                     EXPECT_TRUE(std::equal(want.begin(), want.end(), dst.begin() + offset)) << "into another area";
                     EXPECT_EQ(dst[offset + n], 0xEE) << "wrote past the run";
@@ -333,8 +338,10 @@ TEST_F(Convert, UnconvertibleInputBecomesTheSpecialResult) {
         ASSERT_EQ(open_converting(unit, f, c.convert), 0);
         kit::Stmt rd(unit);
         rd.flags.iostat();
-        if (c.dbl) rd.items.item(r8);
-        else rd.items.item(r4);
+        if (c.dbl)
+            rd.items.item(r8);
+        else
+            rd.items.item(r4);
         rd.items.item(after).end();
         Stderr_Capture cap(path("err"));
         const int ios = rd.run(for_read_seq);
@@ -342,8 +349,10 @@ TEST_F(Convert, UnconvertibleInputBecomesTheSpecialResult) {
         EXPECT_EQ(ios, 0);
         ASSERT_EQ(uf::close_unit(unit), 0);
         uint64_t bits = 0;
-        if (c.dbl) std::memcpy(&bits, &r8, 8);
-        else std::memcpy(&bits, &r4, 4);
+        if (c.dbl)
+            std::memcpy(&bits, &r8, 8);
+        else
+            std::memcpy(&bits, &r4, 4);
         EXPECT_EQ(bits, c.want) << std::hex << bits;
         EXPECT_EQ(after, 7) << "the statement read on";
         ++unit;

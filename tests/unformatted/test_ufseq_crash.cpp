@@ -48,7 +48,7 @@ void variable_record(Bytes &out, const unsigned char *p, size_t n, size_t limit)
     size_t at = 0;
     do {
         size_t len = std::min(limit, n - at);
-        bool more = at + len < n, before = at > 0;
+        bool more = at + len<n, before = at> 0;
         put_le(out, more ? -static_cast<int32_t>(len) : static_cast<int32_t>(len));
         out.insert(out.end(), p + at, p + at + len);
         put_le(out, before ? -static_cast<int32_t>(len) : static_cast<int32_t>(len));
@@ -103,9 +103,7 @@ enum class Ending { stop, error_stop, severe_error, rtl_finish };
         bad.run(for_write_seq);
         _exit(93);  // the error did not end the program
     }
-    case Ending::rtl_finish:
-        for_rtl_finish_();
-        _exit(0);  // no exit handler: for_rtl_finish_ alone must have done it
+    case Ending::rtl_finish: for_rtl_finish_(); _exit(0);  // no exit handler: for_rtl_finish_ alone must have done it
     }
     _exit(94);  // a STOP that returned
 }
@@ -138,11 +136,14 @@ TEST_P(UfCrash, RecordsBeforeTheEndAreOnDisk) {
                              << (std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
 
     // And another program reads every record back, then the end of file.
-    auto out = kit::gfortran_run("program p\n  integer(4) :: a(" + std::to_string(big_n) +
-                                 ")\n  integer(8) :: s\n  character(5) :: t\n  real(8) :: r\n  integer :: ios\n"
-                                 "  open (10, file='" + path + "', form='unformatted', status='old')\n"
-                                 "  read (10) a\n  read (10) t\n  read (10) r\n  read (10, iostat=ios) r\n"
-                                 "  s = sum(int(a, 8))\n  print '(i0,1x,a,1x,f5.2,1x,l1)', s, t, r, ios < 0\nend program\n");
+    auto out =
+        kit::gfortran_run("program p\n  integer(4) :: a(" + std::to_string(big_n) +
+                          ")\n  integer(8) :: s\n  character(5) :: t\n  real(8) :: r\n  integer :: ios\n"
+                          "  open (10, file='" +
+                          path +
+                          "', form='unformatted', status='old')\n"
+                          "  read (10) a\n  read (10) t\n  read (10) r\n  read (10, iostat=ios) r\n"
+                          "  s = sum(int(a, 8))\n  print '(i0,1x,a,1x,f5.2,1x,l1)', s, t, r, ios < 0\nend program\n");
     if (!out) GTEST_SKIP() << "gfortran is not installed";
     const long long sum = static_cast<long long>(big_n) * (big_n + 1) / 2;
     EXPECT_EQ(*out, std::to_string(sum) + " hello  3.25 T\n");
@@ -154,12 +155,12 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<Ending, uint64_t
            (std::get<1>(info.param) == for_subrec_max ? "" : "Subrecords");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Endings, UfCrash,
-    ::testing::Combine(::testing::Values(Ending::stop, Ending::error_stop, Ending::severe_error, Ending::rtl_finish),
-                       // The usual subrecord limit, and one that splits the
-                       // large record into many subrecords.
-                       ::testing::Values(for_subrec_max, uint64_t{4000})),
-    case_name);
+INSTANTIATE_TEST_SUITE_P(Endings, UfCrash,
+                         ::testing::Combine(::testing::Values(Ending::stop, Ending::error_stop, Ending::severe_error,
+                                                              Ending::rtl_finish),
+                                            // The usual subrecord limit, and one that splits the
+                                            // large record into many subrecords.
+                                            ::testing::Values(for_subrec_max, uint64_t{4000})),
+                         case_name);
 
 }  // namespace

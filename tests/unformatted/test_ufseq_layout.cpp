@@ -53,9 +53,10 @@ std::string program(const std::vector<Record> &recs, const std::string &out, con
                     const std::string &open_extra = "") {
     int64_t most = 1;
     for (const Record &r : recs) most = std::max(most, total(r));
-    std::string p = "program p\n  integer(1), allocatable :: a(:), b(:)\n  integer(8) :: i\n"
-                    "  integer :: ios\n  allocate (a(" + std::to_string(most) + "), b(" +
-                    std::to_string(most) + "))\n";
+    std::string p =
+        "program p\n  integer(1), allocatable :: a(:), b(:)\n  integer(8) :: i\n"
+        "  integer :: ios\n  allocate (a(" +
+        std::to_string(most) + "), b(" + std::to_string(most) + "))\n";
     p += "  open (10, file='" + out + "', form='unformatted', status='replace'" + open_extra + ")\n";
     auto pieces = [](const Record &r, const char *arr) {
         std::string s;
@@ -96,11 +97,13 @@ const Layout_Case layout_cases[] = {
     {"small and empty records", {{4}, {}, {1}, {3, 5}, {0}, {100, 28}}, 0},
     {"records that outgrow the first record area", {{2044}, {2045}, {8192}, {20000, 1}}, 0},
     {"records beyond the block size go straight to the file",
-     {{131072}, {131073}, {100000, 31073, 5}, {400000}, {7}}, 0},
+     {{131072}, {131073}, {100000, 31073, 5}, {400000}, {7}},
+     0},
     {"subrecords of 8 bytes", {{8}, {9}, {16}, {17}, {0}, {3}, {4, 4, 4}}, 8},
     {"subrecords of 1000 bytes", {{2500}, {1000}, {1, 999, 1000}, {1001}}, 1000},
     {"subrecords of a record written straight to the file",
-     {{300000}, {150000, 100000, 50000}, {131073}, {50001}}, 50000},
+     {{300000}, {150000, 100000, 50000}, {131073}, {50001}},
+     50000},
 };
 
 // Byte-for-byte equality with gfortran's files, and each reading the
@@ -130,8 +133,7 @@ TEST_F(Ufseq, FilesAreGfortransByteForByteAndReadBothWays) {
         EXPECT_TRUE(a == b) << "our file differs from gfortran's";
 
         ASSERT_EQ(uf::open_uf(unit + 1, theirs), 0);
-        for (size_t r = 0; r < c.recs.size(); ++r)
-            EXPECT_TRUE(read_record(unit + 1, c.recs[r], static_cast<int>(r)));
+        for (size_t r = 0; r < c.recs.size(); ++r) EXPECT_TRUE(read_record(unit + 1, c.recs[r], static_cast<int>(r)));
         int32_t x = 0;
         kit::Stmt rd(unit + 1);
         rd.flags.iostat();
@@ -155,27 +157,58 @@ TEST_F(Ufseq, RecordTypesFrameRecordsAsTheirLayoutSays) {
         std::vector<int> status;           // IOSTAT of each WRITE
         Bytes want;
     } cases[] = {
-        {"VARIABLE one byte", nullptr, nullptr, nullptr, 0, nullptr, {"\x07"}, {0},
-         {1, 0, 0, 0, 7, 1, 0, 0, 0}},
+        {"VARIABLE one byte", nullptr, nullptr, nullptr, 0, nullptr, {"\x07"}, {0}, {1, 0, 0, 0, 7, 1, 0, 0, 0}},
         {"VARIABLE empty record", nullptr, nullptr, nullptr, 0, nullptr, {""}, {0}, Bytes(8, 0)},
-        {"VARIABLE big-endian markers", nullptr, nullptr, nullptr, 0, "BIG_ENDIAN", {"\x07", "ab"}, {0, 0},
+        {"VARIABLE big-endian markers",
+         nullptr,
+         nullptr,
+         nullptr,
+         0,
+         "BIG_ENDIAN",
+         {"\x07", "ab"},
+         {0, 0},
          {0, 0, 0, 1, 7, 0, 0, 0, 1, 0, 0, 0, 2, 'a', 'b', 0, 0, 0, 2}},
-        {"VARIABLE 0x1A is data", nullptr, nullptr, nullptr, 0, nullptr, {"\x1a"}, {0},
-         {1, 0, 0, 0, 0x1a, 1, 0, 0, 0}},
-        {"SEGMENTED odd and even data", "SEGMENTED", nullptr, nullptr, 0, nullptr, {"abc", "de", ""}, {0, 0, 0},
+        {"VARIABLE 0x1A is data", nullptr, nullptr, nullptr, 0, nullptr, {"\x1a"}, {0}, {1, 0, 0, 0, 0x1a, 1, 0, 0, 0}},
+        {"SEGMENTED odd and even data",
+         "SEGMENTED",
+         nullptr,
+         nullptr,
+         0,
+         nullptr,
+         {"abc", "de", ""},
+         {0, 0, 0},
          {5, 0, 3, 0, 'a', 'b', 'c', 0, 4, 0, 3, 0, 'd', 'e', 2, 0, 3, 0}},
-        {"SEGMENTED segments of RECL", "SEGMENTED", nullptr, nullptr, 2, nullptr, {"abcdefghij"}, {0},
+        {"SEGMENTED segments of RECL",
+         "SEGMENTED",
+         nullptr,
+         nullptr,
+         2,
+         nullptr,
+         {"abcdefghij"},
+         {0},
          {6, 0, 1, 0, 'a', 'b', 'c', 'd', 6, 0, 0, 0, 'e', 'f', 'g', 'h', 4, 0, 2, 0, 'i', 'j'}},
-        {"FIXED pads with zeros and refuses more than RECL", "FIXED", nullptr, nullptr, 2, nullptr,
-         {"wxyz", "abcdefghijkl", "12345678"}, {0, 66, 0},
+        {"FIXED pads with zeros and refuses more than RECL",
+         "FIXED",
+         nullptr,
+         nullptr,
+         2,
+         nullptr,
+         {"wxyz", "abcdefghijkl", "12345678"},
+         {0, 66, 0},
          {'w', 'x', 'y', 'z', 0, 0, 0, 0, '1', '2', '3', '4', '5', '6', '7', '8'}},
         {"STREAM_LF", "STREAM_LF", nullptr, nullptr, 0, nullptr, {"ab", ""}, {0, 0}, {'a', 'b', 10, 10}},
         {"STREAM_CR", "STREAM_CR", nullptr, nullptr, 0, nullptr, {"ab"}, {0}, {'a', 'b', 13}},
         {"STREAM_CRLF", "STREAM_CRLF", nullptr, nullptr, 0, nullptr, {"ab"}, {0}, {'a', 'b', 13, 10}},
-        {"stream access: the data only", nullptr, "STREAM", nullptr, 0, nullptr, {"ab", "", "c"}, {0, 0, 0},
+        {"stream access: the data only",
+         nullptr,
+         "STREAM",
+         nullptr,
+         0,
+         nullptr,
+         {"ab", "", "c"},
+         {0, 0, 0},
          {'a', 'b', 'c'}},
-        {"BINARY: the data only", nullptr, nullptr, "BINARY", 0, nullptr, {"ab", "cd"}, {0, 0},
-         {'a', 'b', 'c', 'd'}},
+        {"BINARY: the data only", nullptr, nullptr, "BINARY", 0, nullptr, {"ab", "cd"}, {0, 0}, {'a', 'b', 'c', 'd'}},
     };
     int unit = 40;
     for (const Case &c : cases) {
@@ -295,11 +328,14 @@ TEST_F(Ufseq, ARecordOneByteOverTheSubrecordLimitAtFullSize) {
     for (uint64_t i = 8192; i < n - 10; i += 1 << 24) EXPECT_EQ(a[i], 0) << "byte " << i;
     munmap(m, n);
 
-    std::string src = "program p\n  integer(1), allocatable :: a(:)\n  integer(8) :: i, k\n"
-                      "  allocate (a(2147483640_8))\n"
-                      "  open (10, file='" + f + "', form='unformatted', status='old')\n"
-                      "  read (10) a\n  k = 0\n  do i = 1, size(a, kind=8)\n    if (a(i) /= 0) k = k + 1\n  end do\n"
-                      "  print '(i0)', k\n";
+    std::string src =
+        "program p\n  integer(1), allocatable :: a(:)\n  integer(8) :: i, k\n"
+        "  allocate (a(2147483640_8))\n"
+        "  open (10, file='" +
+        f +
+        "', form='unformatted', status='old')\n"
+        "  read (10) a\n  k = 0\n  do i = 1, size(a, kind=8)\n    if (a(i) /= 0) k = k + 1\n  end do\n"
+        "  print '(i0)', k\n";
     for (uint64_t i : marks) src += "  print '(i0)', a(" + std::to_string(i + 1) + "_8)\n";
     src += "end program\n";
     auto out = uf::gfortran_run_flags(src, "-O2");

@@ -12,13 +12,12 @@
 
 #include "unformatted/uf_kit.h"
 
-
 namespace {
 
 class Paths : public uf::Scratch_Test {};
 
 struct Step {
-    char what;  // W write, R read, B BACKSPACE, A REWIND, E ENDFILE, F EOF ()
+    char what;                   // W write, R read, B BACKSPACE, A REWIND, E ENDFILE, F EOF ()
     std::vector<int64_t> items;  // byte lengths: 4 an INTEGER(4) scalar, others int8 arrays
     int r;
 };
@@ -76,7 +75,7 @@ TEST_F(Paths, PlainAndGeneralStatementsLeaveTheUnitAlike) {
         std::vector<Step> steps;
         for (int i = 0; i < 300; ++i) {
             unsigned k = rng() % 40;
-            Step st{k < 12 ? 'W' : k < 30 ? 'R' : "BBBBAAAEFF"[k - 30], {}, static_cast<int>(rng() % 50)};
+            Step st{k < 12 ? 'W' : k < 30 ? 'R' : "BBBBAAAEFF" [k - 30], {}, static_cast<int>(rng() % 50)};
             int n = 1 + static_cast<int>(rng() % 3);
             for (int j = 0; j < n; ++j) {
                 unsigned size = rng() % 6;

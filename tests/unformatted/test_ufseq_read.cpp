@@ -20,8 +20,10 @@ class UfRead : public uf::Scratch_Test {};
 int read_bytes(int unit, std::vector<char> &into, size_t n, bool end_branch = false) {
     into.assign(n, 0);
     kit::Stmt rd(unit);
-    if (end_branch) rd.flags.end();
-    else rd.flags.iostat();
+    if (end_branch)
+        rd.flags.end();
+    else
+        rd.flags.iostat();
     if (n) rd.items.chars(into.data(), n);
     rd.items.end();
     return rd.run(for_read_seq);
@@ -41,18 +43,22 @@ TEST_F(UfRead, RecordsEndsAndLengths) {
         Bytes file;
         std::vector<Step> steps;
     } cases[] = {
-        {"records then end of file with IOSTAT=", two_records,
+        {"records then end of file with IOSTAT=",
+         two_records,
          {{3, 0, "abc", false}, {2, 0, "de", false}, {1, -1, nullptr, false}}},
         {"end of file takes END=", two_records, {{0, 0, "", false}, {0, 0, "", false}, {4, -1, nullptr, true}}},
         {"fewer items skip the rest of the record", two_records, {{1, 0, "a", false}, {1, 0, "d", false}}},
         {"more items than the record holds", two_records, {{4, 67, nullptr, false}, {2, 0, "de", false}}},
-        {"an empty record read with no items and with one", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {"an empty record read with no items and with one",
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
          {{0, 0, "", false}, {1, 67, nullptr, false}}},
         {"a one-byte record of 0x1A is data", {1, 0, 0, 0, 0x1a, 1, 0, 0, 0}, {{1, 0, "\x1a", false}}},
-        {"subrecords are joined", {0xfe, 0xff, 0xff, 0xff, 'a', 'b', 2, 0, 0, 0, 1, 0, 0, 0, 'c', 0xff, 0xff, 0xff, 0xff},
+        {"subrecords are joined",
+         {0xfe, 0xff, 0xff, 0xff, 'a', 'b', 2, 0, 0, 0, 1, 0, 0, 0, 'c', 0xff, 0xff, 0xff, 0xff},
          {{3, 0, "abc", false}, {1, -1, nullptr, false}}},
         {"skipping the rest passes later subrecords",
-         {0xfe, 0xff, 0xff, 0xff, 'a', 'b', 2, 0, 0, 0, 1, 0, 0, 0, 'c', 0xff, 0xff, 0xff, 0xff, 1, 0, 0, 0, 'z', 1, 0, 0, 0},
+         {0xfe, 0xff, 0xff, 0xff, 'a',  'b', 2, 0, 0, 0,   1, 0, 0, 0,
+          'c',  0xff, 0xff, 0xff, 0xff, 1,   0, 0, 0, 'z', 1, 0, 0, 0},
          {{1, 0, "a", false}, {1, 0, "z", false}}},
     };
     int unit = 20;
@@ -100,8 +106,11 @@ TEST_F(UfRead, CorruptFramingGivesItsMessageAndLeavesTheUnitUsable) {
         {"segment without its first-segment bit", "SEGMENTED", {3, 0, 3, 0, 'k', 0, 3, 0, 0, 0, 'x', 0}, 1, 35},
         {"segment count below 2", "SEGMENTED", {3, 0, 3, 0, 'k', 0, 0, 0, 3, 0}, 1, 35},
         {"segment header cut short", "SEGMENTED", {3, 0, 3, 0, 'k', 0, 3, 0}, 1, 35},
-        {"a first segment inside a record", "SEGMENTED", {3, 0, 3, 0, 'k', 0, 3, 0, 1, 0, 'a', 0, 3, 0, 3, 0, 'b', 0},
-         2, 35},
+        {"a first segment inside a record",
+         "SEGMENTED",
+         {3, 0, 3, 0, 'k', 0, 3, 0, 1, 0, 'a', 0, 3, 0, 3, 0, 'b', 0},
+         2,
+         35},
         {"segment data beyond the end of the file", "SEGMENTED", {3, 0, 3, 0, 'k', 0, 0xff, 0xff, 3, 0, 'a'}, 5, 39},
     };
     int unit = 40;

@@ -29,8 +29,8 @@ inline Bytes file_bytes(const std::string &path) {
 }
 
 inline void put_file(const std::string &path, const Bytes &b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
-                                                static_cast<std::streamsize>(b.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // OPEN (unit, FILE=path, FORM='UNFORMATTED', ...) with extra keywords.
@@ -64,8 +64,8 @@ inline std::vector<int8_t> pattern_data(int64_t n, int r) {
 }
 // The same pattern in Fortran, for array `a` of record r with n elements.
 inline std::string fortran_pattern(const std::string &a, int64_t n, int r) {
-    return "  do i = 1, " + std::to_string(n) + "\n    " + a + "(i) = int(mod(i*31_8 + " +
-           std::to_string(r) + "*7, 256_8) - 128, 1)\n  end do\n";
+    return "  do i = 1, " + std::to_string(n) + "\n    " + a + "(i) = int(mod(i*31_8 + " + std::to_string(r) +
+           "*7, 256_8) - 128, 1)\n  end do\n";
 }
 
 // The byte sizes of a record's items, and their sum.

@@ -90,8 +90,7 @@ int read_record(int unit) {
     add(rd.items, r);
     int s = rd.run(for_read_seq);
     std::printf("read %d %d %d %lld %g %g %g %g\n", s, r.i4, r.i2, static_cast<long long>(r.i8),
-                static_cast<double>(r.r4), r.r8, static_cast<double>(r.c4.real()),
-                static_cast<double>(r.c4.imag()));
+                static_cast<double>(r.r4), r.r8, static_cast<double>(r.c4.real()), static_cast<double>(r.c4.imag()));
     return s;
 }
 

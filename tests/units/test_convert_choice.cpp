@@ -27,8 +27,7 @@
 
 namespace {
 
-const std::string warning_96 =
-    "forrtl: warning (96): F_UFMTENDIAN environment variable was ignored:erroneous syntax\n";
+const std::string warning_96 = "forrtl: warning (96): F_UFMTENDIAN environment variable was ignored:erroneous syntax\n";
 
 // -- The grammar of the once-read variables --------------------------------
 
@@ -59,44 +58,53 @@ void check_settings(const std::vector<Setting_Case> &cases, const For_Setting_Wo
 }
 
 TEST(UnitSetting, GrammarAcceptsWhatItShouldAndNothingElse) {
-    check_settings({
-        {"big", true, {{1, 1}, {99, 1}}},
-        {"little", true, {{7, -1}}},
-        {"little;big:10,20-30", true, {{10, 1}, {11, -1}, {19, -1}, {20, 1}, {30, 1}, {31, -1}}},
-        {"big:5", true, {{5, 1}, {4, 0}, {6, 0}}},
-        {"5", true, {{5, 1}, {4, 0}}},
-        {"big;big:5", true, {{5, 1}, {6, 1}}},
-        {"big;little:0-0", true, {{0, -1}, {1, 1}}},
-        {units_list(1, 64), true, {{1, 1}, {64, 1}, {65, 0}}},
-        {"2147483647", true, {{2147483647, 1}}},
-        // Each of these is a syntax error: no setting at all.
-        {"10-5", false, {{7, 0}}},
-        {"10,", false, {{10, 0}}},
-        {",10", false, {{10, 0}}},
-        {units_list(1, 65), false, {{1, 0}}},
-        {"junk:5", false, {{5, 0}}},
-        {"junk;5", false, {{5, 0}}},
-        {"big;junk:5", false, {{5, 0}}},
-        {"BIG", false, {{5, 0}}},
-        {"big;", false, {{5, 0}}},
-        {"big;little:", false, {{5, 0}}},
-        {"5--6", false, {{5, 0}}},
-        {"5-6-7", false, {{5, 0}}},
-        {"5,,6", false, {{5, 0}}},
-        {"big;5;6", false, {{5, 0}}},
-        {"big:5:6", false, {{5, 0}}},
-        {"5 ", false, {{5, 0}}},
-        {"99999999999", false, {{5, 0}}},
-        {"1-99999999999999999999999", false, {{1, 0}}},
-    }, endian, 2, 1);
+    check_settings(
+        {
+            {"big", true, {{1, 1}, {99, 1}}},
+            {"little", true, {{7, -1}}},
+            {"little;big:10,20-30", true, {{10, 1}, {11, -1}, {19, -1}, {20, 1}, {30, 1}, {31, -1}}},
+            {"big:5", true, {{5, 1}, {4, 0}, {6, 0}}},
+            {"5", true, {{5, 1}, {4, 0}}},
+            {"big;big:5", true, {{5, 1}, {6, 1}}},
+            {"big;little:0-0", true, {{0, -1}, {1, 1}}},
+            {units_list(1, 64), true, {{1, 1}, {64, 1}, {65, 0}}},
+            {"2147483647", true, {{2147483647, 1}}},
+            // Each of these is a syntax error: no setting at all.
+            {"10-5", false, {{7, 0}}},
+            {"10,", false, {{10, 0}}},
+            {",10", false, {{10, 0}}},
+            {units_list(1, 65), false, {{1, 0}}},
+            {"junk:5", false, {{5, 0}}},
+            {"junk;5", false, {{5, 0}}},
+            {"big;junk:5", false, {{5, 0}}},
+            {"BIG", false, {{5, 0}}},
+            {"big;", false, {{5, 0}}},
+            {"big;little:", false, {{5, 0}}},
+            {"5--6", false, {{5, 0}}},
+            {"5-6-7", false, {{5, 0}}},
+            {"5,,6", false, {{5, 0}}},
+            {"big;5;6", false, {{5, 0}}},
+            {"big:5:6", false, {{5, 0}}},
+            {"5 ", false, {{5, 0}}},
+            {"99999999999", false, {{5, 0}}},
+            {"1-99999999999999999999999", false, {{1, 0}}},
+        },
+        endian, 2, 1);
 }
 
 TEST(UnitSetting, TerminatorWordsWithCrAsTheListDefault) {
-    check_settings({
-        {"CR", true, {{3, 7}}},     {"LF", true, {{3, 6}}},         {"CRLF", true, {{3, 8}}},
-        {"12", true, {{12, 7}, {13, 0}}}, {"LF;CRLF:12-13", true, {{12, 8}, {13, 8}, {14, 6}}},
-        {"cr", false, {{3, 0}}},    {"CRLF:", false, {{3, 0}}},     {"big", false, {{3, 0}}},
-    }, terminator, 3, 7);
+    check_settings(
+        {
+            {"CR", true, {{3, 7}}},
+            {"LF", true, {{3, 6}}},
+            {"CRLF", true, {{3, 8}}},
+            {"12", true, {{12, 7}, {13, 0}}},
+            {"LF;CRLF:12-13", true, {{12, 8}, {13, 8}, {14, 6}}},
+            {"cr", false, {{3, 0}}},
+            {"CRLF:", false, {{3, 0}}},
+            {"big", false, {{3, 0}}},
+        },
+        terminator, 3, 7);
 }
 
 // -- Keyword values, extensions, the flag word -----------------------------
@@ -107,10 +115,14 @@ TEST(ConversionChoice, KeywordValues) {
         int status;
         For_Conversion want;
     } cases[] = {
-        {"NATIVE", 0, {false, false, 0}},     {"little_endian", 0, {false, false, 0}},
-        {"Big_Endian", 0, {true, true, 0}},   {"vaxg", 0, {true, false, 1}},
-        {"VAXD", 0, {true, false, 2}},        {"ibm", 0, {true, true, 3}},
-        {"CRAY", 0, {true, true, 4}},         {"fdx", 0, {true, false, 5}},
+        {"NATIVE", 0, {false, false, 0}},
+        {"little_endian", 0, {false, false, 0}},
+        {"Big_Endian", 0, {true, true, 0}},
+        {"vaxg", 0, {true, false, 1}},
+        {"VAXD", 0, {true, false, 2}},
+        {"ibm", 0, {true, true, 3}},
+        {"CRAY", 0, {true, true, 4}},
+        {"fdx", 0, {true, false, 5}},
         {"FGX", 0, {true, false, 6}},
         // Exact words only: no blanks, no abbreviations, no longer values.
         {"BIG_ENDIAN ", msg::inconsistent_open_close, {true, false, 0}},
@@ -134,10 +146,17 @@ TEST(ConversionChoice, FileExtension) {
     struct Case {
         const char *name, *ext;
     } cases[] = {
-        {"run.dat", "dat"},          {"/a/b/run.dat", "dat"},    {"run.dat.", "dat"},
-        {"run", ""},                 {"/data.v2/run", ""},       {"/data.v2/run.bin", "bin"},
-        {"a.b.c", "c"},              {".hidden", "hidden"},      {"run..", ""},
-        {"/x.y/", ""},               {"", ""},
+        {"run.dat", "dat"},
+        {"/a/b/run.dat", "dat"},
+        {"run.dat.", "dat"},
+        {"run", ""},
+        {"/data.v2/run", ""},
+        {"/data.v2/run.bin", "bin"},
+        {"a.b.c", "c"},
+        {".hidden", "hidden"},
+        {"run..", ""},
+        {"/x.y/", ""},
+        {"", ""},
     };
     for (const Case &c : cases) EXPECT_EQ(for__file_extension(c.name), c.ext) << c.name;
 }
@@ -217,9 +236,9 @@ TEST(ConversionChoice, ConvertNumberOutsideItsTable) {
 
 struct Unit_Case {
     int unit;
-    std::string file;     // name in the scratch directory
-    std::string ours;     // CONVERT= of our OPEN, "" for none
-    std::string theirs;   // convert= of gfortran's OPEN, "" for none
+    std::string file;    // name in the scratch directory
+    std::string ours;    // CONVERT= of our OPEN, "" for none
+    std::string theirs;  // convert= of gfortran's OPEN, "" for none
 };
 
 class Choice : public ::testing::Test {
@@ -256,8 +275,10 @@ class Choice : public ::testing::Test {
                    std::to_string(u.unit) + ")\n";
         }
         src += "end program\n";
-        if (gf_env.empty()) unsetenv("GFORTRAN_CONVERT_UNIT");
-        else setenv("GFORTRAN_CONVERT_UNIT", gf_env.c_str(), 1);
+        if (gf_env.empty())
+            unsetenv("GFORTRAN_CONVERT_UNIT");
+        else
+            setenv("GFORTRAN_CONVERT_UNIT", gf_env.c_str(), 1);
         auto out = kit::gfortran_run(src);
         unsetenv("GFORTRAN_CONVERT_UNIT");
         *have_gfortran = out.has_value();
@@ -285,40 +306,69 @@ struct Program_Case {
 
 TEST_F(Choice, EverySourceWritesWhatGfortranWrites) {
     const Program_Case cases[] = {
-        {"CONVERT= alone", {}, "", {{10, "a.bin", "big_endian", "big_endian"}, {11, "b.bin", "", ""},
-                                     {12, "c.bin", "little_endian", "little_endian"}}},
-        {"F_UFMTENDIAN=big overrides CONVERT=", {"F_UFMTENDIAN=big"}, "big_endian",
+        {"CONVERT= alone",
+         {},
+         "",
+         {{10, "a.bin", "big_endian", "big_endian"},
+          {11, "b.bin", "", ""},
+          {12, "c.bin", "little_endian", "little_endian"}}},
+        {"F_UFMTENDIAN=big overrides CONVERT=",
+         {"F_UFMTENDIAN=big"},
+         "big_endian",
          {{10, "a.bin", "", ""}, {11, "b.bin", "little_endian", "little_endian"}, {12, "c.bin", "native", "native"}}},
-        {"F_UFMTENDIAN with its exceptions", {"F_UFMTENDIAN=little;big:10,20-30"}, "little_endian;big_endian:10,20-30",
-         {{10, "a.bin", "", ""}, {11, "b.bin", "big_endian", "big_endian"}, {20, "c.bin", "", ""},
-          {25, "d.bin", "little_endian", "little_endian"}, {30, "e.bin", "", ""}, {31, "f.bin", "", ""}}},
+        {"F_UFMTENDIAN with its exceptions",
+         {"F_UFMTENDIAN=little;big:10,20-30"},
+         "little_endian;big_endian:10,20-30",
+         {{10, "a.bin", "", ""},
+          {11, "b.bin", "big_endian", "big_endian"},
+          {20, "c.bin", "", ""},
+          {25, "d.bin", "little_endian", "little_endian"},
+          {30, "e.bin", "", ""},
+          {31, "f.bin", "", ""}}},
         // gfortran takes a bare list for no setting at all, whatever its
         // documentation says; its explicit form says what ours means.
-        {"F_UFMTENDIAN with a list only", {"F_UFMTENDIAN=12"}, "big_endian:12",
+        {"F_UFMTENDIAN with a list only",
+         {"F_UFMTENDIAN=12"},
+         "big_endian:12",
          {{12, "a.bin", "", ""}, {13, "b.bin", "", ""}, {14, "c.bin", "big_endian", "big_endian"}}},
-        {"F_UFMTENDIAN little exceptions", {"F_UFMTENDIAN=big;little:15"}, "big_endian;little_endian:15",
+        {"F_UFMTENDIAN little exceptions",
+         {"F_UFMTENDIAN=big;little:15"},
+         "big_endian;little_endian:15",
          {{15, "a.bin", "", ""}, {16, "b.bin", "", ""}}},
-        {"FORT_CONVERT.ext", {"FORT_CONVERT.dat=BIG_ENDIAN"}, "",
-         {{10, "a.dat", "", "big_endian"}, {11, "b.bin", "", ""}, {12, "c.dat", "little_endian", "big_endian"},
+        {"FORT_CONVERT.ext",
+         {"FORT_CONVERT.dat=BIG_ENDIAN"},
+         "",
+         {{10, "a.dat", "", "big_endian"},
+          {11, "b.bin", "", ""},
+          {12, "c.dat", "little_endian", "big_endian"},
           {13, "c.dat.", "", "big_endian"}}},
-        {"FORT_CONVERT_ext", {"FORT_CONVERT_dat=big_endian"}, "",
+        {"FORT_CONVERT_ext",
+         {"FORT_CONVERT_dat=big_endian"},
+         "",
          {{10, "a.dat", "", "big_endian"}, {11, "b.bin", "", ""}}},
-        {"FORT_CONVERT.ext before FORT_CONVERT_ext", {"FORT_CONVERT.dat=native", "FORT_CONVERT_dat=BIG_ENDIAN"}, "",
+        {"FORT_CONVERT.ext before FORT_CONVERT_ext",
+         {"FORT_CONVERT.dat=native", "FORT_CONVERT_dat=BIG_ENDIAN"},
+         "",
          {{10, "a.dat", "", ""}}},
-        {"an empty FORT_CONVERT.ext gives way to FORT_CONVERT_ext", {"FORT_CONVERT.dat=", "FORT_CONVERT_dat=BIG_ENDIAN"},
-         "", {{10, "a.dat", "", "big_endian"}}},
-        {"a dot in a directory is no extension", {"FORT_CONVERT.v2=BIG_ENDIAN"}, "",
+        {"an empty FORT_CONVERT.ext gives way to FORT_CONVERT_ext",
+         {"FORT_CONVERT.dat=", "FORT_CONVERT_dat=BIG_ENDIAN"},
+         "",
+         {{10, "a.dat", "", "big_endian"}}},
+        {"a dot in a directory is no extension",
+         {"FORT_CONVERT.v2=BIG_ENDIAN"},
+         "",
          {{10, "d.v2/plain", "", ""}, {11, "d.v2/x.v2", "", "big_endian"}}},
-        {"FORT_CONVERTn", {"FORT_CONVERT12=BIG_ENDIAN"}, "",
-         {{12, "a.bin", "", "big_endian"}, {13, "b.bin", "", ""}}},
-        {"FORT_CONVERTn overrides CONVERT=", {"FORT_CONVERT12=little_endian"}, "",
-         {{12, "a.bin", "big_endian", ""}}},
-        {"an over-long FORT_CONVERTn is not applied", {"FORT_CONVERT12=" + std::string(261, 'x')}, "",
+        {"FORT_CONVERTn", {"FORT_CONVERT12=BIG_ENDIAN"}, "", {{12, "a.bin", "", "big_endian"}, {13, "b.bin", "", ""}}},
+        {"FORT_CONVERTn overrides CONVERT=", {"FORT_CONVERT12=little_endian"}, "", {{12, "a.bin", "big_endian", ""}}},
+        {"an over-long FORT_CONVERTn is not applied",
+         {"FORT_CONVERT12=" + std::string(261, 'x')},
+         "",
          {{12, "a.bin", "big_endian", "big_endian"}}},
         {"the whole order",
-         {"F_UFMTENDIAN=big", "FORT_CONVERT.dat=LITTLE_ENDIAN", "FORT_CONVERT14=BIG_ENDIAN"}, "",
-         {{13, "a.dat", "big_endian", ""},  // CONVERT=, then F_UFMTENDIAN, then the extension: little
-          {14, "b.dat", "", "big_endian"},  // the unit's variable comes last
+         {"F_UFMTENDIAN=big", "FORT_CONVERT.dat=LITTLE_ENDIAN", "FORT_CONVERT14=BIG_ENDIAN"},
+         "",
+         {{13, "a.dat", "big_endian", ""},                 // CONVERT=, then F_UFMTENDIAN, then the extension: little
+          {14, "b.dat", "", "big_endian"},                 // the unit's variable comes last
           {15, "c.bin", "little_endian", "big_endian"}}},  // F_UFMTENDIAN over CONVERT=
     };
     ASSERT_EQ(::mkdir(path("d.v2").c_str(), 0755), 0);
@@ -341,8 +391,7 @@ TEST_F(Choice, ForeignFormatsFromTheEnvironment) {
     } cases[] = {
         {{"FORT_CONVERT12=ibm"}, "12:" + path("a.bin") + ":big_endian", "open 12 0 foreign 1 big 1 code 3\n"},
         {{"FORT_CONVERT.dat=VAXG"}, "12:" + path("x.dat"), "open 12 0 foreign 1 big 0 code 1\n"},
-        {{"FORT_CONVERT.dat=VAXG", "FORT_CONVERT12=cray"}, "12:" + path("x.dat"),
-         "open 12 0 foreign 1 big 1 code 4\n"},
+        {{"FORT_CONVERT.dat=VAXG", "FORT_CONVERT12=cray"}, "12:" + path("x.dat"), "open 12 0 foreign 1 big 1 code 4\n"},
         {{"F_UFMTENDIAN=big", "FORT_CONVERT12=FDX"}, "12:" + path("x.bin"), "open 12 0 foreign 1 big 0 code 5\n"},
     };
     for (const Case &c : cases) {
@@ -377,22 +426,24 @@ TEST_F(Choice, UnknownValueFailsTheOpen) {
 // Bad F_UFMTENDIAN texts: one warning however many units are opened, and
 // the units get what they would get without the variable.
 TEST_F(Choice, HostileEndianTextWarnsOnceAndChangesNothing) {
-    const std::vector<Unit_Case> units = {{10, "a.bin", "", ""}, {11, "b.bin", "big_endian", "big_endian"},
-                                          {12, "c.bin", "", ""}};
+    const std::vector<Unit_Case> units = {
+        {10, "a.bin", "", ""}, {11, "b.bin", "big_endian", "big_endian"}, {12, "c.bin", "", ""}};
     // Fourteen ranges of 21 characters: well-formed but for its length.
     std::string long_list;
     for (int i = 0; i < 14; ++i) long_list += (i ? "," : "") + std::string("1000000000-1000000001");
     ASSERT_GT(long_list.size(), 260u);
-    const std::string texts[] = {"10-5", "10,", units_list(1, 65), "junk:10", "big;junk:10", long_list,
-                                 "99999999999999", "10-99999999999", "little;big:", ",10"};
+    const std::string texts[] = {"10-5",        "10,",     units_list(1, 65), "junk:10",
+                                 "big;junk:10", long_list, "99999999999999",  "10-99999999999",
+                                 "little;big:", ",10"};
     for (const std::string &t : texts) {
         SCOPED_TRACE(t);
         bool have = false;
         kit::Child_Outcome o = both_write(units, {"F_UFMTENDIAN=" + t}, "", &have);
         if (!have) GTEST_SKIP() << "gfortran is not installed";
         EXPECT_EQ(o.err, warning_96);
-        EXPECT_EQ(o.out, "open 10 0 foreign 0 big 0 code 0\nopen 11 0 foreign 1 big 1 code 0\n"
-                         "open 12 0 foreign 0 big 0 code 0\n");
+        EXPECT_EQ(o.out,
+                  "open 10 0 foreign 0 big 0 code 0\nopen 11 0 foreign 1 big 1 code 0\n"
+                  "open 12 0 foreign 0 big 0 code 0\n");
         expect_same_files(units);
     }
     // An empty value is no setting, and no error either.
@@ -407,7 +458,9 @@ TEST_F(Choice, ReadsWhatGfortranWroteBigEndian) {
         "program p\n  integer(4) :: i4 = 1\n  integer(2) :: i2 = 258\n"
         "  integer(8) :: i8 = int(z'0102030405060708', 8)\n  real(4) :: r4 = 1.5\n"
         "  real(8) :: r8 = -2.25d0\n  complex(4) :: c4 = (0.5, -4.0)\n"
-        "  open (10, file='" + path("big.dat") + "', &\n      form='unformatted', status='replace', convert='big_endian')\n"
+        "  open (10, file='" +
+        path("big.dat") +
+        "', &\n      form='unformatted', status='replace', convert='big_endian')\n"
         "  write (10) i4, i2, i8, r4, r8, c4\n  close (10)\nend program\n";
     if (!kit::gfortran_run(src)) GTEST_SKIP() << "gfortran is not installed";
     const std::string values = "read 0 1 258 72623859790382856 1.5 -2.25 0.5 -4\n";
@@ -444,7 +497,9 @@ TEST_F(Choice, CompiledDefaultComesFirst) {
         {big, "10:" + path("b.bin") + ":little_endian", {}, "open 10 0 foreign 0 big 0 code 0\n"},
         {big, "10:" + path("c.bin"), {"F_UFMTENDIAN=little"}, "open 10 0 foreign 0 big 0 code 0\n"},
         {std::to_string(For_IO_Flags{2} << 8), "10:" + path("d.bin"), {}, "open 10 0 foreign 1 big 0 code 2\n"},
-        {std::to_string(For_IO_Flags{2} << 8), "10:" + path("e.bin"), {"FORT_CONVERT10=native"},
+        {std::to_string(For_IO_Flags{2} << 8),
+         "10:" + path("e.bin"),
+         {"FORT_CONVERT10=native"},
          "open 10 0 foreign 0 big 0 code 0\n"},
     };
     for (const Case &c : cases) {

@@ -31,8 +31,20 @@ using kit::open_unit;
 
 // Specifier codes of the inquiry.
 enum : int {
-    ACCESS = 2, FORM = 15, RECL_LEGACY = 21, EXIST = 27, NAMED = 29, NEXTREC = 31, NUMBER = 33,
-    OPENED = 35, NAME = 43, SEQUENTIAL = 45, DIRECTORY = 73, POS = 79, SIZE = 85, RECL = 87
+    ACCESS = 2,
+    FORM = 15,
+    RECL_LEGACY = 21,
+    EXIST = 27,
+    NAMED = 29,
+    NEXTREC = 31,
+    NUMBER = 33,
+    OPENED = 35,
+    NAME = 43,
+    SEQUENTIAL = 45,
+    DIRECTORY = 73,
+    POS = 79,
+    SIZE = 85,
+    RECL = 87
 };
 
 class InquireTest : public ::testing::Test {
@@ -207,8 +219,9 @@ TEST_F(InquireTest, UnitNumbersOutOfRange) {
         kit::Keys k;
         kit::Logical4 exist{7}, opened{7};
         char access[12];
-        k.var(EXIST, exist).var(OPENED, opened).item(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, ACCESS,
-                                                     {sizeof access, reinterpret_cast<uintptr_t>(access)});
+        k.var(EXIST, exist)
+            .var(OPENED, opened)
+            .item(FOR_TYPE_CHARACTER, FOR_FORM_CHAR, ACCESS, {sizeof access, reinterpret_cast<uintptr_t>(access)});
         ASSERT_EQ(inquire(c.unit, k), 0) << c.unit;
         EXPECT_EQ(exist.v, c.exist) << c.unit;
         EXPECT_EQ(opened.v, 0) << c.unit;
@@ -453,9 +466,9 @@ TEST_F(InquireTest, RefusedInquiries) {
     } cases[] = {
         {FOR_UNIT_INTERNAL, EXIST, FOR_TYPE_LOGICAL4, msg::inquire_internal_unit_no_file},
         {FOR_UNIT_INTERNAL_TOP, EXIST, FOR_TYPE_LOGICAL4, msg::inquire_internal_unit_no_file},
-        {53, 3, FOR_TYPE_INT4, msg::invalid_argument},           // no such specifier
-        {53, NUMBER, FOR_TYPE_REAL4, msg::invalid_argument},     // an integer answer into a REAL
-        {53, ACCESS, FOR_TYPE_INT4, msg::invalid_argument},      // a character answer into an INTEGER
+        {53, 3, FOR_TYPE_INT4, msg::invalid_argument},        // no such specifier
+        {53, NUMBER, FOR_TYPE_REAL4, msg::invalid_argument},  // an integer answer into a REAL
+        {53, ACCESS, FOR_TYPE_INT4, msg::invalid_argument},   // a character answer into an INTEGER
     };
     for (const Case &c : cases) {
         kit::Keys k;
@@ -492,8 +505,10 @@ TEST_F(InquireTest, IolengthCountsTheRecordInReclUnits) {
         int8_t n1 = -7;
         for (bool narrow : {false, true}) {
             kit::List l;
-            if (narrow) l.item(n1);
-            else l.item(n);
+            if (narrow)
+                l.item(n1);
+            else
+                l.item(n);
             c.list(l);
             l.end();
             ASSERT_EQ(iolength(l), 0) << c.what;

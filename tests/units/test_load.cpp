@@ -29,40 +29,37 @@ constexpr int shared_unit = 60;
 int formatted_unit(int t) { return 70 + t; }
 int unformatted_unit(int t) { return 80 + t; }
 
-std::string record(char kind, int t, int n)
-{
+std::string record(char kind, int t, int n) {
     char text[32];
     std::snprintf(text, sizeof text, "%c%d %09d", kind, t, n);
     return text;
 }
 
-int write_text(int unit, const std::string &text)
-{
+int write_text(int unit, const std::string &text) {
     kit::Stmt st(unit);
     st.flags.iostat();
     st.items.text(text).end();
     return st.run(for_write_seq_lis);
 }
 
-int open_file(int unit, const std::string &file, const char *form, bool append)
-{
+int open_file(int unit, const std::string &file, const char *form, bool append) {
     kit::Keys k;
     k.text(FOR_KEY_FILE, file).text(FOR_KEY_FORM, form);
-    if (append) k.text(FOR_KEY_POSITION, "append");
-    else k.text(FOR_KEY_STATUS, "replace");
+    if (append)
+        k.text(FOR_KEY_POSITION, "append");
+    else
+        k.text(FOR_KEY_STATUS, "replace");
     return kit::open_unit(unit, k);
 }
 
-std::string contents(const std::string &file)
-{
+std::string contents(const std::string &file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The records of a list-directed file, " <kind><t> <n>" each, counted per
 // thread: false at the first one that is broken, out of order or missing.
-::testing::AssertionResult whole_text_records(const std::string &all, char kind, int only, int *counts)
-{
+::testing::AssertionResult whole_text_records(const std::string &all, char kind, int only, int *counts) {
     size_t pos = 0;
     while (pos < all.size()) {
         const size_t nl = all.find('\n', pos);
@@ -71,17 +68,17 @@ std::string contents(const std::string &file)
         pos = nl + 1;
         int t = -1, n = -1;
         char k = 0, tail = 0;
-        if (std::sscanf(line.c_str(), " %c%d %d%c", &k, &t, &n, &tail) != 3 || k != kind || t < 0 ||
-            t >= threads || (only >= 0 && t != only) || line != " " + record(kind, t, n))
+        if (std::sscanf(line.c_str(), " %c%d %d%c", &k, &t, &n, &tail) != 3 || k != kind || t < 0 || t >= threads ||
+            (only >= 0 && t != only) || line != " " + record(kind, t, n))
             return ::testing::AssertionFailure() << "a broken record: '" << line << "'";
-        if (n != counts[t]) return ::testing::AssertionFailure() << "thread " << t << " record " << counts[t] << " missing";
+        if (n != counts[t])
+            return ::testing::AssertionFailure() << "thread " << t << " record " << counts[t] << " missing";
         ++counts[t];
     }
     return ::testing::AssertionSuccess();
 }
 
-TEST(Load, EightThreadsOfMixedStatementsKeepEveryRecordWhole)
-{
+TEST(Load, EightThreadsOfMixedStatementsKeepEveryRecordWhole) {
     kit::Scratch_Dir scratch("load");
     const std::string shared = scratch.path("shared.txt");
     ASSERT_EQ(open_file(shared_unit, shared, "formatted", false), 0);

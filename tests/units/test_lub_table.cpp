@@ -27,16 +27,22 @@ For_Lub *acquire(int unit, int op = FOR_OP_READ, For_Context *ctx = nullptr) {
 // The units of one bucket, in list order.
 std::vector<int> bucket(int slot) {
     std::vector<int> units;
-    for (For_Lub *b = for__lub_table[slot].slot_lub.load(); b; b = b->lub_hash_next)
-        units.push_back(b->lub_unit);
+    for (For_Lub *b = for__lub_table[slot].slot_lub.load(); b; b = b->lub_hash_next) units.push_back(b->lub_unit);
     return units;
 }
 
 TEST(LubTable, SlotsOfUnitNumbers) {
     struct Case {
         int unit, slot;
-    } cases[] = {{-6, 0},   {-1, 5},   {0, 6},     {6, 12},  {99, 105},
-                 {100, 212}, {621, 212}, {-7, 4294967289u % 521 + 106}, {-129, 4294967167u % 521 + 106}};
+    } cases[] = {{-6, 0},
+                 {-1, 5},
+                 {0, 6},
+                 {6, 12},
+                 {99, 105},
+                 {100, 212},
+                 {621, 212},
+                 {-7, 4294967289u % 521 + 106},
+                 {-129, 4294967167u % 521 + 106}};
     for (const Case &c : cases) EXPECT_EQ(for__lub_slot_index(c.unit), c.slot) << c.unit;
 }
 
@@ -266,8 +272,7 @@ TEST(LubTableDeath, Fort6SetEvenEmptyMarksTheUnitForOpeningOnThatName) {
             for__preconnected_units_create();
             For_Lub *six = for__lub_table[12].slot_lub.load();
             For_Lub *five = for__lub_table[11].slot_lub.load();
-            bool ok = six->lub_flags == lubf::preconnected_env &&
-                      five->lub_flags == lubf::preconnected;
+            bool ok = six->lub_flags == lubf::preconnected_env && five->lub_flags == lubf::preconnected;
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

@@ -30,8 +30,10 @@ TEST(LubThreads, EachUnitIsHeldByOneStatementAtATime) {
         long mine = 0;
         while (!stop.load(std::memory_order_relaxed)) {
             For_Lub *lub = nullptr;
-            if (for__acquire_lun(own, &lub, nullptr, FOR_OP_WRITE_SEQ) != 0) ++failures;
-            else for__release_lub(lub);
+            if (for__acquire_lun(own, &lub, nullptr, FOR_OP_WRITE_SEQ) != 0)
+                ++failures;
+            else
+                for__release_lub(lub);
             int k = static_cast<int>(mine & 1);
             int unit = k ? shared_hashed : shared_direct;
             For_Context ctx{};
@@ -43,9 +45,7 @@ TEST(LubThreads, EachUnitIsHeldByOneStatementAtATime) {
             ++counters[k];
             // The holder coming back is recursive I/O, not a deadlock.
             For_Lub *again = nullptr;
-            if (mine % 64 == 0 &&
-                for__acquire_lun(unit, &again, nullptr, FOR_OP_WRITE_SEQ) == 40)
-                ++recursive_ok;
+            if (mine % 64 == 0 && for__acquire_lun(unit, &again, nullptr, FOR_OP_WRITE_SEQ) == 40) ++recursive_ok;
             inside[k].fetch_sub(1);
             for__release_lub(lub);
             if (ctx.lub != nullptr) ++failures;
@@ -75,8 +75,8 @@ TEST(LubThreads, WaitersOnAUnitThatIsClosedStartOver) {
     auto user = [&] {
         while (!stop.load(std::memory_order_relaxed)) {
             For_Lub *lub = nullptr;
-            if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_READ) != 0 || !lub ||
-                lub->lub_unit != unit || (lub->lub_stmt_flags & lubs::deallocating))
+            if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_READ) != 0 || !lub || lub->lub_unit != unit ||
+                (lub->lub_stmt_flags & lubs::deallocating))
                 ++failures;
             else
                 for__release_lub(lub);
@@ -86,8 +86,10 @@ TEST(LubThreads, WaitersOnAUnitThatIsClosedStartOver) {
     auto closer = [&] {
         while (!stop.load(std::memory_order_relaxed)) {
             For_Lub *lub = nullptr;
-            if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_CLOSE) != 0) ++failures;
-            else for__deallocate_lub(unit);
+            if (for__acquire_lun(unit, &lub, nullptr, FOR_OP_CLOSE) != 0)
+                ++failures;
+            else
+                for__deallocate_lub(unit);
         }
     };
     std::vector<std::thread> pool;

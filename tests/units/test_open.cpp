@@ -71,10 +71,9 @@ TEST_F(OpenTest, StatusOutcomesAgreeWithGfortran) {
         const char *status;  // nullptr: no STATUS=
         bool exists;
         int ours_on_failure;
-    } cases[] = {{"NEW", false, 0},     {"NEW", true, 10},      {"OLD", false, 29},
-                 {"OLD", true, 0},      {"REPLACE", false, 0},  {"REPLACE", true, 0},
-                 {"UNKNOWN", false, 0}, {"UNKNOWN", true, 0},   {nullptr, true, 0},
-                 {nullptr, false, 0}};
+    } cases[] = {{"NEW", false, 0},     {"NEW", true, 10},    {"OLD", false, 29},    {"OLD", true, 0},
+                 {"REPLACE", false, 0}, {"REPLACE", true, 0}, {"UNKNOWN", false, 0}, {"UNKNOWN", true, 0},
+                 {nullptr, true, 0},    {nullptr, false, 0}};
     std::string prog = "program p\n  integer :: ios\n";
     int i = 0;
     for (const Case &c : cases) {
@@ -124,10 +123,8 @@ TEST_F(OpenTest, FailedOpenLeavesNoFileAndNoEmptiedFile) {
         const char *status;
         bool existed;
     } cases[] = {
-        {"REPLACE of a new file", "replace", false},
-        {"NEW", "new", false},
-        {"UNKNOWN of a new file", "unknown", false},
-        {"REPLACE of an existing file", "replace", true},
+        {"REPLACE of a new file", "replace", false},      {"NEW", "new", false},
+        {"UNKNOWN of a new file", "unknown", false},      {"REPLACE of an existing file", "replace", true},
         {"UNKNOWN of an existing file", "unknown", true},
     };
     for (const Case &c : cases) {
@@ -210,8 +207,8 @@ TEST_F(OpenTest, DefaultNamesAndDirectories) {
     fs::current_path(dir_);
     struct Case {
         const char *what;
-        const char *env;       // FORT12 value, or nullptr
-        const char *defdir;    // DEFAULTFILE=, or nullptr
+        const char *env;     // FORT12 value, or nullptr
+        const char *defdir;  // DEFAULTFILE=, or nullptr
         std::string want;
     } cases[] = {
         {"fort.n in the current directory", nullptr, nullptr, path("fort.12")},
@@ -222,8 +219,10 @@ TEST_F(OpenTest, DefaultNamesAndDirectories) {
     fs::create_directory(path("sub"));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.env) setenv("FORT12", c.env, 1);
-        else unsetenv("FORT12");
+        if (c.env)
+            setenv("FORT12", c.env, 1);
+        else
+            unsetenv("FORT12");
         kit::Keys k;
         std::string want = c.want;
         if (c.defdir) {
@@ -298,8 +297,11 @@ TEST_F(OpenTest, DeletionNeedsAWritableConnection) {
 TEST_F(OpenTest, ReopenKeepsTheModesItDoesNotName) {
     touch("m");
     kit::Keys k1;
-    k1.text(FOR_KEY_FILE, path("m")).text(FOR_KEY_DELIM, "quote").text(FOR_KEY_DECIMAL, "comma")
-        .text(FOR_KEY_PAD, "no").text(FOR_KEY_BLANK, "zero");
+    k1.text(FOR_KEY_FILE, path("m"))
+        .text(FOR_KEY_DELIM, "quote")
+        .text(FOR_KEY_DECIMAL, "comma")
+        .text(FOR_KEY_PAD, "no")
+        .text(FOR_KEY_BLANK, "zero");
     ASSERT_EQ(open_unit(18, k1), 0);
     // The same file by another spelling, changing SIGN= only.
     kit::Keys k2;
@@ -409,8 +411,10 @@ TEST_F(OpenTest, KeywordValues) {
         int code;
         const char *value;
         int want;
-    } cases[] = {{FOR_KEY_ACCESS, "sequential  ", 0}, {FOR_KEY_ACCESS, "SEQ", 45},
-                 {FOR_KEY_ACCESS, " SEQUENTIAL", 45}, {FOR_KEY_FORM, "Formatted", 0},
+    } cases[] = {{FOR_KEY_ACCESS, "sequential  ", 0},
+                 {FOR_KEY_ACCESS, "SEQ", 45},
+                 {FOR_KEY_ACCESS, " SEQUENTIAL", 45},
+                 {FOR_KEY_FORM, "Formatted", 0},
                  {FOR_KEY_STATUS, "ancient", 45}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value);
@@ -448,15 +452,17 @@ TEST_F(OpenTest, UnformattedRepresentation) {
         bool foreign, big_endian;
         uint8_t code;
     } cases[] = {
-        {nullptr, nullptr, 0, false, false, 0},    {"big_endian", nullptr, 0, true, true, 0},
-        {"vaxd", nullptr, 0, true, false, 2},      {"ibm", nullptr, 0, true, true, 3},
+        {nullptr, nullptr, 0, false, false, 0},     {"big_endian", nullptr, 0, true, true, 0},
+        {"vaxd", nullptr, 0, true, false, 2},       {"ibm", nullptr, 0, true, true, 3},
         {"native", "big_endian", 0, true, true, 0}, {"big_endian", "Little_Endian", 0, false, false, 0},
-        {nullptr, "cray", 0, true, true, 4},       {nullptr, "middle_endian", 46, false, false, 0},
+        {nullptr, "cray", 0, true, true, 4},        {nullptr, "middle_endian", 46, false, false, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.convert ? c.convert : "-") + " / " + (c.env ? c.env : "-"));
-        if (c.env) setenv("FORT_CONVERT80", c.env, 1);
-        else unsetenv("FORT_CONVERT80");
+        if (c.env)
+            setenv("FORT_CONVERT80", c.env, 1);
+        else
+            unsetenv("FORT_CONVERT80");
         kit::Keys k;
         k.text(FOR_KEY_FILE, path("cv")).text(FOR_KEY_FORM, "unformatted");
         if (c.convert) k.text(FOR_KEY_CONVERT, c.convert);
@@ -578,8 +584,8 @@ int user_open(const char *name, int *flags, int *mode, int *unit, int len) {
 
 TEST_F(OpenTest, AUserOpenFunctionOpensTheFile) {
     kit::Keys k;
-    k.text(FOR_KEY_FILE, path("user")).item(FOR_TYPE_INT8, FOR_FORM_VALUE, FOR_KEY_USEROPEN,
-                                                   {reinterpret_cast<uintptr_t>(&user_open)});
+    k.text(FOR_KEY_FILE, path("user"))
+        .item(FOR_TYPE_INT8, FOR_FORM_VALUE, FOR_KEY_USEROPEN, {reinterpret_cast<uintptr_t>(&user_open)});
     ASSERT_EQ(open_unit(94, k), 0);
     EXPECT_EQ(user_open_seen, path("user") + " unit 94");
     EXPECT_TRUE(user_open_flags & O_CLOEXEC);
@@ -649,8 +655,7 @@ TEST_F(OpenTest, DeletionRemovesOnlyPlainFilesAndLinks) {
         struct stat st;
         EXPECT_EQ(lstat(path(c.name).c_str(), &st) == 0, c.stays);
         if (c.want != 0) {
-            EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1),
-                      "CLOSE error, unit 95, file " + path(c.name));
+            EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1), "CLOSE error, unit 95, file " + path(c.name));
         }
         with_unit(95, [](For_Lub *lub) { EXPECT_FALSE(lub->lub_flags & lubf::opened); });
     }
@@ -683,9 +688,15 @@ TEST_F(OpenTest, FailedOpenNamesItsFile) {
         {"a directory", dir_, {}, msg::open_failure, "open failure"},
         {"existing file, NEW", path("exists"), {{FOR_KEY_STATUS, "new"}}, 10, "cannot overwrite existing file"},
         {"a file as a directory", path("exists/sub"), {}, msg::file_name_error, "file name specification error"},
-        {"READONLY and ACTION='WRITE'", path("exists"), {{FOR_KEY_ACTION, "write"}},
-         msg::inconsistent_open_close, "inconsistent OPEN/CLOSE parameters"},
-        {"a keyword value", path("exists"), {{FOR_KEY_FORM, "sideways"}}, msg::open_keyword_value,
+        {"READONLY and ACTION='WRITE'",
+         path("exists"),
+         {{FOR_KEY_ACTION, "write"}},
+         msg::inconsistent_open_close,
+         "inconsistent OPEN/CLOSE parameters"},
+        {"a keyword value",
+         path("exists"),
+         {{FOR_KEY_FORM, "sideways"}},
+         msg::open_keyword_value,
          "keyword value error in OPEN statement"},
     };
     for (const Case &c : cases) {
@@ -697,8 +708,7 @@ TEST_F(OpenTest, FailedOpenNamesItsFile) {
         if (c.want == msg::inconsistent_open_close) k.value(FOR_KEY_READONLY, 1);
         k.chars(FOR_KEY_IOMSG, msg);
         EXPECT_EQ(open_unit(97, k), c.want);
-        EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1),
-                  std::string(c.text) + ", unit 97, file " + c.file);
+        EXPECT_EQ(msg.substr(0, msg.find_last_not_of(' ') + 1), std::string(c.text) + ", unit 97, file " + c.file);
         with_unit(97, [](For_Lub *lub) {
             EXPECT_FALSE(lub->lub_flags & lubf::opened);
             EXPECT_EQ(lub->lub_file_name, nullptr) << "the name goes once the failure is told";

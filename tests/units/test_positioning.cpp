@@ -72,8 +72,10 @@ std::string fortran_ops(const std::vector<Op> &ops, const std::string &file) {
     p += "  allocate (a(" + std::to_string(most) + "), b(" + std::to_string(most) + "))\n";
     p += "  open (10, file='" + file + "', form='unformatted', status='replace')\n";
     auto ios_line = [](const char *tag) {
-        return std::string("  if (ios == 0) then\n    print '(A)', '") + tag + " 0'\n  else if (ios < 0) then\n"
-               "    print '(A)', '" + tag + " -1'\n  else\n    print '(A)', '" + tag + " E'\n  end if\n";
+        return std::string("  if (ios == 0) then\n    print '(A)', '") + tag +
+               " 0'\n  else if (ios < 0) then\n"
+               "    print '(A)', '" +
+               tag + " -1'\n  else\n    print '(A)', '" + tag + " E'\n  end if\n";
     };
     for (const Op &op : ops) {
         std::string n = std::to_string(op.n);
@@ -84,7 +86,8 @@ std::string fortran_ops(const std::vector<Op> &ops, const std::string &file) {
             break;
         case 'R':
             p += "  b = 0\n  read (10, iostat=ios) b(1:" + n + ")\n";
-            p += "  if (ios == 0) then\n    print '(A,I0)', 'R 0 ', sum(int(b(1:" + n + "), 8))\n"
+            p += "  if (ios == 0) then\n    print '(A,I0)', 'R 0 ', sum(int(b(1:" + n +
+                 "), 8))\n"
                  "  else if (ios < 0) then\n    print '(A)', 'R -1'\n  else\n    print '(A)', 'R E'\n  end if\n";
             break;
         case 'B': p += "  backspace (10, iostat=ios)\n" + ios_line("B"); break;
@@ -110,25 +113,47 @@ struct Sequence {
 
 const Sequence sequences[] = {
     {"BACKSPACE rereads records, and stops at the first",
-     {{'W', 3, 1}, {'W', 5, 2}, {'W', 7, 3}, {'A'}, {'R', 3}, {'R', 5}, {'B'}, {'R', 5}, {'B'}, {'B'},
-      {'R', 3}, {'B'}, {'B'}, {'B'}, {'R', 3}},
+     {{'W', 3, 1},
+      {'W', 5, 2},
+      {'W', 7, 3},
+      {'A'},
+      {'R', 3},
+      {'R', 5},
+      {'B'},
+      {'R', 5},
+      {'B'},
+      {'B'},
+      {'R', 3},
+      {'B'},
+      {'B'},
+      {'B'},
+      {'R', 3}},
      0},
     {"BACKSPACE after end of file, then over the last record",
-     {{'W', 4, 1}, {'W', 6, 2}, {'A'}, {'R', 4}, {'R', 6}, {'R', 1}, {'B'}, {'B'}, {'R', 6}}, 0},
+     {{'W', 4, 1}, {'W', 6, 2}, {'A'}, {'R', 4}, {'R', 6}, {'R', 1}, {'B'}, {'B'}, {'R', 6}},
+     0},
     {"BACKSPACE right after WRITE, and a WRITE in the middle cuts the file",
      {{'W', 4, 1}, {'W', 6, 2}, {'W', 8, 3}, {'B'}, {'B'}, {'W', 2, 9}, {'A'}, {'R', 4}, {'R', 2}, {'R', 1}},
      0},
     {"ENDFILE cuts the file; BACKSPACE goes before the end",
-     {{'W', 4, 1}, {'W', 6, 2}, {'W', 8, 3}, {'A'}, {'R', 4}, {'E'}, {'B'}, {'W', 3, 5}, {'A'}, {'R', 4},
-      {'R', 3}, {'R', 1}},
+     {{'W', 4, 1},
+      {'W', 6, 2},
+      {'W', 8, 3},
+      {'A'},
+      {'R', 4},
+      {'E'},
+      {'B'},
+      {'W', 3, 5},
+      {'A'},
+      {'R', 4},
+      {'R', 3},
+      {'R', 1}},
      0},
     {"records of several subrecords are passed whole",
-     {{'W', 20, 1}, {'W', 8, 2}, {'W', 9, 3}, {'B'}, {'B'}, {'R', 8}, {'B'}, {'B'}, {'R', 20}, {'R', 8},
-      {'R', 9}},
+     {{'W', 20, 1}, {'W', 8, 2}, {'W', 9, 3}, {'B'}, {'B'}, {'R', 8}, {'B'}, {'B'}, {'R', 20}, {'R', 8}, {'R', 9}},
      8},
     {"long records written straight to the file",
-     {{'W', 200000, 1}, {'W', 5, 2}, {'W', 300000, 3}, {'B'}, {'B'}, {'B'}, {'R', 200000}, {'R', 5},
-      {'R', 300000}},
+     {{'W', 200000, 1}, {'W', 5, 2}, {'W', 300000, 3}, {'B'}, {'B'}, {'B'}, {'R', 200000}, {'R', 5}, {'R', 300000}},
      0},
     {"empty records", {{'W', 0, 1}, {'W', 0, 2}, {'B'}, {'B'}, {'R', 0}, {'R', 0}, {'R', 0}}, 0},
 };
@@ -301,7 +326,7 @@ TEST_F(Positioning, BackspaceOfStreamRecordsWithARecl) {
     };
     struct Step {
         const char *what;
-        int read_n;     // bytes to read first (0: none)
+        int read_n;  // bytes to read first (0: none)
         int backspaces;
         int next_byte;  // the byte a READ finds afterwards
     } steps[] = {
@@ -344,8 +369,10 @@ TEST_F(Positioning, BackspaceOfFormattedLines) {
         For_Lub *lub = nullptr;
         EXPECT_EQ(for__acquire_lun(90, &lub, nullptr, FOR_OP_READ), 0);
         std::string line;
-        if (for__get_s(lub) == 0) line.assign(lub->lub_rec_start, lub->lub_buf_limit);
-        else line = "<eof>";
+        if (for__get_s(lub) == 0)
+            line.assign(lub->lub_rec_start, lub->lub_buf_limit);
+        else
+            line = "<eof>";
         for__release_lub(lub);
         return line;
     };

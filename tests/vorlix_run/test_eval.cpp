@@ -31,19 +31,21 @@ const char *declarations =
 // Expressions a wrong promotion, rounding, truncation or padding rule
 // would get wrong.
 const char *expressions[] = {
-    "i / j", "mod(i, j)", "modulo(i, j)", "j ** 3", "2 ** 30 * 2", "i * k", "h * h",
-    "-i ** 2", "abs(j)", "min(i, j, 0)", "max(k, 4_8)",
-    "x / 3", "y * 3", "d * 3", "y + d", "x ** 2", "x ** 0.5", "x ** (-2)", "1 / x", "i / x",
-    "real(k)", "dble(y)", "int(-x)", "nint(x)", "nint(-x)", "int(1.0e10, 8)", "real(i, 8) / 3",
-    "q / 3", "q + d",
-    "z * z", "z / (0.5, 1.0)", "z + i", "conjg(z) * zz", "abs(z)", "aimag(z)", "real(zz)", "cmplx(i, j)",
-    "z ** 3",
-    "i > j .and. t", ".not. t .or. x < y", "s == 'ab cd '", "s < 'ab d'", "y == d", "real(d) == y",
-    "s // '|'", "trim(s) // '|'", "adjustr(s)", "adjustl(s(3:))", "s(2:4)", "len_trim(s)", "index(s, 'cd')",
-    "sum(a)", "sum(r(1:4:2))", "product(a(2:4))", "maxval(a)", "minval(r)", "count(a > 2)",
-    "all(a > 0)", "any(r > 3.0)", "size(a)", "sum(a(5:1:-2))", "sum(a * 2 + 1)",
-    "huge(i)", "huge(h)", "epsilon(x)", "tiny(d)", "huge(d)", "epsilon(q)",
-    "sqrt(x)", "sqrt(d)", "sign(x, -1.0)", "floor(-x)", "ceiling(x)",
+    "i / j",          "mod(i, j)",      "modulo(i, j)",   "j ** 3",          "2 ** 30 * 2",
+    "i * k",          "h * h",          "-i ** 2",        "abs(j)",          "min(i, j, 0)",
+    "max(k, 4_8)",    "x / 3",          "y * 3",          "d * 3",           "y + d",
+    "x ** 2",         "x ** 0.5",       "x ** (-2)",      "1 / x",           "i / x",
+    "real(k)",        "dble(y)",        "int(-x)",        "nint(x)",         "nint(-x)",
+    "int(1.0e10, 8)", "real(i, 8) / 3", "q / 3",          "q + d",           "z * z",
+    "z / (0.5, 1.0)", "z + i",          "conjg(z) * zz",  "abs(z)",          "aimag(z)",
+    "real(zz)",       "cmplx(i, j)",    "z ** 3",         "i > j .and. t",   ".not. t .or. x < y",
+    "s == 'ab cd '",  "s < 'ab d'",     "y == d",         "real(d) == y",    "s // '|'",
+    "trim(s) // '|'", "adjustr(s)",     "adjustl(s(3:))", "s(2:4)",          "len_trim(s)",
+    "index(s, 'cd')", "sum(a)",         "sum(r(1:4:2))",  "product(a(2:4))", "maxval(a)",
+    "minval(r)",      "count(a > 2)",   "all(a > 0)",     "any(r > 3.0)",    "size(a)",
+    "sum(a(5:1:-2))", "sum(a * 2 + 1)", "huge(i)",        "huge(h)",         "epsilon(x)",
+    "tiny(d)",        "huge(d)",        "epsilon(q)",     "sqrt(x)",         "sqrt(d)",
+    "sign(x, -1.0)",  "floor(-x)",      "ceiling(x)",
 };
 
 // How the gfortran program prints a value of the type, and how the same

@@ -87,9 +87,15 @@ TEST(Parse, PrecedenceAndAssociativity) {
         const char *top_op;  // the operator at the root
     };
     const Case cases[] = {
-        {"a + b * c", "+"}, {"a ** b ** c", "**"}, {"-a ** 2", "-"}, {"a // b == c", "=="},
-        {".not. a .and. b", ".and."}, {"a .or. b .and. c", ".or."}, {"a .eqv. b .or. c", ".eqv."},
-        {"a - b - c", "-"}, {"a < b .and. c", ".and."},
+        {"a + b * c", "+"},
+        {"a ** b ** c", "**"},
+        {"-a ** 2", "-"},
+        {"a // b == c", "=="},
+        {".not. a .and. b", ".and."},
+        {"a .or. b .and. c", ".or."},
+        {"a .eqv. b .or. c", ".eqv."},
+        {"a - b - c", "-"},
+        {"a < b .and. c", ".and."},
     };
     for (const Case &c : cases) {
         vrun::ExprP e;

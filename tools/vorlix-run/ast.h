@@ -69,9 +69,9 @@ struct ImpliedDo {
 
 struct TypeSpec {
     enum class Base { Int, Real, Complex, Logical, Char } base = Base::Int;
-    int kind = 0;             // 0 = default
-    ExprP len;                // CHARACTER length expression (null = 1)
-    bool len_star = false;    // CHARACTER(len=*) of a parameter
+    int kind = 0;           // 0 = default
+    ExprP len;              // CHARACTER length expression (null = 1)
+    bool len_star = false;  // CHARACTER(len=*) of a parameter
 };
 
 struct Entity {
@@ -103,22 +103,49 @@ using StmtP = std::unique_ptr<Stmt>;
 
 struct Stmt {
     enum class Kind {
-        Decl, ImplicitNone, Assign, If, IfThen, ElseIf, Else, EndIf, Do, DoWhile, EndDo,
-        Exit, Cycle, Goto, Continue, Stop, ErrorStop, Format, Open, Close, Read, Write,
-        Print, Rewind, Backspace, Endfile, Flush, Inquire, Wait, End
+        Decl,
+        ImplicitNone,
+        Assign,
+        If,
+        IfThen,
+        ElseIf,
+        Else,
+        EndIf,
+        Do,
+        DoWhile,
+        EndDo,
+        Exit,
+        Cycle,
+        Goto,
+        Continue,
+        Stop,
+        ErrorStop,
+        Format,
+        Open,
+        Close,
+        Read,
+        Write,
+        Print,
+        Rewind,
+        Backspace,
+        Endfile,
+        Flush,
+        Inquire,
+        Wait,
+        End
     } kind;
     Where at;
     int label = 0;
     Decl decl;
-    ExprP target, value;   // Assign; value also the IF/ELSE IF/DO WHILE condition, STOP code
-    StmtP then;            // logical IF's statement
-    std::string do_var;    // DO
-    ExprP from, to, step;  // DO bounds
-    int do_label = 0;      // DO with a terminating label
-    std::string construct; // construct name of DO (for EXIT/CYCLE) or of EXIT/CYCLE
+    ExprP target, value;    // Assign; value also the IF/ELSE IF/DO WHILE condition, STOP code
+    StmtP then;             // logical IF's statement
+    std::string do_var;     // DO
+    ExprP from, to, step;   // DO bounds
+    int do_label = 0;       // DO with a terminating label
+    std::string construct;  // construct name of DO (for EXIT/CYCLE) or of EXIT/CYCLE
     int goto_label = 0;
-    std::string format_text;  // FORMAT: "(...)" as written
-    std::vector<Specifier> specifiers;  // control list
+    std::string format_text;                        // FORMAT: "(...)" as written
+    std::vector<Specifier> specifiers;              // control list
     std::vector<std::unique_ptr<ImpliedDo>> items;  // I/O list
     bool quiet = false;
 };

@@ -77,12 +77,16 @@ void add_item(Translator &t, Group &g, const Expr &e, bool input) {
             auto slots_of = [d, chr, code](const Section &s) {
                 std::vector<uint64_t> v;
                 if (s.rank == 0) {
-                    if (chr) v = {static_cast<uint64_t>(s.type.len), addr(s.base)};
-                    else v = {addr(s.base)};
+                    if (chr)
+                        v = {static_cast<uint64_t>(s.type.len), addr(s.base)};
+                    else
+                        v = {addr(s.base)};
                 } else if (s.whole) {
                     uint64_t bytes = static_cast<uint64_t>(s.elements() * s.type.size());
-                    if (chr) v = {bytes, addr(s.base), static_cast<uint64_t>(s.type.len)};
-                    else v = {bytes, addr(s.base)};
+                    if (chr)
+                        v = {bytes, addr(s.base), static_cast<uint64_t>(s.type.len)};
+                    else
+                        v = {bytes, addr(s.base)};
                 } else {
                     v = {static_cast<uint64_t>(s.rank), addr(s.base)};
                     if (chr) v.push_back(static_cast<uint64_t>(s.type.len));
@@ -97,9 +101,12 @@ void add_item(Translator &t, Group &g, const Expr &e, bool input) {
             };
             int form;
             const bool whole = d->subs.empty() && !d->substring;
-            if (d->rank == 0) form = chr ? FOR_FORM_CHAR : FOR_FORM_ADDR;
-            else if (whole) form = chr ? FOR_FORM_ARRAY_ELEN : FOR_FORM_ARRAY;
-            else form = chr ? FOR_FORM_SECTION_ELEN : FOR_FORM_SECTION;
+            if (d->rank == 0)
+                form = chr ? FOR_FORM_CHAR : FOR_FORM_ADDR;
+            else if (whole)
+                form = chr ? FOR_FORM_ARRAY_ELEN : FOR_FORM_ARRAY;
+            else
+                form = chr ? FOR_FORM_SECTION_ELEN : FOR_FORM_SECTION;
             if (d->fixed()) {
                 Machine scratch;
                 put(code, form, slots_of(d->resolve(scratch)), nullptr);
@@ -185,7 +192,8 @@ void segments_of(Translator &t, const std::vector<std::unique_ptr<ImpliedDo>> &i
         s.to = t.expr(*it->to);
         if (it->step) s.step = t.expr(*it->step);
         for (const NodeP *p : {&s.from, &s.to, &s.step})
-            if (*p && ((*p)->type.base != Base::Int || (*p)->rank)) t.fail(it->at, "implied-DO bounds must be scalar integers");
+            if (*p && ((*p)->type.base != Base::Int || (*p)->rank))
+                t.fail(it->at, "implied-DO bounds must be scalar integers");
         segments_of(t, it->body, input, s.body);
         out.push_back(std::move(s));
     }
@@ -230,7 +238,8 @@ struct CharArg {
     bool dynamic = false;
     void set(Translator &t, const Expr &e, const char *what) {
         node = t.expr(e);
-        if (node->type.base != Base::Char || node->rank) t.fail(e.at, std::string(what) + " must be a scalar character value");
+        if (node->type.base != Base::Char || node->rank)
+            t.fail(e.at, std::string(what) + " must be a scalar character value");
         dynamic = !node->constant();
         if (!dynamic) {
             Machine scratch;
@@ -261,7 +270,8 @@ struct KeyList {
     // A variable the statement writes (IOMSG=, NEWUNIT=).
     void key_var(Translator &t, int code, const Expr &e, Base want, const char *what) {
         auto d = t.designator(e);
-        if (d->rank || d->type.base != want || d->var->param) t.fail(e.at, std::string(what) + " needs a scalar variable of the right type");
+        if (d->rank || d->type.base != want || d->var->param)
+            t.fail(e.at, std::string(what) + " needs a scalar variable of the right type");
         const bool chr = want == Base::Char;
         Machine scratch;
         std::vector<uint64_t> slots = chr ? std::vector<uint64_t>{0, 0} : std::vector<uint64_t>{0};
@@ -276,8 +286,10 @@ struct KeyList {
                 out[0] = addr(s.base);
             }
         };
-        if (d->fixed()) patch(scratch, g.val.data() + off);
-        else g.patches.emplace_back(off, patch);
+        if (d->fixed())
+            patch(scratch, g.val.data() + off);
+        else
+            g.patches.emplace_back(off, patch);
     }
     // An integer value passed in the slot itself (RECL=, POS=).
     void key_int(Translator &t, int code, const Expr &e, const char *what) {
@@ -294,7 +306,8 @@ struct KeyList {
         }
     }
     void key_raw(int type, int form, int code, std::vector<uint64_t> slots) {
-        g.dsc.insert(g.dsc.end(), {static_cast<uint8_t>(type), static_cast<uint8_t>(form), static_cast<uint8_t>(code), 0});
+        g.dsc.insert(g.dsc.end(),
+                     {static_cast<uint8_t>(type), static_cast<uint8_t>(form), static_cast<uint8_t>(code), 0});
         g.val.insert(g.val.end(), slots.begin(), slots.end());
     }
 };
@@ -346,12 +359,18 @@ void *need_entry(Translator &t, const Where &at, const std::string &what, const 
     return p;
 }
 
-using SeqFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, const uint8_t *, const uint64_t *);
-using SeqFmtFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, const void *, const uint8_t *, const uint64_t *);
-using DirFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, int64_t, const uint8_t *, const uint64_t *);
-using DirFmtFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, int64_t, const void *, const uint8_t *, const uint64_t *);
-using IntFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *, const uint8_t *, const uint64_t *);
-using IntFmtFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *, const void *, const uint8_t *, const uint64_t *);
+using SeqFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, const uint8_t *,
+                      const uint64_t *);
+using SeqFmtFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, const void *,
+                         const uint8_t *, const uint64_t *);
+using DirFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, int64_t, const uint8_t *,
+                      const uint64_t *);
+using DirFmtFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *, int64_t, const void *,
+                         const uint8_t *, const uint64_t *);
+using IntFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *, const uint8_t *,
+                      const uint64_t *);
+using IntFmtFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *, const void *, const uint8_t *,
+                         const uint64_t *);
 using XmitFn = int (*)(For_Context *, const uint8_t *, const uint64_t *, uint64_t);
 using KeyFn = int (*)(For_Context *, int, For_IO_Flags, const uint8_t *, const uint64_t *);
 using IoLengthFn = int (*)(For_Context *, For_IO_Flags, const uint8_t *, const uint64_t *);
@@ -363,7 +382,7 @@ struct TransferAction : Action {
     void *entry = nullptr;
     XmitFn xmit = nullptr;
     For_IO_Flags flags = 0;
-    NodeP unit;           // external unit (null: fixed_unit)
+    NodeP unit;  // external unit (null: fixed_unit)
     int fixed_unit = 0;
     NodeP rec;
     // The format: constant text fixed at translation, or evaluated.
@@ -396,13 +415,11 @@ struct TransferAction : Action {
         case Family::DirUnf:
             return reinterpret_cast<DirFn>(entry)(&ctx, unit_now, flags, g.dsc.data(), g.values(), rec_now, cd, cv);
         case Family::DirFmt:
-            return reinterpret_cast<DirFmtFn>(entry)(&ctx, unit_now, flags, g.dsc.data(), g.values(), rec_now, f, cd, cv);
-        case Family::IntLis:
-            return reinterpret_cast<IntFn>(entry)(&ctx, flags, g.dsc.data(), g.values(), cd, cv);
-        case Family::IntFmt:
-            return reinterpret_cast<IntFmtFn>(entry)(&ctx, flags, g.dsc.data(), g.values(), f, cd, cv);
-        case Family::IoLength:
-            return reinterpret_cast<IoLengthFn>(entry)(&ctx, flags, g.dsc.data(), g.values());
+            return reinterpret_cast<DirFmtFn>(entry)(&ctx, unit_now, flags, g.dsc.data(), g.values(), rec_now, f, cd,
+                                                     cv);
+        case Family::IntLis: return reinterpret_cast<IntFn>(entry)(&ctx, flags, g.dsc.data(), g.values(), cd, cv);
+        case Family::IntFmt: return reinterpret_cast<IntFmtFn>(entry)(&ctx, flags, g.dsc.data(), g.values(), f, cd, cv);
+        case Family::IoLength: return reinterpret_cast<IoLengthFn>(entry)(&ctx, flags, g.dsc.data(), g.values());
         }
         return 0;
     }
@@ -432,8 +449,10 @@ struct TransferAction : Action {
         ctx = For_Context{};
         first = true;
         status = 0;
-        if (unit) unit_now = static_cast<int>(eval_int(m, unit));
-        else unit_now = fixed_unit;
+        if (unit)
+            unit_now = static_cast<int>(eval_int(m, unit));
+        else
+            unit_now = fixed_unit;
         if (rec) rec_now = eval_int(m, rec);
         if (fmt.node && fmt.dynamic) {
             fmt.refresh(m);
@@ -473,17 +492,22 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
         std::string k = sp.keyword;
         if (k.empty()) {
             ++positional;
-            if (positional == 1 && s.kind != Stmt::Kind::Print && !(s.kind == Stmt::Kind::Read && s.specifiers[0].keyword == "fmt")) k = "unit";
-            else if (positional <= 2) k = "fmt";
-            else t.fail(sp.at, "too many positional specifiers");
+            if (positional == 1 && s.kind != Stmt::Kind::Print &&
+                !(s.kind == Stmt::Kind::Read && s.specifiers[0].keyword == "fmt"))
+                k = "unit";
+            else if (positional <= 2)
+                k = "fmt";
+            else
+                t.fail(sp.at, "too many positional specifiers");
         }
         if (kw.count(k)) t.fail(sp.at, upper(k) + "= is given twice");
         kw[k] = &sp;
     }
     if (kw.count("unit")) unit = kw["unit"];
     if (kw.count("fmt")) fmt = kw["fmt"];
-    static const std::set<std::string> known{"unit", "fmt", "rec", "iostat", "iomsg", "err", "end", "eor", "advance",
-                                             "size", "pos", "blank", "decimal", "delim", "pad", "round", "sign"};
+    static const std::set<std::string> known{"unit",    "fmt",   "rec",     "iostat", "iomsg", "err",
+                                             "end",     "eor",   "advance", "size",   "pos",   "blank",
+                                             "decimal", "delim", "pad",     "round",  "sign"};
     for (auto &[k, sp] : kw) {
         if (k == "nml") t.fail(sp->at, "namelist I/O is outside the subset");
         if (!known.count(k)) t.fail(sp->at, "the specifier " + upper(k) + "= is outside the subset of data transfers");
@@ -533,9 +557,12 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
         if (internal) t.fail(kw["rec"]->at, "REC= with an internal file");
         if (list_directed) t.fail(kw["rec"]->at, "REC= with list-directed I/O");
     }
-    if (internal) a->family = list_directed ? Family::IntLis : Family::IntFmt;
-    else if (direct) a->family = fmt ? Family::DirFmt : Family::DirUnf;
-    else a->family = !fmt ? Family::SeqUnf : list_directed ? Family::SeqLis : Family::SeqFmt;
+    if (internal)
+        a->family = list_directed ? Family::IntLis : Family::IntFmt;
+    else if (direct)
+        a->family = fmt ? Family::DirFmt : Family::DirUnf;
+    else
+        a->family = !fmt ? Family::SeqUnf : list_directed ? Family::SeqLis : Family::SeqFmt;
     if (internal && !fmt) t.fail(s.at, "an internal file needs a format or *");
     std::string dir = input ? "read" : "write";
     std::string name;
@@ -560,7 +587,8 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
     if ((a->out.has_end || a->out.has_eor) && !input) t.fail(s.at, "END= and EOR= belong to READ");
     if (kw.count("iostat")) {
         a->out.iostat = t.designator(*kw["iostat"]->value);
-        if (a->out.iostat->rank || a->out.iostat->type.base != Base::Int) t.fail(kw["iostat"]->at, "IOSTAT= needs a scalar integer variable");
+        if (a->out.iostat->rank || a->out.iostat->type.base != Base::Int)
+            t.fail(kw["iostat"]->at, "IOSTAT= needs a scalar integer variable");
     }
     // A compiler of standard Fortran asks every transfer for the minus sign
     // of a negative value that rounds to zero.
@@ -578,8 +606,12 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
         c.key_int(t, FOR_KEY_POS, *kw["pos"]->value, "POS=");
         keys = true;
     }
-    for (auto [k, code] : {std::pair{"blank", FOR_KEY_BLANK}, {"decimal", FOR_KEY_DECIMAL}, {"delim", FOR_KEY_DELIM},
-                           {"pad", FOR_KEY_PAD}, {"round", FOR_KEY_ROUND}, {"sign", FOR_KEY_SIGN}}) {
+    for (auto [k, code] : {std::pair{"blank", FOR_KEY_BLANK},
+                           {"decimal", FOR_KEY_DECIMAL},
+                           {"delim", FOR_KEY_DELIM},
+                           {"pad", FOR_KEY_PAD},
+                           {"round", FOR_KEY_ROUND},
+                           {"sign", FOR_KEY_SIGN}}) {
         if (!kw.count(k)) continue;
         c.key_char(t, code, *kw[k]->value, (upper(k) + "=").c_str());
         keys = true;
@@ -606,7 +638,8 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
         if (d->rank || d->type.base != Base::Int) t.fail(kw["size"]->at, "SIZE= needs a scalar integer variable");
         c.g.dsc.insert(c.g.dsc.end(), {static_cast<uint8_t>(d->type.code()), FOR_FORM_ADDR});
         c.g.val.push_back(0);
-        c.g.patches.emplace_back(c.g.val.size() - 1, [d](Machine &m, uint64_t *out) { out[0] = addr(d->resolve(m).base); });
+        c.g.patches.emplace_back(c.g.val.size() - 1,
+                                 [d](Machine &m, uint64_t *out) { out[0] = addr(d->resolve(m).base); });
         a->flags |= iof_size;
         extra = true;
     }
@@ -627,7 +660,8 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
                 out[1] = addr(sec.base);
             });
         } else {
-            if (!d->subs.empty() || d->substring) t.fail(unit->at, "an internal file array must be a whole array in the subset");
+            if (!d->subs.empty() || d->substring)
+                t.fail(unit->at, "an internal file array must be a whole array in the subset");
             g.dsc.push_back(FOR_FORM_ARRAY_ELEN);
             Machine scratch;
             Section sec = d->resolve(scratch);
@@ -645,7 +679,8 @@ ActionP lower_transfer(Translator &t, const Stmt &s) {
     close_segments(a->segs, true);
     bool several = a->segs.size() > 1;
     a->entry = need_entry(t, s.at, what, name);
-    if (several) a->xmit = reinterpret_cast<XmitFn>(need_entry(t, s.at, what + " with several item groups", name + "_xmit"));
+    if (several)
+        a->xmit = reinterpret_cast<XmitFn>(need_entry(t, s.at, what + " with several item groups", name + "_xmit"));
     return a;
 }
 
@@ -690,7 +725,8 @@ struct KeyedAction : Action {
             *have_unit = true;
         } else if (k == "iostat") {
             out.iostat = t.designator(*sp.value);
-            if (out.iostat->rank || out.iostat->type.base != Base::Int) t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
+            if (out.iostat->rank || out.iostat->type.base != Base::Int)
+                t.fail(sp.at, "IOSTAT= needs a scalar integer variable");
         } else if (k == "err") {
             out.has_err = true;
             t.branch(label_of(t, sp), sp.at, &out.err);
@@ -708,23 +744,55 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     std::string stmt;
     std::string entry;
     switch (s.kind) {
-    case Stmt::Kind::Open: stmt = "OPEN"; entry = "for_open"; break;
-    case Stmt::Kind::Close: stmt = "CLOSE"; entry = "for_close"; break;
-    case Stmt::Kind::Rewind: stmt = "REWIND"; entry = "for_rewind"; break;
-    case Stmt::Kind::Backspace: stmt = "BACKSPACE"; entry = "for_backspace"; break;
-    case Stmt::Kind::Endfile: stmt = "ENDFILE"; entry = "for_endfile"; break;
-    case Stmt::Kind::Flush: stmt = "FLUSH"; entry = "for_flush"; break;
+    case Stmt::Kind::Open:
+        stmt = "OPEN";
+        entry = "for_open";
+        break;
+    case Stmt::Kind::Close:
+        stmt = "CLOSE";
+        entry = "for_close";
+        break;
+    case Stmt::Kind::Rewind:
+        stmt = "REWIND";
+        entry = "for_rewind";
+        break;
+    case Stmt::Kind::Backspace:
+        stmt = "BACKSPACE";
+        entry = "for_backspace";
+        break;
+    case Stmt::Kind::Endfile:
+        stmt = "ENDFILE";
+        entry = "for_endfile";
+        break;
+    case Stmt::Kind::Flush:
+        stmt = "FLUSH";
+        entry = "for_flush";
+        break;
     default: break;
     }
     const bool open = s.kind == Stmt::Kind::Open;
     const bool close = s.kind == Stmt::Kind::Close;
-    static const std::map<std::string, int> open_text{
-        {"file", FOR_KEY_FILE}, {"status", FOR_KEY_STATUS}, {"access", FOR_KEY_ACCESS}, {"form", FOR_KEY_FORM},
-        {"action", FOR_KEY_ACTION}, {"position", FOR_KEY_POSITION}, {"blank", FOR_KEY_BLANK}, {"delim", FOR_KEY_DELIM},
-        {"pad", FOR_KEY_PAD}, {"decimal", FOR_KEY_DECIMAL}, {"round", FOR_KEY_ROUND}, {"sign", FOR_KEY_SIGN},
-        {"encoding", FOR_KEY_ENCODING}, {"convert", FOR_KEY_CONVERT}, {"asynchronous", FOR_KEY_ASYNCHRONOUS},
-        {"buffered", FOR_KEY_BUFFERED}, {"carriagecontrol", FOR_KEY_CARRIAGECONTROL}, {"recordtype", FOR_KEY_RECORDTYPE},
-        {"share", FOR_KEY_SHARE}, {"dispose", FOR_KEY_DISPOSE}, {"organization", FOR_KEY_ORGANIZATION}};
+    static const std::map<std::string, int> open_text{{"file", FOR_KEY_FILE},
+                                                      {"status", FOR_KEY_STATUS},
+                                                      {"access", FOR_KEY_ACCESS},
+                                                      {"form", FOR_KEY_FORM},
+                                                      {"action", FOR_KEY_ACTION},
+                                                      {"position", FOR_KEY_POSITION},
+                                                      {"blank", FOR_KEY_BLANK},
+                                                      {"delim", FOR_KEY_DELIM},
+                                                      {"pad", FOR_KEY_PAD},
+                                                      {"decimal", FOR_KEY_DECIMAL},
+                                                      {"round", FOR_KEY_ROUND},
+                                                      {"sign", FOR_KEY_SIGN},
+                                                      {"encoding", FOR_KEY_ENCODING},
+                                                      {"convert", FOR_KEY_CONVERT},
+                                                      {"asynchronous", FOR_KEY_ASYNCHRONOUS},
+                                                      {"buffered", FOR_KEY_BUFFERED},
+                                                      {"carriagecontrol", FOR_KEY_CARRIAGECONTROL},
+                                                      {"recordtype", FOR_KEY_RECORDTYPE},
+                                                      {"share", FOR_KEY_SHARE},
+                                                      {"dispose", FOR_KEY_DISPOSE},
+                                                      {"organization", FOR_KEY_ORGANIZATION}};
     bool have_unit = false, newunit = false;
     std::set<std::string> seen;
     int positional = 0;
@@ -759,14 +827,14 @@ ActionP lower_keyed(Translator &t, const Stmt &s) {
     return a;
 }
 
-
 // INQUIRE (IOLENGTH=n) list: a transfer whose first item is n.
 ActionP lower_iolength(Translator &t, const Stmt &s) {
     auto a = std::make_unique<TransferAction>();
     a->family = Family::IoLength;
     const Specifier &sp = s.specifiers.front();
     auto d = t.designator(*sp.value);
-    if (d->rank || d->type.base != Base::Int || d->var->param) t.fail(sp.at, "IOLENGTH= needs a scalar integer variable");
+    if (d->rank || d->type.base != Base::Int || d->var->param)
+        t.fail(sp.at, "IOLENGTH= needs a scalar integer variable");
     a->segs.emplace_back();
     add_item(t, a->segs.back().group, *sp.value, true);
     std::vector<Segment> list;
@@ -777,7 +845,8 @@ ActionP lower_iolength(Translator &t, const Stmt &s) {
     a->flags = iof_f90;
     a->entry = need_entry(t, s.at, "INQUIRE (IOLENGTH=)", "for_iolength");
     if (a->segs.size() > 1)
-        a->xmit = reinterpret_cast<XmitFn>(need_entry(t, s.at, "INQUIRE (IOLENGTH=) with several item groups", "for_iolength_xmit"));
+        a->xmit = reinterpret_cast<XmitFn>(
+            need_entry(t, s.at, "INQUIRE (IOLENGTH=) with several item groups", "for_iolength_xmit"));
     return a;
 }
 
@@ -792,18 +861,18 @@ ActionP lower_inquire(Translator &t, const Stmt &s) {
     if (!s.items.empty()) t.fail(s.at, "only INQUIRE (IOLENGTH=) has an output list");
     auto a = std::make_unique<KeyedAction>();
     static const std::map<std::string, int> char_answers{
-        {"access", 2}, {"blank", 6}, {"carriagecontrol", 8}, {"form", 15}, {"organization", 18},
-        {"recordtype", 23}, {"direct", 37}, {"formatted", 39}, {"keyed", 41}, {"name", 43},
-        {"sequential", 45}, {"unformatted", 47}, {"convert", 52}, {"action", 58}, {"delim", 59},
-        {"pad", 60}, {"position", 61}, {"read", 62}, {"readwrite", 63}, {"write", 64}, {"mode", 67},
-        {"share", 68}, {"binary", 70}, {"buffered", 71}, {"asynchronous", 75}, {"stream", 80},
-        {"round", 81}, {"decimal", 82}, {"sign", 83}, {"encoding", 84}};
-    static const std::map<std::string, int> int_answers{
-        {"recl", 87}, {"nextrec", 31}, {"number", 33}, {"blocksize", 50}, {"pos", 79}, {"size", 85}};
+        {"access", 2},      {"blank", 6},        {"carriagecontrol", 8}, {"form", 15},      {"organization", 18},
+        {"recordtype", 23}, {"direct", 37},      {"formatted", 39},      {"keyed", 41},     {"name", 43},
+        {"sequential", 45}, {"unformatted", 47}, {"convert", 52},        {"action", 58},    {"delim", 59},
+        {"pad", 60},        {"position", 61},    {"read", 62},           {"readwrite", 63}, {"write", 64},
+        {"mode", 67},       {"share", 68},       {"binary", 70},         {"buffered", 71},  {"asynchronous", 75},
+        {"stream", 80},     {"round", 81},       {"decimal", 82},        {"sign", 83},      {"encoding", 84}};
+    static const std::map<std::string, int> int_answers{{"recl", 87},      {"nextrec", 31}, {"number", 33},
+                                                        {"blocksize", 50}, {"pos", 79},     {"size", 85}};
     static const std::map<std::string, int> logical_answers{
         {"exist", 27}, {"named", 29}, {"opened", 35}, {"pending", 76}};
-    static const std::map<std::string, int> text_inputs{{"file", FOR_KEY_FILE}, {"defaultfile", FOR_KEY_DEFAULTFILE},
-                                                         {"directory", 73}};
+    static const std::map<std::string, int> text_inputs{
+        {"file", FOR_KEY_FILE}, {"defaultfile", FOR_KEY_DEFAULTFILE}, {"directory", 73}};
     bool have_unit = false, have_file = false;
     std::set<std::string> seen;
     int positional = 0;
@@ -887,11 +956,15 @@ struct StopAction : Action {
         const int len = static_cast<int>(text.size());
         if (entry) {
             if (!error) {
-                if (quiet) reinterpret_cast<StopQuietFn>(entry)(text.data(), len, 1, 0, static_cast<int>(value), integer);
-                else reinterpret_cast<StopTextFn>(entry)(text.data(), len, 0, static_cast<int>(value), integer);
+                if (quiet)
+                    reinterpret_cast<StopQuietFn>(entry)(text.data(), len, 1, 0, static_cast<int>(value), integer);
+                else
+                    reinterpret_cast<StopTextFn>(entry)(text.data(), len, 0, static_cast<int>(value), integer);
             } else {
-                if (quiet) reinterpret_cast<ErrorStopQuietFn>(entry)(text.data(), len, 1, 0, static_cast<int>(value), integer);
-                else reinterpret_cast<ErrorStopFn>(entry)(text.data(), len, 0, static_cast<int>(value), integer);
+                if (quiet)
+                    reinterpret_cast<ErrorStopQuietFn>(entry)(text.data(), len, 1, 0, static_cast<int>(value), integer);
+                else
+                    reinterpret_cast<ErrorStopFn>(entry)(text.data(), len, 0, static_cast<int>(value), integer);
             }
         }
         int status = integer ? static_cast<int>(value) : (error ? 128 : 0);

@@ -22,8 +22,8 @@ std::string lower(std::string_view s) {
 // The dotted operators and literals; a digit string followed by one of these
 // is an integer, not the start of a real ("1.eq.2").
 const std::set<std::string> &dot_words() {
-    static const std::set<std::string> w{"and", "or", "not", "eqv", "neqv", "eq", "ne",
-                                         "lt", "le", "gt", "ge", "true", "false"};
+    static const std::set<std::string> w{"and", "or", "not", "eqv", "neqv", "eq",   "ne",
+                                         "lt",  "le", "gt",  "ge",  "true", "false"};
     return w;
 }
 
@@ -49,8 +49,10 @@ bool join_lines(std::string_view src, std::vector<Joined> &out, Error &err) {
         size_t i = 0;
         if (continuing) {
             size_t j = line.find_first_not_of(" \t");
-            if (j != std::string_view::npos && line[j] == '&') i = j + 1;
-            else if (quote) i = 0;
+            if (j != std::string_view::npos && line[j] == '&')
+                i = j + 1;
+            else if (quote)
+                i = 0;
         }
         // Collect the characters of this line up to a comment.
         Joined piece;
@@ -215,24 +217,24 @@ bool tokenize(const Joined &j, size_t start, std::vector<Token> &out, Error &err
                 t.text = w;
                 if (!kind_suffix(t)) return false;
             } else {
-                static const std::pair<const char *, const char *> rel[] = {
-                    {"eq", "=="}, {"ne", "/="}, {"lt", "<"}, {"le", "<="}, {"gt", ">"}, {"ge", ">="}};
+                static const std::pair<const char *, const char *> rel[] = {{"eq", "=="}, {"ne", "/="}, {"lt", "<"},
+                                                                            {"le", "<="}, {"gt", ">"},  {"ge", ">="}};
                 t.kind = Token::Kind::Op;
                 t.text = "." + w + ".";
                 for (auto [from, to] : rel)
                     if (w == from) t.text = to;
             }
         } else {
-            static const char *ops[] = {"**", "//", "==", "/=", "<=", ">=", "::", "=>", "(/", "/)",
-                                        "+", "-", "*", "/", "(", ")", ",", "=", "<", ">", ":", "%",
-                                        "[", "]", "&"};
+            static const char *ops[] = {"**", "//", "==", "/=", "<=", ">=", "::", "=>", "(/", "/)", "+", "-", "*",
+                                        "/",  "(",  ")",  ",",  "=",  "<",  ">",  ":",  "%",  "[",  "]", "&"};
             t.kind = Token::Kind::Op;
             for (const char *o : ops) {
                 size_t n = std::strlen(o);
                 if (s.compare(i, n, o) == 0) {
                     // "(/)" and "(//)" are not constructors; "/)" after an
                     // operand-less "(" neither: keep them as separate tokens.
-                    if (std::string_view(o) == "(/" && i + 2 < s.size() && (s[i + 2] == ')' || s[i + 2] == '/')) continue;
+                    if (std::string_view(o) == "(/" && i + 2 < s.size() && (s[i + 2] == ')' || s[i + 2] == '/'))
+                        continue;
                     t.text = o;
                     break;
                 }
@@ -317,12 +319,8 @@ class Parser {
         return i < l_->tokens.size() ? l_->tokens[i] : l_->tokens.back();
     }
     bool at_end() const { return peek().kind == Token::Kind::End; }
-    bool is_op(const char *o, size_t k = 0) const {
-        return peek(k).kind == Token::Kind::Op && peek(k).text == o;
-    }
-    bool is_word(const char *w, size_t k = 0) const {
-        return peek(k).kind == Token::Kind::Ident && peek(k).text == w;
-    }
+    bool is_op(const char *o, size_t k = 0) const { return peek(k).kind == Token::Kind::Op && peek(k).text == o; }
+    bool is_word(const char *w, size_t k = 0) const { return peek(k).kind == Token::Kind::Ident && peek(k).text == w; }
     const Token &next() { return l_->tokens[pos_ < l_->tokens.size() - 1 ? pos_++ : pos_]; }
     bool accept(const char *o) {
         if (is_op(o)) {
@@ -532,8 +530,7 @@ class Parser {
             e->ival = t.text == "true";
             e->kind_param = t.kind_param;
             return e;
-        case Token::Kind::Ident:
-            return reference();
+        case Token::Kind::Ident: return reference();
         case Token::Kind::Op:
             if (t.text == "(/" || t.text == "[") return constructor();
             if (t.text == "(") {
@@ -555,8 +552,7 @@ class Parser {
                 return unary(t, "()", std::move(a));
             }
             break;
-        default:
-            break;
+        default: break;
         }
         fail(t.at, "expected an expression" + found());
         return nullptr;
@@ -666,7 +662,8 @@ class Parser {
             const Token &t = peek(k);
             if (t.kind == Token::Kind::End) return false;
             if (t.kind != Token::Kind::Op) continue;
-            if (t.text == "(" || t.text == "(/" || t.text == "[") ++depth;
+            if (t.text == "(" || t.text == "(/" || t.text == "[")
+                ++depth;
             else if (t.text == ")" || t.text == "/)" || t.text == "]") {
                 if (--depth == 0) return false;
             } else if (depth == 1 && t.text == "," && peek(k + 1).kind == Token::Kind::Ident &&
@@ -745,7 +742,8 @@ class Parser {
         Specifier sp;
         sp.at = peek().at;
         sp.keyword = "fmt";
-        if (accept("*")) sp.star = true;
+        if (accept("*"))
+            sp.star = true;
         else {
             sp.value = expr();
             if (!sp.value) return false;
@@ -778,8 +776,10 @@ class Parser {
     bool char_selector(TypeSpec &t) {
         if (accept("*")) {
             if (accept("(")) {
-                if (accept("*")) t.len_star = true;
-                else if (!(t.len = expr())) return false;
+                if (accept("*"))
+                    t.len_star = true;
+                else if (!(t.len = expr()))
+                    return false;
                 return expect(")");
             }
             if (peek().kind != Token::Kind::Int) {
@@ -797,8 +797,10 @@ class Parser {
                 next();
             }
             if (kw == "len") {
-                if (accept("*")) t.len_star = true;
-                else if (!(t.len = expr())) return false;
+                if (accept("*"))
+                    t.len_star = true;
+                else if (!(t.len = expr()))
+                    return false;
             } else if (kw == "kind") {
                 if (peek().kind != Token::Kind::Int || peek().text != "1") {
                     fail(peek().at, "only CHARACTER kind 1 is in the subset");
@@ -816,10 +818,14 @@ class Parser {
 
     bool type_spec(TypeSpec &t) {
         std::string w = next().text;
-        if (w == "integer") t.base = TypeSpec::Base::Int;
-        else if (w == "real") t.base = TypeSpec::Base::Real;
-        else if (w == "complex") t.base = TypeSpec::Base::Complex;
-        else if (w == "logical") t.base = TypeSpec::Base::Logical;
+        if (w == "integer")
+            t.base = TypeSpec::Base::Int;
+        else if (w == "real")
+            t.base = TypeSpec::Base::Real;
+        else if (w == "complex")
+            t.base = TypeSpec::Base::Complex;
+        else if (w == "logical")
+            t.base = TypeSpec::Base::Logical;
         else if (w == "character") {
             t.base = TypeSpec::Base::Char;
             return char_selector(t);
@@ -876,7 +882,8 @@ class Parser {
         while (accept(",")) {
             std::string attr;
             if (!ident(attr)) return false;
-            if (attr == "parameter") s.decl.parameter = true;
+            if (attr == "parameter")
+                s.decl.parameter = true;
             else if (attr == "dimension") {
                 if (!dim_list(s.decl.dims)) return false;
             } else if (attr == "save" || attr == "target") {
@@ -922,7 +929,8 @@ class Parser {
 
     bool do_statement(Stmt &s) {
         s.kind = Stmt::Kind::Do;
-        if (peek().kind == Token::Kind::Int) s.do_label = static_cast<int>(std::strtol(next().text.c_str(), nullptr, 10));
+        if (peek().kind == Token::Kind::Int)
+            s.do_label = static_cast<int>(std::strtol(next().text.c_str(), nullptr, 10));
         accept(",");
         if (at_end()) {
             s.kind = Stmt::Kind::DoWhile;  // DO without control: DO WHILE (.true.)
@@ -969,8 +977,8 @@ class Parser {
             return expect_end();
         }
         std::string w = next().text;
-        if (w == "integer" || w == "real" || w == "complex" || w == "logical" ||
-            w == "character" || w == "double" || w == "doubleprecision") {
+        if (w == "integer" || w == "real" || w == "complex" || w == "logical" || w == "character" || w == "double" ||
+            w == "doubleprecision") {
             --pos_;
             return declaration(s);
         }
@@ -991,10 +999,9 @@ class Parser {
             s.kind = Stmt::Kind::If;
             s.then = std::make_unique<Stmt>();
             if (!statement(*s.then)) return false;
-            static const std::set<Stmt::Kind> bad{Stmt::Kind::If, Stmt::Kind::IfThen, Stmt::Kind::Do,
-                                                  Stmt::Kind::DoWhile, Stmt::Kind::End, Stmt::Kind::Decl,
-                                                  Stmt::Kind::EndDo, Stmt::Kind::EndIf, Stmt::Kind::Else,
-                                                  Stmt::Kind::ElseIf};
+            static const std::set<Stmt::Kind> bad{
+                Stmt::Kind::If,   Stmt::Kind::IfThen, Stmt::Kind::Do,    Stmt::Kind::DoWhile, Stmt::Kind::End,
+                Stmt::Kind::Decl, Stmt::Kind::EndDo,  Stmt::Kind::EndIf, Stmt::Kind::Else,    Stmt::Kind::ElseIf};
             if (bad.count(s.then->kind)) {
                 fail(s.then->at, "this statement may not follow a logical IF");
                 return false;
@@ -1094,9 +1101,10 @@ class Parser {
             }
             return expect_end();
         }
-        static const std::pair<const char *, Stmt::Kind> positioning[] = {
-            {"rewind", Stmt::Kind::Rewind}, {"backspace", Stmt::Kind::Backspace},
-            {"endfile", Stmt::Kind::Endfile}, {"flush", Stmt::Kind::Flush}};
+        static const std::pair<const char *, Stmt::Kind> positioning[] = {{"rewind", Stmt::Kind::Rewind},
+                                                                          {"backspace", Stmt::Kind::Backspace},
+                                                                          {"endfile", Stmt::Kind::Endfile},
+                                                                          {"flush", Stmt::Kind::Flush}};
         for (auto [name, kind] : positioning) {
             if (w == name) {
                 s.kind = kind;
@@ -1112,8 +1120,10 @@ class Parser {
             }
         }
         if (w == "open" || w == "close" || w == "inquire" || w == "wait") {
-            s.kind = w == "open" ? Stmt::Kind::Open : w == "close" ? Stmt::Kind::Close
-                   : w == "inquire" ? Stmt::Kind::Inquire : Stmt::Kind::Wait;
+            s.kind = w == "open"      ? Stmt::Kind::Open
+                     : w == "close"   ? Stmt::Kind::Close
+                     : w == "inquire" ? Stmt::Kind::Inquire
+                                      : Stmt::Kind::Wait;
             if (!control_list(s)) return false;
             if (s.kind == Stmt::Kind::Inquire && !at_end()) {
                 if (!io_list(s)) return false;
@@ -1146,12 +1156,14 @@ class Parser {
             return false;
         }
         static const std::set<std::string> known{
-            "call", "subroutine", "function", "module", "use", "contains", "select", "case",
-            "where", "forall", "allocate", "deallocate", "type", "namelist", "common",
-            "equivalence", "data", "interface", "block", "associate", "pause", "return",
-            "entry", "include", "dimension", "save", "external", "intrinsic", "nullify", "pointer"};
-        if (known.count(w)) fail(t.at, "the " + upper(w) + " statement is outside the subset");
-        else fail(t.at, "unknown statement '" + w + "'");
+            "call",      "subroutine", "function", "module",     "use",     "contains", "select", "case",
+            "where",     "forall",     "allocate", "deallocate", "type",    "namelist", "common", "equivalence",
+            "data",      "interface",  "block",    "associate",  "pause",   "return",   "entry",  "include",
+            "dimension", "save",       "external", "intrinsic",  "nullify", "pointer"};
+        if (known.count(w))
+            fail(t.at, "the " + upper(w) + " statement is outside the subset");
+        else
+            fail(t.at, "unknown statement '" + w + "'");
         return false;
     }
 
@@ -1171,7 +1183,8 @@ class Parser {
                 const Token &t = peek(k);
                 if (t.kind == Token::Kind::End) return false;
                 if (t.kind != Token::Kind::Op) continue;
-                if (t.text == "(" || t.text == "(/" || t.text == "[") ++depth;
+                if (t.text == "(" || t.text == "(/" || t.text == "[")
+                    ++depth;
                 else if (t.text == ")" || t.text == "/)" || t.text == "]") {
                     if (--depth == 0) {
                         ++k;

@@ -10,8 +10,8 @@ namespace vrun {
 
 struct Token {
     enum class Kind { Ident, Int, Real, Str, Logical, Op, End } kind = Kind::End;
-    std::string text;   // identifiers lower-cased; Str without quotes; Op as spelled (lower case)
-    int kind_param = 0; // _k suffix of a literal
+    std::string text;    // identifiers lower-cased; Str without quotes; Op as spelled (lower case)
+    int kind_param = 0;  // _k suffix of a literal
     Where at;
 };
 
@@ -22,8 +22,8 @@ struct LogicalLine {
     int label = 0;
     Where at;
     std::vector<Token> tokens;
-    std::string raw;           // text after the label
-    std::vector<Where> raw_at; // position of each raw character
+    std::string raw;            // text after the label
+    std::vector<Where> raw_at;  // position of each raw character
 };
 
 // Splits and tokenizes a whole source. Returns false with `err` set on a

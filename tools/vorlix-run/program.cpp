@@ -107,12 +107,10 @@ struct BinaryNode : Node {
         const Type ot = operand;
         try {
             if (op == "**")
-                return elemental2(at, x, y, type, [&](const Scalar &p, const Scalar &q) {
-                    return power(x.type, p, y.type, q);
-                });
-            return elemental2(at, x, y, type, [&](const Scalar &p, const Scalar &q) {
-                return binary_op(op, ot, p, q);
-            });
+                return elemental2(at, x, y, type,
+                                  [&](const Scalar &p, const Scalar &q) { return power(x.type, p, y.type, q); });
+            return elemental2(at, x, y, type,
+                              [&](const Scalar &p, const Scalar &q) { return binary_op(op, ot, p, q); });
         } catch (const EvalError &e) {
             runtime_fail(at, e.message);
         }
@@ -198,9 +196,8 @@ Section Designator::resolve(Machine &m) const {
                     int64_t last = a + (n - 1) * st;
                     if (a < lo || a > hi || last < lo || last > hi)
                         runtime_fail(at, "section " + std::to_string(a) + ":" + std::to_string(b) + ":" +
-                                             std::to_string(st) + " of " + var->name +
-                                             " is outside its bounds " + std::to_string(lo) + ":" +
-                                             std::to_string(hi));
+                                             std::to_string(st) + " of " + var->name + " is outside its bounds " +
+                                             std::to_string(lo) + ":" + std::to_string(hi));
                     s.base += (a - lo) * mult;
                 }
                 s.count[s.rank] = n;
@@ -297,8 +294,8 @@ std::shared_ptr<Designator> Translator::designator(const Expr &e) {
             }
         } else {
             if (static_cast<int>(e.args.size()) != v->rank)
-                fail(e.at, "'" + e.name + "' has rank " + std::to_string(v->rank) + ", not " +
-                               std::to_string(e.args.size()));
+                fail(e.at,
+                     "'" + e.name + "' has rank " + std::to_string(v->rank) + ", not " + std::to_string(e.args.size()));
             for (size_t k = 0; k < e.args.size(); ++k) {
                 if (!e.arg_keywords[k].empty()) fail(e.at, "keywords are not subscripts");
                 const Subscript &s = e.args[k];
@@ -308,7 +305,8 @@ std::shared_ptr<Designator> Translator::designator(const Expr &e) {
                     if (*src) {
                         *dst = expr(**src);
                         if ((*dst)->type.base != Base::Int || (*dst)->rank != 0)
-                            fail((*src)->at, "a subscript must be a scalar integer (vector subscripts are outside the subset)");
+                            fail((*src)->at,
+                                 "a subscript must be a scalar integer (vector subscripts are outside the subset)");
                     }
                 }
                 if (sub.triplet) ++d->rank;
@@ -424,10 +422,14 @@ NodeP Intrinsics::build(const std::string &n) {
         if (!numeric(out)) bad("needs a numeric argument");
         return el1(out, [out](const Scalar &x, const Type &tx) {
             Scalar r;
-            if (tx.base == Base::Int) r.i = wrap_to_kind(x.i < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x.i)) : x.i, tx.kind);
-            else if (tx.base == Base::Real) r.re = x.re < 0 ? -x.re : x.re;
-            else if (tx.kind == 16) r.re = std::hypot(static_cast<long double>(x.re), static_cast<long double>(x.im));
-            else r.re = round_to_kind(std::hypot(static_cast<double>(x.re), static_cast<double>(x.im)), out.kind);
+            if (tx.base == Base::Int)
+                r.i = wrap_to_kind(x.i < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x.i)) : x.i, tx.kind);
+            else if (tx.base == Base::Real)
+                r.re = x.re < 0 ? -x.re : x.re;
+            else if (tx.kind == 16)
+                r.re = std::hypot(static_cast<long double>(x.re), static_cast<long double>(x.im));
+            else
+                r.re = round_to_kind(std::hypot(static_cast<double>(x.re), static_cast<double>(x.im)), out.kind);
             if (tx.kind == 4 && tx.base == Base::Complex)
                 r.re = std::hypot(static_cast<float>(x.re), static_cast<float>(x.im));
             return r;
@@ -435,7 +437,8 @@ NodeP Intrinsics::build(const std::string &n) {
     }
     if (n == "mod" || n == "modulo") {
         need(2, 2);
-        if (!(is(0, Base::Int) || is(0, Base::Real)) || ty(0).base != ty(1).base) bad("needs two integers or two reals");
+        if (!(is(0, Base::Int) || is(0, Base::Real)) || ty(0).base != ty(1).base)
+            bad("needs two integers or two reals");
         Type out = arith_result(ty(0), ty(1));
         NodeP a = args[0], b = args[1];
         bool modulo = n == "modulo";
@@ -450,8 +453,10 @@ NodeP Intrinsics::build(const std::string &n) {
                     if (modulo && r.i != 0 && ((r.i < 0) != (q.i < 0))) r.i += q.i;
                 } else {
                     long double v = std::fmod(static_cast<long double>(p.re), static_cast<long double>(q.re));
-                    if (out.kind == 16) r.re = p.re - static_cast<__float128>(static_cast<long long>((p.re / q.re))) * q.re;
-                    else r.re = round_to_kind(v, out.kind);
+                    if (out.kind == 16)
+                        r.re = p.re - static_cast<__float128>(static_cast<long long>((p.re / q.re))) * q.re;
+                    else
+                        r.re = round_to_kind(v, out.kind);
                     if (modulo && r.re != 0 && ((r.re < 0) != (q.re < 0))) r.re = round_to_kind(r.re + q.re, out.kind);
                 }
                 return r;
@@ -478,9 +483,12 @@ NodeP Intrinsics::build(const std::string &n) {
                 Value y = convert_value(as[i]->eval(m), out);
                 acc = elemental2(at, acc, y, out, [&](const Scalar &p, const Scalar &q) {
                     int c;
-                    if (out.base == Base::Int) c = p.i < q.i ? -1 : p.i > q.i;
-                    else if (out.base == Base::Real) c = p.re < q.re ? -1 : p.re > q.re;
-                    else c = compare_chars(p.s, q.s);
+                    if (out.base == Base::Int)
+                        c = p.i < q.i ? -1 : p.i > q.i;
+                    else if (out.base == Base::Real)
+                        c = p.re < q.re ? -1 : p.re > q.re;
+                    else
+                        c = compare_chars(p.s, q.s);
                     return (is_max ? c >= 0 : c <= 0) ? p : q;
                 });
             }
@@ -513,7 +521,8 @@ NodeP Intrinsics::build(const std::string &n) {
         if (!numeric(ty(0))) bad("needs a numeric argument");
         // REAL of an integer or real is of default kind; of a complex, its kind.
         int dflt = (n == "dble") ? 8 : (ty(0).base == Base::Complex ? ty(0).kind : 4);
-        int k = args.size() == 2 ? kind_arg(t, kw.count("kind") ? kw["kind"] : call.args[1].lo.get(), 4, Base::Real) : dflt;
+        int k =
+            args.size() == 2 ? kind_arg(t, kw.count("kind") ? kw["kind"] : call.args[1].lo.get(), 4, Base::Real) : dflt;
         if (n == "aimag" && !is(0, Base::Complex)) bad("needs a complex argument");
         args.resize(1);
         Type out = real_type(k);
@@ -574,15 +583,19 @@ NodeP Intrinsics::build(const std::string &n) {
                 if (f == "tan") return std::tan(v);
                 return std::atan(v);
             };
-            if (tx.kind == 4) r.re = apply(static_cast<float>(x.re));
-            else if (tx.kind == 8) r.re = apply(static_cast<double>(x.re));
-            else r.re = apply(static_cast<long double>(x.re));
+            if (tx.kind == 4)
+                r.re = apply(static_cast<float>(x.re));
+            else if (tx.kind == 8)
+                r.re = apply(static_cast<double>(x.re));
+            else
+                r.re = apply(static_cast<long double>(x.re));
             return r;
         });
     }
     if (n == "sign") {
         need(2, 2);
-        if (ty(0).base != ty(1).base || !(is(0, Base::Int) || is(0, Base::Real))) bad("needs two integers or two reals");
+        if (ty(0).base != ty(1).base || !(is(0, Base::Int) || is(0, Base::Real)))
+            bad("needs two integers or two reals");
         Type out = arith_result(ty(0), ty(1));
         NodeP a = args[0], b = args[1];
         Where at = call.at;
@@ -636,10 +649,14 @@ NodeP Intrinsics::build(const std::string &n) {
             Scalar r;
             size_t e = x.s.find_last_not_of(' ');
             size_t b = x.s.find_first_not_of(' ');
-            if (f == "trim") r.s = e == std::string::npos ? "" : x.s.substr(0, e + 1);
-            else if (b == std::string::npos) r.s = x.s;
-            else if (f == "adjustl") r.s = x.s.substr(b) + std::string(b, ' ');
-            else r.s = std::string(x.s.size() - e - 1, ' ') + x.s.substr(0, e + 1);
+            if (f == "trim")
+                r.s = e == std::string::npos ? "" : x.s.substr(0, e + 1);
+            else if (b == std::string::npos)
+                r.s = x.s;
+            else if (f == "adjustl")
+                r.s = x.s.substr(b) + std::string(b, ' ');
+            else
+                r.s = std::string(x.s.size() - e - 1, ' ') + x.s.substr(0, e + 1);
             return r;
         });
     }
@@ -666,8 +683,10 @@ NodeP Intrinsics::build(const std::string &n) {
         Type out = to_char ? Type{Base::Char, 1, 1} : int_type();
         return el1(out, [to_char](const Scalar &x, const Type &) {
             Scalar r;
-            if (to_char) r.s = std::string(1, static_cast<char>(x.i));
-            else r.i = x.s.empty() ? 0 : static_cast<unsigned char>(x.s[0]);
+            if (to_char)
+                r.s = std::string(1, static_cast<char>(x.i));
+            else
+                r.i = x.s.empty() ? 0 : static_cast<unsigned char>(x.s[0]);
             return r;
         });
     }
@@ -720,7 +739,8 @@ NodeP Intrinsics::build(const std::string &n) {
         need(1, 1);
         if (args[0]->rank == 0) bad("needs an array (DIM= and MASK= are outside the subset)");
         Type out = ty(0);
-        if (!numeric(out) || ((n == "maxval" || n == "minval") && out.base == Base::Complex)) bad("needs a numeric array");
+        if (!numeric(out) || ((n == "maxval" || n == "minval") && out.base == Base::Complex))
+            bad("needs a numeric array");
         NodeP a = args[0];
         std::string f = n;
         return fn(out, 0, [a, f, out](Machine &m) {
@@ -731,11 +751,14 @@ NodeP Intrinsics::build(const std::string &n) {
                 acc.re = 1;
             } else if (f == "maxval" || f == "minval") {
                 bool mx = f == "maxval";
-                if (out.base == Base::Int) acc.i = mx ? (out.kind == 8 ? INT64_MIN : -(int64_t{1} << (8 * out.kind - 1)))
-                                                      : (out.kind == 8 ? INT64_MAX : (int64_t{1} << (8 * out.kind - 1)) - 1);
-                else acc.re = mx ? -huge_real(out.kind) : huge_real(out.kind);
+                if (out.base == Base::Int)
+                    acc.i = mx ? (out.kind == 8 ? INT64_MIN : -(int64_t{1} << (8 * out.kind - 1)))
+                               : (out.kind == 8 ? INT64_MAX : (int64_t{1} << (8 * out.kind - 1)) - 1);
+                else
+                    acc.re = mx ? -huge_real(out.kind) : huge_real(out.kind);
                 for (const Scalar &s : x.v) {
-                    bool take = out.base == Base::Int ? (mx ? s.i > acc.i : s.i < acc.i) : (mx ? s.re > acc.re : s.re < acc.re);
+                    bool take =
+                        out.base == Base::Int ? (mx ? s.i > acc.i : s.i < acc.i) : (mx ? s.re > acc.re : s.re < acc.re);
                     if (take) acc = s;
                 }
                 return scalar_value(out, acc);
@@ -754,9 +777,12 @@ NodeP Intrinsics::build(const std::string &n) {
         if (args.size() == 2) {
             int64_t d = t.const_int(*call.args[1].lo);
             if (d < 1 || d > v->rank) bad("DIM is out of range");
-            if (n == "size") r = v->ext[d - 1];
-            else if (n == "lbound") r = v->lo[d - 1];
-            else r = v->lo[d - 1] + v->ext[d - 1] - 1;
+            if (n == "size")
+                r = v->ext[d - 1];
+            else if (n == "lbound")
+                r = v->lo[d - 1];
+            else
+                r = v->lo[d - 1] + v->ext[d - 1] - 1;
         } else if (n == "size") {
             r = v->count;
         } else {
@@ -978,7 +1004,8 @@ NodeP Translator::expr(const Expr &e) {
                         }
                     } else {
                         item.var = lookup(it->var, it->at);
-                        if (item.var->type.base != Base::Int || item.var->rank) fail(it->at, "an implied-DO variable must be a scalar integer");
+                        if (item.var->type.base != Base::Int || item.var->rank)
+                            fail(it->at, "an implied-DO variable must be a scalar integer");
                         item.from = expr(*it->from);
                         item.to = expr(*it->to);
                         if (it->step) item.step = expr(*it->step);
@@ -1093,7 +1120,8 @@ struct DoEnd : Action {
         }
         return --start->trips > 0 ? body : -1;
     }
-    template <class T> void step(unsigned char *p) const {
+    template <class T>
+    void step(unsigned char *p) const {
         T x;
         std::memcpy(&x, p, sizeof x);
         // Integers wrap in their kind, as everywhere in the runner.
@@ -1127,7 +1155,8 @@ void Translator::declare(const Decl &d, const Where &) {
     }
     base.kind = ts.kind ? ts.kind : (base.base == Base::Char ? 1 : 4);
     if (!valid_kind(base.base, base.kind))
-        fail(d.entities.empty() ? Where{} : d.entities[0].at, "kind " + std::to_string(base.kind) + " is not supported for " +
+        fail(d.entities.empty() ? Where{} : d.entities[0].at, "kind " + std::to_string(base.kind) +
+                                                                  " is not supported for " +
                                                                   base.name().substr(0, base.name().find('(')));
     if (base.base == Base::Char) base.len = ts.len ? const_int(*ts.len) : 1;
     for (const Entity &en : d.entities) {
@@ -1161,7 +1190,8 @@ void Translator::declare(const Decl &d, const Where &) {
         Var *raw = v.get();
         vars_[en.name] = std::move(v);
         if (has_init) {
-            if (!assignable(raw->type, init.type)) fail(en.init->at, "an initialiser of the wrong type for " + raw->name);
+            if (!assignable(raw->type, init.type))
+                fail(en.init->at, "an initialiser of the wrong type for " + raw->name);
             if (init.is_array() && (raw->rank == 0 || init.count() != raw->count))
                 fail(en.init->at, "the initialiser of " + raw->name + " has the wrong size");
             Section s;
@@ -1182,13 +1212,13 @@ namespace {
 struct Block {
     enum class Kind { If, Do } kind;
     Where at;
-    std::vector<int *> to_end;  // jumps to patch with the index after END IF / END DO
+    std::vector<int *> to_end;     // jumps to patch with the index after END IF / END DO
     int *pending_false = nullptr;  // the false branch of the last IF / ELSE IF
     bool had_else = false;
     DoStart *start = nullptr;
     int body = -1;
-    int cycle_index = -1;          // the END DO action, for CYCLE
-    std::vector<int *> cycles;     // CYCLE jumps, patched to the END DO action
+    int cycle_index = -1;       // the END DO action, for CYCLE
+    std::vector<int *> cycles;  // CYCLE jumps, patched to the END DO action
     std::string name;
     int do_label = 0;
     bool is_while = false;
@@ -1304,7 +1334,8 @@ struct TranslatorImpl {
             Block b{Block::Kind::Do, s.at, {}, nullptr, false, nullptr, -1, -1, {}, s.construct, s.do_label, false, -1};
             auto d = std::make_unique<DoStart>();
             d->var = t.lookup(s.do_var, s.at);
-            if (d->var->type.base != Base::Int || d->var->rank) t.fail(s.at, "a DO variable must be a scalar integer in the subset");
+            if (d->var->type.base != Base::Int || d->var->rank)
+                t.fail(s.at, "a DO variable must be a scalar integer in the subset");
             if (d->var->param) t.fail(s.at, "a DO variable may not be a named constant");
             d->from = int_expr(*s.from);
             d->to = int_expr(*s.to);
@@ -1337,8 +1368,10 @@ struct TranslatorImpl {
             Block *b = find_loop(s.construct, s.at);
             auto j = std::make_unique<JumpAction>();
             int *slot = &emit(std::move(j), s.at)->target;
-            if (s.kind == K::Exit) b->to_end.push_back(slot);
-            else b->cycles.push_back(slot);
+            if (s.kind == K::Exit)
+                b->to_end.push_back(slot);
+            else
+                b->cycles.push_back(slot);
             return;
         }
         case K::Goto: {
@@ -1354,9 +1387,7 @@ struct TranslatorImpl {
             m.actions.push_back(lower_stop(t, s));
             m.actions.back()->at = s.at;
             return;
-        case K::End:
-            emit(std::make_unique<EndAction>(), s.at);
-            return;
+        case K::End: emit(std::make_unique<EndAction>(), s.at); return;
         default:
             m.actions.push_back(lower_io(t, s));
             m.actions.back()->at = s.at;
@@ -1383,7 +1414,8 @@ bool Translator::translate(const Program &p, Error &err) {
         for (const StmtP &sp : p.body) {
             const Stmt &s = *sp;
             if (s.kind == Stmt::Kind::Format) {
-                if (formats_.count(s.label) || labels_.count(s.label)) fail(s.at, "label " + std::to_string(s.label) + " is used twice");
+                if (formats_.count(s.label) || labels_.count(s.label))
+                    fail(s.at, "label " + std::to_string(s.label) + " is used twice");
                 formats_[s.label] = s.format_text;
             }
         }
@@ -1401,7 +1433,8 @@ bool Translator::translate(const Program &p, Error &err) {
             }
             if (s.kind != Stmt::Kind::Format) executable = true;
             if (s.label && s.kind != Stmt::Kind::Format) {
-                if (labels_.count(s.label) || formats_.count(s.label)) fail(s.at, "label " + std::to_string(s.label) + " is used twice");
+                if (labels_.count(s.label) || formats_.count(s.label))
+                    fail(s.at, "label " + std::to_string(s.label) + " is used twice");
                 labels_[s.label] = impl.here();
             }
             impl.statement(s);

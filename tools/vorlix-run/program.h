@@ -113,7 +113,7 @@ class Translator {
     std::shared_ptr<Designator> designator(const Expr &e);
     Var *lookup(const std::string &name, const Where &at);
     bool has_var(const std::string &name) const { return vars_.count(name) != 0; }
-    Value const_value(const Expr &e);            // evaluates a constant expression
+    Value const_value(const Expr &e);  // evaluates a constant expression
     int64_t const_int(const Expr &e);
     // The FORMAT text of a label (resolved at the end of translation).
     const std::string *format_of(int label) const;
@@ -126,8 +126,8 @@ class Translator {
     friend struct TranslatorImpl;
     Machine &m_;
     std::map<std::string, std::unique_ptr<Var>> vars_;
-    std::map<int, int> labels_;               // label -> action index
-    std::map<int, std::string> formats_;      // label -> FORMAT text
+    std::map<int, int> labels_;           // label -> action index
+    std::map<int, std::string> formats_;  // label -> FORMAT text
     std::vector<std::tuple<int, Where, int *>> fixups_;
     bool implicit_none_ = false;
     void declare(const Decl &d, const Where &at);

@@ -23,11 +23,12 @@ int Type::code() const {
     case Base::Int:
         return kind == 1 ? FOR_TYPE_INT1 : kind == 2 ? FOR_TYPE_INT2 : kind == 4 ? FOR_TYPE_INT4 : FOR_TYPE_INT8;
     case Base::Logical:
-        return kind == 1 ? FOR_TYPE_LOGICAL1 : kind == 2 ? FOR_TYPE_LOGICAL2
-             : kind == 4 ? FOR_TYPE_LOGICAL4 : FOR_TYPE_LOGICAL8;
+        return kind == 1   ? FOR_TYPE_LOGICAL1
+               : kind == 2 ? FOR_TYPE_LOGICAL2
+               : kind == 4 ? FOR_TYPE_LOGICAL4
+                           : FOR_TYPE_LOGICAL8;
     case Base::Real: return kind == 4 ? FOR_TYPE_REAL4 : kind == 8 ? FOR_TYPE_REAL8 : FOR_TYPE_REAL16;
-    case Base::Complex:
-        return kind == 4 ? FOR_TYPE_COMPLEX4 : kind == 8 ? FOR_TYPE_COMPLEX8 : FOR_TYPE_COMPLEX16;
+    case Base::Complex: return kind == 4 ? FOR_TYPE_COMPLEX4 : kind == 8 ? FOR_TYPE_COMPLEX8 : FOR_TYPE_COMPLEX16;
     case Base::Char: return FOR_TYPE_CHARACTER;
     }
     return 0;
@@ -87,20 +88,21 @@ Scalar convert(const Scalar &x, const Type &from, const Type &to) {
     Scalar r;
     switch (to.base) {
     case Base::Int:
-        if (from.base == Base::Int || from.base == Base::Logical) r.i = wrap_to_kind(x.i, to.kind);
-        else r.i = truncate(x.re, to.kind);
+        if (from.base == Base::Int || from.base == Base::Logical)
+            r.i = wrap_to_kind(x.i, to.kind);
+        else
+            r.i = truncate(x.re, to.kind);
         break;
     case Base::Real:
     case Base::Complex:
-        if (from.base == Base::Int) r.re = round_to_kind(static_cast<__float128>(x.i), to.kind);
+        if (from.base == Base::Int)
+            r.re = round_to_kind(static_cast<__float128>(x.i), to.kind);
         else {
             r.re = round_to_kind(x.re, to.kind);
             if (to.base == Base::Complex && from.base == Base::Complex) r.im = round_to_kind(x.im, to.kind);
         }
         break;
-    case Base::Logical:
-        r.i = x.i != 0;
-        break;
+    case Base::Logical: r.i = x.i != 0; break;
     case Base::Char:
         r.s = x.s;
         r.s.resize(static_cast<size_t>(to.len), ' ');
@@ -115,9 +117,24 @@ Scalar load(const unsigned char *p, const Type &t) {
     case Base::Int:
     case Base::Logical:
         switch (t.kind) {
-        case 1: { int8_t v; std::memcpy(&v, p, 1); r.i = v; break; }
-        case 2: { int16_t v; std::memcpy(&v, p, 2); r.i = v; break; }
-        case 4: { int32_t v; std::memcpy(&v, p, 4); r.i = v; break; }
+        case 1: {
+            int8_t v;
+            std::memcpy(&v, p, 1);
+            r.i = v;
+            break;
+        }
+        case 2: {
+            int16_t v;
+            std::memcpy(&v, p, 2);
+            r.i = v;
+            break;
+        }
+        case 4: {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            r.i = v;
+            break;
+        }
         default: std::memcpy(&r.i, p, 8); break;
         }
         if (t.base == Base::Logical) r.i = r.i != 0;
@@ -127,14 +144,19 @@ Scalar load(const unsigned char *p, const Type &t) {
         for (int part = 0; part < (t.base == Base::Complex ? 2 : 1); ++part) {
             __float128 &dst = part ? r.im : r.re;
             const unsigned char *q = p + part * t.kind;
-            if (t.kind == 4) { float v; std::memcpy(&v, q, 4); dst = v; }
-            else if (t.kind == 8) { double v; std::memcpy(&v, q, 8); dst = v; }
-            else std::memcpy(&dst, q, 16);
+            if (t.kind == 4) {
+                float v;
+                std::memcpy(&v, q, 4);
+                dst = v;
+            } else if (t.kind == 8) {
+                double v;
+                std::memcpy(&v, q, 8);
+                dst = v;
+            } else
+                std::memcpy(&dst, q, 16);
         }
         break;
-    case Base::Char:
-        r.s.assign(reinterpret_cast<const char *>(p), static_cast<size_t>(t.len));
-        break;
+    case Base::Char: r.s.assign(reinterpret_cast<const char *>(p), static_cast<size_t>(t.len)); break;
     }
     return r;
 }
@@ -145,9 +167,21 @@ void store(unsigned char *p, const Type &t, const Scalar &x) {
     case Base::Logical: {
         int64_t v = t.base == Base::Logical ? (x.i != 0) : x.i;
         switch (t.kind) {
-        case 1: { int8_t w = static_cast<int8_t>(v); std::memcpy(p, &w, 1); break; }
-        case 2: { int16_t w = static_cast<int16_t>(v); std::memcpy(p, &w, 2); break; }
-        case 4: { int32_t w = static_cast<int32_t>(v); std::memcpy(p, &w, 4); break; }
+        case 1: {
+            int8_t w = static_cast<int8_t>(v);
+            std::memcpy(p, &w, 1);
+            break;
+        }
+        case 2: {
+            int16_t w = static_cast<int16_t>(v);
+            std::memcpy(p, &w, 2);
+            break;
+        }
+        case 4: {
+            int32_t w = static_cast<int32_t>(v);
+            std::memcpy(p, &w, 4);
+            break;
+        }
         default: std::memcpy(p, &v, 8); break;
         }
         break;
@@ -157,9 +191,14 @@ void store(unsigned char *p, const Type &t, const Scalar &x) {
         for (int part = 0; part < (t.base == Base::Complex ? 2 : 1); ++part) {
             __float128 src = part ? x.im : x.re;
             unsigned char *q = p + part * t.kind;
-            if (t.kind == 4) { float v = static_cast<float>(src); std::memcpy(q, &v, 4); }
-            else if (t.kind == 8) { double v = static_cast<double>(src); std::memcpy(q, &v, 8); }
-            else std::memcpy(q, &src, 16);
+            if (t.kind == 4) {
+                float v = static_cast<float>(src);
+                std::memcpy(q, &v, 4);
+            } else if (t.kind == 8) {
+                double v = static_cast<double>(src);
+                std::memcpy(q, &v, 8);
+            } else
+                std::memcpy(q, &src, 16);
         }
         break;
     case Base::Char: {
@@ -181,9 +220,12 @@ Type arith_result(const Type &a, const Type &b) {
         return r;
     }
     r.base = rank(a.base) >= rank(b.base) ? a.base : b.base;
-    if (a.base == Base::Int) r.kind = b.kind;
-    else if (b.base == Base::Int) r.kind = a.kind;
-    else r.kind = std::max(a.kind, b.kind);
+    if (a.base == Base::Int)
+        r.kind = b.kind;
+    else if (b.base == Base::Int)
+        r.kind = a.kind;
+    else
+        r.kind = std::max(a.kind, b.kind);
     return r;
 }
 
@@ -250,9 +292,12 @@ Scalar binary_op(const std::string &op, const Type &t, const Scalar &a, const Sc
     case Base::Int: {
         // Wrap-around in the kind, as two's-complement hardware does.
         uint64_t x = static_cast<uint64_t>(a.i), y = static_cast<uint64_t>(b.i);
-        if (op == "+") r.i = static_cast<int64_t>(x + y);
-        else if (op == "-") r.i = static_cast<int64_t>(x - y);
-        else if (op == "*") r.i = static_cast<int64_t>(x * y);
+        if (op == "+")
+            r.i = static_cast<int64_t>(x + y);
+        else if (op == "-")
+            r.i = static_cast<int64_t>(x - y);
+        else if (op == "*")
+            r.i = static_cast<int64_t>(x * y);
         else if (op == "/") {
             if (b.i == 0) throw EvalError{"integer division by zero"};
             r.i = (a.i == INT64_MIN && b.i == -1) ? INT64_MIN : a.i / b.i;
@@ -261,10 +306,14 @@ Scalar binary_op(const std::string &op, const Type &t, const Scalar &a, const Sc
         return r;
     }
     case Base::Real:
-        if (op == "+") r.re = rk(a.re + b.re, k);
-        else if (op == "-") r.re = rk(a.re - b.re, k);
-        else if (op == "*") r.re = rk(a.re * b.re, k);
-        else if (op == "/") r.re = rk(a.re / b.re, k);
+        if (op == "+")
+            r.re = rk(a.re + b.re, k);
+        else if (op == "-")
+            r.re = rk(a.re - b.re, k);
+        else if (op == "*")
+            r.re = rk(a.re * b.re, k);
+        else if (op == "/")
+            r.re = rk(a.re / b.re, k);
         return r;
     case Base::Complex:
         if (op == "+") {
@@ -282,8 +331,7 @@ Scalar binary_op(const std::string &op, const Type &t, const Scalar &a, const Sc
             r.im = rk((a.im * b.re - a.re * b.im) / d, k);
         }
         return r;
-    default:
-        break;
+    default: break;
     }
     throw EvalError{"operator " + op + " on " + t.name()};
 }
@@ -292,7 +340,8 @@ Scalar unary_op(const std::string &op, const Type &t, const Scalar &a) {
     Scalar r = a;
     if (op == ".not.") return logical(!a.i);
     if (op == "-") {
-        if (t.base == Base::Int) r.i = wrap_to_kind(static_cast<int64_t>(0 - static_cast<uint64_t>(a.i)), t.kind);
+        if (t.base == Base::Int)
+            r.i = wrap_to_kind(static_cast<int64_t>(0 - static_cast<uint64_t>(a.i)), t.kind);
         else {
             r.re = -a.re;
             r.im = -a.im;
@@ -334,8 +383,10 @@ Scalar power(const Type &tx, const Scalar &x, const Type &tn, const Scalar &n) {
         uint64_t m = neg ? static_cast<uint64_t>(-(e + 1)) + 1 : static_cast<uint64_t>(e);
         Type t = tx;
         Scalar acc, base = x;
-        if (tx.base == Base::Complex) acc.re = 1;
-        else acc.re = 1;
+        if (tx.base == Base::Complex)
+            acc.re = 1;
+        else
+            acc.re = 1;
         for (; m; m >>= 1) {
             if (m & 1) acc = binary_op("*", t, acc, base);
             if (m > 1) base = binary_op("*", t, base, base);
@@ -347,7 +398,8 @@ Scalar power(const Type &tx, const Scalar &x, const Type &tn, const Scalar &n) {
         }
         return acc;
     }
-    if (tx.base == Base::Complex || tn.base == Base::Complex) throw EvalError{"complex ** complex is outside the subset"};
+    if (tx.base == Base::Complex || tn.base == Base::Complex)
+        throw EvalError{"complex ** complex is outside the subset"};
     r.re = round_to_kind(real_pow(x.re, n.re, k), k);
     return r;
 }
@@ -359,8 +411,8 @@ __float128 parse_real(const std::string &text, int kind) {
     if (kind == 4) return std::strtof(t.c_str(), nullptr);
     if (kind == 8) return std::strtod(t.c_str(), nullptr);
     int32_t status = 0, error = 0;
-    return cvtas_a_to_x(t.data(), static_cast<int64_t>(t.size()), CVT_ROUND_PRESENT | CVT_ROUND_RN, 0, 0,
-                        &status, &error);
+    return cvtas_a_to_x(t.data(), static_cast<int64_t>(t.size()), CVT_ROUND_PRESENT | CVT_ROUND_RN, 0, 0, &status,
+                        &error);
 }
 
 namespace {
@@ -397,9 +449,7 @@ std::string debug_text(const Type &t, const Scalar &x) {
     switch (t.base) {
     case Base::Int: return std::to_string(x.i);
     case Base::Logical: return x.i ? "T" : "F";
-    case Base::Real:
-        std::snprintf(buf, sizeof buf, "%.17Lg", static_cast<long double>(x.re));
-        return buf;
+    case Base::Real: std::snprintf(buf, sizeof buf, "%.17Lg", static_cast<long double>(x.re)); return buf;
     case Base::Complex:
         std::snprintf(buf, sizeof buf, "(%.17Lg,%.17Lg)", static_cast<long double>(x.re),
                       static_cast<long double>(x.im));

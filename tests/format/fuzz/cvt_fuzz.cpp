@@ -23,25 +23,30 @@ void check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
-struct Item { int type; int64_t size; };
+struct Item {
+    int type;
+    int64_t size;
+};
 
 enum Kind { integer, real, logical, any };
 
-constexpr Item integers[] = {{FOR_TYPE_INT1, 1}, {FOR_TYPE_INT2, 2}, {FOR_TYPE_INT4, 4}, {FOR_TYPE_INT8, 8},
+constexpr Item integers[] = {{FOR_TYPE_INT1, 1},  {FOR_TYPE_INT2, 2},  {FOR_TYPE_INT4, 4},  {FOR_TYPE_INT8, 8},
                              {FOR_TYPE_UINT1, 1}, {FOR_TYPE_UINT2, 2}, {FOR_TYPE_UINT4, 4}, {FOR_TYPE_UINT8, 8}};
 constexpr Item reals[] = {{FOR_TYPE_REAL4, 4}, {FOR_TYPE_REAL8, 8}, {FOR_TYPE_REAL16, 16}};
-constexpr Item logicals[] = {{FOR_TYPE_LOGICAL1, 1}, {FOR_TYPE_LOGICAL2, 2}, {FOR_TYPE_LOGICAL4, 4},
-                             {FOR_TYPE_LOGICAL8, 8}};
+constexpr Item logicals[] = {
+    {FOR_TYPE_LOGICAL1, 1}, {FOR_TYPE_LOGICAL2, 2}, {FOR_TYPE_LOGICAL4, 4}, {FOR_TYPE_LOGICAL8, 8}};
 
-struct Descriptor { uint8_t opcode; Kind reads; };
+struct Descriptor {
+    uint8_t opcode;
+    Kind reads;
+};
 
 // Each descriptor with the items it edits: B, O, Z and G take any item.
 constexpr Descriptor descriptors[] = {
-    {FOR_FMT_I, integer}, {FOR_FMT_IM, integer}, {FOR_FMT_B, any},   {FOR_FMT_BM, any},
-    {FOR_FMT_O, any},     {FOR_FMT_OM, any},     {FOR_FMT_Z, any},   {FOR_FMT_ZM, any},
-    {FOR_FMT_F, real},    {FOR_FMT_E, real},     {FOR_FMT_EE, real}, {FOR_FMT_D, real},
-    {FOR_FMT_EN, real},   {FOR_FMT_ENE, real},   {FOR_FMT_ES, real}, {FOR_FMT_ESE, real},
-    {FOR_FMT_G, any},     {FOR_FMT_GE, any},     {FOR_FMT_L, logical}};
+    {FOR_FMT_I, integer}, {FOR_FMT_IM, integer}, {FOR_FMT_B, any},   {FOR_FMT_BM, any},   {FOR_FMT_O, any},
+    {FOR_FMT_OM, any},    {FOR_FMT_Z, any},      {FOR_FMT_ZM, any},  {FOR_FMT_F, real},   {FOR_FMT_E, real},
+    {FOR_FMT_EE, real},   {FOR_FMT_D, real},     {FOR_FMT_EN, real}, {FOR_FMT_ENE, real}, {FOR_FMT_ES, real},
+    {FOR_FMT_ESE, real},  {FOR_FMT_G, any},      {FOR_FMT_GE, any},  {FOR_FMT_L, logical}};
 
 constexpr For_Round roundings[] = {For_Round::none, For_Round::ru, For_Round::rd, For_Round::rz,
                                    For_Round::rn,   For_Round::rc, For_Round::rp, For_Round::none};

@@ -19,20 +19,17 @@
 #include "format/for_fmt_isb.h"
 #include "runtime/for_vm.h"
 
-int for__issue_diagnostic(int number, int nargs, ...)
-{
+int for__issue_diagnostic(int number, int nargs, ...) {
     va_list ap;
     va_start(ap, nargs);
     char out[256];
     if (number == 58 && nargs == 2) {
         int len = va_arg(ap, int);
         const char *text = va_arg(ap, const char *);
-        if (len < 0 || len > 80)
-            __builtin_trap();
+        if (len < 0 || len > 80) __builtin_trap();
         // Touch every quoted byte: ASan reports any outside the text.
         volatile unsigned sum = 0;
-        for (int i = 0; i < len; ++i)
-            sum = sum + static_cast<unsigned char>(text[i]);
+        for (int i = 0; i < len; ++i) sum = sum + static_cast<unsigned char>(text[i]);
         std::snprintf(out, sizeof out, "format syntax error at or near %.*s", len, text);
     } else {
         __builtin_trap();  // the compiler issues no other message
@@ -43,14 +40,11 @@ int for__issue_diagnostic(int number, int nargs, ...)
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
-void walk(const unsigned char *p, uint32_t size)
-{
+void walk(const unsigned char *p, uint32_t size) {
     std::size_t at = 0;
     int depth = 0;
     bool first = true;
@@ -59,8 +53,7 @@ void walk(const unsigned char *p, uint32_t size)
         For_Fmt_Rec r;
         check(for__fmt_decode(p + at, size - at, &r) == 0);
         check(r.size % 4 == 0 && r.size >= 4);
-        if (first)
-            check(r.op == FOR_FMT_FORMAT_BEGIN);
+        if (first) check(r.op == FOR_FMT_FORMAT_BEGIN);
         first = false;
         // The compiler writes generic records, literals and run-time DT only.
         check((r.category >= 1 && r.category <= 5) || r.code == FOR_FMT_LITERAL || r.code == FOR_FMT_DT_RT);
@@ -69,17 +62,12 @@ void walk(const unsigned char *p, uint32_t size)
             check(r.f1 >= 1);
             check(++depth <= for_fmt_max_depth - 1);  // the format's own parentheses are a level
         }
-        if (r.op == FOR_FMT_GROUP_END)
-            check(--depth >= 0);
-        if (r.op == FOR_FMT_P)
-            check(r.f2 >= -128 && r.f2 <= 127);
-        if (r.op == FOR_FMT_T)
-            check(r.f2 > 0);
-        if (r.code == FOR_FMT_DT_RT)
-            check(r.f1 >= 1);
+        if (r.op == FOR_FMT_GROUP_END) check(--depth >= 0);
+        if (r.op == FOR_FMT_P) check(r.f2 >= -128 && r.f2 <= 127);
+        if (r.op == FOR_FMT_T) check(r.f2 > 0);
+        if (r.code == FOR_FMT_DT_RT) check(r.f1 >= 1);
         at += r.size;
-        if (r.op == FOR_FMT_FORMAT_END)
-            break;
+        if (r.op == FOR_FMT_FORMAT_END) break;
     }
     check(at == size);
     check(depth == 0);
@@ -87,8 +75,7 @@ void walk(const unsigned char *p, uint32_t size)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     // The first byte chooses whether message 58 is formatted; the rest is
     // the format text, in a buffer of exactly its length.
     bool diagnose = size > 0 && (data[0] & 1);

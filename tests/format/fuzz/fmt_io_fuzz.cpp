@@ -30,17 +30,14 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
 // Exactly sized storage for one statement's items and internal file.
 struct Blocks {
     std::vector<std::unique_ptr<char[]>> store;
-    char *take(size_t n, char fill)
-    {
+    char *take(size_t n, char fill) {
         store.emplace_back(new char[n ? n : 1]);
         std::memset(store.back().get(), fill, n ? n : 1);
         return store.back().get();
@@ -48,8 +45,7 @@ struct Blocks {
 };
 
 // The item list: up to six items of the types formatted editing meets.
-void build_items(uint8_t choice, FuzzedDataProvider &in, Blocks &b, kit::List &list)
-{
+void build_items(uint8_t choice, FuzzedDataProvider &in, Blocks &b, kit::List &list) {
     const int count = choice % 7;
     for (int i = 0; i < count; ++i) {
         switch (in.ConsumeIntegralInRange(0, 7)) {
@@ -101,8 +97,7 @@ void build_items(uint8_t choice, FuzzedDataProvider &in, Blocks &b, kit::List &l
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     const size_t records = 1 + in.ConsumeIntegralInRange<size_t>(0, 3);
     const size_t length = 1 + in.ConsumeIntegralInRange<size_t>(0, 63);

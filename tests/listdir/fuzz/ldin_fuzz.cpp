@@ -29,18 +29,21 @@ void check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
-struct Kind { unsigned char type, form; int64_t size; };
+struct Kind {
+    unsigned char type, form;
+    int64_t size;
+};
 
 constexpr Kind kinds[] = {
-    {FOR_TYPE_INT1, FOR_FORM_ADDR, 1},      {FOR_TYPE_INT2, FOR_FORM_ADDR, 2},
-    {FOR_TYPE_INT4, FOR_FORM_ADDR, 4},      {FOR_TYPE_INT8, FOR_FORM_ADDR, 8},
-    {FOR_TYPE_UINT8, FOR_FORM_ADDR, 8},     {FOR_TYPE_REAL4, FOR_FORM_ADDR, 4},
-    {FOR_TYPE_REAL8, FOR_FORM_ADDR, 8},     {FOR_TYPE_REAL16, FOR_FORM_ADDR, 16},
-    {FOR_TYPE_COMPLEX4, FOR_FORM_ADDR, 8},  {FOR_TYPE_COMPLEX8, FOR_FORM_ADDR, 16},
+    {FOR_TYPE_INT1, FOR_FORM_ADDR, 1},       {FOR_TYPE_INT2, FOR_FORM_ADDR, 2},
+    {FOR_TYPE_INT4, FOR_FORM_ADDR, 4},       {FOR_TYPE_INT8, FOR_FORM_ADDR, 8},
+    {FOR_TYPE_UINT8, FOR_FORM_ADDR, 8},      {FOR_TYPE_REAL4, FOR_FORM_ADDR, 4},
+    {FOR_TYPE_REAL8, FOR_FORM_ADDR, 8},      {FOR_TYPE_REAL16, FOR_FORM_ADDR, 16},
+    {FOR_TYPE_COMPLEX4, FOR_FORM_ADDR, 8},   {FOR_TYPE_COMPLEX8, FOR_FORM_ADDR, 16},
     {FOR_TYPE_COMPLEX16, FOR_FORM_ADDR, 32}, {FOR_TYPE_LOGICAL1, FOR_FORM_ADDR, 1},
-    {FOR_TYPE_LOGICAL4, FOR_FORM_ADDR, 4},  {FOR_TYPE_LOGICAL8, FOR_FORM_ADDR, 8},
+    {FOR_TYPE_LOGICAL4, FOR_FORM_ADDR, 4},   {FOR_TYPE_LOGICAL8, FOR_FORM_ADDR, 8},
     {FOR_TYPE_CHARACTER, FOR_FORM_CHAR, 0},  // length from the choice byte
-    {FOR_TYPE_INT4, FOR_FORM_ARRAY, 12},    // INTEGER(4) :: v(3)
+    {FOR_TYPE_INT4, FOR_FORM_ARRAY, 12},     // INTEGER(4) :: v(3)
 };
 
 constexpr unsigned char untouched = 0x5A;
@@ -48,8 +51,8 @@ constexpr int allowed[] = {-1, 59, 64, 494, 495};
 
 struct Input {
     std::vector<Kind> items;
-    size_t split;       // the second transfer call starts at this item; 0: none
-    bool comma;         // DECIMAL='COMMA'
+    size_t split;  // the second transfer call starts at this item; 0: none
+    bool comma;    // DECIMAL='COMMA'
     int64_t record_len;
     const uint8_t *text;
     size_t text_len;
@@ -85,8 +88,10 @@ Outcome read_prefix(const Input &in, size_t k) {
         d.push_back(kd.type);
         d.push_back(kd.form);
         const uint64_t at = reinterpret_cast<uintptr_t>(cells.back().get());
-        if (kd.form == FOR_FORM_ADDR) v.push_back(at);
-        else v.insert(v.end(), {static_cast<uint64_t>(kd.size), at});
+        if (kd.form == FOR_FORM_ADDR)
+            v.push_back(at);
+        else
+            v.insert(v.end(), {static_cast<uint64_t>(kd.size), at});
     }
     if (two) {
         d1.insert(d1.end(), {FOR_TYPE_END_GROUP, 0});
@@ -102,12 +107,11 @@ Outcome read_prefix(const Input &in, size_t k) {
     v2.push_back(0);
     For_Context ctx{};
     Outcome out;
-    out.status = for_read_int_lis(&ctx, flags, d1.data(), v1.data(), in.comma ? cdsc : nullptr,
-                                  in.comma ? cval : nullptr);
+    out.status =
+        for_read_int_lis(&ctx, flags, d1.data(), v1.data(), in.comma ? cdsc : nullptr, in.comma ? cval : nullptr);
     if (out.status == 0 && two) out.status = for_read_int_lis_xmit(&ctx, d2.data(), v2.data());
     check(ctx.lub == nullptr);  // the statement has ended, whatever its outcome
-    for (size_t i = 0; i < k; ++i)
-        out.values.emplace_back(cells[i].get(), cells[i].get() + in.items[i].size);
+    for (size_t i = 0; i < k; ++i) out.values.emplace_back(cells[i].get(), cells[i].get() + in.items[i].size);
     return out;
 }
 

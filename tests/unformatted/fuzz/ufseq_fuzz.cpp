@@ -31,10 +31,8 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
 // The statuses an unformatted READ may give on a damaged or short file:
@@ -42,10 +40,8 @@ void check(bool ok)
 // that cannot be found (23), bad framing (35) or a file that lies about its
 // lengths (39); in the compatibility layout a damaged block (605) or a
 // record shorter than the item list (620).
-bool read_status_ok(int s)
-{
-    return s == 0 || s == -1 || s == 22 || s == 23 || s == 35 || s == 39 || s == 67 || s == 605 ||
-           s == 620;
+bool read_status_ok(int s) {
+    return s == 0 || s == -1 || s == 22 || s == 23 || s == 35 || s == 39 || s == 67 || s == 605 || s == 620;
 }
 
 struct Connection {
@@ -58,7 +54,7 @@ struct Connection {
 
 const Connection connections[] = {
     {nullptr, nullptr, nullptr, 0, false},
-    {nullptr, nullptr, nullptr, iof_opt_a, false},   // ENDFILE writes end-of-file records
+    {nullptr, nullptr, nullptr, iof_opt_a, false},  // ENDFILE writes end-of-file records
     {"VARIABLE", nullptr, "BIG_ENDIAN", 0, false},
     {"SEGMENTED", nullptr, nullptr, 0, false},
     {"SEGMENTED", nullptr, nullptr, iof_opt_a, false},
@@ -73,8 +69,7 @@ const Connection connections[] = {
     {"VARIABLE", nullptr, nullptr, 0, true},
 };
 
-std::string scratch_file()
-{
+std::string scratch_file() {
     static std::string path = [] {
         const char *base = std::getenv("TMPDIR");
         std::string t = std::string(base && *base ? base : "/tmp") + "/vorlix-ufz-XXXXXX";
@@ -84,16 +79,18 @@ std::string scratch_file()
     return path;
 }
 
-int position(int (*entry)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *),
-             int unit)
-{
+int position(int (*entry)(For_Context *, int, For_IO_Flags, const For_Dsc_Lst *, const For_Value_List *), int unit) {
     kit::Keys k;
     kit::Flags f;
     f.iostat();
     For_Context ctx{};
     int s = entry(&ctx, unit, f, k.dsc(), k.val());
     if (std::getenv("UFSEQ_FUZZ_TRACE"))
-        std::fprintf(stderr, "%s %d\n", entry == for_backspace ? "BACKSPACE" : entry == for_rewind ? "REWIND" : "EOF", s);
+        std::fprintf(stderr, "%s %d\n",
+                     entry == for_backspace ? "BACKSPACE"
+                     : entry == for_rewind  ? "REWIND"
+                                            : "EOF",
+                     s);
     return s;
 }
 
@@ -102,25 +99,21 @@ struct Items {
     std::vector<std::unique_ptr<unsigned char[]>> store;
     std::vector<size_t> sizes;
 
-    unsigned char *take(size_t n)
-    {
+    unsigned char *take(size_t n) {
         store.emplace_back(new unsigned char[n ? n : 1]);
         std::memset(store.back().get(), 0xa5, n ? n : 1);
         sizes.push_back(n);
         return store.back().get();
     }
     // What the items hold after the READ, in order.
-    std::string bytes() const
-    {
+    std::string bytes() const {
         std::string out;
-        for (size_t i = 0; i < store.size(); ++i)
-            out.append(reinterpret_cast<const char *>(store[i].get()), sizes[i]);
+        for (size_t i = 0; i < store.size(); ++i) out.append(reinterpret_cast<const char *>(store[i].get()), sizes[i]);
         return out;
     }
 };
 
-void build_items(FuzzedDataProvider &in, Items &it, kit::List &list)
-{
+void build_items(FuzzedDataProvider &in, Items &it, kit::List &list) {
     int count = in.ConsumeIntegralInRange(0, 4);
     for (int i = 0; i < count; ++i) {
         switch (in.ConsumeIntegralInRange(0, 7)) {
@@ -157,22 +150,19 @@ void build_items(FuzzedDataProvider &in, Items &it, kit::List &list)
     list.end();
 }
 
-int do_read(FuzzedDataProvider &in, int unit, std::string *got)
-{
+int do_read(FuzzedDataProvider &in, int unit, std::string *got) {
     Items it;
     kit::Stmt rd(unit);
     rd.flags.iostat();
     build_items(in, it, rd.items);
     int s = rd.run(for_read_seq, for_read_seq_xmit);
-    if (got)
-        *got = it.bytes();
+    if (got) *got = it.bytes();
     return s;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     const Connection &c = connections[in.ConsumeIntegralInRange<size_t>(0, std::size(connections) - 1)];
     int64_t recl = c.recl ? in.ConsumeIntegralInRange<int64_t>(1, 12) : 0;
@@ -196,8 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     of.iostat().set(c.options);
     For_Context octx{};
     int os = for_open(&octx, unit, of, k.dsc(), k.val());
-    if (os != 0)
-        return 0;  // a combination OPEN refuses (RECL too short for segments)
+    if (os != 0) return 0;  // a combination OPEN refuses (RECL too short for segments)
 
     // The first READ, remembered: the unit must give it again at the end.
     const std::vector<uint8_t> rest = in.ConsumeRemainingBytes<uint8_t>();
@@ -224,8 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         }
         default: {
             int s = do_read(ops, unit, nullptr);
-            if (std::getenv("UFSEQ_FUZZ_TRACE"))
-                std::fprintf(stderr, "READ %d\n", s);
+            if (std::getenv("UFSEQ_FUZZ_TRACE")) std::fprintf(stderr, "READ %d\n", s);
             check(read_status_ok(s));
             break;
         }
@@ -236,11 +224,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     FuzzedDataProvider again_in(rest.data(), rest.size());
     std::string again_bytes;
     const int again = do_read(again_in, unit, &again_bytes);
-    if (std::getenv("UFSEQ_FUZZ_TRACE"))
-        std::fprintf(stderr, "first READ %d, again after REWIND %d\n", first, again);
+    if (std::getenv("UFSEQ_FUZZ_TRACE")) std::fprintf(stderr, "first READ %d, again after REWIND %d\n", first, again);
     check(again == first);
-    if (first == 0)
-        check(again_bytes == first_bytes);
+    if (first == 0) check(again_bytes == first_bytes);
 
     kit::Keys ck;
     kit::Flags cf;
