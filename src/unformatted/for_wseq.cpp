@@ -406,9 +406,11 @@ int put_bytes(For_Lub *lub, const char *p, uint64_t n, uint64_t elem) {
 // their byte order: they are reversed straight into the record area, a
 // whole area at a time, which then goes to the file like any other.
 // Segmented and compatibility-layout records, whose framing cuts the data
-// in pieces of their own, take them through `scratch` and put_bytes.
+// in pieces of their own, and records by number or rewritten in place,
+// which have a slot of their own, take them through `scratch` and
+// put_bytes.
 int put_reversed(For_Lub *lub, const char *p, uint64_t n, uint64_t elem, char *scratch, uint64_t scratch_size) {
-    if (for__compat_layout(lub) || for__record_type(lub) == RT::segmented) {
+    if (lub->lub_stmt.direct || for__compat_layout(lub) || for__record_type(lub) == RT::segmented) {
         const uint64_t per = scratch_size - scratch_size % elem;
         for (uint64_t done = 0; done < n;) {
             const uint64_t k = std::min(n - done, per);

@@ -49,6 +49,7 @@ struct Open_Dir {
     void *assoc = nullptr;
     int assoc_kind = 0;
     const char *buffered = nullptr;
+    const char *convert = nullptr;
 };
 
 int open_dir(int unit, const std::string &path, const Open_Dir &o) {
@@ -59,6 +60,7 @@ int open_dir(int unit, const std::string &path, const Open_Dir &o) {
     if (o.maxrec) k.value(FOR_KEY_MAXREC, o.maxrec);
     if (o.organization) k.text(FOR_KEY_ORGANIZATION, o.organization);
     if (o.buffered) k.text(FOR_KEY_BUFFERED, o.buffered);
+    if (o.convert) k.text(FOR_KEY_CONVERT, o.convert);
     if (o.assoc) k.item(o.assoc_kind, FOR_FORM_ADDR, FOR_KEY_ASSOCIATEVARIABLE, {reinterpret_cast<uintptr_t>(o.assoc)});
     return kit::open_unit(unit, k, kit::Flags{}.iostat().set(o.options));
 }
@@ -179,11 +181,11 @@ Rec_Values values_of(int r, int round) {
 }
 constexpr int order[] = {4, 2, 5, 1, 3};
 
-std::string gfortran_writer(const std::string &file) {
+std::string gfortran_writer(const std::string &file, const char *convert = "native") {
     std::string p =
         "program p\n  integer :: r, k\n  integer(2) :: a(2)\n  character(3) :: c\n"
         "  open (10, file='" +
-        file + "', access='direct', form='unformatted', recl=24, status='replace')\n";
+        file + "', access='direct', form='unformatted', recl=24, status='replace', &\n      convert='" + convert + "')\n";
     auto one = [&](int r, int round) {
         Rec_Values v = values_of(r, round);
         p += "  a = [" + std::to_string(v.a[0]) + "_2, " + std::to_string(v.a[1]) + "_2]\n";
@@ -226,6 +228,28 @@ TEST_F(Direct, UnformattedFileMatchesGfortranInBothRecordLengthUnits) {
         our_writer(20, path("v.bin"), c.o);
         EXPECT_EQ(file_bytes(path("v.bin")), want);
     }
+}
+
+// Big-endian records by number: every item reversed in its slot, as
+// gfortran's convert='big_endian' lays them out, and read back.
+TEST_F(Direct, BigEndianFileMatchesGfortran) {
+    if (!kit::gfortran_run(gfortran_writer(path("g.bin"), "big_endian"))) GTEST_SKIP() << "gfortran is not installed";
+    Open_Dir o;
+    o.recl = 6;
+    o.convert = "BIG_ENDIAN";
+    our_writer(24, path("v.bin"), o);
+    EXPECT_EQ(file_bytes(path("v.bin")), file_bytes(path("g.bin")));
+    o.status = "OLD";
+    ASSERT_EQ(open_dir(24, path("g.bin"), o), 0);
+    for (int r : {2, 5}) {
+        Rec_Values got{};
+        ASSERT_EQ(read_rec(24, r, [&](kit::List &l) { l.item(got.i).item(got.d).chars(got.c, 3).array(got.a, 2); }), 0);
+        Rec_Values want = values_of(r, r == 2 ? 1 : 0);
+        EXPECT_EQ(got.i, want.i);
+        EXPECT_EQ(got.d, want.d);
+        EXPECT_EQ(got.a[1], want.a[1]);
+    }
+    ASSERT_EQ(kit::close_unit(24), 0);
 }
 
 TEST_F(Direct, EachSideReadsTheOthersFile) {
