@@ -41,6 +41,28 @@ struct For_Dsc_Itm {
 };
 extern const For_Dsc_Itm for__dsc_itm_table[71];
 
+// Bytes of an integer or logical variable by its type code (a record
+// number or an answer stored into the program's variable); 0 for any
+// other type.
+inline int for__int_log_width(int type) {
+    switch (type) {
+    case FOR_TYPE_INT1:
+    case FOR_TYPE_UINT1:
+    case FOR_TYPE_LOGICAL1: return 1;
+    case FOR_TYPE_INT2:
+    case FOR_TYPE_UINT2:
+    case FOR_TYPE_LOGICAL2: return 2;
+    case FOR_TYPE_INT4:
+    case FOR_TYPE_UINT4:
+    case FOR_TYPE_LOGICAL4_ALT:
+    case FOR_TYPE_LOGICAL4: return 4;
+    case FOR_TYPE_INT8:
+    case FOR_TYPE_UINT8:
+    case FOR_TYPE_LOGICAL8: return 8;
+    default: return 0;
+    }
+}
+
 inline bool for__type_is_complex(int type) {
     switch (type) {
     case 28:

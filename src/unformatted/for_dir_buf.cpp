@@ -17,6 +17,7 @@
 #include <vorlix/abi.h>
 
 #include "diag/for_msgnum.h"
+#include "io/for_desc_item.h"
 #include "io/for_rec.h"
 #include "io/for_seq_rewrite.h"
 #include "runtime/for_write_all.h"
@@ -104,35 +105,14 @@ int for__dir_check_rec(const For_Lub *lub, int64_t r) {
     return 0;
 }
 
-namespace {
-int assoc_size(uint8_t kind) {
-    switch (kind) {
-    case FOR_TYPE_INT1:
-    case FOR_TYPE_UINT1:
-    case FOR_TYPE_LOGICAL1: return 1;
-    case FOR_TYPE_INT2:
-    case FOR_TYPE_UINT2:
-    case FOR_TYPE_LOGICAL2: return 2;
-    case FOR_TYPE_INT4:
-    case FOR_TYPE_UINT4:
-    case FOR_TYPE_LOGICAL4_ALT:
-    case FOR_TYPE_LOGICAL4: return 4;
-    case FOR_TYPE_INT8:
-    case FOR_TYPE_UINT8:
-    case FOR_TYPE_LOGICAL8: return 8;
-    default: return 0;
-    }
-}
-}  // namespace
-
 int for__dir_assoc_check(const For_Lub *lub) {
     if (!lub->lub_assoc_var) return 0;
-    return assoc_size(lub->lub_assoc_kind) ? 0 : msg::invalid_argument;
+    return for__int_log_width(lub->lub_assoc_kind) ? 0 : msg::invalid_argument;
 }
 
 void for__dir_assoc_store(const For_Lub *lub, uint64_t v) {
     if (!lub->lub_assoc_var) return;
-    switch (assoc_size(lub->lub_assoc_kind)) {
+    switch (for__int_log_width(lub->lub_assoc_kind)) {
     case 1: {
         auto x = static_cast<uint8_t>(v);
         std::memcpy(lub->lub_assoc_var, &x, 1);

@@ -132,34 +132,13 @@ bool answer_kind(int code, Ans *kind) {
     }
 }
 
-// Bytes of a numeric or logical answer variable by its type code; 0 for a
-// type that cannot receive one.
-int width_of(int type) {
-    switch (type) {
-    case FOR_TYPE_INT1:
-    case FOR_TYPE_UINT1:
-    case FOR_TYPE_LOGICAL1: return 1;
-    case FOR_TYPE_INT2:
-    case FOR_TYPE_UINT2:
-    case FOR_TYPE_LOGICAL2: return 2;
-    case FOR_TYPE_INT4:
-    case FOR_TYPE_UINT4:
-    case FOR_TYPE_LOGICAL4_ALT:
-    case FOR_TYPE_LOGICAL4: return 4;
-    case FOR_TYPE_INT8:
-    case FOR_TYPE_UINT8:
-    case FOR_TYPE_LOGICAL8: return 8;
-    default: return 0;
-    }
-}
-
 bool is_unsigned(int type) {
     return type == FOR_TYPE_UINT1 || type == FOR_TYPE_UINT2 || type == FOR_TYPE_UINT4 || type == FOR_TYPE_UINT8;
 }
 
 // Whether `v` is a value of the variable: a wider result is never cut.
 bool fits(int64_t v, int type) {
-    const int bits = 8 * width_of(type);
+    const int bits = 8 * for__int_log_width(type);
     if (is_unsigned(type)) return v >= 0 && (bits == 64 || v < (int64_t{1} << bits));
     if (bits == 64) return true;
     const int64_t lim = int64_t{1} << (bits - 1);
@@ -167,7 +146,7 @@ bool fits(int64_t v, int type) {
 }
 
 int64_t largest(int type) {
-    const int bits = 8 * width_of(type) - (is_unsigned(type) ? 0 : 1);
+    const int bits = 8 * for__int_log_width(type) - (is_unsigned(type) ? 0 : 1);
     return bits >= 63 ? INT64_MAX : (int64_t{1} << bits) - 1;
 }
 
@@ -247,7 +226,8 @@ int for__inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inq
         case id:
             // No transfer is ever pending on this library's units, so the
             // identifier only has to be a proper integer.
-            if (width_of(item.type) == 0 || item.type >= FOR_TYPE_LOGICAL4_ALT) status = msg::invalid_argument;
+            if (for__int_log_width(item.type) == 0 || item.type >= FOR_TYPE_LOGICAL4_ALT)
+                status = msg::invalid_argument;
             continue;
         default: break;
         }
@@ -257,7 +237,7 @@ int for__inquire_args(const For_Dsc_Lst *keys, const For_Value_List *values, Inq
             continue;
         }
         const bool chr = item.type == FOR_TYPE_CHARACTER;
-        if ((kind == Ans::character) != chr || (!chr && width_of(item.type) == 0) || !item.addr) {
+        if ((kind == Ans::character) != chr || (!chr && for__int_log_width(item.type) == 0) || !item.addr) {
             status = msg::invalid_argument;
             continue;
         }
@@ -516,7 +496,7 @@ Answer answer(const Inquiry &q, int code) {
 }
 
 void store_int(void *addr, int type, int64_t v) {
-    switch (width_of(type)) {
+    switch (for__int_log_width(type)) {
     case 1: {
         int8_t x = static_cast<int8_t>(v);
         std::memcpy(addr, &x, 1);
