@@ -23,16 +23,16 @@
 
 namespace {
 
-struct Spec {
+struct Unit_Setup {
     int unit;
     std::string file, extra;
 };
 
-Spec parse(const char *arg) {
+Unit_Setup parse(const char *arg) {
     std::string a(arg);
     size_t c1 = a.find(':');
     size_t c2 = a.find(':', c1 + 1);
-    Spec s;
+    Unit_Setup s;
     s.unit = std::atoi(a.substr(0, c1).c_str());
     s.file = a.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
     if (c2 != std::string::npos) s.extra = a.substr(c2 + 1);
@@ -53,7 +53,7 @@ void report(int unit, int status) {
     std::printf("\n");
 }
 
-int open_uf(const Spec &s, const char *status, For_IO_Flags flags = 0) {
+int open_uf(const Unit_Setup &s, const char *status, For_IO_Flags flags = 0) {
     kit::Keys k;
     k.text(FOR_KEY_FILE, s.file).text(FOR_KEY_FORM, "unformatted").text(FOR_KEY_STATUS, status);
     if (!s.extra.empty()) k.text(FOR_KEY_CONVERT, s.extra);
@@ -94,7 +94,7 @@ int read_record(int unit) {
     return s;
 }
 
-int write_text(const Spec &s) {
+int write_text(const Unit_Setup &s) {
     kit::Keys k;
     k.text(FOR_KEY_FILE, s.file).text(FOR_KEY_FORM, "formatted").text(FOR_KEY_STATUS, "replace");
     if (!s.extra.empty()) k.text(FOR_KEY_ACCESS, s.extra);
@@ -131,12 +131,12 @@ int main(int argc, char **argv) {
     if (what == "compiled") {
         // The flag word of the OPEN as a compiler would pass it.
         const auto flags = static_cast<For_IO_Flags>(std::strtoull(argv[2], nullptr, 0));
-        Spec s = parse(argv[3]);
+        Unit_Setup s = parse(argv[3]);
         if (open_uf(s, "replace", flags) == 0 && write_record(s.unit) == 0) kit::close_unit(s.unit);
         return 0;
     }
     for (int i = 2; i < argc; ++i) {
-        Spec s = parse(argv[i]);
+        Unit_Setup s = parse(argv[i]);
         if (what == "write") {
             if (open_uf(s, "replace") != 0) continue;
             if (int e = write_record(s.unit)) std::printf("write %d\n", e);

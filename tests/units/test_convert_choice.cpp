@@ -387,7 +387,7 @@ TEST_F(Choice, EverySourceWritesWhatGfortranWrites) {
 TEST_F(Choice, ForeignFormatsFromTheEnvironment) {
     struct Case {
         std::vector<std::string> env;
-        std::string spec, want;
+        std::string setup, want;
     } cases[] = {
         {{"FORT_CONVERT12=ibm"}, "12:" + path("a.bin") + ":big_endian", "open 12 0 foreign 1 big 1 code 3\n"},
         {{"FORT_CONVERT.dat=VAXG"}, "12:" + path("x.dat"), "open 12 0 foreign 1 big 0 code 1\n"},
@@ -395,8 +395,8 @@ TEST_F(Choice, ForeignFormatsFromTheEnvironment) {
         {{"F_UFMTENDIAN=big", "FORT_CONVERT12=FDX"}, "12:" + path("x.bin"), "open 12 0 foreign 1 big 0 code 5\n"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.spec);
-        kit::Child_Outcome o = child({"write", c.spec}, c.env);
+        SCOPED_TRACE(c.setup);
+        kit::Child_Outcome o = child({"write", c.setup}, c.env);
         EXPECT_EQ(o.out, c.want);
         EXPECT_EQ(o.err, "");
     }
@@ -466,7 +466,7 @@ TEST_F(Choice, ReadsWhatGfortranWroteBigEndian) {
     const std::string values = "read 0 1 258 72623859790382856 1.5 -2.25 0.5 -4\n";
     struct Case {
         std::vector<std::string> env;
-        std::string spec;
+        std::string setup;
     } cases[] = {
         {{}, "20:" + path("big.dat") + ":BIG_ENDIAN"},
         {{"F_UFMTENDIAN=little;big:20"}, "20:" + path("big.dat")},
@@ -474,8 +474,8 @@ TEST_F(Choice, ReadsWhatGfortranWroteBigEndian) {
         {{"FORT_CONVERT20=big_endian"}, "20:" + path("big.dat") + ":native"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.spec);
-        kit::Child_Outcome o = child({"read", c.spec}, c.env);
+        SCOPED_TRACE(c.setup);
+        kit::Child_Outcome o = child({"read", c.setup}, c.env);
         EXPECT_EQ(o.out.substr(o.out.find('\n') + 1), values) << o.out;
         EXPECT_EQ(o.err, "");
     }
@@ -489,7 +489,7 @@ TEST_F(Choice, CompiledDefaultComesFirst) {
     both_write({{10, "ref.bin", "", "big_endian"}}, {}, "", &have);
     if (!have) GTEST_SKIP() << "gfortran is not installed";
     struct Case {
-        std::string flags, spec;
+        std::string flags, setup;
         std::vector<std::string> env;
         std::string want;
     } cases[] = {
@@ -503,8 +503,8 @@ TEST_F(Choice, CompiledDefaultComesFirst) {
          "open 10 0 foreign 0 big 0 code 0\n"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.spec);
-        kit::Child_Outcome o = child({"compiled", c.flags, c.spec}, c.env);
+        SCOPED_TRACE(c.setup);
+        kit::Child_Outcome o = child({"compiled", c.flags, c.setup}, c.env);
         EXPECT_EQ(o.out, c.want);
     }
     EXPECT_EQ(kit::slurp(path("a.bin")), kit::slurp(gf_path("ref.bin")));
